@@ -1,0 +1,7 @@
+#include "runtime/entry.h"
+
+namespace kiv::runtime {
+
+int program_entry(int, char**) { return 0; }
+
+}  // namespace kiv::runtime
