@@ -15,9 +15,9 @@ namespace kiv::checksum {
 using Bytes = std::span<const std::uint8_t>;
 
 // The methods of the `checksum` native: (ident, word, code, digest bytes,
-// HMAC block bytes). The codes of tcp..sha512 are the algorithm codes that
-// `digest` and `hmac` accept from 2 on; adler32 and hash have none of their
-// own and come last.
+// HMAC block bytes). tcp..sha512 carry their algorithm codes 0..6, of which
+// `digest` and `hmac` take 2..6; adler32 and hash have no algorithm code and
+// are numbered after them.
 #define KIV_CHECKSUM_METHODS(M)          \
     M(tcp, "tcp", 0, 0, 0)               \
     M(crc32, "crc32", 1, 0, 0)           \
