@@ -93,6 +93,8 @@ bool start_runtime_thread(pthread_t& thread) {
 }  // namespace
 
 int program_entry(int argc, char** argv) {
+    // LINUX: the standard streams are descriptors 0, 1 and 2; there are no
+    // handles to take, and no critical-error boxes to switch off.
     state.argc = argc;
     state.argv = argv;
     install_signal_handlers();

@@ -99,14 +99,30 @@ def run(kiv, case):
     return "\n".join(problems)
 
 
+def run_with_closed_stdout(kiv):
+    """A report written to a pipe nobody reads is lost, not a SIGPIPE death."""
+    read_end, write_end = os.pipe()
+    os.close(read_end)
+    env = dict(os.environ, KIV_TEST_FAULT="exit:22")
+    try:
+        proc = subprocess.run([kiv], stdin=subprocess.DEVNULL, stdout=write_end,
+                              stderr=subprocess.PIPE, env=env, timeout=120)
+    finally:
+        os.close(write_end)
+    if proc.returncode != 22:
+        return f"closed stdout: exit status {proc.returncode}, expected 22"
+    return ""
+
+
 def main():
     kiv = sys.argv[1]
     with concurrent.futures.ThreadPoolExecutor(min(8, os.cpu_count() or 2)) as pool:
         results = list(pool.map(lambda c: run(kiv, c), CASES))
+    results.append(run_with_closed_stdout(kiv))
     failed = [r for r in results if r]
     for r in failed:
         print(r)
-    print(f"{len(CASES) - len(failed)} passed, {len(failed)} failed")
+    print(f"{len(results) - len(failed)} passed, {len(failed)} failed")
     return 1 if failed else 0
 
 
