@@ -331,8 +331,10 @@ void run_if_enabled() {
 // ---------------------------------------------------------------------------
 // The pending-free queue.
 
+// PERF: the nodes go back unsorted; sorting them first took a quarter of
+// the time of a loop that makes a million small blocks, and the order in
+// which a frame's free chain hands nodes out again is of no consequence.
 void flush_node_frees() {
-    std::sort(free_queue.begin(), free_queue.end());
     for (NodeId n : free_queue)
         if (NodeFrame* f = memory::frame_of_node(n)) memory::free_node(f, n);
     free_queue.clear();

@@ -8,6 +8,7 @@
 // one buffer; fixed buffers each have their own pages.
 #include "runtime/memory.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -360,6 +361,14 @@ SeriesBuffer* alloc_series_buffer(std::int64_t count, std::uint32_t unit,
                                   std::int64_t head_offset) {
     std::uint32_t capacity = capacity_for(count, unit);
     std::uint32_t slot = capacity + 24;
+#ifndef NDEBUG
+    // A marking hook or release callback that allocates would get a buffer
+    // that the sweep in progress reclaims at once.
+    if (collector::collecting()) {
+        std::fputs("series allocated during a collection\n", stderr);
+        std::abort();
+    }
+#endif
     if (stress_mode) collector::run_if_enabled();
     if (slot >= record.max_series_size) {
         if (!stress_mode) collector::run_if_enabled();
