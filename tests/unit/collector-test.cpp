@@ -4,6 +4,7 @@
 
 #include "heap-support.h"
 #include "runtime/collector.h"
+#include "runtime/cycles.h"
 #include "runtime/externals.h"
 #include "runtime/memory.h"
 
@@ -397,6 +398,10 @@ namespace {
     for (int i = first; i < first + count; ++i) cells[i] = Cell{static_cast<std::uint32_t>(Type::none), 0, 0, 0};
 }
 
+[[gnu::noinline]] void push_cell_node(int i) {
+    cycles::push(memory::buffer_of(roots[0])->cells()[i].data2);
+}
+
 bool all_cells_intact() {
     SeriesBuffer* b = memory::buffer_of(roots[0]);
     for (std::uint32_t i = 0; i < b->length(); ++i) {
@@ -437,6 +442,7 @@ TEST(Collector, SparseStableNodeFramesAreEvacuated) {
             // name nodes 2 .. 25,000, so frame 2 holds cells 9,999 .. 19,998.
             fill_node_frames(24999);
             drop_cells(9999 + c.used, 10000 - c.used);
+            push_cell_node(10000);  // on the cycle guard, which must follow moves
             volatile NodeId held = c.on_stack ? memory::buffer_of(roots[0])->cells()[10000].data2 : 0;
             std::uint32_t second = memory::node_frame(memory::record.node_head)->next;
             std::uint32_t moves = collector::node_compaction_count();
@@ -447,6 +453,8 @@ TEST(Collector, SparseStableNodeFramesAreEvacuated) {
             EXPECT_EQ(!node_frame_listed(second), c.evacuated);
             EXPECT_EQ(collector::node_compaction_count() > moves, c.evacuated);
             EXPECT_TRUE(all_cells_intact());
+            EXPECT_TRUE(cycles::find(memory::buffer_of(roots[0])->cells()[10000].data2));
+            cycles::reset();
             EXPECT_TRUE(held == 0 || memory::is_live_node(held));
             test::expect_heap_sound();
         });
