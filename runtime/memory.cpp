@@ -25,7 +25,9 @@ Record record;
 namespace {
 
 bool ready = false;
-bool stress_mode = false;
+// Collect at every n-th series allocation (0: only when needed).
+std::uint32_t stress_interval = 0;
+std::uint32_t stress_countdown = 0;
 // Offsets of the fixed buffers, in creation order.
 raw::RawArray<std::uint32_t> fixed_buffers;
 std::uint32_t big_tail = 0;
@@ -127,7 +129,8 @@ void init() {
     record.next_series_size = default_frame_size;
     record.max_series_size = max_frame_size;
     const char* s = std::getenv("KIV_GC_STRESS");
-    stress_mode = s && s[0] == '1';
+    stress_interval = s ? static_cast<std::uint32_t>(std::strtoul(s, nullptr, 10)) : 0;
+    stress_countdown = stress_interval;
     collector::init();
     ready = true;
     new_node_frame(nodes_per_frame);
@@ -152,8 +155,8 @@ void reset() {
     ready = false;
     init();
 }
-bool stress() { return stress_mode; }
-void set_stress(bool on) { stress_mode = on; }
+bool stress() { return stress_interval != 0; }
+void set_stress(bool on) { stress_interval = stress_countdown = on ? 1 : 0; }
 
 NodeFrame* frame_of_node(std::uint32_t node) {
     if (node < cage::high_start) return nullptr;
@@ -369,9 +372,14 @@ SeriesBuffer* alloc_series_buffer(std::int64_t count, std::uint32_t unit,
         std::abort();
     }
 #endif
-    if (stress_mode) collector::run_if_enabled();
+    bool stressed = false;
+    if (stress_interval && --stress_countdown == 0) {
+        stress_countdown = stress_interval;
+        stressed = true;
+        collector::run_if_enabled();
+    }
     if (slot >= record.max_series_size) {
-        if (!stress_mode) collector::run_if_enabled();
+        if (!stressed) collector::run_if_enabled();
         return format_buffer(reinterpret_cast<std::uint8_t*>(alloc_big_frame(slot)), capacity,
                              unit, head_offset, series_flag::big);
     }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <thread>
 
 #include "heap-support.h"
 #include "runtime/collector.h"
@@ -506,6 +507,27 @@ TEST(Collector, ChurnWithoutStressKeepsTheHeapBounded) {
         EXPECT_LT(peak, 16u << 20);
         EXPECT_GT(collector::cycle_count(), 5u);
         test::expect_heap_sound();
+    });
+}
+
+}  // namespace kiv
+
+namespace kiv {
+
+// The stack scanned is the collecting thread's, even when another thread set
+// the heap up.
+TEST(Collector, ACycleOnAnotherThreadScansThatThread) {
+    isolated([] {
+        std::thread other([] {
+            std::uint32_t at = 0;
+            std::uint8_t* volatile pointer = pointer_into_new(88, 6, 10, &at);
+            volatile NodeId node = make_slot(88, 8);
+            collect();
+            EXPECT_TRUE(has_pattern(cage::at<SeriesBuffer>(at), 6));
+            EXPECT_EQ(pointer[0], 6 + 10);
+            EXPECT_TRUE(intact(node, 8));
+        });
+        other.join();
     });
 }
 
