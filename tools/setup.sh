@@ -13,4 +13,5 @@ if [ ${#kiv_missing[@]} -gt 0 ]; then
   $sudo_cmd apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq "${kiv_missing[@]}"
 fi
-kiv_jobs=$(nproc)
+# KIV_JOBS caps the parallel build and test jobs (default: every core).
+kiv_jobs=${KIV_JOBS:-$(nproc)}
