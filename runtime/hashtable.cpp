@@ -70,8 +70,7 @@ NodeId make_keys(std::int32_t buckets) {
 }
 
 // A record whose node fields are all 0; each field's cell is typed so that
-// marking the record marks what the field names (values deeply, except the
-// weakly held entries of the owners table).
+// marking the record marks what the field names (a block's cells deeply).
 NodeId new_record(Kind kind) {
     const NodeId table = memory::alloc_cells(5);
     SeriesBuffer* b = memory::buffer_of(table);
@@ -80,7 +79,7 @@ NodeId new_record(Kind kind) {
     *r = Record{};
     r->flags_header = node_header;
     r->keys_header = node_header;
-    r->values_header = kind == Kind::owners ? node_header : deep_header;
+    r->values_header = deep_header;
     r->index_header = node_header;
     r->chains_header = deep_header;
     r->kind = kind;
@@ -388,6 +387,17 @@ void unindex_position(NodeId table, std::int32_t position) {
     --r->size;
 }
 
+// Enters every position of an existing block in a context-kind table.
+void add_block_keys(NodeId table) {
+    const std::int32_t length = block_length(record(table));
+    for (std::int32_t at = 0; at < length; ++at) {
+        if (record(table)->occupied >= record(table)->bound) grow(table, grow_target(record(table)));
+        Record* r = record(table);
+        const Slot slot = probe(r, key_hash(r, static_cast<std::uint32_t>(at)), [](std::uint32_t) { return false; });
+        occupy(r, slot.free, static_cast<std::uint32_t>(at));
+    }
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -443,13 +453,18 @@ NodeId init(std::int32_t size, const Cell* block, Kind kind, std::int32_t cells)
             break;
         }
         case Kind::context: {
-            const NodeId words = memory::alloc_cells(room);
+            // The symbol table's index is made over the existing symbol block.
+            const NodeId words = block ? block->data2 : memory::alloc_cells(room);
             record(table)->values = words;
+            if (block) add_block_keys(table);
             break;
         }
         case Kind::integer:
         case Kind::owners: {
-            const NodeId entries = memory::alloc_cells(room);
+            // The owners' entries sit in a byte series, so that marking the
+            // table does not mark what the entries refer to.
+            const NodeId entries = kind == Kind::owners ? memory::alloc_bytes(room * 16)
+                                                        : memory::alloc_cells(room);
             Record* r = record(table);
             r->values = entries;
             r->entry_size = 16 + 16 * static_cast<std::uint32_t>(cells);
@@ -703,7 +718,15 @@ void resize(NodeId table, std::int32_t size) {
     Record* r = record(table);
     r->stamp = stamped ? collector::node_compaction_count() + 1 : 0;
     clear_index(r);
-    for (std::int32_t at = 0; at < block_length(record(table)); ++at) add_position(table, at);
+    for (std::int32_t at = 0; at < block_length(record(table)); ++at) {
+        // A table never fills: a block with more distinct values than the
+        // new size allows is rebuilt larger.
+        if (record(table)->occupied >= record(table)->bound) {
+            resize(table, grow_target(record(table)));
+            return;
+        }
+        add_position(table, at);
+    }
 }
 
 void grow(NodeId table, std::int32_t size) {
@@ -835,6 +858,8 @@ void prune_weak(NodeId table) {
         // context in payload word 1.
         const bool owner_dead = cells > 2 && entry[2].data1 && !collector::is_marked(entry[2].data1);
         if (!collector::is_marked(key) || owner_dead) {
+            // A series that outlives its owner may be owned again.
+            if (collector::is_marked(key)) memory::buffer_of(key)->flags &= ~0x00020000u;
             set_flag(flag_words(r), b, deleted);
             --r->size;
             for (std::uint32_t i = 0; i < cells; ++i) entry[i] = Cell{unset_header, 0, 0, 0};
