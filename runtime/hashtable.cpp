@@ -859,7 +859,7 @@ void prune_weak(NodeId table) {
         const bool owner_dead = cells > 2 && entry[2].data1 && !collector::is_marked(entry[2].data1);
         if (!collector::is_marked(key) || owner_dead) {
             // A series that outlives its owner may be owned again.
-            if (collector::is_marked(key)) memory::buffer_of(key)->flags &= ~0x00020000u;
+            if (collector::is_marked(key)) memory::buffer_of(key)->flags &= ~memory::series_flag::owned;
             set_flag(flag_words(r), b, deleted);
             --r->size;
             for (std::uint32_t i = 0; i < cells; ++i) entry[i] = Cell{unset_header, 0, 0, 0};
