@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "runtime/case-folding.h"
+
 namespace kiv::string {
 
 namespace {
@@ -279,6 +281,63 @@ SeriesBuffer* append_string(Cell* destination, Cell* source, std::int64_t part) 
 void append_utf8(Cell* value, std::string_view utf8) {
     auto* p = reinterpret_cast<const std::uint8_t*>(utf8.data());
     load_utf8_into(buffer(value), p, p + utf8.size());
+}
+
+// ---------------------------------------------------------------------------
+// Comparing.
+
+namespace {
+
+// A symbol operand reads as its string from position 0.
+Cell text_of(const Cell* value) {
+    if (!value->is(Type::symbol)) return *value;
+    if (value->data2) return Cell{string_header, 0, value->data2, 0};
+    // A copy of a symbol cell whose string was never built: decode its text.
+    SeriesBuffer* t = memory::buffer_of(value->data3);
+    return Cell{string_header, 0, load_utf8_new(t->head(), t->used_bytes()), 0};
+}
+
+int sign(std::int64_t v) { return v < 0 ? -1 : v > 0 ? 1 : 0; }
+
+}  // namespace
+
+int compare_strings(Cell* value1, Cell* value2, CompareOp op, bool match) {
+    const bool same = value1->data2 == value2->data2 && value1->data1 == value2->data1 &&
+                      !value1->is(Type::symbol) && !value2->is(Type::symbol);
+    if (op == CompareOp::same) return same ? 0 : -1;
+    const bool equality = op == CompareOp::equal || op == CompareOp::not_equal ||
+                          op == CompareOp::strict_equal || op == CompareOp::find;
+    if (same && equality) return 0;
+    Cell a = text_of(value1);
+    Cell b = text_of(value2);
+    const std::int32_t length1 = ks_length(&a);
+    std::int32_t length2 = ks_length(&b);
+    if (match) {
+        if (length2 == 0) return op == CompareOp::find ? 1 : 0;
+        if (length2 > length1) return 1;
+    } else {
+        if (length1 != length2 && (equality || length2 == 0)) return 1;
+        if (length1 == 0 && length2 == 0) return 0;
+        if (length1 == 0) return -1;
+        if (length2 > length1) length2 = length1;
+    }
+    const bool fold = op != CompareOp::strict_equal && op != CompareOp::sort_case;
+    SeriesBuffer* ba = buffer(&a);
+    SeriesBuffer* bb = buffer(&b);
+    const std::uint32_t ua = ba->unit();
+    const std::uint32_t ub = bb->unit();
+    const std::uint8_t* pa = ks_head(&a);
+    const std::uint8_t* pb = ks_head(&b);
+    for (std::int32_t i = 0; i < length2; ++i, pa += ua, pb += ub) {
+        std::uint32_t ca = get_char(pa, ua);
+        std::uint32_t cb = get_char(pb, ub);
+        if (fold) {
+            ca = case_folding::change_char(ca, true);
+            cb = case_folding::change_char(cb, true);
+        }
+        if (ca != cb) return ca < cb ? -1 : 1;
+    }
+    return match ? 0 : sign(std::int64_t{length1} - ks_length(&b));
 }
 
 // ---------------------------------------------------------------------------

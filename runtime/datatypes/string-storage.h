@@ -22,6 +22,7 @@
 #include <string_view>
 
 #include "runtime/cell.h"
+#include "runtime/datatypes/registry.h"
 #include "runtime/memory.h"
 
 namespace kiv::string {
@@ -89,6 +90,16 @@ SeriesBuffer* append_string(Cell* destination, Cell* source, std::int64_t part);
 // them (unit 1 kept up to 0xFF). Undecodable bytes are appended one byte per
 // code point. Allocates.
 void append_utf8(Cell* value, std::string_view utf8);
+
+// ---------------------------------------------------------------------------
+// Comparing.
+
+// Compares the text of two values from their indexes under a comparison op
+// code (see registry.h): below, equal to or above 0. A symbol! operand
+// stands for its text. Case is folded to upper case unless the op is
+// strict_equal or sort_case. In match mode, value 2 must be a prefix of
+// value 1 (0 when it is). Builds a symbol's string on first use.
+int compare_strings(Cell* value1, Cell* value2, CompareOp op, bool match);
 
 // ---------------------------------------------------------------------------
 // Loading and reading back.
