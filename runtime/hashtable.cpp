@@ -745,7 +745,10 @@ void grow(NodeId table, std::int32_t size) {
 
 void rebuild_index(NodeId table) {
     Record* r = record(table);
-    raw::RawArray<std::uint32_t> live_keys;
+    // Tracked memory, reused from call to call: a rebuild may run inside a
+    // collection, where nothing is taken from the heap.
+    static raw::RawArray<std::uint32_t> live_keys;
+    live_keys.clear();
     const std::uint32_t* flags = flag_words(r);
     for (std::int32_t b = 0; b < r->buckets; ++b)
         if (flag_at(flags, b) == live) live_keys.push(key_words(r)[b]);
@@ -757,7 +760,6 @@ void rebuild_index(NodeId table) {
         const Slot slot = probe(r, key_hash(r, key), [](std::uint32_t) { return false; });
         occupy(r, slot.free, key);
     }
-    std::free(live_keys.items);
     if (r->kind == Kind::hash) {
         // GC: nothing above allocated, so the index is rewritten in place.
         std::memset(memory::buffer_of(r->index)->head(), 0xFF, memory::buffer_of(r->index)->size);
