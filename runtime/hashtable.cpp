@@ -804,25 +804,22 @@ Slot probe_key(const Record* r, std::uint32_t key) {
 
 Cell* put_key(NodeId table, std::uint32_t key) {
     check_refresh(table);
-    Slot slot = probe_key(record(table), key);
-    if (slot.found >= 0) {
+    const Slot found = probe_key(record(table), key);
+    if (found.found >= 0) {
         const Record* r = record(table);
-        return detail::entry_at(r, key_words(r)[slot.found]) + 1;
+        return detail::entry_at(r, key_words(r)[found.found]) + 1;
     }
-    if (record(table)->occupied >= record(table)->bound) {
-        grow(table, grow_target(record(table)));
-        slot = probe_key(record(table), key);
-    }
-    SeriesBuffer* values = memory::buffer_of(record(table)->values);
+    if (record(table)->occupied >= record(table)->bound) grow(table, grow_target(record(table)));
+    // GC: the entry is reserved before the probe that places it, since a
+    // collection may prune the owners table and rebuild its buckets.
     const std::uint32_t entry_size = record(table)->entry_size;
-    memory::alloc_tail_bytes(values, entry_size);
+    memory::alloc_tail_bytes(memory::buffer_of(record(table)->values), entry_size);
     Record* r = record(table);
-    values = memory::buffer_of(r->values);
-    const std::uint32_t offset = values->used_bytes() - entry_size;
+    const std::uint32_t offset = memory::buffer_of(r->values)->used_bytes() - entry_size;
     Cell* entry = detail::entry_at(r, offset);
     for (std::uint32_t i = 0; i < entry_size / sizeof(Cell); ++i) entry[i] = Cell{unset_header, 0, 0, 0};
     entry->data1 = key;
-    occupy(r, slot.free, offset);
+    occupy(r, probe_key(r, key).free, offset);
     return entry + 1;
 }
 
