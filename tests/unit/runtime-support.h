@@ -10,6 +10,7 @@
 
 #include "runtime/case-folding.h"
 #include "runtime/collector.h"
+#include "runtime/cycles.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/logic.h"
