@@ -114,8 +114,17 @@ TEST_F(Registry, DatatypeValues) {
     EXPECT_EQ(compare(logic, datatype_of(Type::logic), CompareOp::equal), 0);
     EXPECT_NE(compare(logic, datatype_of(Type::none), CompareOp::equal), 0);
     EXPECT_EQ(compare(logic, datatype_of(Type::none), CompareOp::lesser), not_comparable);
-    // The datatype words exist once built.
-    EXPECT_EQ(symbol::text(registry::entry(Type::typeset).symbol), "typeset!");
+    // Every registered datatype molds as its name, which is also its word.
+    const char* names[] = {"datatype!", "unset!",   "none!",      "logic!",    "symbol!",
+                           "context!",  "word!",    "set-word!",  "lit-word!", "get-word!",
+                           "refinement!", "typeset!"};
+    const Type types[] = {Type::datatype, Type::unset,    Type::none,     Type::logic,
+                          Type::symbol,   Type::context,  Type::word,     Type::set_word,
+                          Type::lit_word, Type::get_word, Type::refinement, Type::typeset};
+    for (int i = 0; i < 12; ++i) {
+        EXPECT_EQ(mold(datatype_of(types[i])), names[i]);
+        EXPECT_EQ(symbol::text(registry::entry(types[i]).symbol), names[i]);
+    }
 }
 
 TEST_F(Registry, FormAndMoldReturnTheBudgetLeft) {
