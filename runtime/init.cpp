@@ -1,5 +1,7 @@
 #include "runtime/init.h"
 
+#include "runtime/case-folding.h"
+#include "runtime/output-hooks.h"
 #include "runtime/platform/platform.h"
 #include "runtime/state.h"
 
@@ -15,8 +17,8 @@ void keep_start_up_words() { state.keep_in_root = true; }
 // it replaces the comment with its line when it arrives.
 constexpr InitStep init_steps[] = {
     keep_start_up_words,
-    // output hooks: console_output::init_hooks, first, so that anything
-    //   printed during start-up already goes through them
+    // first, so that anything printed during start-up goes through them
+    console_output::init_hooks,
     platform::init,
     // random generator: random::init (state of 624 words, tracked)
     // memory manager: memory::init
@@ -38,7 +40,7 @@ constexpr InitStep init_steps[] = {
     // call stack: fixed block of 15,000 cells in the root block
     // symbol table: empty block of 4,000 cells in the root block
     // global context: room for 4,000 words
-    // case folding: case_folding::init
+    case_folding::init,
     // hash index of the symbol table: 4,000 entries, context-words kind
     // datatype words: datatype::build_words
     // the runtime's fixed words, refinements and issue

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "runtime/console-output.h"
 #include "runtime/throw.h"
 #include "runtime/tracked-alloc.h"
 
@@ -63,8 +64,8 @@ void decommit_pages(void* address, std::size_t size) {
 void init() {
     // LINUX: no imaging start-up, object-model apartment or wide-character
     // stream mode exists here: streams carry UTF-8 bytes as they are.
-    // FIXME: the cryptographic provider and the console output layer start
-    // here once they exist.
+    // FIXME: the cryptographic provider starts here once it exists.
+    console_output::init();
 }
 
 StackBounds current_stack() {
