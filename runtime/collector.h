@@ -118,7 +118,10 @@ void flush_node_frees();
 // nodes, no mark or pin is left, and every cell of every in-use cell buffer
 // refers only to in-use nodes. Answers true, or false with a description.
 bool verify_heap(std::string* problem);
-// When on, every cycle ends with `verify_heap` and aborts on a problem.
+// When on (or KIV_GC_VERIFY=1), every cycle ends with `verify_heap` and
+// aborts on a problem.
 void set_verify(bool on);
+// Drops every registered root, hook and marker (the heap reset's use).
+void forget_roots();
 
 }  // namespace kiv::collector

@@ -12,6 +12,8 @@
 #include <cstring>
 
 #include "runtime/collector.h"
+#include "runtime/cycles.h"
+#include "runtime/externals.h"
 #include "runtime/fire.h"
 #include "runtime/raw-array.h"
 
@@ -132,6 +134,23 @@ void init() {
 }
 
 bool initialized() { return ready; }
+
+void reset() {
+    if (!ready) return init();
+    while (NodeFrame* f = node_frame(record.node_head)) drop_node_frame(f);
+    while (SeriesFrame* f = series_frame(record.series_head)) drop_series_frame(f);
+    while (BigFrame* f = big_frame(record.big_head)) free_big_frame(f->buffer());
+    for (std::uint32_t i = 0; i < fixed_buffers.count; ++i) {
+        SeriesBuffer* b = fixed_at(i);
+        cage::release_low(b, std::uint64_t{b->size} + 24);
+    }
+    fixed_buffers.clear();
+    collector::forget_roots();
+    externals::init();
+    cycles::reset();
+    ready = false;
+    init();
+}
 bool stress() { return stress_mode; }
 void set_stress(bool on) { stress_mode = on; }
 

@@ -160,6 +160,10 @@ bool is_live_node(std::uint32_t word);
 // first series frame. Reads KIV_GC_STRESS. A second call does nothing.
 void init();
 bool initialized();
+// For tests that need a known heap layout (run them in a child process):
+// gives back every frame and fixed series, forgets every root and hook, and
+// starts afresh. Every node id held anywhere becomes invalid.
+void reset();
 
 // ---------------------------------------------------------------------------
 // Allocation. Counts and capacities are 64-bit; a byte size above 2^31 - 1,
