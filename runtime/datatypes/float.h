@@ -11,6 +11,7 @@
 
 #include "runtime/cell.h"
 #include "runtime/datatypes/integer.h"
+#include "runtime/datatypes/registry.h"
 
 namespace kiv::float_ {
 
@@ -42,7 +43,7 @@ inline Cell* make_at(Cell* out, double d, Type type = Type::float_) {
 }
 
 // A fresh cell of float!, percent! or time! with no flags.
-inline Cell make(double d, Type type = Type::float_) {
+inline Cell make_cell(double d, Type type = Type::float_) {
     Cell c{static_cast<std::uint32_t>(type), 0, 0, 0};
     set(&c, d);
     return c;
@@ -91,11 +92,34 @@ double do_math_op(double a, double b, MathOp op);
 // passes integer!, so the strict ops see two datatypes) with `other` under
 // a comparison op code. Answers 0 when equal, -1 or 1 by order, or -2 when
 // `other` is no number.
-int compare_double(double a, Type type, const Cell* other, int op);
+int compare_double(double a, Type type, const Cell* other, CompareOp op);
 
 // The double rounded to a multiple of scale (scale > 0, already absolute)
 // by the mode. A result whose magnitude is the largest finite double fires
 // math overflow.
 double round_to(double d, double scale, RoundMode mode);
+
+// ---------------------------------------------------------------------------
+// The arithmetic entries other numeric units hand their work to.
+
+// The op on two operands, the left integer!, float!, percent! or time!, with
+// type promotion; the result replaces the left. The result is time! when a
+// time! takes part, else the left's type (float! for an integer!). A time!
+// result fires math zero-divide on a zero divisor. tuple!, money!, vector!,
+// pair! and point right operands pass to their own arithmetic.
+Cell* do_math(Cell* left, Cell* right, MathOp op);
+
+// The value (float!, percent!) to the power of an integer! or float!
+// exponent, in the value's type.
+Cell* power(Cell* number, Cell* exponent);
+
+// Rounds a float!, percent! or time! value in place. Without a scale the
+// result keeps the value's type; with one, it takes the scale's type (an
+// integer! scale gives an integer!, which fires math overflow beyond the
+// 32-bit range). A money! scale fires script not-related.
+Cell* round_value(Cell* n, const Cell* scale, RoundMode mode);
+
+// Registers float!.
+void init();
 
 }  // namespace kiv::float_

@@ -14,6 +14,7 @@
 #include <cstdint>
 
 #include "runtime/cell.h"
+#include "runtime/datatypes/registry.h"
 
 namespace kiv {
 
@@ -60,7 +61,7 @@ inline Cell* make_at(Cell* out, std::int32_t n) {
 }
 
 // A fresh integer! cell with no flags.
-inline Cell make(std::int32_t n) {
+inline Cell make_cell(std::int32_t n) {
     return Cell{static_cast<std::uint32_t>(Type::integer), 0, static_cast<std::uint32_t>(n), 0};
 }
 
@@ -95,5 +96,26 @@ std::int32_t round_to(std::int32_t n, std::int32_t scale, RoundMode mode);
 // base to the power exp (exp >= 0) by repeated squaring. Answers false,
 // leaving *out alone, when an intermediate product overflows.
 bool power_exact(std::int32_t base, std::int32_t exp, std::int32_t* out);
+
+// ---------------------------------------------------------------------------
+// Shared by the numeric units when an operation passes to another datatype.
+
+// The action that carries an op code.
+Action action_of(MathOp op);
+
+// Runs the arithmetic action of `owner`'s datatype for the op on the two
+// operands (owner is one of them) and leaves the result in `left`. An
+// unsupported action fires script expect-arg.
+Cell* run_math_action(const Cell* owner, Cell* left, Cell* right, MathOp op);
+
+// script not-related: the word (an action's name) and a datatype.
+[[noreturn, gnu::cold]] void fire_not_related(const char* word, Type type);
+// script invalid-type with the value's datatype.
+[[noreturn, gnu::cold]] void fire_invalid_type(const Cell* value);
+// script expect-arg: the action, the value's datatype, the argument's name.
+[[noreturn, gnu::cold]] void fire_expect_arg(Action action, const Cell* value, const char* arg);
+
+// Registers integer!.
+void init();
 
 }  // namespace kiv::integer

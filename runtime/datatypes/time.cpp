@@ -1,34 +1,37 @@
-// time!: fields, makers from parts, the text form and parity.
+// time!: fields, makers from parts, the text form and parity; then the
+// actions and the registration under float!.
 #include "runtime/datatypes/time.h"
 
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "runtime/datatypes/integer.h"
+#include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/string-storage.h"
 #include "runtime/fire.h"
+#include "runtime/fixed-words.h"
 #include "runtime/memory.h"
 
 namespace kiv::time {
 
 namespace {
 
-Cell datatype_cell(Type type) {
-    return Cell{static_cast<std::uint32_t>(Type::datatype), static_cast<std::uint32_t>(type), 0, 0};
-}
-
 // A field value as an integer!; beyond the 32-bit range (or NaN) it fires
 // script type-limit with integer!, as `to integer!` does.
 std::int32_t checked_int(double d) {
     if (!(d >= -2147483648.0 && d <= 2147483647.0)) {
-        const Cell type = datatype_cell(Type::integer);
+        Cell type;
+        registry::make_datatype(&type, Type::integer);
         fire(ErrorId::script_type_limit, &type);
     }
     return static_cast<std::int32_t>(d);
 }
 
 [[noreturn]] void fire_bad_part(const Cell* spec) {
-    const Cell type = datatype_cell(Type::time);
+    Cell type;
+    registry::make_datatype(&type, Type::time);
     fire(ErrorId::script_bad_to_arg, &type, spec);
 }
 
@@ -146,5 +149,156 @@ int whole_seconds(double t) {
 bool even_q(double t) { return std::isfinite(t) && (whole_seconds(t) & 1) == 0; }
 
 bool odd_q(double t) { return std::isfinite(t) && (whole_seconds(t) & 1) != 0; }
+
+// ---------------------------------------------------------------------------
+// Actions.
+
+namespace {
+
+int field_of_word(const Cell* word) {
+    if (words::is(word, words::Sym::hour)) return hour;
+    if (words::is(word, words::Sym::minute)) return minute;
+    if (words::is(word, words::Sym::second)) return second;
+    return -1;
+}
+
+Cell* field_value(double t, int field, Cell* out) {
+    switch (field) {
+        case hour: *out = integer::make_cell(get_hours(t)); break;
+        case minute: *out = integer::make_cell(get_minutes(t)); break;
+        default: *out = float_::make_cell(get_seconds(t)); break;
+    }
+    return out;
+}
+
+Cell* make(Cell* proto, Cell* spec, Type) {
+    double t;
+    switch (spec->type()) {
+        case Type::integer: t = integer::get(spec); break;
+        case Type::time:
+        case Type::float_:
+        case Type::percent: t = get(spec); break;
+        case Type::block:
+        case Type::paren:
+        case Type::hash: {
+            memory::SeriesBuffer* buffer = memory::buffer_of(spec->data2);
+            const std::uint32_t length = buffer->length();
+            const std::uint32_t index = spec->data1 < length ? spec->data1 : length;
+            t = from_parts(buffer->cells() + index, length - index, spec);
+            break;
+        }
+        // FIXME: text loads one value through the lexer once it exists.
+        default: fire_bad_part(spec);
+    }
+    *proto = make_cell(t);
+    return proto;
+}
+
+int form(Cell* value, Cell* buffer, Cell*, int part) {
+    char text[text_size];
+    const std::size_t length = format(get(value), text);
+    string::append_literal(buffer, text);
+    return part - static_cast<int>(length);
+}
+
+int mold(Cell* value, Cell* buffer, bool, bool, bool, Cell* part_arg, int part, int) {
+    return form(value, buffer, part_arg, part);
+}
+
+// A field read answers a scalar, so this cell names no series and the
+// collector need not see it; the caller copies it at once.
+// FIXME: push on the argument stack once it exists.
+Cell path_result;
+
+Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int, bool,
+                bool, bool, bool) {
+    int field = -1;
+    if (element->is(Type::integer)) {
+        const std::int32_t n = integer::get(element);
+        if (n >= hour && n <= second) field = n;
+    } else if (element->is(Type::word)) {
+        field = field_of_word(element);
+    }
+    if (field < 0) fire(ErrorId::script_invalid_path, path, element);
+    if (!value) return field_value(get(parent), field, &path_result);
+    // Every check happens in set_field, before the store.
+    const double t = set_field(get(parent), field, value);
+    // FIXME: tell the owner (object on-change*, owned series) when the
+    // change is tracked, once objects and ownership exist.
+    float_::set(parent, t);
+    return value;
+}
+
+Cell* add(Cell* value1, Cell* value2) {
+    if (value2->is(Type::date)) {
+        std::swap(*value1, *value2);
+        return integer::run_math_action(value1, value1, value2, MathOp::add);
+    }
+    return float_::do_math(value1, value2, MathOp::add);
+}
+
+Cell* divide(Cell* value1, Cell* value2) {
+    const bool ratio = value2->is(Type::time);
+    float_::do_math(value1, value2, MathOp::divide);
+    if (ratio) value1->set_type(Type::float_);
+    return value1;
+}
+
+Cell* multiply(Cell* value1, Cell* value2) {
+    if (value2->is(Type::time)) integer::fire_not_related("multiply", Type::time);
+    return float_::do_math(value1, value2, MathOp::multiply);
+}
+
+Cell* round(Cell* n, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,
+            bool half_ceiling) {
+    float_::round_value(n, scale, RoundMode{even, down, half_down, floor, ceiling, half_ceiling});
+    const double t = n->is(Type::integer) ? integer::get(n) : get(n);
+    return make_at(n, t);
+}
+
+Cell* subtract(Cell* value1, Cell* value2) {
+    if (value2->is(Type::date)) integer::fire_not_related("subtract", Type::time);
+    return float_::do_math(value1, value2, MathOp::subtract);
+}
+
+bool even(Cell* number) { return even_q(get(number)); }
+bool odd(Cell* number) { return odd_q(get(number)); }
+
+Cell* pick(Cell* series, int index, Cell* index_arg) {
+    int field = index;
+    if (index_arg && index_arg->is(Type::word)) {
+        field = field_of_word(index_arg);
+        if (field < 0) fire(ErrorId::script_cannot_use, index_arg, series);
+    } else if (field < hour || field > second) {
+        const Cell n = index_arg ? *index_arg : integer::make_cell(index);
+        fire(ErrorId::script_out_of_range, &n);
+    }
+    return field_value(get(series), field, series);
+}
+
+constexpr ActionRow actions{
+    .make = make,
+    .random = inherit,
+    .to = make,
+    .form = form,
+    .mold = mold,
+    .eval_path = eval_path,
+    .compare = inherit,
+    .absolute = inherit,
+    .add = add,
+    .divide = divide,
+    .multiply = multiply,
+    .negate = inherit,
+    .remainder = inherit,
+    .round = round,
+    .subtract = subtract,
+    .even_q = even,
+    .odd_q = odd,
+    .pick = pick,
+};
+
+}  // namespace
+
+void init() { registry::register_type(Type::time, Type::float_, "time!", actions); }
 
 }  // namespace kiv::time

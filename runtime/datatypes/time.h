@@ -23,7 +23,7 @@ inline double get(const Cell* value) { return float_::get(value); }
 inline Cell* make_at(Cell* out, double seconds) {
     return float_::make_at(out, seconds, Type::time);
 }
-inline Cell make(double seconds) { return float_::make(seconds, Type::time); }
+inline Cell make_cell(double seconds) { return float_::make_cell(seconds, Type::time); }
 
 // Appends a time! at the block's tail. GC: may expand the block.
 Cell* make_in(Cell* block, double seconds);
@@ -59,5 +59,8 @@ std::size_t format(double seconds, char (&out)[text_size]);
 // even whatever the hours and minutes). A non-finite time is neither.
 bool even_q(double seconds);
 bool odd_q(double seconds);
+
+// Registers time!; float! must be registered first.
+void init();
 
 }  // namespace kiv::time

@@ -116,13 +116,13 @@ TEST(Float, NearEquality32) {
 }
 
 TEST(Float, CompareByOp) {
-    const Cell one_int = integer::make(1);
-    const Cell one = float_::make(1.0);
-    const Cell near_third = float_::make(0.1 + 0.2);
-    const Cell not_a_number = float_::make(nan);
-    const Cell percent = float_::make(1.0, Type::percent);
+    const Cell one_int = integer::make_cell(1);
+    const Cell one = float_::make_cell(1.0);
+    const Cell near_third = float_::make_cell(0.1 + 0.2);
+    const Cell not_a_number = float_::make_cell(nan);
+    const Cell percent = float_::make_cell(1.0, Type::percent);
     const Cell text{static_cast<std::uint32_t>(Type::string), 0, 0, 0};
-    struct Case { double a; Type type; const Cell* other; int op; int result; };
+    struct Case { double a; Type type; const Cell* other; int op; int result; };  // op: CompareOp code
     const Case cases[] = {
         {1.0, Type::float_, &one_int, 0, 0},     // 1.0 = 1
         {1.0, Type::float_, &one_int, 2, 1},     // strict: datatypes differ
@@ -144,7 +144,7 @@ TEST(Float, CompareByOp) {
         {1.0, Type::float_, &text, 2, 1},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(float_::compare_double(c.a, c.type, c.other, c.op), c.result)
+        EXPECT_EQ(float_::compare_double(c.a, c.type, c.other, CompareOp(c.op)), c.result)
             << c.a << " op " << c.op;
     }
 }

@@ -52,7 +52,7 @@ TEST(Integer, ArithmeticStaysIntegerOrTurnsFloat) {
         {12, 10, MathOp::xor_, Type::integer, 6},
     };
     for (const Case& c : cases) {
-        Cell result = integer::make(c.a);
+        Cell result = integer::make_cell(c.a);
         result.header |= cell_flag::new_line;
         integer::do_math_op(c.a, c.b, c.op, &result);
         SCOPED_TRACE(std::to_string(c.a) + " op" + std::to_string(int(c.op)) + " " +
@@ -73,7 +73,7 @@ TEST(Integer, DivisionWithoutResultCellTruncates) {
 }
 
 TEST(Integer, UnrepresentableResultsFire) {
-    Cell r = integer::make(0);
+    Cell r = integer::make_cell(0);
     EXPECT_EQ(fired([&] { integer::do_math_op(1, 0, MathOp::divide, &r); }), ErrorId::math_zero_divide);
     EXPECT_EQ(fired([&] { integer::do_math_op(1, 0, MathOp::remainder, &r); }), ErrorId::math_zero_divide);
     EXPECT_EQ(fired([&] { integer::do_math_op(min, -1, MathOp::divide, &r); }), ErrorId::math_overflow);
@@ -94,7 +94,7 @@ TEST(Integer, FloatRangeIsCheckedBeforeTruncation) {
     const Case cases[] = {{2147483647.0, false}, {2147483647.5, true}, {-2147483648.0, false},
                           {-2147483648.5, true}, {0.0 / 0.0, true}, {1.0 / 0.0, true}};
     for (const Case& c : cases) {
-        const Cell f = float_::make(c.d);
+        const Cell f = float_::make_cell(c.d);
         EXPECT_EQ(integer::float_out_of_range(&f), c.out) << c.d;
     }
 }

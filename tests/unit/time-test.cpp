@@ -51,10 +51,10 @@ TEST(Time, FieldsOfNegativeTimes) {
 }
 
 TEST(Time, FieldWrites) {
-    const Cell i45 = integer::make(45);
-    const Cell i75 = integer::make(75);
-    const Cell i2 = integer::make(2);
-    const Cell f30 = float_::make(30.5);
+    const Cell i45 = integer::make_cell(45);
+    const Cell i75 = integer::make_cell(75);
+    const Cell i2 = integer::make_cell(2);
+    const Cell f30 = float_::make_cell(30.5);
     struct Case { double t; int field; const Cell* value; double result; };
     const Case cases[] = {
         {5400, time::minute, &i45, 6300},         // 1:30:00 -> 1:45:00
@@ -69,22 +69,22 @@ TEST(Time, FieldWrites) {
     }
     // Writing back the value each field reads leaves the time as it was.
     for (double t : {-5415.25, 5415.25, -0.5, -86399.0}) {
-        const Cell h = integer::make(time::get_hours(t));
-        const Cell m = integer::make(time::get_minutes(t));
-        const Cell s = float_::make(time::get_seconds(t));
+        const Cell h = integer::make_cell(time::get_hours(t));
+        const Cell m = integer::make_cell(time::get_minutes(t));
+        const Cell s = float_::make_cell(time::get_seconds(t));
         EXPECT_EQ(time::set_field(t, time::hour, &h), t);
         EXPECT_EQ(time::set_field(t, time::minute, &m), t);
         EXPECT_EQ(time::set_field(t, time::second, &s), t);
     }
-    const Cell f = float_::make(2.5);
+    const Cell f = float_::make_cell(2.5);
     EXPECT_EQ(fired([&] { time::set_field(0, time::hour, &f); }), ErrorId::script_invalid_arg);
     EXPECT_EQ(fired([&] { time::set_field(0, time::minute, &f); }), ErrorId::script_invalid_arg);
 }
 
 TEST(Time, FromParts) {
     const Cell spec{static_cast<std::uint32_t>(Type::block), 0, 0, 0};
-    const Cell one = integer::make(1), thirty = integer::make(30), minus_one = integer::make(-1);
-    const Cell half = float_::make(15.5), minus_thirty = integer::make(-30), f = float_::make(2.5);
+    const Cell one = integer::make_cell(1), thirty = integer::make_cell(30), minus_one = integer::make_cell(-1);
+    const Cell half = float_::make_cell(15.5), minus_thirty = integer::make_cell(-30), f = float_::make_cell(2.5);
     struct Case { std::vector<Cell> parts; double seconds; };
     const Case ok[] = {
         {{}, 0},
