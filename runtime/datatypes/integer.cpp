@@ -9,6 +9,7 @@
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string-storage.h"
+#include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/evaluator/random.h"
@@ -254,6 +255,13 @@ std::int32_t from_binary(const Cell* spec) {
     return static_cast<std::int32_t>(n);
 }
 
+int hex_digit(unsigned char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
 // Decimal text from the index: an optional sign, then digits with "'"
 // separators skipped anywhere among them.
 // FIXME: use the lexer's integer scanner once it exists.
@@ -285,6 +293,20 @@ std::int32_t from_text(Cell* spec) {
     return static_cast<std::int32_t>(n);
 }
 
+// The issue's name read as hexadecimal: at most 8 digits, so #FFFFFFFF
+// gives -1. Anything but an ASCII hex digit fires script invalid-data.
+std::int32_t from_issue(const Cell* issue) {
+    const std::string_view name = symbol::text(issue->data2);
+    if (name.size() > 8) fire(ErrorId::script_invalid_data, issue);
+    std::uint32_t n = 0;
+    for (const char c : name) {
+        const int digit = hex_digit(static_cast<unsigned char>(c));
+        if (digit < 0) fire(ErrorId::script_invalid_data, issue);
+        n = n << 4 | static_cast<std::uint32_t>(digit);
+    }
+    return static_cast<std::int32_t>(n);
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -311,8 +333,8 @@ Cell* to(Cell* proto, Cell* spec, Type) {
         case Type::tag:
         case Type::email:
         case Type::ref: n = from_text(spec); break;
-        // FIXME: issue! (hexadecimal), money! and date! convert once their
-        // units exist.
+        case Type::issue: n = from_issue(spec); break;
+        // FIXME: money! and date! convert once their units exist.
         default: fire_bad_to(spec);
     }
     *proto = make_cell(n);

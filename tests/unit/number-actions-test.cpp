@@ -324,6 +324,9 @@ TEST_F(NumberActions, Conversions) {
         string::append_literal(cell, s);
     }
     const Cell yes{static_cast<std::uint32_t>(Type::logic), 1, 0, 0};
+    const auto issue = [](const char* name) {
+        return Cell{static_cast<std::uint32_t>(Type::issue), 0, symbol::make(name), 0};
+    };
     struct Case { Type target; Cell spec; bool make; Expect result; ErrorId error; };
     const ErrorId ok = ErrorId::count_;
     const Case cases[] = {
@@ -346,6 +349,11 @@ TEST_F(NumberActions, Conversions) {
         {Type::integer, text3, false, {}, ErrorId::script_bad_to_arg},
         {Type::integer, text4, false, {Type::integer, -2147483648.0}, ok},
         {Type::integer, text5, false, {}, ErrorId::script_bad_to_arg},
+        {Type::integer, issue("ff"), false, {Type::integer, 255}, ok},
+        {Type::integer, issue("FFFFFFFF"), false, {Type::integer, -1}, ok},
+        {Type::integer, issue("123456789"), false, {}, ErrorId::script_invalid_data},
+        {Type::integer, issue("12g"), false, {}, ErrorId::script_invalid_data},
+        {Type::integer, issue("\xC2\xB1"), false, {}, ErrorId::script_invalid_data},
         {Type::integer, yes, true, {Type::integer, 1}, ok},
         {Type::integer, yes, false, {}, ErrorId::script_bad_to_arg},
         {Type::float_, i(5), false, {Type::float_, 5.0}, ok},
