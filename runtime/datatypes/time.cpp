@@ -13,6 +13,7 @@
 #include "runtime/fire.h"
 #include "runtime/fixed-words.h"
 #include "runtime/memory.h"
+#include "runtime/ownership.h"
 
 namespace kiv::time {
 
@@ -210,8 +211,23 @@ int mold(Cell* value, Cell* buffer, bool, bool, bool, Cell* part_arg, int part, 
 // FIXME: push on the argument stack once it exists.
 Cell path_result;
 
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int, bool,
-                bool, bool, bool) {
+// The owner of a tracked time hears of a write: an object through its
+// on-change* handler, an owning series through ownership.
+void report_write(Cell* grand_parent, Cell* previous, const Cell* old, Cell* value, int field) {
+    if (grand_parent->is(Type::object)) {
+        // FIXME: the object's on-change* handler hears (previous, old, new)
+        // once objects exist.
+        (void)previous;
+        (void)old;
+        return;
+    }
+    Cell action;
+    words::word(words::W::set_path, &action);
+    ownership::check(grand_parent, &action, value, field, 1);
+}
+
+Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grand_parent,
+                Cell* previous, int, bool, bool, bool, bool report) {
     int field = -1;
     if (element->is(Type::integer)) {
         const std::int32_t n = integer::get(element);
@@ -223,9 +239,9 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cel
     if (!value) return field_value(get(parent), field, &path_result);
     // Every check happens in set_field, before the store.
     const double t = set_field(get(parent), field, value);
-    // FIXME: tell the owner (object on-change*, owned series) when the
-    // change is tracked, once objects and ownership exist.
+    const Cell old = *parent;
     float_::set(parent, t);
+    if (report) report_write(grand_parent, previous, &old, value, field);
     return value;
 }
 
