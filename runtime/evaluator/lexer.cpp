@@ -568,7 +568,7 @@ void read_raw_string(Token& t, const std::uint8_t* brace, const std::uint8_t* en
         if (c == cls::line_feed) t.lines_inside++;
         if (*q != '}') continue;
         const std::uint8_t* r = q + 1;
-        while (r < end && *r == '%' && r - q <= n) ++r;
+        while (r < end && *r == '%') ++r;
         long k = r - q - 1;
         if (k < n) continue;
         t.prev_state = 12;

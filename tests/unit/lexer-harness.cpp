@@ -12,6 +12,7 @@ namespace kiv::lexer::test {
 namespace {
 
 std::vector<std::string> texts;
+bool showing_lines = false;
 
 using Bytes = const std::uint8_t*;
 
@@ -260,7 +261,7 @@ bool make_container(Lexer&, int type, Cell* items, int count, Cell* out) {
     std::string body;
     bool path = type == static_cast<int>(Type::path) || type == static_cast<int>(Type::lit_path) ||
                 type == static_cast<int>(Type::get_path) || type == static_cast<int>(Type::set_path);
-    for (int i = 0; i < count; ++i) body += (i ? (path ? "/" : " ") : "") + describe(items[i], false);
+    for (int i = 0; i < count; ++i) body += (i ? (path ? "/" : " ") : "") + describe(items[i], showing_lines);
     std::string text;
     switch (static_cast<Type>(type)) {
         case Type::block: text = "[" + body + "]"; break;
@@ -336,6 +337,7 @@ const Hooks& describing_hooks() { return hooks; }
 
 std::string load(const std::string& source, bool show_lines) {
     texts.clear();
+    showing_lines = show_lines;
     try {
         Scan scan(hooks, bytes_of(source), source.size(), Mode::load, false);
         scan.run();
