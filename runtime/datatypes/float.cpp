@@ -12,6 +12,7 @@
 
 #include "runtime/datatypes/string-storage.h"
 #include "runtime/datatypes/unset.h"
+#include "runtime/evaluator/lexer-numbers.h"
 #include "runtime/evaluator/random.h"
 #include "runtime/fire.h"
 #include "runtime/float-text.h"
@@ -416,6 +417,20 @@ double from_parts(const Cell* spec, Type type) {
     return m * std::pow(10.0, e);
 }
 
+// float!: the characters from the index read as a float ("," may stand for
+// the decimal point, "'" separates digits).
+// FIXME: percent! loads the text as one value (a float!, percent! or
+// integer!) once the lexer can load a single value.
+double from_text(Cell* spec, Type type) {
+    if (type != Type::float_) fire_bad_to(type, spec);
+    const std::int32_t count = string::ks_length(spec);
+    const std::uint32_t unit = string::buffer(spec)->unit();
+    int error = 0;
+    const double d = lexer::scan_float(string::ks_head(spec), count, static_cast<int>(unit), error);
+    if (error != 0) fire_bad_to(type, spec);
+    return d;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -435,8 +450,13 @@ Cell* to(Cell* proto, Cell* spec, Type type) {
         case Type::block:
         case Type::paren:
         case Type::hash: d = from_parts(spec, type); break;
-        // FIXME: text (through the lexer's float scanner and loader) and
-        // money! convert once those units exist.
+        case Type::string:
+        case Type::file:
+        case Type::url:
+        case Type::tag:
+        case Type::email:
+        case Type::ref: d = from_text(spec, type); break;
+        // FIXME: money! converts once its unit exists.
         default: fire_bad_to(type, spec);
     }
     *proto = make_cell(d, type);

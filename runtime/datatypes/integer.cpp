@@ -12,6 +12,7 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/word.h"
+#include "runtime/evaluator/lexer-numbers.h"
 #include "runtime/evaluator/random.h"
 #include "runtime/fire.h"
 #include "runtime/memory.h"
@@ -263,34 +264,21 @@ int hex_digit(unsigned char c) {
 }
 
 // Decimal text from the index: an optional sign, then digits with "'"
-// separators skipped anywhere among them.
-// FIXME: use the lexer's integer scanner once it exists.
+// separators skipped among them. A text without a digit ("", "-") is no
+// number.
 std::int32_t from_text(Cell* spec) {
     const std::int32_t count = string::ks_length(spec);
-    const std::uint8_t* p = string::ks_head(spec);
+    const std::uint8_t* chars = string::ks_head(spec);
     const std::uint32_t unit = string::buffer(spec)->unit();
-    std::int32_t i = 0;
-    bool negative = false;
-    if (count > 0) {
-        const std::uint32_t first = string::get_char(p, unit);
-        if (first == '+' || first == '-') {
-            negative = first == '-';
-            i = 1;
-        }
+    bool digit = false;
+    for (std::int32_t i = 0; i < count && !digit; ++i) {
+        const std::uint32_t c = string::get_char(chars + std::size_t(i) * unit, unit);
+        digit = c >= '0' && c <= '9';
     }
-    std::int64_t n = 0;
-    bool digits = false;
-    for (; i < count; ++i) {
-        const std::uint32_t cp = string::get_char(p + std::size_t(i) * unit, unit);
-        if (cp == '\'') continue;
-        if (cp < '0' || cp > '9') fire_bad_to(spec);
-        n = n * 10 + (cp - '0');
-        digits = true;
-        if (n > std::int64_t{max_value} + 1) fire_bad_to(spec);
-    }
-    if (negative) n = -n;
-    if (!digits || n > max_value) fire_bad_to(spec);
-    return static_cast<std::int32_t>(n);
+    int error = 0;
+    const std::int32_t n = lexer::scan_integer(chars, count, static_cast<int>(unit), error);
+    if (error != 0 || !digit) fire_bad_to(spec);
+    return n;
 }
 
 // The name read as hexadecimal: at most 8 digits, so #FFFFFFFF

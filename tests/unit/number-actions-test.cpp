@@ -317,12 +317,12 @@ TEST_F(NumberActions, Round) {
 }
 
 TEST_F(NumberActions, Conversions) {
-    Cell text1 = of_type(Type::string), text2 = text1, text3 = text1, text4 = text1, text5 = text1;
-    for (auto [cell, s] : {std::pair{&text1, "1'000"}, {&text2, "12a"}, {&text3, ""},
-                           {&text4, "-2147483648"}, {&text5, "2147483648"}}) {
-        string::make_at(cell, 0);
-        string::append_literal(cell, s);
-    }
+    const auto text = [](const char* s) {
+        Cell cell;
+        string::make_at(&cell, 0);
+        string::append_literal(&cell, s);
+        return cell;
+    };
     const Cell yes{static_cast<std::uint32_t>(Type::logic), 1, 0, 0};
     const auto issue = [](const char* name) {
         return Cell{static_cast<std::uint32_t>(Type::issue), 0, symbol::make(name), 0};
@@ -344,11 +344,13 @@ TEST_F(NumberActions, Conversions) {
         {Type::integer, binary_of({1, 2}), false, {Type::integer, 258}, ok},
         {Type::integer, binary_of({0xFF, 0xFF, 0xFF, 0xFF}), false, {Type::integer, -1}, ok},
         {Type::integer, binary_of({}), false, {Type::integer, 0}, ok},
-        {Type::integer, text1, false, {Type::integer, 1000}, ok},
-        {Type::integer, text2, false, {}, ErrorId::script_bad_to_arg},
-        {Type::integer, text3, false, {}, ErrorId::script_bad_to_arg},
-        {Type::integer, text4, false, {Type::integer, -2147483648.0}, ok},
-        {Type::integer, text5, false, {}, ErrorId::script_bad_to_arg},
+        {Type::integer, text("1'000"), false, {Type::integer, 1000}, ok},
+        {Type::integer, text("+12"), false, {Type::integer, 12}, ok},
+        {Type::integer, text("12a"), false, {}, ErrorId::script_bad_to_arg},
+        {Type::integer, text(""), false, {}, ErrorId::script_bad_to_arg},
+        {Type::integer, text("-"), false, {}, ErrorId::script_bad_to_arg},
+        {Type::integer, text("-2147483648"), false, {Type::integer, -2147483648.0}, ok},
+        {Type::integer, text("2147483648"), false, {}, ErrorId::script_bad_to_arg},
         {Type::integer, issue("ff"), false, {Type::integer, 255}, ok},
         {Type::integer, issue("FFFFFFFF"), false, {Type::integer, -1}, ok},
         {Type::integer, issue("123456789"), false, {}, ErrorId::script_invalid_data},
@@ -365,6 +367,10 @@ TEST_F(NumberActions, Conversions) {
         {Type::float_, block_of({i(1), i(2), i(3)}), true, {}, ErrorId::script_bad_to_arg},
         {Type::float_, block_of({i(1), yes}), true, {}, ErrorId::script_bad_to_arg},
         {Type::float_, yes, false, {}, ErrorId::script_bad_to_arg},
+        {Type::float_, text("1,5"), false, {Type::float_, 1.5}, ok},
+        {Type::float_, text("-1'000.25e1"), false, {Type::float_, -10002.5}, ok},
+        {Type::float_, text(""), false, {}, ErrorId::script_bad_to_arg},
+        {Type::float_, text("1e"), false, {}, ErrorId::script_bad_to_arg},
         {Type::percent, f(0.5), false, {Type::percent, 0.5}, ok},
         {Type::time, i(90), false, {Type::time, 90}, ok},
         {Type::time, f(1.5), false, {Type::time, 1.5}, ok},
