@@ -7,11 +7,11 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-
 #include <utility>
 
 #include "runtime/datatypes/string-storage.h"
 #include "runtime/datatypes/unset.h"
+#include "runtime/datatypes/word.h"
 #include "runtime/evaluator/lexer-numbers.h"
 #include "runtime/evaluator/random.h"
 #include "runtime/fire.h"
@@ -159,7 +159,7 @@ int compare_double(double a, Type type, const Cell* other, CompareOp op) {
         case Type::float_:
         case Type::percent:
         case Type::time: b = get(other); break;
-        default: return -2;
+        default: return not_comparable;
     }
     switch (op) {
         case CompareOp::equal:
@@ -193,7 +193,11 @@ double do_math_op(double a, double b, MathOp op) {
         case MathOp::remainder: return std::fmod(a, b);
         default: break;
     }
-    fire(ErrorId::script_cannot_use);
+    Cell name;
+    Cell datatype;
+    word::load(registry::action_name(integer::action_of(op)), &name);
+    registry::make_datatype(&datatype, Type::float_);
+    fire(ErrorId::script_cannot_use, &name, &datatype);
 }
 
 // Halves and directions decided on the magnitude: its floor, its ceiling and
@@ -233,7 +237,8 @@ double round_scaled(double v, RoundMode mode) {
 }  // namespace
 
 double round_to(double d, double scale, RoundMode mode) {
-    if (scale < std::fabs(d) * 0x1p-53) return d;
+    // A scale too fine to change the value (zero included) leaves it alone.
+    if (scale == 0.0 || scale < std::fabs(d) * 0x1p-53) return d;
     double result;
     if (scale >= 1.0) {
         result = round_scaled(d / scale, mode) * scale;

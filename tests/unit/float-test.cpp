@@ -187,7 +187,7 @@ TEST(Float, RoundToScale) {
         {2.4, 1, half_ceiling, 2.0},   {1.2345, 0.01, plain, 1.23},   {7.3, 2, plain, 8.0},
         {0.3, 0.1, plain, 0.3},        {1250, 100, even, 1200},       {0.49999999999999994, 1, plain, 0.0},
         {1e300, 1, plain, 1e300},      {inf, 1, plain, inf},          {3.0, 1, plain, 3.0},
-        {5e-310, 4e-310, plain, 4e-310},
+        {5e-310, 4e-310, plain, 4e-310}, {0.0, 0.0, plain, 0.0},       {2.5, 0.0, plain, 2.5},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(float_::round_to(c.d, c.scale, c.mode), c.result) << c.d << " to " << c.scale;
