@@ -192,6 +192,8 @@ TEST_F(NumberActions, ArithmeticErrors) {
         {f(1), MathOp::add, of_type(Type::none), ErrorId::script_invalid_type},
         {i(1), MathOp::multiply, pair(1, 2), ErrorId::script_expect_arg},  // pair! has no multiply here
     };
+    // The double core has no bitwise ops (vector! reaches it with them).
+    EXPECT_EQ(fired([] { float_::do_math_op(1.0, 2.0, MathOp::and_); }), ErrorId::script_cannot_use);
     for (const Case& c : cases) {
         Cell a = c.a;
         Cell b = c.b;
