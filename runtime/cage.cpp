@@ -5,18 +5,19 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include <cstdio>
+#include <cstring>
 
+#if defined(KIV_SANITIZE)
+#include <sanitizer/asan_interface.h>
+#endif
+
+#include "runtime/error-exit.h"
 #include "runtime/raw-array.h"
 
 namespace kiv::raw {
 
 void out_of_memory() {
-    // FIXME: route through the fatal-exit routine once it is in this tree, so
-    // tracked blocks are released and the report matches every other fatal.
-    std::fputs("*** Runtime Error 94: out of memory\n*** at: 00000000h\n", stderr);
-    std::fflush(stdout);
-    _exit(94);
+    runtime::error_exit(runtime::fatal::out_of_memory, __builtin_return_address(0));
 }
 
 }  // namespace kiv::raw
@@ -68,6 +69,7 @@ std::uint8_t* take_low(std::uint64_t length) {
         if (r.length < length) continue;
         std::uint8_t* p = base + r.start;
         if (!commit(p, length)) return nullptr;
+        unpoison(p, length);
         r.start += length;
         r.length -= length;
         if (r.length == 0) free_low.erase_at(i);
@@ -114,6 +116,22 @@ void release_node_slot(void* start) {
     decommit(start, node_slot_bytes);
     node_slot_used[i] = 0;
     if (i < node_slot_first_free) node_slot_first_free = i;
+}
+
+void poison([[maybe_unused]] void* first, [[maybe_unused]] std::uint64_t length) {
+#ifndef NDEBUG
+    unpoison(first, length);
+    std::memset(first, 0xDD, length);
+#endif
+#if defined(KIV_SANITIZE)
+    ASAN_POISON_MEMORY_REGION(first, length);
+#endif
+}
+
+void unpoison([[maybe_unused]] void* first, [[maybe_unused]] std::uint64_t length) {
+#if defined(KIV_SANITIZE)
+    ASAN_UNPOISON_MEMORY_REGION(first, length);
+#endif
 }
 
 bool node_slot_live(std::uint32_t index) {

@@ -1,0 +1,66 @@
+#include "runtime/init.h"
+
+#include "runtime/case-folding.h"
+#include "runtime/output-hooks.h"
+#include "runtime/platform/platform.h"
+#include "runtime/state.h"
+
+namespace kiv::runtime {
+
+namespace {
+
+using InitStep = void (*)();
+
+void keep_start_up_words() { state.keep_in_root = true; }
+
+// ORDER INIT. A unit that does not exist yet stands as a comment at its place;
+// it replaces the comment with its line when it arrives.
+constexpr InitStep init_steps[] = {
+    keep_start_up_words,
+    // first, so that anything printed during start-up goes through them
+    console_output::init_hooks,
+    platform::init,
+    // random generator: random::init (state of 624 words, tracked)
+    // memory manager: memory::init
+    // external handle registry: externals::init
+    // datatype registry: type table and action tables (57 type ids, tracked)
+    // datatype registration, parents first: datatype! unset! none! logic!
+    //   series! block! string! binary! integer! symbol! context! word!
+    //   lit-word! set-word! get-word! refinement! char! native! action! op!
+    //   path! lit-path! set-path! get-path! function! routine! paren! issue!
+    //   url! file! object! bitset! triple! float! typeset! error! vector!
+    //   map! hash! pair! percent! tuple! time! tag! email! handle! date!
+    //   port! money! ref! point2D! point3D!, imaging::init, then image!
+    //   (event! registers later, from the library's top level)
+    // generic action table: actions::init
+    // first node frame: memory::new_node_frame (10,000 nodes)
+    // first series frame: memory::new_series_frame (1 MB)
+    // root block: 8,749 cells, no parent
+    // argument stack: fixed block of 20,000 cells in the root block
+    // call stack: fixed block of 15,000 cells in the root block
+    // symbol table: empty block of 4,000 cells in the root block
+    // global context: room for 4,000 words
+    case_folding::init,
+    // hash index of the symbol table: 4,000 entries, context-words kind
+    // datatype words: datatype::build_words
+    // the runtime's fixed words, refinements and issue
+    // natives table: natives::init (107 entries)
+    // parse working blocks: parse::init (8 and 100 cells in the root block)
+    // owners table: ownership::init
+    // port and checksum method words: natives::init_method_words
+    // compression method words: compress::init_words
+    // process calls: call::init (output string of 102,400 bytes)
+    // stack globals: stack::init
+    // lexer tables: lexer::init
+    // boot image: kivbin::boot_load
+    // interpreter: interpreter::init
+    // collector counters: collector::init
+};
+
+}  // namespace
+
+void init() {
+    for (InitStep step : init_steps) step();
+}
+
+}  // namespace kiv::runtime
