@@ -76,6 +76,8 @@ bool send_event(Lexer& lx, Event event, int type, const std::uint8_t* start,
         type = type_id(Type::error);
     }
     if (!(h.event_mask & event)) return true;
+    // A point literal's token includes its parentheses.
+    if (lx.kind == Kind::point && start == lx.token_start) --start;
     EventInfo info{event, lx.kind, type, lx.line, start, end, value};
     return h.event(lx, info);
 }
@@ -303,11 +305,19 @@ void run_structural(Lexer& lx, const Token& t) {
         case Kind::map_open: open_container(lx, type_id(Type::map), t.start); break;
         case Kind::path_open: path_open(lx, t); break;
         case Kind::construct: construct(lx, t); break;
-        case Kind::comment: send_event(lx, ev_scan, 0, t.start, t.end); break;
+        case Kind::comment:
+            if (!lx.prescan) send_event(lx, ev_scan, 0, t.start, t.end);
+            break;
         case Kind::comma: comma(lx, t); break;
         case Kind::string: scan_string(lx, t.start, t.end, t.flags); break;
         default: break;
     }
+}
+
+// A raw string scanned without loading is reported like a container.
+void raw_string_events(Lexer& lx, const Token& t) {
+    send_event(lx, ev_open, type_id(Type::string), t.start, t.start + 1);
+    send_event(lx, ev_close, type_id(Type::string), t.end - 1, t.end);
 }
 
 // Prescan: structure and strings only, one prescan event per token.
@@ -328,8 +338,8 @@ void prescan_token(Lexer& lx, const Token& t) {
         return;
     }
     if (inside_braces || t.kind == Kind::brace_open) return;
-    const std::uint8_t* s = t.kind == Kind::point ? t.start - 1 : t.start;
-    send_event(lx, ev_prescan, lx.type, s, lx.position);
+    if (t.kind == Kind::raw_string) raw_string_events(lx, t);
+    send_event(lx, ev_prescan, lx.type, t.start, lx.position);
 }
 
 void dispatch(Lexer& lx, const Token& t) {
@@ -342,10 +352,7 @@ void dispatch(Lexer& lx, const Token& t) {
         run_structural(lx, t);
         return;
     }
-    if (t.kind == Kind::raw_string && !lx.load) {
-        send_event(lx, ev_open, type_id(Type::string), t.start, t.start + 1);
-        send_event(lx, ev_close, type_id(Type::string), t.end - 1, t.end);
-    }
+    if (t.kind == Kind::raw_string && !lx.load) raw_string_events(lx, t);
     handle_value(lx, t.kind, t.start, t.end, t.flags);
 }
 

@@ -18,12 +18,14 @@ using Bytes = const std::uint8_t*;
 
 std::string str(Bytes s, Bytes e) { return std::string(reinterpret_cast<const char*>(s), static_cast<std::size_t>(e - s)); }
 
-void push_text(Lexer& lx, Type type, std::string text) {
+// Sets the token's datatype and, when loading, pushes its description.
+void finish(Lexer& lx, bool load, Type type, const std::string& text) {
+    lx.type = static_cast<int>(type);
+    if (!load) return;
     Cell* c = push(lx);
     c->set_type(type);
     c->data1 = static_cast<std::uint32_t>(texts.size());
-    texts.push_back(std::move(text));
-    lx.type = static_cast<int>(type);
+    texts.push_back(text);
 }
 
 std::string describe(const Cell& c, bool show_lines) {
@@ -81,7 +83,6 @@ std::string text_of(Bytes s, Bytes e, std::uint32_t flags, bool* ok = nullptr) {
 void load_word(Lexer& lx, Bytes s, Bytes e, std::uint32_t, bool load) {
     WordForm f;
     if (int error = read_word(s, e, f)) throw_error(lx, s, e, error);
-    if (!load) return;
     std::string name = str(f.name, f.name_end);
     switch (f.type) {
         case Type::set_word: name += ":"; break;
@@ -89,11 +90,11 @@ void load_word(Lexer& lx, Bytes s, Bytes e, std::uint32_t, bool load) {
         case Type::lit_word: name = "'" + name; break;
         default: break;
     }
-    push_text(lx, f.type, name);
+    finish(lx, load, f.type, name);
 }
 
 void load_path_word(Lexer& lx, Bytes s, Bytes e, std::uint32_t, bool load) {
-    if (load) push_text(lx, Type::word, str(s, e));
+    finish(lx, load, Type::word, str(s, e));
 }
 
 void load_refinement(Lexer& lx, Bytes s, Bytes e, std::uint32_t flags, bool load) {
@@ -103,37 +104,42 @@ void load_refinement(Lexer& lx, Bytes s, Bytes e, std::uint32_t flags, bool load
         load_word(lx, s, e, flags, load);  // the word "/" in its forms
         return;
     }
-    if (load) push_text(lx, Type::refinement, "/" + str(f.name, f.name_end));
+    finish(lx, load, Type::refinement, "/" + str(f.name, f.name_end));
 }
 
 void load_issue(Lexer& lx, Bytes s, Bytes e, std::uint32_t, bool load) {
-    if (load) push_text(lx, Type::issue, str(s, e));
+    finish(lx, load, Type::issue, str(s, e));
 }
 
 void load_string(Lexer& lx, Bytes s, Bytes e, std::uint32_t flags, bool load) {
     bool ok;
     std::string text = text_of(s + 1, e, flags, &ok);
     if (!ok) throw_error(lx, s, e, static_cast<int>(Type::string));
-    if (load) push_text(lx, Type::string, "\"" + text + "\"");
+    finish(lx, load, Type::string, "\"" + text + "\"");
 }
 
 void load_raw_string(Lexer& lx, Bytes s, Bytes e, std::uint32_t flags, bool load) {
     Bytes text, text_end;
     raw_string_text(s, e, text, text_end);
-    if (load) push_text(lx, Type::string, "\"" + text_of(text, text_end, flags & ~flag::caret) + "\"");
+    finish(lx, load, Type::string, "\"" + text_of(text, text_end, flags & ~flag::caret) + "\"");
 }
 
 void load_char(Lexer& lx, Bytes s, Bytes e, std::uint32_t, bool load) {
     std::int32_t cp = read_char(s, e);
     if (cp < 0) throw_error(lx, s, e, static_cast<int>(Type::char_));
-    if (load) push_text(lx, Type::char_, "#\"" + code_points({static_cast<std::uint32_t>(cp)}) + "\"");
+    finish(lx, load, Type::char_, "#\"" + code_points({static_cast<std::uint32_t>(cp)}) + "\"");
 }
 
 void load_file(Lexer& lx, Bytes s, Bytes e, std::uint32_t flags, bool load) {
     FileText f = file_text(s, e);
-    if (!load) return;
-    if (f.quoted) push_text(lx, Type::file, "%\"" + text_of(f.text, f.text_end, flags) + "\"");
-    else push_text(lx, Type::file, "%" + str(f.text, f.text_end));
+    if (!f.quoted) {
+        finish(lx, load, Type::file, "%" + str(f.text, f.text_end));
+        return;
+    }
+    bool ok;
+    std::string text = text_of(f.text, f.text_end, flags, &ok);
+    if (!ok) throw_error(lx, s, e, static_cast<int>(Type::file));
+    finish(lx, load, Type::file, "%\"" + text + "\"");
 }
 
 void load_binary(Lexer& lx, Bytes s, Bytes e, std::uint32_t, bool load) {
@@ -145,7 +151,7 @@ void load_binary(Lexer& lx, Bytes s, Bytes e, std::uint32_t, bool load) {
         std::snprintf(buf, sizeof buf, "%02X", b);
         out += buf;
     }
-    if (load) push_text(lx, Type::binary, out + "}");
+    finish(lx, load, Type::binary, out + "}");
 }
 
 void load_integer(Lexer& lx, Bytes s, Bytes e, std::uint32_t, bool load) {
@@ -154,40 +160,40 @@ void load_integer(Lexer& lx, Bytes s, Bytes e, std::uint32_t, bool load) {
     if (t.result == IntegerToken::floating) {
         double v;
         if (!read_float(s, e, v)) throw_error(lx, s, e, static_cast<int>(Type::float_));
-        if (load) push_text(lx, Type::float_, float_text(v));
+        finish(lx, load, Type::float_, float_text(v));
         return;
     }
-    if (load) push_text(lx, Type::integer, std::to_string(t.value));
+    finish(lx, load, Type::integer, std::to_string(t.value));
 }
 
 void load_hex(Lexer& lx, Bytes s, Bytes e, std::uint32_t, bool load) {
     std::int32_t v;
     if (int error = read_hex(s, e, v)) throw_error(lx, s, e, error);
-    if (load) push_text(lx, Type::integer, std::to_string(v));
+    finish(lx, load, Type::integer, std::to_string(v));
 }
 
 void load_float(Lexer& lx, Bytes s, Bytes e, std::uint32_t, bool load) {
     double v;
     if (!read_float(s, e, v)) throw_error(lx, s, e, static_cast<int>(Type::float_));
-    if (load) push_text(lx, Type::float_, float_text(v));
+    finish(lx, load, Type::float_, float_text(v));
 }
 
 void load_special_float(Lexer& lx, Bytes s, Bytes e, std::uint32_t, bool load) {
     double v;
     if (!read_special_float(s, e, v)) throw_error(lx, s, e, static_cast<int>(Type::float_));
-    if (load) push_text(lx, Type::float_, float_text(v));
+    finish(lx, load, Type::float_, float_text(v));
 }
 
 void load_percent(Lexer& lx, Bytes s, Bytes e, std::uint32_t, bool load) {
     double v;
     if (!read_percent(s, e, v)) throw_error(lx, s, e, static_cast<int>(Type::float_));
-    if (load) push_text(lx, Type::percent, "pct:" + float_text(v));
+    finish(lx, load, Type::percent, "pct:" + float_text(v));
 }
 
 void load_pair(Lexer& lx, Bytes s, Bytes e, std::uint32_t, bool load) {
     std::int32_t x, y;
     if (!read_pair(s, e, x, y)) throw_error(lx, s, e, static_cast<int>(Type::pair));
-    if (load) push_text(lx, Type::pair, std::to_string(x) + "x" + std::to_string(y));
+    finish(lx, load, Type::pair, std::to_string(x) + "x" + std::to_string(y));
 }
 
 void load_tuple(Lexer& lx, Bytes s, Bytes e, std::uint32_t, bool load) {
@@ -196,7 +202,7 @@ void load_tuple(Lexer& lx, Bytes s, Bytes e, std::uint32_t, bool load) {
     if (!n) throw_error(lx, s, e, static_cast<int>(Type::tuple));
     std::string out = "tuple:";
     for (int i = 0; i < n; ++i) out += (i ? "." : "") + std::to_string(bytes[i]);
-    if (load) push_text(lx, Type::tuple, out);
+    finish(lx, load, Type::tuple, out);
 }
 
 void load_point(Lexer& lx, Bytes s, Bytes e, std::uint32_t, bool load) {
@@ -204,13 +210,13 @@ void load_point(Lexer& lx, Bytes s, Bytes e, std::uint32_t, bool load) {
     if (int error = read_point(s, e, p)) throw_error(lx, s, e, error);
     std::string out = "(";
     for (int i = 0; i < p.count; ++i) out += (i ? ", " : "") + float_text(p.xyz[i]);
-    if (load) push_text(lx, p.count == 3 ? Type::point3d : Type::point2d, out + ")");
+    finish(lx, load, p.count == 3 ? Type::point3d : Type::point2d, out + ")");
 }
 
 void load_time(Lexer& lx, Bytes s, Bytes e, std::uint32_t, bool load) {
     double v;
     if (!read_time(s, e, v)) throw_error(lx, s, e, static_cast<int>(Type::time));
-    if (load) push_text(lx, Type::time, "time:" + float_text(v));
+    finish(lx, load, Type::time, "time:" + float_text(v));
 }
 
 void load_date(Lexer& lx, Bytes s, Bytes e, std::uint32_t, bool load) {
@@ -221,7 +227,7 @@ void load_date(Lexer& lx, Bytes s, Bytes e, std::uint32_t, bool load) {
     std::string out = buf;
     if (d.has_time) out += "T" + float_text(d.seconds);
     if (d.has_zone) out += "Z" + std::to_string(d.zone_minutes);
-    if (load) push_text(lx, Type::date, out);
+    finish(lx, load, Type::date, out);
 }
 
 void load_money(Lexer& lx, Bytes s, Bytes e, std::uint32_t, bool load) {
@@ -229,24 +235,24 @@ void load_money(Lexer& lx, Bytes s, Bytes e, std::uint32_t, bool load) {
     if (!read_money(s, e, m)) throw_error(lx, s, e, static_cast<int>(Type::money));
     std::string out = std::string(m.negative ? "-" : "") + m.currency + "$" + m.integer_digits;
     if (!m.fraction_digits.empty()) out += "." + m.fraction_digits;
-    if (load) push_text(lx, Type::money, out);
+    finish(lx, load, Type::money, out);
 }
 
 void load_tag(Lexer& lx, Bytes s, Bytes e, std::uint32_t flags, bool load) {
-    if (load) push_text(lx, Type::tag, "<" + text_of(s + 1, e, flags & ~flag::caret) + ">");
+    finish(lx, load, Type::tag, "<" + text_of(s + 1, e, flags & ~flag::caret) + ">");
 }
 
 void load_url(Lexer& lx, Bytes s, Bytes e, std::uint32_t, bool load) {
     if (int error = check_url_token(s, e)) throw_error(lx, s, e, error);
-    if (load) push_text(lx, Type::url, "url:" + str(s, e));
+    finish(lx, load, Type::url, "url:" + str(s, e));
 }
 
 void load_email(Lexer& lx, Bytes s, Bytes e, std::uint32_t, bool load) {
-    if (load) push_text(lx, Type::email, "email:" + str(s, e));
+    finish(lx, load, Type::email, "email:" + str(s, e));
 }
 
 void load_ref(Lexer& lx, Bytes s, Bytes e, std::uint32_t, bool load) {
-    if (load) push_text(lx, Type::ref, "@" + str(s + 1, e));
+    finish(lx, load, Type::ref, "@" + str(s + 1, e));
 }
 
 void load_construct(Lexer& lx, Bytes s, Bytes e, std::uint32_t, bool load) {
@@ -254,7 +260,7 @@ void load_construct(Lexer& lx, Bytes s, Bytes e, std::uint32_t, bool load) {
     if (!read_construct(s, e, c)) throw_error(lx, s, e, code::malconstruct);
     static const char* const forms[] = {"true", "false", "none", "unset"};
     std::string out = c.form == Construct::datatype ? std::string(type_name(c.named)) : forms[c.form];
-    if (load) push_text(lx, static_cast<Type>(c.type), "#(" + out + ")");
+    finish(lx, load, static_cast<Type>(c.type), "#(" + out + ")");
 }
 
 bool make_container(Lexer&, int type, Cell* items, int count, Cell* out) {
@@ -309,8 +315,9 @@ std::string joined(Scan& scan, bool show_lines) {
 
 std::vector<std::string>* recorded = nullptr;
 const std::uint8_t* recorded_start = nullptr;
+std::uint32_t refused = 0;
 
-bool record_event(Lexer&, const EventInfo& info) {
+bool record_event(Lexer& lx, const EventInfo& info) {
     static const char* const names[] = {"prescan", "scan", "load", "open", "close", "error"};
     int bit = 0;
     while ((1u << bit) != info.event) ++bit;
@@ -318,7 +325,9 @@ bool record_event(Lexer&, const EventInfo& info) {
     if (info.event == ev_load && info.value) line += " " + describe(*info.value, false);
     else line += " " + std::to_string(info.start - recorded_start + 1) + "-" + std::to_string(info.end - recorded_start + 1);
     recorded->push_back(line);
-    return true;
+    if (!(refused & info.event)) return true;
+    if (info.event == ev_error) lx.position = info.end < lx.input_end ? info.end + 1 : lx.input_end;
+    return false;
 }
 
 }  // namespace
@@ -353,17 +362,20 @@ std::string scan(const std::string& source, Mode mode, bool one) {
     return type_name(scan.run());
 }
 
-std::vector<std::string> events(const std::string& source, Mode mode, std::uint32_t mask) {
+std::vector<std::string> events(const std::string& source, Mode mode, std::uint32_t mask,
+                                std::uint32_t refuse) {
     texts.clear();
     std::vector<std::string> out;
     recorded = &out;
     recorded_start = bytes_of(source);
+    refused = refuse;
     Hooks h = hooks;
     h.event = record_event;
     h.event_mask = mask;
     try {
         Scan scan(h, bytes_of(source), source.size(), mode, false);
-        scan.run();
+        int type = scan.run();
+        out.push_back(mode == Mode::load ? "=> " + joined(scan, false) : std::string("=> ") + type_name(type));
     } catch (const SyntaxError& e) {
         out.push_back("raised " + e.message());
     }

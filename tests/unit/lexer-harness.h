@@ -19,11 +19,14 @@ std::string load(const std::string& source, bool show_lines = false);
 // name of the result ("error!", "none" for 0).
 std::string scan(const std::string& source, Mode mode, bool one = false);
 
-// Loads with an event hook that accepts everything and records one line per
-// event: "open block! 1-2" (1-based byte positions of the token), "load
-// word! a".
+// Scans with an event hook that records one line per event: "open block!
+// 1-2" (1-based byte positions of the token), "load word! a". The hook takes
+// the events of `mask` and refuses those of `refuse`; refusing an error, it
+// moves the input one byte past the token, as a tracer that skips bad
+// tokens does. The last line is "=> " and the values loaded, or "raised "
+// and the error's message.
 std::vector<std::string> events(const std::string& source, Mode mode = Mode::load,
-                                std::uint32_t mask = 0x3F);
+                                std::uint32_t mask = 0x3F, std::uint32_t refuse = 0);
 
 // The describing hooks themselves.
 const Hooks& describing_hooks();

@@ -255,6 +255,7 @@ TEST(LexerLoad, SyntaxErrors) {
         {"\"\xED\xA0\x80\"", "error: (line 1) invalid string! at \"\xED\xA0\x80\""},
         {"%{a}%% %{a}%x %{abc", "error: (line 1) invalid string! at %{a}%% %{a}%x %{abc"},
         {"%\"ab", "error: (line 1) invalid file! at %\"ab"},
+        {"%\"a^(zz)\"", "error: (line 1) invalid file! at %\"a^(zz)\""},
         {"#\"\" #\"ab\"", "error: (line 1) invalid char! at #\"\" #\"ab\""},
         {"#\"^(110000)\"", "error: (line 1) invalid char! at #\"^(110000)\""},
         {"2#{0100000}", "error: (line 1) invalid binary! at 2#{0100000}"},
