@@ -34,6 +34,13 @@ inline void start_callables() {
     function::init();
     routine::init();
     paren::init();
+    // The datatype words stand for their datatypes, as the library sets them.
+    for (int id = 1; id <= registry::top_id(); ++id) {
+        if (!registry::entry(id).registered) continue;
+        Cell word = word_of(registry::entry(id).name);
+        Cell type = datatype_of(static_cast<Type>(id));
+        context::set(&word, &type);
+    }
     collector::set_active(true);
 }
 

@@ -16,8 +16,6 @@ class Functions : public test::CallableTest {
 protected:
     void SetUp() override {
         test::CallableTest::SetUp();
-        define("integer!", test::datatype_of(Type::integer));
-        define("block!", test::datatype_of(Type::block));
         Cell numbers;
         typeset::make_at(&numbers, 0, 0, 0);
         typeset::set_bit(&numbers, static_cast<std::uint32_t>(Type::integer));
