@@ -1,6 +1,31 @@
 #include "runtime/init.h"
 
 #include "runtime/case-folding.h"
+#include "runtime/datatypes/block.h"
+#include "runtime/datatypes/char.h"
+#include "runtime/datatypes/context.h"
+#include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/file.h"
+#include "runtime/datatypes/float.h"
+#include "runtime/datatypes/function.h"
+#include "runtime/datatypes/integer.h"
+#include "runtime/datatypes/issue.h"
+#include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/native.h"
+#include "runtime/datatypes/none.h"
+#include "runtime/datatypes/paren.h"
+#include "runtime/datatypes/path.h"
+#include "runtime/datatypes/percent.h"
+#include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/routine.h"
+#include "runtime/datatypes/series.h"
+#include "runtime/datatypes/string.h"
+#include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/time.h"
+#include "runtime/datatypes/typeset.h"
+#include "runtime/datatypes/unset.h"
+#include "runtime/datatypes/url.h"
+#include "runtime/datatypes/word.h"
 #include "runtime/evaluator/random.h"
 #include "runtime/externals.h"
 #include "runtime/memory.h"
@@ -16,6 +41,48 @@ using InitStep = void (*)();
 
 void keep_start_up_words() { state.keep_in_root = true; }
 
+// ORDER REGISTRATION: parents first; a child's inherited slots copy the
+// parent's functions as they stand when the child registers.
+void register_datatypes() {
+    datatype::init();
+    unset::init();
+    none::init();
+    logic::init();
+    series::init();
+    block::init();
+    string::init();
+    // binary!
+    integer::init();
+    symbol::init();
+    context::init();
+    word::init();
+    lit_word::init();
+    set_word::init();
+    get_word::init();
+    refinement::init();
+    char_::init();
+    native::init();
+    action::init();
+    op::init();
+    path::init();  // path!, lit-path!, set-path!, get-path!
+    function::init();
+    routine::init();
+    paren::init();
+    issue::init();
+    url::init();
+    file::init();
+    // object! bitset! triple!
+    float_::init();
+    typeset::init();
+    // error! vector! map! hash! pair!
+    percent::init();
+    // tuple!
+    time::init();
+    // tag! email! handle! date! port! money! ref! point2D! point3D!
+    // imaging::init, then image!
+    // (event! registers later, from the library's top level)
+}
+
 // ORDER INIT. A unit that does not exist yet stands as a comment at its place;
 // it replaces the comment with its line when it arrives.
 constexpr InitStep init_steps[] = {
@@ -28,15 +95,9 @@ constexpr InitStep init_steps[] = {
     // collector, so the later steps for those have nothing left to do
     memory::init,
     externals::init,
-    // datatype registry: type table and action tables (57 type ids, tracked)
-    // datatype registration, parents first: datatype! unset! none! logic!
-    //   series! block! string! binary! integer! symbol! context! word!
-    //   lit-word! set-word! get-word! refinement! char! native! action! op!
-    //   path! lit-path! set-path! get-path! function! routine! paren! issue!
-    //   url! file! object! bitset! triple! float! typeset! error! vector!
-    //   map! hash! pair! percent! tuple! time! tag! email! handle! date!
-    //   port! money! ref! point2D! point3D!, imaging::init, then image!
-    //   (event! registers later, from the library's top level)
+    // datatype registry: type table and action tables (57 type ids)
+    registry::init,
+    register_datatypes,
     // generic action table: actions::init
     // first node frame and first series frame: made by memory::init
     // root block: 8,749 cells, no parent
