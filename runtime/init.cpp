@@ -13,6 +13,7 @@
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/native.h"
 #include "runtime/datatypes/none.h"
+#include "runtime/datatypes/object.h"
 #include "runtime/datatypes/paren.h"
 #include "runtime/datatypes/path.h"
 #include "runtime/datatypes/percent.h"
@@ -71,7 +72,8 @@ void register_datatypes() {
     issue::init();
     url::init();
     file::init();
-    // object! bitset! triple!
+    object::init();
+    // bitset! triple!
     float_::init();
     typeset::init();
     // error! vector! map! hash! pair!
