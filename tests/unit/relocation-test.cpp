@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 
 #include "runtime/hashtable.h"
 #include "runtime/state.h"
@@ -96,6 +97,39 @@ Cell global(const char* name) { return test::word_of(name); }
     pad[1] = pad[0];
 }
 
+// Zeroes the stack below the caller: the frames of the attempt then hold no
+// stale words from earlier tests.
+[[gnu::noinline]] void zero_below() {
+    volatile char area[512 * 1024];
+    std::memset(const_cast<char*>(area), 0, sizeof area);
+}
+
+// Sets up, collects and checks; whether the nodes moved.
+[[gnu::noinline]] bool moved_and_checked() {
+    static std::uint32_t symbols;
+    run_deep([] {
+        test::start_runtime();
+        memory::set_stress(false);
+        collector::set_verify(false);
+        collector::set_active(false);
+        symbols = symbol::count();
+        build_values();
+        fill_frames();
+    });
+    const std::uint32_t moves = collector::node_compaction_count();
+    for (int cycle = 0; cycle < 8; ++cycle) test::collect();
+    const bool moved = collector::node_compaction_count() > moves;
+    EXPECT_TRUE(values_intact());
+    // Interning finds the existing spellings.
+    const std::uint32_t count = symbol::count();
+    EXPECT_GT(count, symbols);
+    EXPECT_EQ(symbol::make("alpha"), test::word_of("alpha").data2);
+    EXPECT_EQ(symbol::make("Windows"), words::symbol(words::Sym::windows));
+    EXPECT_EQ(symbol::count(), count);
+    test::expect_heap_sound();
+    return moved;
+}
+
 // One attempt in a child process on a fresh heap: 0 when the nodes moved
 // and everything still works, 3 when nothing moved (a stale stack word can
 // keep the frame in place), 1 on a failure.
@@ -103,27 +137,8 @@ int attempt() {
     std::fflush(nullptr);
     const pid_t child = fork();
     if (child == 0) {
-        static std::uint32_t symbols;
-        run_deep([] {
-            test::start_runtime();
-            memory::set_stress(false);
-            collector::set_verify(false);
-            collector::set_active(false);
-            symbols = symbol::count();
-            build_values();
-            fill_frames();
-        });
-        const std::uint32_t moves = collector::node_compaction_count();
-        for (int cycle = 0; cycle < 8; ++cycle) test::collect();
-        const bool moved = collector::node_compaction_count() > moves;
-        EXPECT_TRUE(values_intact());
-        // Interning finds the existing spellings.
-        const std::uint32_t count = symbol::count();
-        EXPECT_GT(count, symbols);
-        EXPECT_EQ(symbol::make("alpha"), test::word_of("alpha").data2);
-        EXPECT_EQ(symbol::make("Windows"), words::symbol(words::Sym::windows));
-        EXPECT_EQ(symbol::count(), count);
-        test::expect_heap_sound();
+        zero_below();
+        const bool moved = moved_and_checked();
         std::fflush(nullptr);
         _exit(::testing::Test::HasFailure() ? 1 : moved ? 0 : 3);
     }
