@@ -5,7 +5,7 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstring>
+#include <thread>
 
 #include "runtime/hashtable.h"
 #include "runtime/state.h"
@@ -97,13 +97,6 @@ Cell global(const char* name) { return test::word_of(name); }
     pad[1] = pad[0];
 }
 
-// Zeroes the stack below the caller: the frames of the attempt then hold no
-// stale words from earlier tests.
-[[gnu::noinline]] void zero_below() {
-    volatile char area[512 * 1024];
-    std::memset(const_cast<char*>(area), 0, sizeof area);
-}
-
 // Sets up, collects and checks; whether the nodes moved.
 [[gnu::noinline]] bool moved_and_checked() {
     static std::uint32_t symbols;
@@ -131,14 +124,17 @@ Cell global(const char* name) { return test::word_of(name); }
 }
 
 // One attempt in a child process on a fresh heap: 0 when the nodes moved
-// and everything still works, 3 when nothing moved (a stale stack word can
-// keep the frame in place), 1 on a failure.
+// and everything still works, 3 when nothing moved (a stale word on the
+// stack can keep the frame in place), 1 on a failure.
 int attempt() {
     std::fflush(nullptr);
     const pid_t child = fork();
     if (child == 0) {
-        zero_below();
-        const bool moved = moved_and_checked();
+        // A new thread has a fresh stack, free of stale words from earlier
+        // tests; the collector scans the stack of the thread that collects.
+        bool moved = false;
+        std::thread run([&moved] { moved = moved_and_checked(); });
+        run.join();
         std::fflush(nullptr);
         _exit(::testing::Test::HasFailure() ? 1 : moved ? 0 : 3);
     }
