@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
@@ -358,22 +359,35 @@ void move_between(Cell* origin, Cell* target, std::int32_t count) {
     ob->tail -= bytes;
     hash_changed(origin, s, count, 0);
     hash_changed(target, d, 0, count);
-    report_owner(owned, target, Change::move, d, count);
+    report_owner(owned, origin, Change::move, s, count);
+    // The target's owner hears of the units that arrived.
+    report_owner((tb->flags & memory::series_flag::owned) != 0, target, Change::move, d, count);
 }
 
-// Moves `count` units inside one buffer from s to the place given by d.
+// Whether a move inside one buffer moves nothing: onto itself, or into the
+// run being moved.
+bool still(std::int32_t s, std::int32_t d, std::int32_t count) {
+    return count <= 0 || s == d || (s < d && d < s + count);
+}
+
+// Moves `count` units inside one buffer from s to the place given by d:
+// forwards they land after the unit at d (at the tail when d is the tail),
+// backwards at d.
 void move_within(Cell* origin, std::int32_t s, std::int32_t d, std::int32_t count) {
+    d = std::min(d, ks_abs_length(origin));
+    if (still(s, d, count)) return;
     const bool owned = check_owner(origin, Change::move, nullptr, s, count);
+    // Re-read after the owner's handler.
     SeriesBuffer* b = buffer(origin);
     const std::int32_t units = units_of(b);
     count = std::min(count, units - s);
     d = std::min(d, units);
-    if (count <= 0 || s == d || (s < d && d < s + count)) return;
+    if (still(s, d, count)) return;
     const std::uint32_t unit = b->unit();
     const std::uint32_t bytes = static_cast<std::uint32_t>(count) * unit;
-    // GC: no allocation below, so the temporary may hold cells unseen.
-    std::uint8_t* saved = static_cast<std::uint8_t*>(::operator new(bytes));
-    std::memcpy(saved, unit_at(b, s), bytes);
+    // GC: no allocation from here on, so the temporary may hold cells unseen.
+    std::unique_ptr<std::uint8_t[]> saved(new std::uint8_t[bytes]);
+    std::memcpy(saved.get(), unit_at(b, s), bytes);
     std::int32_t first;  // where the moved units land
     if (s < d) {
         const std::int32_t end = d == units ? units : d + 1;
@@ -383,12 +397,11 @@ void move_within(Cell* origin, std::int32_t s, std::int32_t d, std::int32_t coun
         std::memmove(unit_at(b, d + count), unit_at(b, d), std::size_t(s - d) * unit);
         first = d;
     }
-    std::memcpy(unit_at(b, first), saved, bytes);
-    ::operator delete(saved);
+    std::memcpy(unit_at(b, first), saved.get(), bytes);
     const std::int32_t low = std::min(s, first);
     const std::int32_t span = std::max(s, first) + count - low;
     hash_changed(origin, low, span, span);
-    report_owner(owned, origin, Change::move, first, count);
+    report_owner(owned, origin, Change::move, s, count);
 }
 
 Cell* move(Cell* origin, Cell* target, Cell* part) {
