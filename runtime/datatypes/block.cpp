@@ -439,7 +439,7 @@ Cell* insert(Cell* series, Cell* value, int part, bool only, int dup, bool appen
     if (count == 0) return series;
     const std::int64_t take = part < 0 || part > count ? count : part;
     const std::int64_t total = take * std::max(dup, 0);
-    if (total > max_cells) fire_no_memory();
+    if (total > max_cells || units(series) + total > max_cells) fire_no_memory();
     const std::int32_t h = clamp_head(series);
     const bool at_tail = append || h == units(series);
     const Change change = append ? Change::append : Change::insert;
