@@ -350,7 +350,9 @@ Found search(Cell* series, const Cell* value, const SearchArgs& a) {
     const bool type_match = !a.only && value->is(Type::datatype);
     const bool set_match = !a.only && value->is(Type::typeset);
     const bool sequence = is_block_like(value->type());
-    const CompareOp op = a.same ? CompareOp::same : a.case_ ? CompareOp::strict_equal : CompareOp::find;
+    const CompareOp op = a.same    ? CompareOp::same
+                         : a.case_ ? CompareOp::strict_equal
+                                   : CompareOp::find;
     const std::int32_t n = a.only || !sequence ? 0 : std::max(ks_length(value), 0);
     std::int64_t start = h;
     std::int64_t low = 0;  // backward scans stop below this cell
@@ -422,7 +424,8 @@ int compare(Cell* value1, Cell* value2, CompareOp op) {
     if (value1->type() != value2->type()) {
         const auto paths = [](Type s, Type t) { return s == Type::path && t == Type::lit_path; };
         const bool word_ops = op == CompareOp::strict_word || op == CompareOp::equal_word;
-        if (!word_ops || !(paths(value1->type(), value2->type()) || paths(value2->type(), value1->type())))
+        if (!word_ops ||
+            !(paths(value1->type(), value2->type()) || paths(value2->type(), value1->type())))
             return not_comparable;
     }
     return compare_each(value1, value2, op);
@@ -476,8 +479,9 @@ Cell* change(Cell* series, Cell* value, int part, bool only, int dup) {
     const std::int64_t added = count * std::max(dup, 0);
     const std::int32_t rest = units(series) - h;
     const std::int64_t asked = part < 0 ? added : part;
-    const bool owned = series::check_owner(series, Change::change, &v, h,
-                                           static_cast<std::int32_t>(std::min<std::int64_t>(rest, asked)));
+    const bool owned =
+        series::check_owner(series, Change::change, &v, h,
+                            static_cast<std::int32_t>(std::min<std::int64_t>(rest, asked)));
     // Re-read after the owner's handler.
     const std::int32_t size = units(series);
     const std::int32_t at = std::min(clamp_head(series), size);
@@ -497,7 +501,8 @@ Cell* change(Cell* series, Cell* value, int part, bool only, int dup) {
     std::memmove(cells + at + added, cells + at + replaced,
                  static_cast<std::size_t>(size - at - replaced) * sizeof(Cell));
     b->tail = b->offset + static_cast<std::uint32_t>(new_size * sizeof(Cell));
-    std::memmove(cells + at, source, static_cast<std::size_t>(std::min(count, added)) * sizeof(Cell));
+    std::memmove(cells + at, source,
+                 static_cast<std::size_t>(std::min(count, added)) * sizeof(Cell));
     repeat_cells(cells + at, count, added);
     series::hash_changed(series, at, static_cast<std::int32_t>(replaced),
                          static_cast<std::int32_t>(added));

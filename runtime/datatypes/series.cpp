@@ -255,7 +255,8 @@ Cell* random_(Cell* value, bool seed, bool secure, bool only) {
 }
 
 bool is_owned_field(const Cell* field) {
-    return (field->is(Type::word) || field->is(Type::lit_word)) && words::is(field, words::Sym::owned);
+    return (field->is(Type::word) || field->is(Type::lit_word)) &&
+           words::is(field, words::Sym::owned);
 }
 
 Cell* reflect(Cell* value, Cell* field) {
@@ -324,7 +325,8 @@ void check_move_kinds(const Cell* origin, const Cell* target) {
     const std::uint32_t ut = buffer(target)->unit();
     const bool raw = origin->is(Type::binary) || origin->is(Type::vector) ||
                      target->is(Type::binary) || target->is(Type::vector);
-    if (cells_o != cells_t || (uo != ut && raw) || origin->is(Type::image) != target->is(Type::image)) {
+    if (cells_o != cells_t || (uo != ut && raw) ||
+        origin->is(Type::image) != target->is(Type::image)) {
         Cell a;
         Cell b;
         registry::make_datatype(&a, origin->type());
@@ -344,7 +346,8 @@ void move_between(Cell* origin, Cell* target, std::int32_t count) {
     std::int32_t d = std::min(head(target), ks_abs_length(target));
     SeriesBuffer* tb = buffer(target);
     const std::uint32_t shift = shift_of(tb->unit());
-    const std::uint64_t need = std::uint64_t{tb->used_bytes()} + (static_cast<std::uint64_t>(count) << shift);
+    const std::uint64_t need =
+        std::uint64_t{tb->used_bytes()} + (static_cast<std::uint64_t>(count) << shift);
     if (need > static_cast<std::uint64_t>(cage::offset_of(tb->end()) - tb->offset))
         tb = memory::expand_series(tb, static_cast<std::int64_t>(need * 2));
     // GC: the expansion may have moved the origin's buffer too.

@@ -209,14 +209,16 @@ TEST_F(BlockSort, ComparisonFunctionChangingTheBlock) {
                 if (++calls == 5) act(sorted);
                 logic::make_at(result, series::int_of(a) > series::int_of(b));
             };
-            Cell b = load("8 1 7 2 6 3 5 4 0 9 11 10 13 12 15 14 17 16 19 18 21 20 23 22 25 24 27 26 29 28");
+            Cell b = load(
+                "8 1 7 2 6 3 5 4 0 9 11 10 13 12 15 14 17 16 19 18 21 20 23 22 25 24 27 26 29 28");
             sorted = &b;
             EXPECT_EQ(error_of([&] { sort(b, {.compare = &f, .stable = stable}); }),
                       ErrorId::script_protected_)
                 << c.name << (stable ? " stable" : "");
             if (!c.keeps_records) continue;
             std::vector<std::int32_t> seen;
-            for (std::int32_t i = 0; i < 30; ++i) seen.push_back(series::int_of(block::ks_abs_at(&b, i)));
+            for (std::int32_t i = 0; i < 30; ++i)
+                seen.push_back(series::int_of(block::ks_abs_at(&b, i)));
             std::sort(seen.begin(), seen.end());
             for (std::int32_t i = 0; i < 30; ++i) EXPECT_EQ(seen[i], i) << c.name;
         }

@@ -132,7 +132,8 @@ inline const char* read_into(Cell* block, const char* p, char close) {
             else if (token[0] == '#') issue::make_at(&value, token.c_str() + 1);
             else if (token[0] == '\'') value = word_of(token.c_str() + 1, Type::lit_word);
             else if (token[0] == '/') value = word_of(token.c_str() + 1, Type::refinement);
-            else if (token.back() == ':') value = word_of(token.substr(0, token.size() - 1).c_str(), Type::set_word);
+            else if (token.back() == ':')
+                value = word_of(token.substr(0, token.size() - 1).c_str(), Type::set_word);
             else value = word_of(token.c_str());
         }
         if (new_line) value.header |= cell_flag::new_line;

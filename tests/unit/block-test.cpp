@@ -277,7 +277,8 @@ TEST_F(Block, AppendAndInsert) {
     const Case cases[] = {
         {"append spreads", [&] { return kept = value("[1 2]"), append(kept, value("[3 4]")); },
          "[1 2 3 4]", "[1 2 3 4]"},
-        {"append/only", [&] { return kept = value("[1 2]"), append(kept, value("[3 4]"), -1, true); },
+        {"append/only",
+         [&] { return kept = value("[1 2]"), append(kept, value("[3 4]"), -1, true); },
          "[1 2 [3 4]]", "[1 2 [3 4]]"},
         {"append empty", [&] { return kept = at(value("[1 2]"), 2), append(kept, value("[]")); },
          "[2]", "[1 2]"},
@@ -285,22 +286,26 @@ TEST_F(Block, AppendAndInsert) {
          "[0 0 0]", "[0 0 0]"},
         {"append/part", [&] { return kept = value("[]"), append(kept, value("[a b c]"), 2); },
          "[a b]", "[a b]"},
-        {"append from the middle", [&] { return kept = value("[a b]"), append(at(kept, 2), value("c")); },
-         "[a b c]", "[a b c]"},
-        {"insert", [&] { return kept = value("[b]"), insert(kept, test::word_of("a")); },
-         "[b]", "[a b]"},
-        {"insert/dup", [&] { return kept = value("[a d]"), insert(at(kept, 2), value("[b c]"), -1, false, 2); },
+        {"append from the middle",
+         [&] { return kept = value("[a b]"), append(at(kept, 2), value("c")); }, "[a b c]",
+         "[a b c]"},
+        {"insert", [&] { return kept = value("[b]"), insert(kept, test::word_of("a")); }, "[b]",
+         "[a b]"},
+        {"insert/dup",
+         [&] { return kept = value("[a d]"), insert(at(kept, 2), value("[b c]"), -1, false, 2); },
          "[d]", "[a b c b c d]"},
-        {"insert past the tail", [&] {
+        {"insert past the tail",
+         [&] {
              kept = value("[a b c]");
              Cell late = at(kept, 3);
              block::ks_truncate(&kept, 1);
              return insert(late, value("x"));
-         }, "[]", "[a x]"},
-        {"append itself", [&] { return kept = value("[a b]"), append(kept, kept); },
-         "[a b a b]", "[a b a b]"},
-        {"insert itself", [&] { return kept = value("[a b]"), insert(at(kept, 2), kept); },
-         "[b]", "[a a b b]"},
+         },
+         "[]", "[a x]"},
+        {"append itself", [&] { return kept = value("[a b]"), append(kept, kept); }, "[a b a b]",
+         "[a b a b]"},
+        {"insert itself", [&] { return kept = value("[a b]"), insert(at(kept, 2), kept); }, "[b]",
+         "[a a b b]"},
     };
     for (const Case& c : cases) {
         Cell r = c.run();
@@ -364,7 +369,8 @@ struct FindArgs {
 
 Cell run_find(Cell series, Cell key, const FindArgs& a, bool select) {
     Cell part;
-    if (a.part) part = a.part[0] == '@' ? at(series, std::atoi(a.part + 1)) : integer(std::atoi(a.part));
+    if (a.part)
+        part = a.part[0] == '@' ? at(series, std::atoi(a.part + 1)) : integer(std::atoi(a.part));
     Cell skip = integer(a.skip);
     Cell* p = a.part ? &part : nullptr;
     Cell* k = a.skip ? &skip : nullptr;
@@ -419,7 +425,8 @@ TEST_F(Block, Find) {
     }
     Cell b = value("[a b]");
     FindArgs zero_skip{.skip = -1};
-    EXPECT_EQ(error_of([&] { run_find(b, integer(1), zero_skip, false); }), ErrorId::script_out_of_range);
+    EXPECT_EQ(error_of([&] { run_find(b, integer(1), zero_skip, false); }),
+              ErrorId::script_out_of_range);
     Cell word = test::word_of("w");
     EXPECT_EQ(error_of([&] {
                   registry::find<Action::find>(&b)(&b, &word, &word, false, false, false, false,
@@ -524,7 +531,8 @@ struct Report {
 };
 std::vector<Report>* reports = nullptr;
 
-void record_change(Cell*, Cell*, Cell*, Cell* action, Cell*, std::int32_t index, std::int32_t part) {
+void record_change(Cell*, Cell*, Cell*, Cell* action, Cell*, std::int32_t index,
+                   std::int32_t part) {
     reports->push_back({test::form(*action), index, part});
 }
 
@@ -543,37 +551,50 @@ TEST_F(Block, OwnersHearOfChanges) {
         {"append", [](Cell b) { append(b, integer(9)); }, "append", "appended", 3, 1},
         {"insert", [](Cell b) { insert(at(b, 2), integer(9)); }, "insert", "inserted", 1, 1},
         {"change", [](Cell b) { change(b, integer(9)); }, "change", "changed", 0, 1},
-        {"clear", [](Cell b) { registry::find<Action::clear>(&b)(&b); }, "clear", "cleared", 0, 3},
-        {"poke", [](Cell b) {
+        {"clear", [](Cell b) { registry::find<Action::clear> (&b)(&b); }, "clear", "cleared", 0, 3},
+        {"poke",
+         [](Cell b) {
              Cell v = integer(0);
              registry::find<Action::poke>(&b)(&b, 2, &v, nullptr);
-         }, "poke", "poked", 1, 1},
-        {"remove", [](Cell b) { registry::find<Action::remove>(&b)(&b, nullptr, nullptr); },
+         },
+         "poke", "poked", 1, 1},
+        {"remove", [](Cell b) { registry::find<Action::remove> (&b)(&b, nullptr, nullptr); },
          "remove", "removed", 0, 1},
-        {"reverse", [](Cell b) { registry::find<Action::reverse>(&b)(&b, nullptr, nullptr); },
+        {"reverse", [](Cell b) { registry::find<Action::reverse> (&b)(&b, nullptr, nullptr); },
          "reverse", "reversed", 0, 3},
-        {"sort", [](Cell b) {
-             registry::find<Action::sort>(&b)(&b, false, nullptr, nullptr, nullptr, false, false, false);
-         }, "sort", "sorted", 0, 0},
-        {"take", [](Cell b) { registry::find<Action::take>(&b)(&b, nullptr, false, true); }, "take",
-         "taken", 2, 1},
-        {"trim", [](Cell b) {
+        {"sort",
+         [](Cell b) {
+             registry::find<Action::sort> (&b)(&b, false, nullptr, nullptr, nullptr, false, false,
+                                               false);
+         },
+         "sort", "sorted", 0, 0},
+        {"take", [](Cell b) { registry::find<Action::take> (&b)(&b, nullptr, false, true); },
+         "take", "taken", 2, 1},
+        {"trim",
+         [](Cell b) {
              registry::find<Action::trim>(&b)(&b, false, false, false, false, false, nullptr);
-         }, "trim", "trimmed", 0, 0},
-        {"swap", [](Cell b) {
+         },
+         "trim", "trimmed", 0, 0},
+        {"swap",
+         [](Cell b) {
              Cell other = value("[x]");
              registry::find<Action::swap>(&b)(&b, &other);
-         }, "swap", "swaped", 0, 1},
-        {"put", [](Cell b) {
+         },
+         "swap", "swaped", 0, 1},
+        {"put",
+         [](Cell b) {
              Cell k = integer(2);
              Cell v = integer(5);
              registry::find<Action::put>(&b)(&b, &k, &v, false);
-         }, "put", "put-ed", 3, 1},
-        {"move", [](Cell b) {
+         },
+         "put", "put-ed", 3, 1},
+        {"move",
+         [](Cell b) {
              Cell end = at(b, 4);
              registry::find<Action::move>(&b)(&b, &end, nullptr);
-         }, "move", "moved", 0, 1},
-        {"random", [](Cell b) { registry::find<Action::random>(&b)(&b, false, false, false); },
+         },
+         "move", "moved", 0, 1},
+        {"random", [](Cell b) { registry::find<Action::random> (&b)(&b, false, false, false); },
          "random", "randomized", 0, 3},
     };
     for (const Case& c : cases) {
@@ -628,7 +649,8 @@ TEST_F(Block, HashIndexFollowsChanges) {
     auto expect_indexed = [&](const char* step) {
         for (std::int32_t i = 0; i < block::ks_length(&h); ++i) {
             const Cell* cell = block::ks_abs_at(&h, i);
-            const Cell* hit = hashtable::find(h.data3, cell, i, 1, CompareOp::strict_equal, false, false);
+            const Cell* hit =
+                hashtable::find(h.data3, cell, i, 1, CompareOp::strict_equal, false, false);
             EXPECT_EQ(hit, cell) << step << ": " << mold(*cell) << " at " << i;
         }
         Cell gone = test::word_of("gone");

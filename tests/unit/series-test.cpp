@@ -208,9 +208,11 @@ TEST_F(Series, Reverse) {
     Cell zero = integer(0);
     Cell word = test::word_of("x");
     Cell block = value("[1 2 3 4]");
-    EXPECT_EQ(error_of([&] { reverse(block, nullptr, &three); }), ErrorId::script_invalid_refine_arg);
+    EXPECT_EQ(error_of([&] { reverse(block, nullptr, &three); }),
+              ErrorId::script_invalid_refine_arg);
     EXPECT_EQ(error_of([&] { reverse(block, nullptr, &zero); }), ErrorId::script_out_of_range);
-    EXPECT_EQ(error_of([&] { reverse(block, nullptr, &word); }), ErrorId::script_invalid_refine_arg);
+    EXPECT_EQ(error_of([&] { reverse(block, nullptr, &word); }),
+              ErrorId::script_invalid_refine_arg);
     EXPECT_EQ(error_of([&] { reverse(block, &word); }), ErrorId::script_invalid_refine_arg);
     EXPECT_EQ(mold(block), "[1 2 3 4]");
 }
@@ -337,14 +339,16 @@ TEST_F(Series, RandomShufflesAPermutationAndSeedsReproducibly) {
         Cell b = block;
         if (seed_first) {
             Cell s = b;
-            EXPECT_TRUE(registry::find<Action::random>(&s)(&s, true, false, false)->is(Type::unset));
+            EXPECT_TRUE(
+                registry::find<Action::random>(&s)(&s, true, false, false)->is(Type::unset));
         }
         registry::find<Action::random>(&b)(&b, false, false, false);
         return mold(block);
     };
     const std::string once = shuffled(false);
     std::vector<std::int32_t> seen;
-    for (std::int32_t i = 0; i < 20; ++i) seen.push_back(series::int_of(block::ks_abs_at(&block, i)));
+    for (std::int32_t i = 0; i < 20; ++i)
+        seen.push_back(series::int_of(block::ks_abs_at(&block, i)));
     std::sort(seen.begin(), seen.end());
     for (std::int32_t i = 0; i < 20; ++i) EXPECT_EQ(seen[i], i + 1);
     EXPECT_NE(once, before);
