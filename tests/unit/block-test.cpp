@@ -8,6 +8,7 @@
 
 #include "runtime/cycles.h"
 #include "runtime/hashtable.h"
+#include "runtime/state.h"
 #include "tests/unit/block-support.h"
 
 namespace kiv {
@@ -93,6 +94,72 @@ TEST_F(Block, MakeAndTo) {
 }
 
 // ---------------------------------------------------------------------------
+// The routines the runtime builds blocks with.
+
+TEST_F(Block, Routines) {
+    Cell b = value("[a b]");
+    Cell x = test::word_of("x");
+    block::insert_value(&b, &x, true, false);
+    EXPECT_EQ(mold(b), "[a b]") << "advanced past the inserted value";
+    block::insert_value(&b, block::ks_abs_at(&b, 2), false, true);
+    series::set_head(&b, 0);
+    EXPECT_EQ(mold(b), "[b x a b]") << "a value from the same block, before the first cell";
+    Cell rest = at(b, 3);
+    block::insert_block(&rest, &b);
+    EXPECT_EQ(mold(rest), "[a b]");
+    EXPECT_EQ(mold(at(b, 1)), "[b x b x a b a b]");
+    block::ks_append_block(&b, &rest);
+    EXPECT_EQ(block::ks_length(&b), 10);
+    block::ks_truncate(&b, 3);
+    EXPECT_TRUE(block::remove_value(&b, &x, true));
+    EXPECT_FALSE(block::remove_value(&b, &x, true));
+    EXPECT_EQ(mold(b), "[b b]");
+
+    Cell words = value("[a 1 b: 2 'c 3 d]");
+    auto select_word = [&](const char* name, bool exact) {
+        const Cell w = test::word_of(name);
+        return mold(*block::select_word(&words, &w, exact));
+    };
+    EXPECT_EQ(select_word("B", false), "2");
+    EXPECT_EQ(select_word("B", true), "none");
+    EXPECT_EQ(select_word("c", true), "3");
+    EXPECT_EQ(select_word("d", false), "none") << "the match is the last cell";
+    const Cell a = test::word_of("a");
+    EXPECT_EQ(mold(*block::select_value(&words, &a)), "1");
+
+    Cell late = at(words, 7);
+    block::ks_truncate(&words, 2);
+    EXPECT_EQ(block::ks_length(&late), -4);
+    EXPECT_EQ(block::ks_head(&late), block::ks_tail(&words));
+    EXPECT_EQ(series::head(&late), 2);
+    EXPECT_TRUE(block::move_next(&late));
+}
+
+TEST_F(Block, MadeBlocksSurviveCollections) {
+    Cell root;
+    block::make_at_fixed(&root, 8, true);
+    EXPECT_TRUE(block::buffer(&root)->flags & memory::series_flag::fixed);
+    Cell* stack = block::make_fixed_in(&root, 100);
+    const memory::SeriesBuffer* fixed = block::buffer(stack);
+    Cell movable;
+    block::make_at_fixed(&movable, 3, false);
+    EXPECT_TRUE(block::buffer(&movable)->cells()[2].is(Type::unset));
+    // The scratch cell is a root: what it holds outlives every other name.
+    Cell* scratch = block::make_in(nullptr, 2);
+    Cell word = test::word_of("kept");
+    Cell inner = value("[deep]");
+    block::ks_append(scratch, &word);
+    block::ks_append(scratch, &inner);
+    scratch = nullptr;
+    inner = Cell{};
+    test::collect();
+    test::collect();
+    EXPECT_EQ(block::buffer(block::ks_abs_at(&root, 0)), fixed);
+    EXPECT_EQ(mold(state.block_scratch), "[kept [deep]]");
+    test::expect_heap_sound();
+}
+
+// ---------------------------------------------------------------------------
 // Text forms.
 
 TEST_F(Block, MoldLayout) {
@@ -120,6 +187,21 @@ TEST_F(Block, MoldLayout) {
     };
     for (const Case& c : cases)
         EXPECT_EQ(mold_with(value(c.source), c.only, c.flat), c.expected) << c.source;
+}
+
+TEST_F(Block, MoldStopsWhenThePartBudgetIsSpent) {
+    Cell b;
+    block::make_at(&b, 1000);
+    for (int i = 0; i < 1000; ++i) {
+        Cell w = test::word_of("word");
+        block::ks_append(&b, &w);
+    }
+    Cell out;
+    string::make_at(&out, 16);
+    Cell limit = integer(10);
+    const int left = block::mold(&b, &out, false, false, false, &limit, 10, 0);
+    EXPECT_LT(left, 0);
+    EXPECT_LT(string::ks_length(&out), 20) << "the caller cuts the text; the walk stops early";
 }
 
 TEST_F(Block, Form) {
