@@ -224,12 +224,14 @@ void shuffle(Cell* value, bool secure) {
     const bool owned = check_owner(value, Change::random, nullptr, h, rest);
     SeriesBuffer* b = buffer(value);
     const std::uint32_t unit = b->unit();
-    std::int32_t r = std::min(rest, units_of(b) - h);
+    // Re-read after the owner's handler.
+    const std::int32_t n = std::min(rest, units_of(b) - h);
+    std::int32_t r = n;
     for (std::int64_t i = h; r > 0; ++i, --r) {
         const std::int32_t k = random::uniform(secure, r);
         if (k > 1) swap_units(unit_at(b, i), unit_at(b, i + k - 1), unit);
     }
-    hash_changed(value, h, rest, rest);
+    if (n > 0) hash_changed(value, h, n, n);
     report_owner(owned, value, Change::random, h, rest);
 }
 
@@ -273,7 +275,7 @@ Cell* at(Cell* series, Cell* index) {
 }
 
 Cell* back(Cell* series) {
-    if (head(series) > 0) set_head(series, std::min(head(series), ks_abs_length(series)) - 1);
+    if (head(series) > 0) set_head(series, head(series) - 1);
     return series;
 }
 
@@ -306,7 +308,7 @@ int length_q(Cell* series) { return ks_length(series); }
 
 // ---- move
 
-Cell* fire_move_target(Cell* target) {
+[[noreturn]] void fire_move_target(const Cell* target) {
     Cell function;
     Cell type;
     Cell arg;
@@ -713,10 +715,11 @@ Cell* take_units(Cell* series, Cell* part, bool last, bool unwrap) {
     const std::int32_t first = static_cast<std::int32_t>(r.first);
     if (!part && unwrap) {
         // One unit, answered as a value: no series is made for it.
-        Cell value;
-        SeriesBuffer* b = buffer(series);
-        box_unit(series, unit_at(b, r.first), b->unit(), &value);
         const bool owned = check_owner(series, Change::take, nullptr, first, 1);
+        SeriesBuffer* b = buffer(series);
+        if (r.first >= units_of(b)) return none::make_at(series);
+        Cell value;
+        box_unit(series, unit_at(b, r.first), b->unit(), &value);
         cut_range(series, r, nullptr);
         report_owner(owned, series, Change::take, first, 1);
         *series = value;

@@ -505,6 +505,12 @@ TEST_F(Block, Find) {
         EXPECT_EQ(mold(run_find(at(value(c.series), c.start), c.key, c.args, false)), c.expected)
             << c.series << " " << mold(c.key);
     }
+    Cell shrunk = value("[a b c]");
+    Cell late = at(shrunk, 3);
+    block::ks_truncate(&shrunk, 1);
+    EXPECT_EQ(mold(run_find(late, test::word_of("a"), {.reverse = true}, false)), "[a]")
+        << "a reverse search from past the tail starts at the last cell";
+    EXPECT_EQ(mold(run_find(late, test::word_of("a"), {}, false)), "none");
     Cell b = value("[a b]");
     FindArgs zero_skip{.skip = -1};
     EXPECT_EQ(error_of([&] { run_find(b, integer(1), zero_skip, false); }),
