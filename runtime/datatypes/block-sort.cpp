@@ -89,7 +89,8 @@ int order_of(const Cell* result) {
         case Type::integer: return int_of(result) > 0 ? 1 : int_of(result) < 0 ? -1 : 0;
         case Type::float_: {
             double d;
-            const std::uint64_t bits = std::uint64_t{result->data2} | (std::uint64_t{result->data3} << 32);
+            const std::uint64_t bits =
+                std::uint64_t{result->data2} | (std::uint64_t{result->data3} << 32);
             std::memcpy(&d, &bits, sizeof d);
             return d > 0.0 ? 1 : d < 0.0 ? -1 : 0;
         }
@@ -220,8 +221,8 @@ bool find_only(Cell* set, const Cell* value, const SetPass& pass) {
     Cell key = *value;
     Cell skip;
     series::make_integer(&skip, pass.step);
-    find(&at, &key, nullptr, true, pass.case_, false, false, nullptr, pass.step > 1 ? &skip : nullptr,
-         false, false, false, false);
+    find(&at, &key, nullptr, true, pass.case_, false, false, nullptr,
+         pass.step > 1 ? &skip : nullptr, false, false, false, false);
     return !at.is(Type::none);
 }
 
@@ -250,9 +251,10 @@ void run_pass(Cell* result, Cell* set, Cell* other, bool check, bool invert, con
     // GC: a temporary index lives as long as this frame names its node.
     NodeId other_index = 0;
     if (check) {
-        other_index = other->is(Type::hash) && other->data3
-                          ? other->data3
-                          : hashtable::init(std::max(units(other), 1), other, hashtable::Kind::hash);
+        other_index =
+            other->is(Type::hash) && other->data3
+                ? other->data3
+                : hashtable::init(std::max(units(other), 1), other, hashtable::Kind::hash);
     }
     for (std::int32_t at = head(set); at < units(set); at += pass.step) {
         bool include = true;
@@ -289,8 +291,8 @@ Cell* set_operation(Cell* first, Cell* second, bool case_, Cell* skip, SetOp op,
     // own index from the start.
     Cell out;
     make_at(&out, std::max<std::int64_t>(capacity, 1));
-    out.data3 = hashtable::init(static_cast<std::int32_t>(std::max<std::int64_t>(capacity, 1)), &out,
-                                hashtable::Kind::hash);
+    out.data3 = hashtable::init(static_cast<std::int32_t>(std::max<std::int64_t>(capacity, 1)),
+                                &out, hashtable::Kind::hash);
     out.set_type(Type::hash);
     run_pass(&out, &a, &b, check, invert, pass);
     if (two_pass) run_pass(&out, &b, &a, check, invert, pass);

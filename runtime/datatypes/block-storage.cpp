@@ -26,7 +26,8 @@ SeriesBuffer* reserve(SeriesBuffer* b, std::uint64_t count, std::uint64_t capaci
     const std::uint64_t need = std::uint64_t{b->used_bytes()} + count * sizeof(Cell);
     if (need > 0x7FFFFFFF) fire(ErrorId::internal_no_memory);
     if (need <= static_cast<std::uint64_t>(cage::offset_of(b->end()) - b->offset)) return b;
-    return memory::expand_series(b, static_cast<std::int64_t>(std::min<std::uint64_t>(capacity, 0x7FFFFFF0)));
+    return memory::expand_series(
+        b, static_cast<std::int64_t>(std::min<std::uint64_t>(capacity, 0x7FFFFFF0)));
 }
 
 bool is_word_kind(Type t) {
@@ -137,14 +138,16 @@ void insert_block(Cell* target, const Cell* source) {
     const Cell from = *source;
     const std::int32_t count = std::max(ks_length(&from), 0);
     if (count == 0) return;
-    reserve(buffer(target), static_cast<std::uint64_t>(count),
-            (std::uint64_t{buffer(target)->used_bytes()} + std::uint64_t(count) * sizeof(Cell)) * 2);
+    reserve(
+        buffer(target), static_cast<std::uint64_t>(count),
+        (std::uint64_t{buffer(target)->used_bytes()} + std::uint64_t(count) * sizeof(Cell)) * 2);
     const std::int32_t n = units(target);
     if (head(target) > n) series::set_head(target, n);
     const std::int32_t at = head(target);
     // The source may be the target itself: take its cells before the gap opens.
     std::unique_ptr<Cell[]> cells(new Cell[static_cast<std::size_t>(count)]);
-    std::memcpy(cells.get(), buffer(&from)->cells() + head(&from), std::size_t(count) * sizeof(Cell));
+    std::memcpy(cells.get(), buffer(&from)->cells() + head(&from),
+                std::size_t(count) * sizeof(Cell));
     SeriesBuffer* b = buffer(target);
     std::memmove(b->cells() + at + count, b->cells() + at, std::size_t(n - at) * sizeof(Cell));
     std::memcpy(b->cells() + at, cells.get(), std::size_t(count) * sizeof(Cell));
@@ -219,8 +222,9 @@ Cell* clone(const Cell* value, bool deep, bool deep_any, Cell* out) {
     cycles::push(source.data2);
     for (std::int32_t i = 0; i < count; ++i) {
         const Cell item = buffer(out)->cells()[i];
-        const bool nested = item.is(Type::block) ||
-                            (deep_any && (item.is(Type::paren) || series::is_any_path(item.type())));
+        const bool nested =
+            item.is(Type::block) ||
+            (deep_any && (item.is(Type::paren) || series::is_any_path(item.type())));
         if (!nested) continue;
         Cell copy;
         clone(&item, true, deep_any, &copy);

@@ -329,51 +329,67 @@ std::int64_t part_limit(const Cell* series, const Cell* part, std::int32_t h) {
     series::fire_refine_arg(words::Ref::part, part);
 }
 
-Found search(Cell* series, const Cell* value, const SearchArgs& a) {
-    Found f;
+// Where a search starts and stops, and how it compares.
+struct Scan {
+    bool none = false;     // nothing can match
+    std::int64_t start = 0;
+    std::int32_t step = 1;  // negative for backward scans
+    std::int32_t end = 0;   // forward scans and runs stop before this cell
+    std::int32_t low = 0;   // backward scans stop below this cell
+    std::int32_t n = 0;     // cells of a run, 0 for one value
+    CompareOp op = CompareOp::find;
+};
+
+Scan plan(Cell* series, const Cell* value, const SearchArgs& a) {
+    Scan s;
     const std::int32_t count = units(series);
     const std::int32_t h = head(series);
-    if (count == 0 || (!a.reverse && h >= count)) return f;
-    std::int32_t step = 1;
+    s.none = count == 0 || (!a.reverse && h >= count);
+    if (s.none) return s;
     if (a.skip) {
         if (!a.skip->is(Type::integer)) series::fire_refine_arg(words::Ref::skip, a.skip);
-        step = int_of(a.skip);
-        if (step < 1) series::fire_out_of_range(a.skip);
+        s.step = int_of(a.skip);
+        if (s.step < 1) series::fire_out_of_range(a.skip);
     }
     std::int64_t limit = count - 1;
     if (a.part) {
         limit = part_limit(series, a.part, h);
-        if (limit < 0) return f;
+        s.none = limit < 0;
         limit = std::min<std::int64_t>(limit, count - 1);
     }
-    const std::int32_t end = static_cast<std::int32_t>(limit + 1);
+    s.end = static_cast<std::int32_t>(limit + 1);
+    s.op = a.same ? CompareOp::same : a.case_ ? CompareOp::strict_equal : CompareOp::find;
+    s.n = a.only || !is_block_like(value->type()) ? 0 : std::max(ks_length(value), 0);
+    s.start = h;
+    if (a.last || a.reverse) {
+        s.step = -s.step;
+        const std::int64_t from = a.last ? count : h;
+        s.start = a.part ? limit : s.n < 1 ? from - 1 : from - s.n;
+        // A head past the tail starts a reverse scan at the last cell.
+        s.start = std::min<std::int64_t>(s.start, s.end - 1);
+        s.low = a.last ? h : 0;
+        s.none = s.none || s.start < 0;
+    }
+    return s;
+}
+
+Found search(Cell* series, const Cell* value, const SearchArgs& a) {
+    Found f;
+    const Scan s = plan(series, value, a);
+    if (s.none) return f;
     const bool type_match = !a.only && value->is(Type::datatype);
     const bool set_match = !a.only && value->is(Type::typeset);
-    const bool sequence = is_block_like(value->type());
-    const CompareOp op = a.same ? CompareOp::same : a.case_ ? CompareOp::strict_equal : CompareOp::find;
-    const std::int32_t n = a.only || !sequence ? 0 : std::max(ks_length(value), 0);
-    std::int64_t start = h;
-    std::int64_t low = 0;  // backward scans stop below this cell
-    if (a.last) {
-        step = -step;
-        start = a.part ? limit : n < 1 ? count - 1 : count - n;
-        low = h;
-    } else if (a.reverse) {
-        step = -step;
-        start = a.part ? limit : n < 1 ? std::int64_t{h} - 1 : std::int64_t{h} - n;
-        if (start < 0) return f;
-    }
     const Cell* cells = buffer(series)->cells();
-    for (std::int64_t p = start; step > 0 ? p < end : p >= low; p += step) {
+    for (std::int64_t p = s.start; s.step > 0 ? p < s.end : p >= s.low; p += s.step) {
         const auto at = static_cast<std::int32_t>(p);
         bool hit;
-        if (n > 0) hit = run_matches(cells, at, end, value, n, op);
+        if (s.n > 0) hit = run_matches(cells, at, s.end, value, s.n, s.op);
         else if (type_match) hit = cells[at].type_id() == value->data1;
         else if (set_match) hit = typeset::has(value, cells[at].type_id());
-        else hit = compare_holds(cells + at, value, op);
+        else hit = compare_holds(cells + at, value, s.op);
         if (hit) {
             f.at = at;
-            f.run = n > 0 ? n : 1;
+            f.run = s.n > 0 ? s.n : 1;
             return f;
         }
         if (a.match) break;
@@ -422,7 +438,8 @@ int compare(Cell* value1, Cell* value2, CompareOp op) {
     if (value1->type() != value2->type()) {
         const auto paths = [](Type s, Type t) { return s == Type::path && t == Type::lit_path; };
         const bool word_ops = op == CompareOp::strict_word || op == CompareOp::equal_word;
-        if (!word_ops || !(paths(value1->type(), value2->type()) || paths(value2->type(), value1->type())))
+        if (!word_ops ||
+            !(paths(value1->type(), value2->type()) || paths(value2->type(), value1->type())))
             return not_comparable;
     }
     return compare_each(value1, value2, op);
@@ -439,7 +456,7 @@ Cell* insert(Cell* series, Cell* value, int part, bool only, int dup, bool appen
     if (count == 0) return series;
     const std::int64_t take = part < 0 || part > count ? count : part;
     const std::int64_t total = take * std::max(dup, 0);
-    if (total > max_cells) fire_no_memory();
+    if (total > max_cells || units(series) + total > max_cells) fire_no_memory();
     const std::int32_t h = clamp_head(series);
     const bool at_tail = append || h == units(series);
     const Change change = append ? Change::append : Change::insert;
@@ -476,8 +493,9 @@ Cell* change(Cell* series, Cell* value, int part, bool only, int dup) {
     const std::int64_t added = count * std::max(dup, 0);
     const std::int32_t rest = units(series) - h;
     const std::int64_t asked = part < 0 ? added : part;
-    const bool owned = series::check_owner(series, Change::change, &v, h,
-                                           static_cast<std::int32_t>(std::min<std::int64_t>(rest, asked)));
+    const bool owned =
+        series::check_owner(series, Change::change, &v, h,
+                            static_cast<std::int32_t>(std::min<std::int64_t>(rest, asked)));
     // Re-read after the owner's handler.
     const std::int32_t size = units(series);
     const std::int32_t at = std::min(clamp_head(series), size);
@@ -497,7 +515,8 @@ Cell* change(Cell* series, Cell* value, int part, bool only, int dup) {
     std::memmove(cells + at + added, cells + at + replaced,
                  static_cast<std::size_t>(size - at - replaced) * sizeof(Cell));
     b->tail = b->offset + static_cast<std::uint32_t>(new_size * sizeof(Cell));
-    std::memmove(cells + at, source, static_cast<std::size_t>(std::min(count, added)) * sizeof(Cell));
+    std::memmove(cells + at, source,
+                 static_cast<std::size_t>(std::min(count, added)) * sizeof(Cell));
     repeat_cells(cells + at, count, added);
     series::hash_changed(series, at, static_cast<std::int32_t>(replaced),
                          static_cast<std::int32_t>(added));

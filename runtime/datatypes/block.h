@@ -169,7 +169,13 @@ Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, b
            bool reverse, bool stable);
 
 // The set operations over blocks and hash!es. ORDER: the op codes.
-enum class SetOp : std::uint8_t { unique = 8, union_ = 9, intersect = 10, exclude = 11, difference = 12 };
+enum class SetOp : std::uint8_t {
+    unique = 8,
+    union_ = 9,
+    intersect = 10,
+    exclude = 11,
+    difference = 12
+};
 // Makes `result` the set operation of the two values (only the first for
 // unique): records of `skip` cells (null: 1) of which the first is tested,
 // case-sensitive with `case_`. The result is a hash! when an argument is.

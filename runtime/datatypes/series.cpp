@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
@@ -223,12 +224,14 @@ void shuffle(Cell* value, bool secure) {
     const bool owned = check_owner(value, Change::random, nullptr, h, rest);
     SeriesBuffer* b = buffer(value);
     const std::uint32_t unit = b->unit();
-    std::int32_t r = std::min(rest, units_of(b) - h);
+    // Re-read after the owner's handler.
+    const std::int32_t n = std::min(rest, units_of(b) - h);
+    std::int32_t r = n;
     for (std::int64_t i = h; r > 0; ++i, --r) {
         const std::int32_t k = random::uniform(secure, r);
         if (k > 1) swap_units(unit_at(b, i), unit_at(b, i + k - 1), unit);
     }
-    hash_changed(value, h, rest, rest);
+    if (n > 0) hash_changed(value, h, n, n);
     report_owner(owned, value, Change::random, h, rest);
 }
 
@@ -254,7 +257,8 @@ Cell* random_(Cell* value, bool seed, bool secure, bool only) {
 }
 
 bool is_owned_field(const Cell* field) {
-    return (field->is(Type::word) || field->is(Type::lit_word)) && words::is(field, words::Sym::owned);
+    return (field->is(Type::word) || field->is(Type::lit_word)) &&
+           words::is(field, words::Sym::owned);
 }
 
 Cell* reflect(Cell* value, Cell* field) {
@@ -271,7 +275,7 @@ Cell* at(Cell* series, Cell* index) {
 }
 
 Cell* back(Cell* series) {
-    if (head(series) > 0) set_head(series, std::min(head(series), ks_abs_length(series)) - 1);
+    if (head(series) > 0) set_head(series, head(series) - 1);
     return series;
 }
 
@@ -304,7 +308,7 @@ int length_q(Cell* series) { return ks_length(series); }
 
 // ---- move
 
-Cell* fire_move_target(Cell* target) {
+[[noreturn]] void fire_move_target(const Cell* target) {
     Cell function;
     Cell type;
     Cell arg;
@@ -323,7 +327,8 @@ void check_move_kinds(const Cell* origin, const Cell* target) {
     const std::uint32_t ut = buffer(target)->unit();
     const bool raw = origin->is(Type::binary) || origin->is(Type::vector) ||
                      target->is(Type::binary) || target->is(Type::vector);
-    if (cells_o != cells_t || (uo != ut && raw) || origin->is(Type::image) != target->is(Type::image)) {
+    if (cells_o != cells_t || (uo != ut && raw) ||
+        origin->is(Type::image) != target->is(Type::image)) {
         Cell a;
         Cell b;
         registry::make_datatype(&a, origin->type());
@@ -343,7 +348,8 @@ void move_between(Cell* origin, Cell* target, std::int32_t count) {
     std::int32_t d = std::min(head(target), ks_abs_length(target));
     SeriesBuffer* tb = buffer(target);
     const std::uint32_t shift = shift_of(tb->unit());
-    const std::uint64_t need = std::uint64_t{tb->used_bytes()} + (static_cast<std::uint64_t>(count) << shift);
+    const std::uint64_t need =
+        std::uint64_t{tb->used_bytes()} + (static_cast<std::uint64_t>(count) << shift);
     if (need > static_cast<std::uint64_t>(cage::offset_of(tb->end()) - tb->offset))
         tb = memory::expand_series(tb, static_cast<std::int64_t>(need * 2));
     // GC: the expansion may have moved the origin's buffer too.
@@ -358,22 +364,35 @@ void move_between(Cell* origin, Cell* target, std::int32_t count) {
     ob->tail -= bytes;
     hash_changed(origin, s, count, 0);
     hash_changed(target, d, 0, count);
-    report_owner(owned, target, Change::move, d, count);
+    report_owner(owned, origin, Change::move, s, count);
+    // The target's owner hears of the units that arrived.
+    report_owner((tb->flags & memory::series_flag::owned) != 0, target, Change::move, d, count);
 }
 
-// Moves `count` units inside one buffer from s to the place given by d.
+// Whether a move inside one buffer moves nothing: onto itself, or into the
+// run being moved.
+bool still(std::int32_t s, std::int32_t d, std::int32_t count) {
+    return count <= 0 || s == d || (s < d && d < s + count);
+}
+
+// Moves `count` units inside one buffer from s to the place given by d:
+// forwards they land after the unit at d (at the tail when d is the tail),
+// backwards at d.
 void move_within(Cell* origin, std::int32_t s, std::int32_t d, std::int32_t count) {
+    d = std::min(d, ks_abs_length(origin));
+    if (still(s, d, count)) return;
     const bool owned = check_owner(origin, Change::move, nullptr, s, count);
+    // Re-read after the owner's handler.
     SeriesBuffer* b = buffer(origin);
     const std::int32_t units = units_of(b);
     count = std::min(count, units - s);
     d = std::min(d, units);
-    if (count <= 0 || s == d || (s < d && d < s + count)) return;
+    if (still(s, d, count)) return;
     const std::uint32_t unit = b->unit();
     const std::uint32_t bytes = static_cast<std::uint32_t>(count) * unit;
-    // GC: no allocation below, so the temporary may hold cells unseen.
-    std::uint8_t* saved = static_cast<std::uint8_t*>(::operator new(bytes));
-    std::memcpy(saved, unit_at(b, s), bytes);
+    // GC: no allocation from here on, so the temporary may hold cells unseen.
+    std::unique_ptr<std::uint8_t[]> saved(new std::uint8_t[bytes]);
+    std::memcpy(saved.get(), unit_at(b, s), bytes);
     std::int32_t first;  // where the moved units land
     if (s < d) {
         const std::int32_t end = d == units ? units : d + 1;
@@ -383,12 +402,11 @@ void move_within(Cell* origin, std::int32_t s, std::int32_t d, std::int32_t coun
         std::memmove(unit_at(b, d + count), unit_at(b, d), std::size_t(s - d) * unit);
         first = d;
     }
-    std::memcpy(unit_at(b, first), saved, bytes);
-    ::operator delete(saved);
+    std::memcpy(unit_at(b, first), saved.get(), bytes);
     const std::int32_t low = std::min(s, first);
     const std::int32_t span = std::max(s, first) + count - low;
     hash_changed(origin, low, span, span);
-    report_owner(owned, origin, Change::move, first, count);
+    report_owner(owned, origin, Change::move, s, count);
 }
 
 Cell* move(Cell* origin, Cell* target, Cell* part) {
@@ -697,10 +715,11 @@ Cell* take_units(Cell* series, Cell* part, bool last, bool unwrap) {
     const std::int32_t first = static_cast<std::int32_t>(r.first);
     if (!part && unwrap) {
         // One unit, answered as a value: no series is made for it.
-        Cell value;
-        SeriesBuffer* b = buffer(series);
-        box_unit(series, unit_at(b, r.first), b->unit(), &value);
         const bool owned = check_owner(series, Change::take, nullptr, first, 1);
+        SeriesBuffer* b = buffer(series);
+        if (r.first >= units_of(b)) return none::make_at(series);
+        Cell value;
+        box_unit(series, unit_at(b, r.first), b->unit(), &value);
         cut_range(series, r, nullptr);
         report_owner(owned, series, Change::take, first, 1);
         *series = value;

@@ -153,7 +153,8 @@ inline void hash_changed(Cell* series, std::int32_t position, std::int32_t remov
 // `out` a value of the element type from the element at `p`; `set_value`
 // stores a value at `p` (raising for a value it cannot hold).
 struct VectorHooks {
-    void (*push_value)(const std::uint8_t* p, std::uint32_t unit, Type element, Cell* out) = nullptr;
+    void (*push_value)(const std::uint8_t* p, std::uint32_t unit, Type element,
+                       Cell* out) = nullptr;
     void (*set_value)(std::uint8_t* p, const Cell* value, std::uint32_t unit) = nullptr;
 };
 extern VectorHooks vector_hooks;
