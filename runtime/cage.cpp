@@ -5,18 +5,13 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include <cstdio>
-
+#include "runtime/error-exit.h"
 #include "runtime/raw-array.h"
 
 namespace kiv::raw {
 
 void out_of_memory() {
-    // FIXME: route through the fatal-exit routine once it is in this tree, so
-    // tracked blocks are released and the report matches every other fatal.
-    std::fputs("*** Runtime Error 94: out of memory\n*** at: 00000000h\n", stderr);
-    std::fflush(stdout);
-    _exit(94);
+    runtime::error_exit(runtime::fatal::out_of_memory, __builtin_return_address(0));
 }
 
 }  // namespace kiv::raw

@@ -12,6 +12,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "runtime/cell.h"
+
 namespace kiv::case_folding {
 
 // Fills the mapping arrays; later calls do nothing. Must run before the
@@ -20,6 +22,15 @@ void init();
 
 // The upper (to_upper) or lower case of cp, or cp itself when it has none.
 std::uint32_t change_char(std::uint32_t cp, bool to_upper);
+
+// Changes the case of a char! or string-family value in place. For a
+// string, an index past the tail is first set to the tail; `part` is null
+// without /part, else its argument: an integer! count, or a position in the
+// same series (same datatype and buffer). Any other part fires script
+// invalid-refine-arg with `refinement` (the /part refinement) and the part.
+// A code point that no longer fits the buffer's unit widens the buffer.
+// GC: widening may allocate.
+void change_case(Cell* value, const Cell* part, const Cell* refinement, bool to_upper);
 
 }  // namespace kiv::case_folding
 

@@ -8,7 +8,9 @@
 // conservatively: a 32-bit word that names an in-use node marks it and keeps
 // its node frame from evacuation this cycle; a 64-bit word that points into a
 // series buffer (header to end of capacity) marks and pins that buffer, so it
-// neither dies nor moves this cycle.
+// neither dies nor moves this cycle (its cells are marked too, even when
+// expansion abandoned it); a 64-bit word that points into a node frame keeps
+// that frame from evacuation.
 //
 // One cycle: scan the stack, evacuate sparse stable node frames, mark (roots,
 // hooks, stack finds), run the after-mark hooks (weak tables), sweep the
@@ -34,9 +36,10 @@ using SlotMarker = void (*)(NodeId* slot);
 // Sets counters and records the calling thread's stack base (its highest
 // address) as the end of the stack scan. Called by `memory::init`.
 void init();
-// The scan runs from the collecting frame up to this address. The runtime's
-// own thread calls it at its start with an address at or above its outermost
-// frame that holds language data.
+// The scan runs from the collecting frame up to this address on the calling
+// thread's stack (by default the top of the stack of the thread that ran
+// `init`). A cycle that runs on another thread scans that thread's whole
+// stack instead.
 void set_stack_base(void* base);
 void* stack_base();
 
@@ -72,7 +75,9 @@ void register_root(NodeId* slot);
 // A static cell: its references are marked each cycle.
 void register_root_cell(Cell* cell);
 // Hooks that run after marking and before anything is freed: a weak table
-// drops its entries whose nodes are unmarked here.
+// drops its entries whose nodes are unmarked here. Node ids it keeps must go
+// through `relocated` first (node compaction may have moved them).
+// Hooks and markers run inside the cycle: they must not allocate series.
 void register_after_mark_hook(Hook hook);
 
 // The marking of a hash table's node (its buckets and keys) belongs to the

@@ -135,8 +135,8 @@ struct Scan {
     bool saw_zero = false;    // any zero digit (a number without digits but zeros is 0)
 };
 
-// "1.#INF", "-1.#nan" ...: exactly one integer digit, ".", "#", then the
-// letter; only the letter is looked at.
+// "1.#INF", "-1.#nan" ...: exactly one integer digit (after leading zeros),
+// ".", "#", then the letter; only the letter is looked at.
 bool read_special(const char* s, const char* end, bool negative, double* result) {
     if (end - s < 4 || !is_digit(s[0]) || s[1] != '.' || s[2] != '#') return false;
     char c = s[3];
@@ -230,16 +230,16 @@ double text_to_float(const char* start, const char* end, int extra_exponent, int
     const char* s = start;
     bool negative = false;
     if (s < end && (*s == '+' || *s == '-')) negative = *s++ == '-';
-    double special;
-    if (read_special(s, end, negative, &special)) {
-        *unread = 0;
-        return special;
-    }
     const char* digits_start = s;
     while (s < end && *s == '0') ++s;
     if (s == end && s > digits_start) {  // only zeros: +0.0 whatever the sign
         *unread = 0;
         return 0.0;
+    }
+    double special;
+    if (read_special(s, end, negative, &special)) {
+        *unread = 0;
+        return special;
     }
     Scan scan;
     s = read_mantissa(digits_start, end, &scan);

@@ -8,6 +8,7 @@
 // one buffer; fixed buffers each have their own pages.
 #include "runtime/memory.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -24,7 +25,9 @@ Record record;
 namespace {
 
 bool ready = false;
-bool stress_mode = false;
+// Collect at every n-th series allocation (0: only when needed).
+std::uint32_t stress_interval = 0;
+std::uint32_t stress_countdown = 0;
 // Offsets of the fixed buffers, in creation order.
 raw::RawArray<std::uint32_t> fixed_buffers;
 std::uint32_t big_tail = 0;
@@ -126,7 +129,8 @@ void init() {
     record.next_series_size = default_frame_size;
     record.max_series_size = max_frame_size;
     const char* s = std::getenv("KIV_GC_STRESS");
-    stress_mode = s && s[0] == '1';
+    stress_interval = s ? static_cast<std::uint32_t>(std::strtoul(s, nullptr, 10)) : 0;
+    stress_countdown = stress_interval;
     collector::init();
     ready = true;
     new_node_frame(nodes_per_frame);
@@ -151,8 +155,8 @@ void reset() {
     ready = false;
     init();
 }
-bool stress() { return stress_mode; }
-void set_stress(bool on) { stress_mode = on; }
+bool stress() { return stress_interval != 0; }
+void set_stress(bool on) { stress_interval = stress_countdown = on ? 1 : 0; }
 
 NodeFrame* frame_of_node(std::uint32_t node) {
     if (node < cage::high_start) return nullptr;
@@ -360,9 +364,22 @@ SeriesBuffer* alloc_series_buffer(std::int64_t count, std::uint32_t unit,
                                   std::int64_t head_offset) {
     std::uint32_t capacity = capacity_for(count, unit);
     std::uint32_t slot = capacity + 24;
-    if (stress_mode) collector::run_if_enabled();
+#ifndef NDEBUG
+    // A marking hook or release callback that allocates would get a buffer
+    // that the sweep in progress reclaims at once.
+    if (collector::collecting()) {
+        std::fputs("series allocated during a collection\n", stderr);
+        std::abort();
+    }
+#endif
+    bool stressed = false;
+    if (stress_interval && --stress_countdown == 0) {
+        stress_countdown = stress_interval;
+        stressed = true;
+        collector::run_if_enabled();
+    }
     if (slot >= record.max_series_size) {
-        if (!stress_mode) collector::run_if_enabled();
+        if (!stressed) collector::run_if_enabled();
         return format_buffer(reinterpret_cast<std::uint8_t*>(alloc_big_frame(slot)), capacity,
                              unit, head_offset, series_flag::big);
     }

@@ -157,7 +157,9 @@ bool is_live_node(std::uint32_t word);
 // Set-up.
 
 // Reserves the cage, fills the record and makes the first node frame and the
-// first series frame. Reads KIV_GC_STRESS. A second call does nothing.
+// first series frame; sets up the collector (which records the calling
+// thread's stack as the one to scan). Reads KIV_GC_STRESS and
+// KIV_GC_VERIFY. A second call does nothing.
 void init();
 bool initialized();
 // For tests that need a known heap layout (run them in a child process):
@@ -241,7 +243,8 @@ void for_each_fixed(F&& visit);
 std::uint32_t fixed_count();
 SeriesBuffer* fixed_at(std::uint32_t i);
 
-// Whether a full collection runs at every series allocation (KIV_GC_STRESS=1).
+// Whether full collections run at series allocations whether needed or not:
+// KIV_GC_STRESS=1 collects at every one, KIV_GC_STRESS=n at every n-th.
 bool stress();
 void set_stress(bool on);
 

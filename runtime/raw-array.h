@@ -1,19 +1,21 @@
-// A growable array of plain values in raw memory, for the memory manager's
-// and the collector's own bookkeeping (free ranges, sorted frame lists, the
-// mark work list, the pending-free queue). It never holds language values
-// across an allocation and never allocates from the cage, so a collection may
-// use it while the heap is being rearranged.
+// A growable array of plain values in tracked memory, for the memory
+// manager's and the collector's own bookkeeping (free ranges, sorted frame
+// lists, the mark work list, the pending-free queue). It never holds
+// language values across an allocation and never allocates from the cage, so
+// a collection may use it while the heap is being rearranged. Running out of
+// memory ends the process (runtime error 94).
 #pragma once
 
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <type_traits>
+
+#include "runtime/tracked-alloc.h"
 
 namespace kiv::raw {
 
 // Ends the process as an exhausted tracked allocation does.
-[[noreturn, gnu::cold]] void out_of_memory();
+[[noreturn, gnu::cold, gnu::noinline]] void out_of_memory();
 
 template <class T>
 struct RawArray {
@@ -31,9 +33,7 @@ struct RawArray {
 
     void reserve(std::uint32_t n) {
         if (n <= room) return;
-        void* p = std::realloc(items, sizeof(T) * n);
-        if (!p) out_of_memory();
-        items = static_cast<T*>(p);
+        items = static_cast<T*>(memory::resize(items, sizeof(T) * n));
         room = n;
     }
     void push(const T& v) {
@@ -55,11 +55,8 @@ struct RawArray {
     void shrink_if_sparse(std::uint32_t floor) {
         if (room > floor && count < room / 3) {
             std::uint32_t n = count > floor ? count : floor;
-            void* p = std::realloc(items, sizeof(T) * n);
-            if (p) {
-                items = static_cast<T*>(p);
-                room = n;
-            }
+            items = static_cast<T*>(memory::resize(items, sizeof(T) * n));
+            room = n;
         }
     }
 };

@@ -8,10 +8,11 @@
 #include "runtime/sorting.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 
 #include "runtime/fire.h"
+#include "runtime/memory.h"
+#include "runtime/tracked-alloc.h"
 
 namespace kiv::sort {
 
@@ -60,20 +61,36 @@ struct Range {
 
 // ---------------------------------------------------------------- merge sort
 
-// The merge sort's work buffer.
-// FIXME: cell records need a buffer the collector scans; until then the
-// caller must not collect inside the callback while sorting cells.
+// The merge sort's work buffer. Cell records wait in a cell series, which
+// the collector scans while a pointer into it sits on this stack, so a
+// collection run by the callback keeps what they refer to; other records
+// wait in plain tracked memory, released on every way out.
 class WorkBuffer {
 public:
-    WorkBuffer(std::size_t bytes, bool) : data_(static_cast<std::uint8_t*>(std::malloc(bytes ? bytes : 1))) {
-        if (!data_) fire(ErrorId::internal_no_memory);
+    WorkBuffer(std::size_t bytes, bool cells) {
+        if (cells) {
+            memory::SeriesBuffer* b = memory::buffer_of(
+                memory::alloc_unset_cells(static_cast<std::int64_t>(bytes / sizeof(Cell))));
+            b->set_tail(b->head() + bytes);
+            series_ = b;
+            data_ = b->head();
+        } else {
+            data_ = static_cast<std::uint8_t*>(memory::allocate(bytes ? bytes : 1));
+        }
     }
-    ~WorkBuffer() { std::free(data_); }
+    ~WorkBuffer() {
+        if (series_) {
+            series_->tail = series_->offset;  // the collector reclaims it
+        } else {
+            memory::free(data_);
+        }
+    }
     WorkBuffer(const WorkBuffer&) = delete;
     WorkBuffer& operator=(const WorkBuffer&) = delete;
     std::uint8_t* data() const { return data_; }
 
 private:
+    memory::SeriesBuffer* series_ = nullptr;
     std::uint8_t* data_;
 };
 

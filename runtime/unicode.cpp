@@ -1,7 +1,9 @@
-// Raw encoding layer of the unicode unit: see unicode.h.
+// Raw encoding layer of the unicode unit: see unicode.h. The errors it
+// fires carry a binary! of the offending bytes, so firing allocates.
 #include "runtime/unicode.h"
 
 #include "runtime/fire.h"
+#include "runtime/memory.h"
 
 namespace kiv::unicode {
 
@@ -57,12 +59,13 @@ Cell integer_cell(std::int32_t v) {
     fire(ErrorId::script_invalid_char, &arg);
 }
 
-// FIXME: the argument becomes a binary! of the offending bytes once series
-// can be made; until then the bytes travel as an integer! (little-endian).
+// Fires with a binary! holding the n offending bytes.
 [[noreturn]] void fire_with_bytes(ErrorId id, const std::uint8_t* p, std::size_t n) {
-    std::uint32_t packed = 0;
-    for (std::size_t i = 0; i < n && i < 4; ++i) packed |= std::uint32_t{p[i]} << (8 * i);
-    Cell arg = integer_cell(static_cast<std::int32_t>(packed));
+    NodeId node = memory::alloc_bytes(static_cast<std::int64_t>(n));
+    memory::SeriesBuffer* b = memory::buffer_of(node);
+    std::memcpy(b->head(), p, n);
+    b->set_tail(b->head() + n);
+    Cell arg{static_cast<std::uint32_t>(Type::binary), 0, node, 0};
     fire(id, &arg);
 }
 

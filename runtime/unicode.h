@@ -3,9 +3,11 @@
 // point, little-endian), plus the small per-character encoders and decoders.
 //
 // This header holds the raw layer: every function works on plain pointers
-// and lengths and never reads outside the range it is given. Nothing here
-// allocates. The validating decoder and the encoders raise language errors
-// (invalid-utf8, invalid-char, invalid-data); the fast decoder never does.
+// and lengths and never reads outside the range it is given; the layer on
+// string series is unicode-strings.h. Nothing here allocates, except that
+// the errors the validating decoder and the UTF-16 loader fire
+// (invalid-utf8, invalid-data) carry a new binary! of the offending bytes;
+// the encoders fire invalid-char; the fast decoder never fires.
 #pragma once
 
 #include <cstddef>

@@ -1,8 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <vector>
 
 #include "runtime/case-folding.h"
+#include "runtime/fire.h"
+#include "runtime/memory.h"
+#include "runtime/unicode.h"
 
 namespace kiv {
 
@@ -52,6 +56,85 @@ TEST(DisplayWidth, Columns) {
         {0xE9, 1},
     };
     for (const Case& c : cases) EXPECT_EQ(unicode::display_width(c.cp), c.width) << std::hex << c.cp;
+}
+
+}  // namespace kiv
+
+namespace kiv {
+
+namespace {
+
+Cell text_value(const std::vector<std::uint32_t>& cps, int unit, std::uint32_t index = 0) {
+    NodeId node = memory::alloc_codepoints(static_cast<std::int64_t>(cps.size()), static_cast<std::uint32_t>(unit));
+    memory::SeriesBuffer* b = memory::buffer_of(node);
+    std::uint8_t* p = b->head();
+    for (std::uint32_t cp : cps) {
+        unicode::store_unit(p, unit, cp);
+        p += unit;
+    }
+    b->set_tail(p);
+    return Cell{static_cast<std::uint32_t>(Type::string), index, node, 0};
+}
+
+std::vector<std::uint32_t> text_of(const Cell& v) {
+    memory::SeriesBuffer* b = memory::buffer_of(v.data2);
+    std::vector<std::uint32_t> out;
+    for (std::uint8_t* p = b->head(); p < b->tail_ptr(); p += b->unit())
+        out.push_back(unicode::unit_at(p, static_cast<int>(b->unit())));
+    return out;
+}
+
+Cell integer(std::int32_t v) { return Cell{static_cast<std::uint32_t>(Type::integer), 0, static_cast<std::uint32_t>(v), 0}; }
+
+}  // namespace
+
+TEST_F(CaseFolding, ChangeCaseOfValues) {
+    memory::init();
+    using CPs = std::vector<std::uint32_t>;
+    Cell c{static_cast<std::uint32_t>(Type::char_), 0, 0xE9, 0};
+    case_folding::change_case(&c, nullptr, nullptr, true);
+    EXPECT_EQ(c.data2, 0xC9u);
+
+    Cell y = text_value({'a', 0xFF}, 1);
+    case_folding::change_case(&y, nullptr, nullptr, true);
+    EXPECT_EQ(text_of(y), (CPs{'A', 0x178}));
+    EXPECT_EQ(memory::buffer_of(y.data2)->unit(), 2u);
+
+    Cell astral = text_value({0x10428, 'b'}, 4);
+    case_folding::change_case(&astral, nullptr, nullptr, true);
+    EXPECT_EQ(text_of(astral), (CPs{0x10400, 'B'}));
+
+    struct Case { std::int32_t part; CPs result; };
+    const Case parts[] = {{2, {'A', 'B', 'c'}}, {0, {'a', 'b', 'c'}}, {-5, {'a', 'b', 'c'}}, {99, {'A', 'B', 'C'}}};
+    for (const Case& k : parts) {
+        Cell abc = text_value({'a', 'b', 'c'}, 1);
+        Cell part = integer(k.part);
+        case_folding::change_case(&abc, &part, nullptr, true);
+        EXPECT_EQ(text_of(abc), k.result) << k.part;
+    }
+
+    Cell abc = text_value({'A', 'B', 'C', 'D'}, 1, 1);
+    Cell position = abc;
+    position.data1 = 3;  // the same series, two further on
+    case_folding::change_case(&abc, &position, nullptr, false);
+    EXPECT_EQ(text_of(abc), (CPs{'A', 'b', 'c', 'D'}));
+
+    Cell beyond = text_value({'a'}, 1, 5);
+    case_folding::change_case(&beyond, nullptr, nullptr, true);
+    EXPECT_EQ(beyond.data1, 1u);  // set to the tail
+    EXPECT_EQ(text_of(beyond), CPs{'a'});
+
+    Cell other = text_value({'x'}, 1);
+    Cell refinement{static_cast<std::uint32_t>(Type::refinement), 0, 0, 0};
+    try {
+        case_folding::change_case(&abc, &other, &refinement, true);
+        FAIL();
+    } catch (const KivError& e) {
+        EXPECT_EQ(e.id, ErrorId::script_invalid_refine_arg);
+        ASSERT_EQ(e.arg_count, 2);
+        EXPECT_EQ(e.args[0].type(), Type::refinement);
+        EXPECT_EQ(e.args[1].data2, other.data2);
+    }
 }
 
 }  // namespace kiv

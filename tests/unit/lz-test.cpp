@@ -205,7 +205,7 @@ TEST(Lz, TruncatedAndRandomInputFailsCleanly) {
     }
     std::mt19937 rng(99);
     for (int i = 0; i < 20000; ++i) {
-        Bytes b(8 + rng() % 40);
+        Bytes b(12 + rng() % 40);
         for (auto& x : b) x = static_cast<std::uint8_t>(rng());
         std::uint32_t body = static_cast<std::uint32_t>(b.size() - 8);
         for (int k = 0; k < 4; ++k) b[k] = static_cast<std::uint8_t>(body >> (8 * k));

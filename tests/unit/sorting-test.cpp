@@ -6,7 +6,10 @@
 #include <random>
 #include <vector>
 
+#include "heap-support.h"
+#include "runtime/collector.h"
 #include "runtime/fire.h"
+#include "runtime/memory.h"
 #include "runtime/sorting.h"
 
 namespace kiv {
@@ -237,6 +240,51 @@ TEST(Sorting, InconsistentCallbackKeepsRecords) {
         sorters[s](v.data(), v.size(), sizeof(Rec), &rng, 0, coin);
         EXPECT_TRUE(same_records(in, v));
     }
+}
+
+}  // namespace kiv
+
+namespace kiv {
+
+// Cells whose strings nothing else holds: while the merge sort's callback
+// collects, the cells waiting in the work buffer must keep their strings.
+TEST(Sorting, CellRecordsSurviveCollectionsInTheCallback) {
+    test::isolated([] {
+        collector::set_active(true);
+        const std::uint32_t n = 400;
+        NodeId block = memory::alloc_cells(n);
+        memory::SeriesBuffer* b = memory::buffer_of(block);
+        for (std::uint32_t i = 0; i < n; ++i) {
+            NodeId s = memory::alloc_bytes(8);
+            memory::SeriesBuffer* sb = memory::buffer_of(s);
+            std::uint32_t key = (i * 7919) % n;
+            std::memcpy(sb->head(), &key, 4);
+            sb->set_tail(sb->head() + 4);
+            b = memory::buffer_of(block);  // GC: the block may have moved
+            Cell* c = b->cells() + i;
+            *c = Cell{static_cast<std::uint32_t>(Type::binary), 0, s, 0};
+            b->set_tail(c + 1);
+        }
+        auto by_text = [](const void* x, const void* y, void* context, std::uint32_t) {
+            long* calls = static_cast<long*>(context);
+            if (++*calls % 50 == 0) test::collect();
+            std::uint32_t kx, ky;
+            std::memcpy(&kx, memory::buffer_of(static_cast<const Cell*>(x)->data2)->head(), 4);
+            std::memcpy(&ky, memory::buffer_of(static_cast<const Cell*>(y)->data2)->head(), 4);
+            return kx < ky ? -1 : kx > ky ? 1 : 0;
+        };
+        long calls = 0;
+        // GC: the block's buffer is pinned by the pointer the sort holds.
+        sort::merge_sort(memory::buffer_of(block)->cells(), n, sizeof(Cell), &calls, 0, by_text, true);
+        test::collect();
+        b = memory::buffer_of(block);
+        for (std::uint32_t i = 0; i < n; ++i) {
+            std::uint32_t key;
+            std::memcpy(&key, memory::buffer_of(b->cells()[i].data2)->head(), 4);
+            ASSERT_EQ(key, i);
+        }
+        test::expect_heap_sound();
+    });
 }
 
 }  // namespace kiv

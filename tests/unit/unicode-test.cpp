@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "runtime/fire.h"
+#include "runtime/memory.h"
 #include "runtime/unicode.h"
 
 namespace kiv {
@@ -29,9 +30,14 @@ Bytes units(const std::vector<std::uint32_t>& cps, int unit) {
     return b;
 }
 
+// The errors carry a binary!, so the heap must be there.
+struct Unicode : ::testing::Test {
+    static void SetUpTestSuite() { memory::init(); }
+};
+
 }  // namespace
 
-TEST(Unicode, FastDecoder) {
+TEST_F(Unicode, FastDecoder) {
     struct Case { Bytes in; std::int32_t cp; std::size_t consumed; };
     const Case cases[] = {
         {{0x41}, 0x41, 1},
@@ -58,7 +64,7 @@ TEST(Unicode, FastDecoder) {
     }
 }
 
-TEST(Unicode, CountAndSkipStopAtTheEnd) {
+TEST_F(Unicode, CountAndSkipStopAtTheEnd) {
     const Bytes text = {'a', 0xC3, 0xA9, 0x80, 0xE2, 0x82, 0xAC, 0xF0, 0x90};
     const std::uint8_t* b = text.data();
     const std::uint8_t* e = b + text.size();
@@ -69,7 +75,7 @@ TEST(Unicode, CountAndSkipStopAtTheEnd) {
     EXPECT_EQ(unicode::count_codepoints(b, b), 0u);
 }
 
-TEST(Unicode, ValidatingDecoder) {
+TEST_F(Unicode, ValidatingDecoder) {
     struct Case { Bytes in; std::int32_t cp; int len; };
     const Case good[] = {
         {{0x41}, 0x41, 1},
@@ -108,7 +114,7 @@ TEST(Unicode, ValidatingDecoder) {
     }
 }
 
-TEST(Unicode, Encoders) {
+TEST_F(Unicode, Encoders) {
     struct Case { std::uint32_t cp; Bytes utf8; std::vector<std::uint16_t> utf16; };
     const Case cases[] = {
         {0x41, {0x41}, {0x41}},
@@ -136,7 +142,7 @@ TEST(Unicode, Encoders) {
     EXPECT_EQ(unicode::encode_utf8_char_bounded(0xE9, b, 0), 0);
 }
 
-TEST(Unicode, UnitsToUtf8) {
+TEST_F(Unicode, UnitsToUtf8) {
     Bytes u4 = units({'a', '\n', 0xE9, 0x10000}, 4);
     Bytes out(32);
     std::size_t n = unicode::units_to_utf8(u4.data(), 4, 4, out.data(), true);
@@ -173,7 +179,7 @@ Loaded load(const Bytes& in, bool cr) {
     return r;
 }
 
-TEST(Unicode, LoadUtf8Widens) {
+TEST_F(Unicode, LoadUtf8Widens) {
     struct Case { Bytes in; bool cr; std::vector<std::uint32_t> cps; int unit; std::size_t left; };
     const Case cases[] = {
         {{0x63, 0x61, 0x66, 0xC3, 0xA9}, false, {'c', 'a', 'f', 0xE9}, 1, 0},
@@ -194,7 +200,7 @@ TEST(Unicode, LoadUtf8Widens) {
     EXPECT_EQ(fired([] { load({0x61, 0xC0, 0x80}, false); }), ErrorId::access_invalid_utf8);
 }
 
-TEST(Unicode, Utf16Loading) {
+TEST_F(Unicode, Utf16Loading) {
     struct Case { Bytes in; bool cr; int unit; std::vector<std::uint32_t> cps; };
     const Case cases[] = {
         {{0x41, 0, 0x42, 0}, false, 1, {'A', 'B'}},
@@ -222,7 +228,7 @@ TEST(Unicode, Utf16Loading) {
     }
 }
 
-TEST(Unicode, UnitsToUtf16) {
+TEST_F(Unicode, UnitsToUtf16) {
     Bytes u4 = units({0x10000}, 4);
     std::uint16_t out[8];
     EXPECT_EQ(unicode::units_to_utf16(u4.data(), 1, 4, out, false), 2);
@@ -238,7 +244,7 @@ TEST(Unicode, UnitsToUtf16) {
     EXPECT_EQ(unicode::units_to_utf16(huge.data(), 2, 4, out, false), -1);
 }
 
-TEST(Unicode, WideningKeepsEveryCodePoint) {
+TEST_F(Unicode, WideningKeepsEveryCodePoint) {
     const std::vector<std::uint32_t> cps = {0, 'a', 0x7F, 0xFF};
     for (auto [from, to] : {std::pair{1, 2}, std::pair{1, 4}, std::pair{2, 4}}) {
         Bytes b = units(cps, from);
