@@ -5,6 +5,12 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <cstring>
+
+#if defined(KIV_SANITIZE)
+#include <sanitizer/asan_interface.h>
+#endif
+
 #include "runtime/error-exit.h"
 #include "runtime/raw-array.h"
 
@@ -63,6 +69,7 @@ std::uint8_t* take_low(std::uint64_t length) {
         if (r.length < length) continue;
         std::uint8_t* p = base + r.start;
         if (!commit(p, length)) return nullptr;
+        unpoison(p, length);
         r.start += length;
         r.length -= length;
         if (r.length == 0) free_low.erase_at(i);
@@ -109,6 +116,22 @@ void release_node_slot(void* start) {
     decommit(start, node_slot_bytes);
     node_slot_used[i] = 0;
     if (i < node_slot_first_free) node_slot_first_free = i;
+}
+
+void poison([[maybe_unused]] void* first, [[maybe_unused]] std::uint64_t length) {
+#ifndef NDEBUG
+    unpoison(first, length);
+    std::memset(first, 0xDD, length);
+#endif
+#if defined(KIV_SANITIZE)
+    ASAN_POISON_MEMORY_REGION(first, length);
+#endif
+}
+
+void unpoison([[maybe_unused]] void* first, [[maybe_unused]] std::uint64_t length) {
+#if defined(KIV_SANITIZE)
+    ASAN_UNPOISON_MEMORY_REGION(first, length);
+#endif
 }
 
 bool node_slot_live(std::uint32_t index) {

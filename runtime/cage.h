@@ -65,6 +65,12 @@ inline Offset node_slot_offset(std::uint32_t index) { return high_start + index 
 // Whether node-frame slot `index` is currently committed.
 bool node_slot_live(std::uint32_t index);
 
+// Free space inside frames is marked unreadable in sanitizer builds and
+// filled with 0xDD in debug builds, so that a stale pointer into reclaimed
+// or moved-from bytes shows itself; `unpoison` makes a range usable again.
+void poison(void* first, std::uint64_t length);
+void unpoison(void* first, std::uint64_t length);
+
 constexpr std::uint64_t round_to_pages(std::uint64_t n) {
     return (n + page_size - 1) & ~std::uint64_t{page_size - 1};
 }

@@ -75,13 +75,6 @@ raw::RawArray<std::uint32_t> big_frames;
 
 constexpr std::uint32_t values_on_stack = 0x400000;
 constexpr std::uint32_t event_by_language = 0x1000;
-constexpr std::uint8_t poison_byte = 0xDD;
-
-void poison([[maybe_unused]] void* first, [[maybe_unused]] std::size_t n) {
-#ifndef NDEBUG
-    std::memset(first, poison_byte, n);
-#endif
-}
 
 }  // namespace
 
@@ -547,6 +540,7 @@ void compact_nodes() {
 // Moves `length` bytes of whole buffers from `from` to `to` and re-points
 // their nodes, offsets and tails.
 void move_buffers(std::uint8_t* from, std::uint8_t* to, std::uint32_t length) {
+    cage::unpoison(to, length);
     std::memmove(to, from, length);
     std::uint32_t delta = static_cast<std::uint32_t>(from - to);  // buffers only move down
     for (std::uint8_t* p = to; p < to + length;) {
@@ -561,12 +555,13 @@ void move_buffers(std::uint8_t* from, std::uint8_t* to, std::uint32_t length) {
 // Turns free bytes that a pinned buffer keeps from joining the heap into one
 // dead buffer, so the frame stays walkable.
 void make_filler(std::uint8_t* at, std::uint8_t* end) {
+    cage::unpoison(at, static_cast<std::uint64_t>(end - at));
     auto* b = reinterpret_cast<SeriesBuffer*>(at);
     b->flags = 0;
     b->node = 0;
     b->size = static_cast<std::uint32_t>(end - at) - 24;
     b->offset = b->tail = cage::offset_of(b->data());
-    poison(b->data(), b->size);
+    cage::poison(b->data(), b->size);
 }
 
 struct Compaction {
@@ -638,7 +633,7 @@ struct Compaction {
         }
         place_run();
         if (hole) {
-            poison(hole, static_cast<std::size_t>(heap - hole));
+            cage::poison(hole, static_cast<std::size_t>(heap - hole));
             frame->heap = cage::offset_of(hole);
         }
     }

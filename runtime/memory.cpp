@@ -86,6 +86,7 @@ SeriesBuffer* format_buffer(std::uint8_t* at, std::uint32_t capacity, std::uint3
 
 SeriesBuffer* carve(SeriesFrame* f, std::uint32_t slot) {
     auto* at = cage::ptr(f->heap);
+    cage::unpoison(at, slot);
     f->heap += slot;
     return reinterpret_cast<SeriesBuffer*>(at);
 }
@@ -285,6 +286,7 @@ SeriesFrame* new_series_frame() {
     f->size = size + 20;
     f->heap = cage::offset_of(f->data());
     f->end = self + 20 + size;
+    cage::poison(f->data(), size);
     // Link in address order.
     SeriesFrame* before = nullptr;
     for (SeriesFrame* g = series_frame(record.series_head); g && cage::offset_of(g) < self;

@@ -29,6 +29,8 @@
 
 namespace kiv::memory {
 
+// A buffer of unit 16 holds value cells, and the collector marks through
+// them; any other storage uses another unit.
 namespace series_flag {
 constexpr std::uint32_t unit_mask = 0x0000001F;   // unit size in bytes: 1, 2, 4, 8 or 16
 constexpr std::uint32_t in_use = 0x80000000;      // cleared on a buffer abandoned by expansion

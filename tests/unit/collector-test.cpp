@@ -532,3 +532,27 @@ TEST(Collector, ACycleOnAnotherThreadScansThatThread) {
 }
 
 }  // namespace kiv
+
+namespace kiv {
+
+// Bytes that a cycle freed or moved away from are unreadable to sanitizer
+// builds and read as 0xDD in debug builds.
+TEST(Collector, ReclaimedBytesArePoisoned) {
+#if defined(KIV_SANITIZE) || !defined(NDEBUG)
+    isolated([] {
+        make_garbage(104);
+        root(0, make_slot(200, 1));
+        std::uint32_t moved_from = where(roots[0]);
+        collect();
+        ASSERT_LT(where(roots[0]), moved_from);
+        std::uint32_t freed = moved_from + 150;  // past the slid buffer's new end
+#if defined(KIV_SANITIZE)
+        EXPECT_DEATH((void)*cage::at<volatile std::uint8_t>(freed), "use-after-poison");
+#else
+        EXPECT_EQ(*cage::at<std::uint8_t>(freed), 0xDD);
+#endif
+    });
+#endif
+}
+
+}  // namespace kiv
