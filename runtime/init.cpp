@@ -1,6 +1,9 @@
 #include "runtime/init.h"
 
 #include "runtime/case-folding.h"
+#include "runtime/evaluator/random.h"
+#include "runtime/externals.h"
+#include "runtime/memory.h"
 #include "runtime/output-hooks.h"
 #include "runtime/platform/platform.h"
 #include "runtime/state.h"
@@ -20,9 +23,11 @@ constexpr InitStep init_steps[] = {
     // first, so that anything printed during start-up goes through them
     console_output::init_hooks,
     platform::init,
-    // random generator: random::init (state of 624 words, tracked)
-    // memory manager: memory::init
-    // external handle registry: externals::init
+    random::init,
+    // also makes the first node frame and series frame and sets up the
+    // collector, so the later steps for those have nothing left to do
+    memory::init,
+    externals::init,
     // datatype registry: type table and action tables (57 type ids, tracked)
     // datatype registration, parents first: datatype! unset! none! logic!
     //   series! block! string! binary! integer! symbol! context! word!
@@ -33,8 +38,7 @@ constexpr InitStep init_steps[] = {
     //   port! money! ref! point2D! point3D!, imaging::init, then image!
     //   (event! registers later, from the library's top level)
     // generic action table: actions::init
-    // first node frame: memory::new_node_frame (10,000 nodes)
-    // first series frame: memory::new_series_frame (1 MB)
+    // first node frame and first series frame: made by memory::init
     // root block: 8,749 cells, no parent
     // argument stack: fixed block of 20,000 cells in the root block
     // call stack: fixed block of 15,000 cells in the root block
@@ -54,7 +58,7 @@ constexpr InitStep init_steps[] = {
     // lexer tables: lexer::init
     // boot image: kivbin::boot_load
     // interpreter: interpreter::init
-    // collector counters: collector::init
+    // collector counters: set by memory::init
 };
 
 }  // namespace
