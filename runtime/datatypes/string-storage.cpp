@@ -9,9 +9,6 @@
 #include "runtime/fire.h"
 #include "runtime/float-text.h"
 #include "runtime/tracked-alloc.h"
-#include "runtime/unicode.h"
-
-#include "runtime/case-folding.h"
 #include "runtime/unicode-strings.h"
 #include "runtime/unicode.h"
 
@@ -212,63 +209,6 @@ void append_utf8(Cell* value, std::string_view utf8) {
         p = next;
         b = load_char(b, static_cast<std::uint32_t>(cp));
     }
-}
-
-// ---------------------------------------------------------------------------
-// Comparing.
-
-namespace {
-
-// A symbol operand reads as its string from position 0.
-Cell text_of(const Cell* value) {
-    if (!value->is(Type::symbol)) return *value;
-    if (value->data2) return Cell{string_header, 0, value->data2, 0};
-    // A copy of a symbol cell whose string was never built: decode its text.
-    SeriesBuffer* t = memory::buffer_of(value->data3);
-    return Cell{string_header, 0, load_utf8_new(t->head(), t->used_bytes()), 0};
-}
-
-int sign(std::int64_t v) { return v < 0 ? -1 : v > 0 ? 1 : 0; }
-
-}  // namespace
-
-int compare_strings(Cell* value1, Cell* value2, CompareOp op, bool match) {
-    const bool same = value1->data2 == value2->data2 && value1->data1 == value2->data1 &&
-                      !value1->is(Type::symbol) && !value2->is(Type::symbol);
-    if (op == CompareOp::same) return same ? 0 : -1;
-    const bool equality = op == CompareOp::equal || op == CompareOp::not_equal ||
-                          op == CompareOp::strict_equal || op == CompareOp::find;
-    if (same && equality) return 0;
-    Cell a = text_of(value1);
-    Cell b = text_of(value2);
-    const std::int32_t length1 = ks_length(&a);
-    std::int32_t length2 = ks_length(&b);
-    if (match) {
-        if (length2 == 0) return op == CompareOp::find ? 1 : 0;
-        if (length2 > length1) return 1;
-    } else {
-        if (length1 != length2 && (equality || length2 == 0)) return 1;
-        if (length1 == 0 && length2 == 0) return 0;
-        if (length1 == 0) return -1;
-        if (length2 > length1) length2 = length1;
-    }
-    const bool fold = op != CompareOp::strict_equal && op != CompareOp::sort_case;
-    SeriesBuffer* ba = buffer(&a);
-    SeriesBuffer* bb = buffer(&b);
-    const std::uint32_t ua = ba->unit();
-    const std::uint32_t ub = bb->unit();
-    const std::uint8_t* pa = ks_head(&a);
-    const std::uint8_t* pb = ks_head(&b);
-    for (std::int32_t i = 0; i < length2; ++i, pa += ua, pb += ub) {
-        std::uint32_t ca = get_char(pa, ua);
-        std::uint32_t cb = get_char(pb, ub);
-        if (fold) {
-            ca = case_folding::change_char(ca, true);
-            cb = case_folding::change_char(cb, true);
-        }
-        if (ca != cb) return ca < cb ? -1 : 1;
-    }
-    return match ? 0 : sign(std::int64_t{length1} - ks_length(&b));
 }
 
 // ---------------------------------------------------------------------------
@@ -583,14 +523,16 @@ Cell* make_binary(Cell* out, const std::uint8_t* bytes, std::int64_t length) {
 Cell* decode_utf8(const std::uint8_t* bytes, std::int64_t length, Cell* out) {
     const std::uint8_t* end = bytes + length;
     for (const std::uint8_t* p = bytes; p < end;) {
-        std::uint32_t cp;
-        const int n = decode_utf8(p, end, &cp);
-        if (n <= 0) {
+        std::int32_t cp;
+        const std::uint8_t* next = unicode::fast_decode_utf8_char(p, end, &cp);
+        // 0xFFFE marks undecodable text inside the runtime, so it is refused
+        // as well.
+        if (cp < 0 || cp == 0xFFFE) {
             Cell rest;
             make_binary(&rest, p, end - p);
             fire(ErrorId::access_invalid_utf8, &rest);
         }
-        p += n;
+        p = next;
     }
     out->header = unset_header;
     const NodeId node = load_utf8_new(bytes, length);
@@ -608,12 +550,7 @@ Cell* load_encoded(const std::uint8_t* bytes, std::int64_t length, Cell* out, in
     if (encoding == 0) {
         node = load_utf8_new(bytes, length);
     } else {
-        const int unit = unicode::utf16_unit_needed(bytes, static_cast<std::size_t>(length));
-        node = memory::alloc_codepoints(length, static_cast<std::uint32_t>(unit));
-        SeriesBuffer* b = memory::buffer_of(node);
-        const std::size_t n =
-            unicode::utf16le_to_units(bytes, static_cast<std::size_t>(length), unit, b->head(), false);
-        b->tail = b->offset + static_cast<std::uint32_t>(n * unit);
+        node = unicode::load_utf16le(bytes, static_cast<std::size_t>(length), nullptr, false);
     }
     *out = Cell{string_header, 0, node, 0};
     return out;

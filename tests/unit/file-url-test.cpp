@@ -10,7 +10,7 @@
 namespace kiv {
 namespace {
 
-using test::block;
+using test::block_of;
 using test::text;
 using test::utf8;
 
@@ -127,21 +127,21 @@ TEST_F(FileUrl, UrlMoldAndPercentCoding) {
 TEST_F(FileUrl, UrlFromBlocksAndText) {
     const ActionFns& row = registry::row(Type::url);
     Cell out;
-    Cell spec = block({text("http"), text("host"), text("a"), text("b")});
+    Cell spec = block_of({text("http"), text("host"), text("a"), text("b")});
     row.make(&out, &spec, Type::url);
     EXPECT_TRUE(out.is(Type::url));
     EXPECT_EQ(utf8(out), "http://host/a/b");
-    spec = block({text("ftp")});
+    spec = block_of({text("ftp")});
     row.to(&out, &spec, Type::url);
     EXPECT_EQ(utf8(out), "ftp://");
-    spec = block({});
+    spec = block_of({});
     EXPECT_EQ(test::error_of([&] { row.make(&out, &spec, Type::url); }), ErrorId::script_bad_to_arg);
     // Other specs and the type file! go through string!.
     spec = text("x y");
     registry::row(Type::file).make(&out, &spec, Type::file);
     EXPECT_TRUE(out.is(Type::file));
     EXPECT_EQ(utf8(out), "x y");
-    spec = block({text("a"), text("b")});
+    spec = block_of({text("a"), text("b")});
     registry::row(Type::file).to(&out, &spec, Type::file);
     EXPECT_EQ(utf8(out), "ab");
 }
@@ -224,9 +224,9 @@ TEST_F(FileUrl, UrlReadAndWrite) {
         Type data_type;
     } writes[] = {
         {text("body"), false, true, Type::string},
-        {block({}), false, true, Type::block},
-        {block({method}), false, false, Type::none},
-        {block({method, block({}), text("x")}), true, true, Type::string},
+        {block_of({}), false, true, Type::block},
+        {block_of({method}), false, false, Type::none},
+        {block_of({method, block_of({}), text("x")}), true, true, Type::string},
     };
     for (Write& w : writes) {
         u = text("http://x.org", 1, Type::url);
@@ -237,7 +237,7 @@ TEST_F(FileUrl, UrlReadAndWrite) {
         EXPECT_EQ(sent.has_data, w.has_data);
         EXPECT_EQ(sent.data_type, w.data_type);
     }
-    Cell bad[] = {block({text("get")}), block({method, text("h")}), block({method, block({}), logic::true_value}),
+    Cell bad[] = {block_of({text("get")}), block_of({method, text("h")}), block_of({method, block_of({}), logic::true_value}),
                   logic::true_value};
     for (Cell& data : bad) {
         u = text("http://x.org", 1, Type::url);
