@@ -17,13 +17,14 @@
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/word.h"
+#include "runtime/fixed-words.h"
+#include "runtime/ownership.h"
 #include "runtime/fire.h"
 #include "runtime/sorting.h"
 #include "runtime/unicode.h"
 
 namespace kiv::string {
 
-OwnershipCheck ownership_check = nullptr;
 CallComparator call_comparator = nullptr;
 
 namespace {
@@ -53,10 +54,9 @@ bool is_block_like(Type t) { return t == Type::block || t == Type::paren || t ==
 // datatypes and char!.
 bool is_text(Type t) { return is_any_string(t) || t == Type::char_; }
 
-[[noreturn]] void fire_refine_arg(const char* refinement, const Cell* arg) {
+[[noreturn]] void fire_refine_arg(words::Ref refinement, const Cell* arg) {
     Cell word;
-    word::load(refinement, &word);
-    word.set_type(Type::refinement);
+    words::refinement(refinement, &word);
     fire(ErrorId::script_invalid_refine_arg, &word, arg);
 }
 
@@ -67,7 +67,7 @@ std::int64_t part_length(Cell* series, Cell* part) {
     if (part->type() == series->type() && part->data2 == series->data2)
         return static_cast<std::int64_t>(static_cast<std::int32_t>(part->data1)) -
                static_cast<std::int32_t>(series->data1);
-    fire_refine_arg("part", part);
+    fire_refine_arg(words::Ref::part, part);
 }
 
 std::uint32_t fold_upper(std::uint32_t cp) { return case_folding::change_char(cp, true); }
@@ -153,12 +153,25 @@ bool brace_closes_q(const std::uint8_t* p, const std::uint8_t* end, std::uint32_
 // ---------------------------------------------------------------------------
 // Owners, forming and the text of values.
 
-bool announce(Cell* series, const char* action, Cell* value, std::int32_t index,
+bool announce(Cell* series, words::W action, Cell* value, std::int32_t index,
               std::int32_t count) {
-    if (!ownership_check) return false;
-    if (!(buffer(series)->flags & memory::series_flag::owned)) return false;
-    return ownership_check(series, action, value, index, count);
+    if (!(buffer(series)->flags & ownership::owned_flag)) return false;
+    Cell word;
+    words::word(action, &word);
+    return ownership::check(series, &word, value, index, count);
 }
+
+namespace {
+
+// insert is also a parse keyword, so its word is made among the symbols.
+bool announce_insert(Cell* series, Cell* value, std::int32_t index) {
+    if (!(buffer(series)->flags & ownership::owned_flag)) return false;
+    Cell word;
+    words::word(words::Sym::insert, &word);
+    return ownership::check(series, &word, value, index, 0);
+}
+
+}  // namespace
 
 void form_value(Cell* value, Cell* out, std::int64_t part) {
     const std::int64_t before = buffer(out)->length();
@@ -264,7 +277,7 @@ std::int64_t clamped_index(Cell* series) {
 Cell* append_text(Cell* series, Cell* value, std::int32_t part, bool only, std::int32_t dup,
                   bool report) {
     const std::int32_t start = ks_abs_length(series);
-    const bool owned = report && announce(series, "append", value, start, 0);
+    const bool owned = report && announce(series, words::W::append, value, start, 0);
     Limits limits;
     if (is_block_like(value->type())) {
         (only ? limits.points : limits.elements) = part;
@@ -278,14 +291,14 @@ Cell* append_text(Cell* series, Cell* value, std::int32_t part, bool only, std::
     if (added == 0 && !is_text(value->type())) return series;
     repeat_added(series, added, dup);
     if (owned)
-        announce(series, "appended", nullptr, static_cast<std::int32_t>(old_length),
+        announce(series, words::W::appended, nullptr, static_cast<std::int32_t>(old_length),
                  ks_abs_length(series) - static_cast<std::int32_t>(old_length));
     series->data1 = 0;
     return series;
 }
 
 Cell* insert_text(Cell* series, Cell* value, std::int32_t part, bool only, std::int32_t dup) {
-    const bool owned = announce(series, "insert", value, static_cast<std::int32_t>(clamped_index(series)), 0);
+    const bool owned = announce_insert(series, value, static_cast<std::int32_t>(clamped_index(series)));
     // GC: the owner's handler may have changed the series: read it afresh.
     const std::int64_t index = clamped_index(series);
     const std::int64_t length = ks_abs_length(series);
@@ -306,7 +319,7 @@ Cell* insert_text(Cell* series, Cell* value, std::int32_t part, bool only, std::
         series->data1 = static_cast<std::uint32_t>(index + total);
     }
     if (owned)
-        announce(series, "inserted", nullptr, static_cast<std::int32_t>(index),
+        announce(series, words::W::inserted, nullptr, static_cast<std::int32_t>(index),
                  ks_abs_length(series) - static_cast<std::int32_t>(length));
     return series;
 }
@@ -688,7 +701,7 @@ void setup_comparison(SortContext& c, Cell* series, Cell* skip, Cell* comparator
         } else if (comparator->is(Type::function)) {
             c.function = comparator;
         } else {
-            fire_refine_arg("compare", comparator);
+            fire_refine_arg(words::Ref::compare, comparator);
         }
     }
     const bool is_vector = series->is(Type::vector);
@@ -856,7 +869,7 @@ Cell* set_operation(Cell* first, Cell* second, bool case_sensitive, Cell* skip, 
     std::int64_t size = 1;
     if (skip) {
         size = integer_of(skip);
-        if (size < 1) fire_refine_arg("skip", skip);
+        if (size < 1) fire_refine_arg(words::Ref::skip, skip);
     }
     ks_length(first);
     if (second) ks_length(second);
@@ -1080,7 +1093,7 @@ Cell* change(Cell* series, Cell* value, int part, bool, int dup) {
     const std::int64_t copies = dup < 1 ? 0 : dup;
     std::int64_t replaced = part >= 0 ? part : (part == -1 ? copies * count : 0);
     if (replaced > length - index) replaced = length - index;
-    const bool owned = announce(series, "change", value, static_cast<std::int32_t>(index),
+    const bool owned = announce(series, words::W::change, value, static_cast<std::int32_t>(index),
                                 static_cast<std::int32_t>(replaced));
     index = clamped_index(series);
     length = ks_abs_length(series);
@@ -1094,7 +1107,7 @@ Cell* change(Cell* series, Cell* value, int part, bool, int dup) {
     }
     series->data1 = static_cast<std::uint32_t>(index + total);
     if (owned)
-        announce(series, "changed", nullptr, static_cast<std::int32_t>(index),
+        announce(series, words::W::changed, nullptr, static_cast<std::int32_t>(index),
                  static_cast<std::int32_t>(total));
     return series;
 }
@@ -1107,12 +1120,12 @@ Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, b
     c.record = 1;
     if (skip) {
         c.record = skip->is(Type::integer) ? integer_of(skip) : 0;
-        if (c.record < 1 || length % c.record != 0 || length < c.record) fire_refine_arg("skip", skip);
+        if (c.record < 1 || length % c.record != 0 || length < c.record) fire_refine_arg(words::Ref::skip, skip);
     }
     setup_comparison(c, series, skip, comparator, all, case_);
     c.direction = reverse ? -1 : 1;
     const std::int32_t index = static_cast<std::int32_t>(series->data1);
-    const bool owned = announce(series, "sort", nullptr, index, static_cast<std::int32_t>(length));
+    const bool owned = announce(series, words::W::sort, nullptr, index, static_cast<std::int32_t>(length));
     // The owner's handler may have shortened the series.
     const std::int64_t left = ks_length(series);
     if (length > left) length = left - left % c.record;
@@ -1129,7 +1142,7 @@ Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, b
     } else {
         sort::quicksort(ks_head(series), n, bytes, &c, 0, compare_records);
     }
-    if (owned) announce(series, "sorted", nullptr, index, static_cast<std::int32_t>(length));
+    if (owned) announce(series, words::W::sorted, nullptr, index, static_cast<std::int32_t>(length));
     return series;
 }
 
@@ -1139,15 +1152,15 @@ Cell* swap(Cell* series1, Cell* series2) {
     if (ks_tail_q(series1) || ks_tail_q(series2)) return series1;
     const std::int32_t i1 = static_cast<std::int32_t>(series1->data1);
     const std::int32_t i2 = static_cast<std::int32_t>(series2->data1);
-    const bool owned1 = announce(series1, "swap", series2, i1, 1);
-    const bool owned2 = announce(series2, "swap", series1, i2, 1);
+    const bool owned1 = announce(series1, words::W::swap, series2, i1, 1);
+    const bool owned2 = announce(series2, words::W::swap, series1, i2, 1);
     if (ks_tail_q(series1) || ks_tail_q(series2)) return series1;
     const std::uint32_t c1 = ks_abs_at(series1, i1);
     const std::uint32_t c2 = ks_abs_at(series2, i2);
     store_char(buffer(series1), i1, c2);
     store_char(buffer(series2), i2, c1);
-    if (owned1) announce(series1, "swaped", nullptr, i1, 1);
-    if (owned2) announce(series2, "swaped", nullptr, i2, 1);
+    if (owned1) announce(series1, words::W::swaped, nullptr, i1, 1);
+    if (owned2) announce(series2, words::W::swaped, nullptr, i2, 1);
     return series1;
 }
 
@@ -1164,7 +1177,7 @@ Cell* take(Cell* series, Cell* part, bool deep, bool last) {
 Cell* trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with) {
     if (auto_ && !all && !with) fire(ErrorId::internal_not_done);
     const std::int32_t index = static_cast<std::int32_t>(clamped_index(series));
-    const bool owned = announce(series, "trim", nullptr, index, ks_length(series));
+    const bool owned = announce(series, words::W::trim, nullptr, index, ks_length(series));
     clamped_index(series);
     if (all || with) {
         trim_set(series, with);
@@ -1173,7 +1186,7 @@ Cell* trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all,
     } else {
         trim_ends(series, head, tail);
     }
-    if (owned) announce(series, "trimmed", nullptr, index, ks_length(series));
+    if (owned) announce(series, words::W::trimmed, nullptr, index, ks_length(series));
     return series;
 }
 

@@ -14,6 +14,7 @@
 #include "runtime/cell.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string-storage.h"
+#include "runtime/fixed-words.h"
 
 namespace kiv::string {
 
@@ -41,14 +42,6 @@ bool brace_closes_q(const std::uint8_t* p, const std::uint8_t* end, std::uint32_
 // Hooks for the parts of the system that strings call but do not own. Each
 // is set once at start-up by its owner; while unset the behaviour is noted.
 
-// Reports a change of an owned series to its owner: the action's name
-// ("append", then "appended" after the change), the new value (or null),
-// the position and the count. Answers whether an owner heard it. Called only
-// for buffers carrying the owned flag. Unset: nobody is told.
-using OwnershipCheck = bool (*)(Cell* series, const char* action, Cell* value, std::int32_t index,
-                                std::int32_t count);
-extern OwnershipCheck ownership_check;
-
 // Calls a function! comparator with two arguments and leaves its result in
 // `result`. Unset: sorting with a function comparator fires internal
 // not-done.
@@ -58,8 +51,10 @@ extern CallComparator call_comparator;
 // ---------------------------------------------------------------------------
 // Entry points that other units call by name.
 
-// Reports a change to the series' owner when its buffer is owned.
-bool announce(Cell* series, const char* action, Cell* value, std::int32_t index, std::int32_t count);
+// Reports a change to the series' owner when its buffer is owned: the
+// action's word before the change, its past tense after it. Answers whether
+// an owner heard it; its handler may have changed the series.
+bool announce(Cell* series, words::W action, Cell* value, std::int32_t index, std::int32_t count);
 
 // Appends the value's text to the series as `append` does, without
 // reporting to an owner (`to` and other internal callers). part -1: all.

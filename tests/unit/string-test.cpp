@@ -10,7 +10,7 @@
 namespace kiv {
 namespace {
 
-using test::block;
+using test::block_of;
 using test::character;
 using test::integer;
 using test::text;
@@ -43,7 +43,7 @@ TEST_F(StringActions, MakeAndTo) {
     EXPECT_EQ(test::error_of([&] { row().make(&proto, &spec, Type::string); }),
               ErrorId::script_out_of_range);
 
-    spec = block({text("x"), text("a"), character('b'), logic::true_value});
+    spec = block_of({text("x"), text("a"), character('b'), logic::true_value});
     row().to(&proto, &spec, Type::string);
     EXPECT_EQ(utf8(proto), "xabtrue");
     spec = text("a b");
@@ -399,9 +399,9 @@ TEST_F(StringActions, Append) {
         {appended("ab", text("c")), "abc"},
         {appended("ab", text("xyz"), 2), "abxy"},
         {appended("ab", text("xyz"), 0), "ab"},
-        {appended("x", block({text("1"), text("2"), text("3")})), "x123"},
-        {appended("x", block({text("1"), text("2"), text("3")}), 2), "x12"},
-        {appended("x", block({text("12"), text("34")}), 3, true), "x123"},
+        {appended("x", block_of({text("1"), text("2"), text("3")})), "x123"},
+        {appended("x", block_of({text("1"), text("2"), text("3")}), 2), "x12"},
+        {appended("x", block_of({text("12"), text("34")}), 3, true), "x123"},
         {appended("ab", logic::true_value, 2), "abtrue"},
         {appended("ab", logic::true_value, 2, true), "abtr"},
         {appended("", text("ab"), -1, false, 3), "ababab"},
@@ -439,7 +439,7 @@ TEST_F(StringActions, Insert) {
         {"ab", 0, text("xyz"), 0, 1, "xyzab", 3},
         {"ab", 1, character(0xE9), -1, 3, "aéééb", 4},
         {"ab", 1, character(0x1F600), -1, 1, "a\xF0\x9F\x98\x80" "b", 2},
-        {"ab", 1, block({text("x"), character('y')}), -1, 2, "axyxyb", 5},
+        {"ab", 1, block_of({text("x"), character('y')}), -1, 2, "axyxyb", 5},
         {"ab", 1, text("t", 1, Type::tag), -1, 1, "a<t>b", 4},
         {"ab", 1, logic::false_value, 3, 1, "afalb", 4},
     };
@@ -461,7 +461,7 @@ TEST_F(StringActions, Change) {
         {"abcdef", 1, text("XY"), 3, 1, "aXYef", 3},
         {"abcdef", 1, text("XY"), -1, 2, "aXYXYf", 5},
         {"abc", 1, character(0x3A9), -1, 1, "aΩc", 2},
-        {"abc", 0, block({text("x"), text("y")}), -1, 1, "xyc", 2},
+        {"abc", 0, block_of({text("x"), text("y")}), -1, 1, "xyc", 2},
         {"abc", 1, text("\xF0\x9F\x98\x80\xF0\x9F\x98\x80", 4), -1, 1, "a\xF0\x9F\x98\x80\xF0\x9F\x98\x80", 3},
     };
     for (EditCase& c : cases) {
