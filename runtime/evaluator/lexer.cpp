@@ -429,6 +429,12 @@ void token_loop(Lexer& lx) {
     for (;;) {
         Token t = read_token(lx.position, lx.input_end, lx.entry_state);
         lx.line += t.lines_before + t.lines_inside;
+        lx.token_start = t.start;
+        lx.token_end = t.end;
+        lx.kind = t.kind;
+        lx.prev_state = t.prev_state;
+        lx.forced_type = -1;
+        lx.path_element = lx.entry_state == 59;
         if (t.kind == Kind::word || t.kind == Kind::path_open) {
             if (const std::uint8_t* after = leading_blanks(lx, t)) {
                 carried_lines += t.lines_before;
@@ -438,12 +444,6 @@ void token_loop(Lexer& lx) {
         }
         lx.token_lines = t.lines_before + carried_lines;
         carried_lines = 0;
-        lx.token_start = t.start;
-        lx.token_end = t.end;
-        lx.kind = t.kind;
-        lx.prev_state = t.prev_state;
-        lx.forced_type = -1;
-        lx.path_element = lx.entry_state == 59;
         if (t.kind == Kind::eof) {
             lx.position = t.start;
             return;
@@ -456,12 +456,6 @@ void token_loop(Lexer& lx) {
         lx.last_type = lx.type;
         if (should_stop(lx, t.kind)) return;
     }
-}
-
-// An abandoned token: go on after it, at least one byte further.
-void resume_after(Lexer& lx) {
-    if (lx.position <= lx.token_start) lx.position = lx.token_start + 1;
-    if (lx.position > lx.input_end) lx.position = lx.input_end;
 }
 
 // At the end of the scan: a container still open is a "missing" error.
@@ -682,7 +676,7 @@ int Scan::run() {
             break;
         } catch (const Stop& stop) {
             if (!stop.resume) break;
-            resume_after(lx);
+            lx.closing_type = 0;
             if (lx.position >= lx.input_end) {
                 finish_abandoned(lx);
                 break;
@@ -770,7 +764,12 @@ void throw_error(Lexer& lx, const std::uint8_t* start, const std::uint8_t* end, 
     if (lx.hooks->event) {
         const Cell* m = innermost_marker(lx);
         if (m && is_path_type(marker_type(m))) close_container(lx, -1, end);
+        const std::uint8_t* before = lx.position;
         if (!send_event(lx, ev_error, error_event_type(lx, code_), start, end)) {
+            // The token is abandoned. Unless the callback moved the input,
+            // go on at least one byte after the token's start.
+            if (lx.position == before && lx.position <= lx.token_start) lx.position = lx.token_start + 1;
+            if (lx.position > lx.input_end) lx.position = lx.input_end;
             lx.type = type_id(Type::error);
             throw Stop{true};
         }

@@ -344,6 +344,8 @@ const char* type_name(int type) {
 
 const Hooks& describing_hooks() { return hooks; }
 
+void forget_descriptions() { texts.clear(); }
+
 std::string load(const std::string& source, bool show_lines) {
     texts.clear();
     showing_lines = show_lines;

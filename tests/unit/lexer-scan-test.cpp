@@ -179,3 +179,27 @@ TEST(LexerScan, CheckingHooksTypeTokensAndRefuseToLoad) {
 }
 
 }  // namespace kiv::lexer
+
+namespace kiv::lexer {
+
+namespace {
+
+bool refuse_errors(Lexer&, const EventInfo& info) { return info.event != ev_error; }
+
+}  // namespace
+
+// A callback that refuses errors without moving the input still lets the
+// scan go on past each bad token and end.
+TEST(LexerScan, RefusedErrorsAlwaysMoveOn) {
+    Hooks hooks = test::describing_hooks();
+    hooks.event = refuse_errors;
+    hooks.event_mask = ev_error;
+    for (const char* source : {"a } 1''0 b", "{a\xFF b", "a/b} c", "\xC2\xA0\xC2 x", "[a (b"}) {
+        std::string text = source;
+        Scan scan(hooks, reinterpret_cast<const std::uint8_t*>(text.data()), text.size(), Mode::load, false);
+        scan.run();
+        EXPECT_EQ(scan.consumed(), text.size()) << source;
+    }
+}
+
+}  // namespace kiv::lexer
