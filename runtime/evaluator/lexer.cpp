@@ -19,7 +19,10 @@ namespace {
 // ---------------------------------------------------------------------------
 
 // Shared by all active scans, innermost on top. Cells are addressed by index
-// so that growing the buffer moves nothing a scan holds.
+// so that growing the buffer moves nothing a scan holds; a `Cell*` into it
+// is good only until the next push (a callback's nested scan may push).
+// GC: the buffer is not on the C++ stack; the collector marks each active
+// scan's cells through `for_each_active_scan`.
 struct OutputStack {
     Cell* cells = nullptr;
     int capacity = 0;
@@ -124,6 +127,7 @@ bool close_container(Lexer& lx, int type, const std::uint8_t* closer) {
         lx.entry_state = 0;
         return false;
     }
+    m = cell_at(index);  // a callback's own scan may have moved the output stack
     int enclosing = static_cast<int>(m->data1);
     std::uint32_t new_line = m->header & cell_flag::new_line;
     const std::uint8_t* opening = lx.input_start + m->data3;
