@@ -64,79 +64,90 @@ namespace {
 // of any double; a longer tail only matters through being non-zero.
 constexpr int max_kept_digits = 780;
 
+// A decimal number as significant digits (no leading zeros) times a power
+// of ten.
+struct Decimal {
+    bool negative = false;
+    int kept = 0;
+    long exponent = 0;  // decimal exponent of the last kept digit
+    char digits[max_kept_digits + 32];
+};
+
+// Reads digits, "'" separators and one "." or ","; false when there is no
+// digit. `p` stops at the first other character.
+bool read_mantissa(const char*& p, const char* e, Decimal& d) {
+    bool any = false, point = false, sticky = false;
+    for (; p < e; ++p) {
+        char c = *p;
+        if (c == '\'') continue;
+        if ((c == '.' || c == ',') && !point) {
+            point = true;
+            continue;
+        }
+        if (!is_digit(c)) break;
+        any = true;
+        if (d.kept == 0 && c == '0') {
+            if (point) --d.exponent;
+        } else if (d.kept < max_kept_digits) {
+            d.digits[d.kept++] = c;
+            if (point) --d.exponent;
+        } else {
+            sticky = sticky || c != '0';
+            if (!point) ++d.exponent;
+        }
+    }
+    if (sticky) {  // stands for the non-zero digits that were dropped
+        d.digits[d.kept++] = '1';
+        --d.exponent;
+    }
+    return any;
+}
+
+// "e" or "E", an optional sign and at least one digit.
+bool read_exponent(const char*& p, const char* e, long& exponent) {
+    if (p == e || (*p != 'e' && *p != 'E')) return true;
+    ++p;
+    bool negative = false;
+    if (p < e && (*p == '+' || *p == '-')) negative = *p++ == '-';
+    if (p == e || !is_digit(*p)) return false;
+    long value = 0;
+    for (; p < e && is_digit(*p); ++p)
+        if (value < 100000000) value = value * 10 + (*p - '0');
+    exponent += negative ? -value : value;
+    return true;
+}
+
+// The nearest double; beyond the range an infinity or zero.
+bool to_double(Decimal& d, double& out) {
+    const double infinity = std::numeric_limits<double>::infinity();
+    double value = 0.0;
+    long magnitude = d.kept + d.exponent;  // the value is below 10^magnitude
+    if (d.kept == 0 || magnitude < -330) {
+        value = 0.0;
+    } else if (magnitude > 310) {
+        value = infinity;
+    } else {
+        int len = d.kept;
+        d.digits[len++] = 'e';
+        auto r = std::to_chars(d.digits + len, d.digits + sizeof d.digits, d.exponent);
+        auto result = std::from_chars(d.digits, r.ptr, value, std::chars_format::scientific);
+        if (result.ec == std::errc::result_out_of_range) value = magnitude > 0 ? infinity : 0.0;
+        else if (result.ec != std::errc()) return false;
+    }
+    out = d.negative ? -value : value;
+    return true;
+}
+
 }  // namespace
 
 bool text_to_float(const char* s, std::size_t n, int extra_exponent, double& out) {
     const char* p = s;
     const char* e = s + n;
-    bool negative = false;
-    if (p < e && (*p == '+' || *p == '-')) negative = *p++ == '-';
-    char digits[max_kept_digits + 32];
-    int kept = 0;
-    long exponent = 0;  // decimal exponent of the last kept digit
-    bool any = false, point = false, sticky = false;
-    for (; p < e; ++p) {
-        char c = *p;
-        if (is_digit(c)) {
-            any = true;
-            if (kept == 0 && c == '0') {
-                if (point) --exponent;
-                continue;
-            }
-            if (kept < max_kept_digits) {
-                digits[kept++] = c;
-                if (point) --exponent;
-            } else {
-                sticky = sticky || c != '0';
-                if (!point) ++exponent;
-            }
-        } else if (c == '\'') {
-            continue;
-        } else if ((c == '.' || c == ',') && !point) {
-            point = true;
-        } else {
-            break;
-        }
-    }
-    if (!any) return false;
-    if (p < e && (*p == 'e' || *p == 'E')) {
-        ++p;
-        bool negative_exponent = false;
-        if (p < e && (*p == '+' || *p == '-')) negative_exponent = *p++ == '-';
-        if (p == e || !is_digit(*p)) return false;
-        long value = 0;
-        for (; p < e && is_digit(*p); ++p)
-            if (value < 100000000) value = value * 10 + (*p - '0');
-        exponent += negative_exponent ? -value : value;
-    }
-    if (p != e) return false;
-    exponent += extra_exponent;
-    if (kept == 0) {
-        out = negative ? -0.0 : 0.0;
-        return true;
-    }
-    if (sticky) {
-        digits[kept++] = '1';
-        --exponent;
-    }
-    double value;
-    long magnitude = kept + exponent;  // the value is below 10^magnitude
-    if (magnitude > 310) {
-        value = std::numeric_limits<double>::infinity();
-    } else if (magnitude < -330) {
-        value = 0.0;
-    } else {
-        int len = kept;
-        digits[len++] = 'e';
-        auto r = std::to_chars(digits + len, digits + sizeof digits, exponent);
-        auto [end, ec] = std::from_chars(digits, r.ptr, value, std::chars_format::scientific);
-        (void)end;
-        if (ec == std::errc::result_out_of_range)
-            value = magnitude > 0 ? std::numeric_limits<double>::infinity() : 0.0;
-        else if (ec != std::errc()) return false;
-    }
-    out = negative ? -value : value;
-    return true;
+    Decimal d;
+    if (p < e && (*p == '+' || *p == '-')) d.negative = *p++ == '-';
+    if (!read_mantissa(p, e, d) || !read_exponent(p, e, d.exponent) || p != e) return false;
+    d.exponent += extra_exponent;
+    return to_double(d, out);
 }
 
 // ---------------------------------------------------------------------------

@@ -719,6 +719,16 @@ std::string SyntaxError::message() const {
     return line_text;
 }
 
+ErrorId SyntaxError::error_id() const {
+    switch (id) {
+        case invalid: return ErrorId::syntax_invalid_;
+        case missing: return ErrorId::syntax_missing_;
+        case malconstruct: return ErrorId::syntax_malconstruct;
+        case bad_char: return ErrorId::syntax_bad_char;
+    }
+    return ErrorId::syntax_invalid_;
+}
+
 namespace {
 
 // The character a "missing" error names.

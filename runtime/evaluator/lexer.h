@@ -27,6 +27,7 @@
 
 #include "runtime/cell.h"
 #include "runtime/evaluator/lexer-tables.h"
+#include "runtime/fire.h"
 
 namespace kiv::lexer {
 
@@ -126,6 +127,11 @@ struct SyntaxError {
     std::string near;     // the text near the error (UTF-8 bytes)
     // The error's message: "(line 3) invalid integer! at 1''0".
     std::string message() const;
+    // Its catalogue id. The language error's arguments are the text "(line
+    // 3)", then the datatype (invalid), the missing character as a char!
+    // (missing) or the near text (the others), then the near text (invalid,
+    // missing).
+    ErrorId error_id() const;
 };
 
 struct Lexer;

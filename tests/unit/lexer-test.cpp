@@ -211,6 +211,26 @@ TEST(LexerLoad, Dates) {
     expect_loads(cases);
 }
 
+TEST(LexerLoad, SyntaxErrorsCarryTheirCatalogueIds) {
+    struct Case { const char* source; ErrorId id; };
+    const Case cases[] = {
+        {"1''0", ErrorId::syntax_invalid_},
+        {"[", ErrorId::syntax_missing_},
+        {"#(x)", ErrorId::syntax_malconstruct},
+        {"}", ErrorId::syntax_bad_char},
+    };
+    for (const Case& c : cases) {
+        std::string source = c.source;
+        Scan scan(test::describing_hooks(), bytes(source), source.size(), Mode::load, false);
+        try {
+            scan.run();
+            ADD_FAILURE() << c.source;
+        } catch (const SyntaxError& e) {
+            EXPECT_EQ(e.error_id(), c.id) << c.source;
+        }
+    }
+}
+
 TEST(LexerLoad, NewLineFlagAndLineNumbers) {
     EXPECT_EQ(test::load("a\nb [\n c]\n{x}\n(1, 2) \"s\"", true), "a |b [|c] |\"x\" |(1.0, 2.0) \"s\"");
     EXPECT_EQ(test::load("a/b\n'c/d", true), "a/b |'c/d");
