@@ -148,9 +148,10 @@ struct EventInfo {
 };
 
 // A loader checks one token and, with `load` set, pushes its value (one
-// output cell from `push`). It sets `lx.type` to the datatype it made, and it
-// may move `lx.position` (see `position_after`). Errors go through
-// `throw_error`.
+// output cell from `push`). It sets `lx.type` to the datatype it made (an
+// integer token that spells a float makes a float!). The readers of
+// lexer-text.h and lexer-numbers.h decode the token; errors go through
+// `throw_error`. `lx.position` already stands after the token.
 using LoaderFn = void (*)(Lexer& lx, const std::uint8_t* start, const std::uint8_t* end,
                           std::uint32_t flags, bool load);
 // Makes a container value of `type` (block!, paren!, map!, a path type) from
@@ -246,9 +247,6 @@ Cell* push(Lexer& lx);
 Cell* cell_at(int index);
 // Drops the last output cell (a load event refused it).
 void drop_last(Lexer& lx);
-
-// The position after a token that ends on its closing delimiter.
-inline void position_after(Lexer& lx, const std::uint8_t* token_end) { lx.position = token_end + 1; }
 
 // Raises a syntax error for [start, end) with a datatype id or a code. A
 // null start means the opening character of the innermost open container
