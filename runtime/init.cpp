@@ -3,10 +3,14 @@
 #include "runtime/case-folding.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/float.h"
+#include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
+#include "runtime/datatypes/percent.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/time.h"
 #include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/word.h"
@@ -36,7 +40,7 @@ constexpr InitStep datatype_inits[] = {
     // block!
     // string!
     // binary!
-    // integer!
+    integer::init,
     symbol::init,
     context::init,
     word::init,
@@ -61,16 +65,16 @@ constexpr InitStep datatype_inits[] = {
     // object!
     // bitset!
     // triple!
-    // float!
+    float_::init,
     typeset::init,
     // error!
     // vector!
     // map!
     // hash!
     // pair!
-    // percent!
+    percent::init,
     // tuple!
-    // time!
+    time::init,
     // tag!
     // email!
     // handle!
