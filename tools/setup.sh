@@ -1,7 +1,7 @@
 # Sourced by run.sh and test.sh: installs the Debian packages the build needs
 # when any is missing. Safe to run on every call; it only calls apt-get when a
 # package is absent.
-kiv_packages=(g++ cmake ninja-build libgtest-dev python3 libssl-dev zlib1g-dev)
+kiv_packages=(g++ cmake ninja-build libgtest-dev python3 libssl-dev zlib1g-dev tmux)
 kiv_missing=()
 for p in "${kiv_packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || kiv_missing+=("$p")
@@ -13,4 +13,5 @@ if [ ${#kiv_missing[@]} -gt 0 ]; then
   $sudo_cmd apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq "${kiv_missing[@]}"
 fi
-kiv_jobs=$(nproc)
+# KIV_JOBS caps the parallel build and test jobs (default: every core).
+kiv_jobs=${KIV_JOBS:-$(nproc)}

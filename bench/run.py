@@ -1,0 +1,86 @@
+"""Benchmark runner: the same program in Kiv, Python and Lua.
+
+For every bench/<name>.kiv that has <name>.py and <name>.lua beside it, the
+three programs must print the same result line (their last line of output)
+before any timing counts. Each then runs N times and the best wall-clock time
+is kept; the table shows the times and the ratios kiv/python3 and kiv/lua5.4.
+A program that kiv cannot run yet is skipped with a message. Called by
+bench/run.sh, which builds kiv and installs the interpreters.
+"""
+import argparse
+import os
+import subprocess
+import sys
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+
+def run_once(command):
+    start = time.perf_counter()
+    proc = subprocess.run(command, stdin=subprocess.DEVNULL, capture_output=True,
+                          timeout=600, cwd=HERE)
+    elapsed = time.perf_counter() - start
+    lines = [l for l in proc.stdout.decode("utf-8", "replace").splitlines() if l.strip()]
+    return proc.returncode, (lines[-1] if lines else None), elapsed
+
+
+def best_of(command, runs):
+    return min(run_once(command)[2] for _ in range(runs))
+
+
+def programs(names):
+    found = sorted(f[:-4] for f in os.listdir(HERE) if f.endswith(".kiv"))
+    chosen = [n for n in found if not names or n in names]
+    for name in chosen:
+        twins = [os.path.join(HERE, name + ext) for ext in (".py", ".lua")]
+        if all(os.path.exists(t) for t in twins):
+            yield name
+        else:
+            print(f"{name}: skipped: needs both {name}.py and {name}.lua")
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--kiv", required=True)
+    parser.add_argument("--python", default="/usr/bin/python3")
+    parser.add_argument("--lua", default="lua5.4")
+    parser.add_argument("--runs", type=int, default=5)
+    parser.add_argument("names", nargs="*")
+    args = parser.parse_args()
+
+    rows, mismatches = [], 0
+    for name in programs(args.names):
+        commands = {
+            "kiv": [args.kiv, name + ".kiv"],
+            "python3": [args.python, name + ".py"],
+            "lua5.4": [args.lua, name + ".lua"],
+        }
+        status, kiv_result, _ = run_once(commands["kiv"])
+        if status != 0 or kiv_result is None:
+            print(f"{name}: skipped: kiv cannot run it yet "
+                  f"(status {status}, {'no result line' if kiv_result is None else 'result ' + repr(kiv_result)})")
+            continue
+        results = {"kiv": kiv_result}
+        for lang in ("python3", "lua5.4"):
+            results[lang] = run_once(commands[lang])[1]
+        if len(set(results.values())) != 1:
+            print(f"{name}: results differ: " + ", ".join(f"{k} {v!r}" for k, v in results.items()))
+            mismatches += 1
+            continue
+        times = {lang: best_of(cmd, args.runs) for lang, cmd in commands.items()}
+        rows.append((name, times))
+
+    if not rows:
+        print("no benchmark ran")
+        return 1 if mismatches else 0
+    print(f"best of {args.runs} runs, seconds")
+    print(f"{'program':<20}{'kiv':>10}{'python3':>10}{'lua5.4':>10}{'kiv/py':>10}{'kiv/lua':>10}")
+    for name, t in rows:
+        print(f"{name:<20}{t['kiv']:>10.3f}{t['python3']:>10.3f}{t['lua5.4']:>10.3f}"
+              f"{t['kiv'] / t['python3']:>10.2f}{t['kiv'] / t['lua5.4']:>10.2f}")
+    return 1 if mismatches else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,2 @@
+-- Start-up and exit, with almost no work.
+print("ok")

@@ -1,0 +1,78 @@
+// The heap cage: one 4 GiB virtual reservation that holds every node frame,
+// series frame, big frame and fixed series. Anything the runtime stores as a
+// 32-bit "address" (a node id, a node slot's buffer, a buffer's offset, tail
+// and node back-pointer) is an offset into the cage; turning it into a C++
+// pointer is one addition.
+//
+// Layout: offset 0 is never handed out (0 means "none"). Series frames, big
+// frames and fixed series are carved from the low half; node frames sit in the
+// high half at fixed-size slots, so a node id is never a small number and the
+// frame of a node is found by a division.
+//
+// Pages are committed when a region is taken and given back to the system
+// when it is released; a released range reads as inaccessible memory.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace kiv::cage {
+
+using Offset = std::uint32_t;
+
+constexpr std::uint64_t reserved_bytes = std::uint64_t{1} << 32;
+constexpr std::uint32_t page_size = 4096;
+// First byte handed out in the low half; below it nothing is ever mapped.
+constexpr Offset low_start = 0x00010000;
+// Node frames live in [high_start, 4 GiB).
+constexpr Offset high_start = 0x80000000;
+// Every node frame's block occupies exactly one slot of this many bytes.
+constexpr std::uint32_t node_slot_bytes = 40960;
+constexpr std::uint32_t node_slot_count =
+    static_cast<std::uint32_t>((reserved_bytes - high_start) / node_slot_bytes);
+
+// The reservation's first byte; null before `init`.
+extern std::uint8_t* base;
+
+// Makes the reservation once; later calls do nothing.
+void init();
+
+inline std::uint8_t* ptr(Offset off) { return base + off; }
+template <class T>
+inline T* at(Offset off) {
+    return reinterpret_cast<T*>(base + off);
+}
+inline Offset offset_of(const void* p) {
+    return static_cast<Offset>(static_cast<const std::uint8_t*>(p) - base);
+}
+inline bool contains(const void* p) {
+    auto* b = static_cast<const std::uint8_t*>(p);
+    return b >= base && b < base + reserved_bytes;
+}
+
+// Takes a committed, zero-filled range of at least `length` bytes (rounded up
+// to whole pages) from the low half; null when the half has no room.
+std::uint8_t* take_low(std::uint64_t length);
+// Gives back a range taken by `take_low` with the same length.
+void release_low(void* start, std::uint64_t length);
+
+// Commits the lowest free node-frame slot and answers its first byte; null
+// when every slot is taken.
+std::uint8_t* take_node_slot();
+void release_node_slot(void* start);
+inline std::uint32_t node_slot_index(Offset off) { return (off - high_start) / node_slot_bytes; }
+inline Offset node_slot_offset(std::uint32_t index) { return high_start + index * node_slot_bytes; }
+// Whether node-frame slot `index` is currently committed.
+bool node_slot_live(std::uint32_t index);
+
+// Free space inside frames is marked unreadable in sanitizer builds and
+// filled with 0xDD in debug builds, so that a stale pointer into reclaimed
+// or moved-from bytes shows itself; `unpoison` makes a range usable again.
+void poison(void* first, std::uint64_t length);
+void unpoison(void* first, std::uint64_t length);
+
+constexpr std::uint64_t round_to_pages(std::uint64_t n) {
+    return (n + page_size - 1) & ~std::uint64_t{page_size - 1};
+}
+
+}  // namespace kiv::cage

@@ -1,0 +1,516 @@
+// The memory manager: frames, nodes, buffer allocation and expansion.
+//
+// Invariants: every in-use node holds the offset of a buffer whose `node`
+// names it back; a free node holds the next free node of its frame (0 ends
+// the chain), which lies in the high half, so a slot's word tells in-use from
+// free. Series frames are linked in address order; buffers fill each frame
+// back to back from its data start to its heap pointer. Big frames each hold
+// one buffer; fixed buffers each have their own pages.
+#include "runtime/memory.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "runtime/collector.h"
+#include "runtime/cycles.h"
+#include "runtime/externals.h"
+#include "runtime/fire.h"
+#include "runtime/raw-array.h"
+
+namespace kiv::memory {
+
+Record record;
+
+namespace {
+
+bool ready = false;
+// Collect at every n-th series allocation (0: only when needed).
+std::uint32_t stress_interval = 0;
+std::uint32_t stress_countdown = 0;
+// Offsets of the fixed buffers, in creation order.
+raw::RawArray<std::uint32_t> fixed_buffers;
+std::uint32_t big_tail = 0;
+
+constexpr std::uint32_t cell_unset_header = static_cast<std::uint32_t>(Type::unset);
+
+[[noreturn]] void no_memory() { fire(ErrorId::internal_no_memory); }
+
+std::uint64_t align16(std::uint64_t n) { return (n + 15) & ~std::uint64_t{15}; }
+
+// Capacity in bytes for count units; fires before anything is allocated when
+// the request is negative or beyond what a buffer can describe.
+std::uint32_t capacity_for(std::int64_t count, std::uint32_t unit) {
+    if (count < 0 || unit == 0 || unit > 16) no_memory();
+    std::uint64_t bytes = static_cast<std::uint64_t>(count) * unit;
+    if (bytes > 0x7FFFFFFFu) no_memory();
+    return static_cast<std::uint32_t>(align16(bytes));
+}
+
+// A frame's block: the rounded length in its first word, the frame after it.
+std::uint8_t* allocate_frame(std::uint64_t size) {
+    std::uint64_t length = cage::round_to_pages(size + 4);
+    std::uint8_t* block = cage::take_low(length);
+    if (!block) no_memory();
+    *reinterpret_cast<std::uint32_t*>(block) = static_cast<std::uint32_t>(length);
+    record.total += length;
+    return block + 4;
+}
+
+void free_frame(void* frame) {
+    std::uint8_t* block = static_cast<std::uint8_t*>(frame) - 4;
+    std::uint32_t length = *reinterpret_cast<std::uint32_t*>(block);
+    record.total -= length;
+    cage::release_low(block, length);
+}
+
+// Writes a new buffer's header at `at`.
+SeriesBuffer* format_buffer(std::uint8_t* at, std::uint32_t capacity, std::uint32_t unit,
+                            std::int64_t head_offset, std::uint32_t extra_flags) {
+    auto* b = reinterpret_cast<SeriesBuffer*>(at);
+    b->flags = unit | series_flag::in_use | extra_flags;
+    b->node = 0;
+    b->size = capacity;
+    std::uint32_t head;
+    if (head_offset == middle_offset) {
+        head = capacity >> 1;
+        b->flags |= series_flag::middle;
+    } else {
+        head = head_offset < 0 ? 0 : static_cast<std::uint32_t>(head_offset);
+        if (head > capacity) head = capacity;
+    }
+    b->offset = b->tail = cage::offset_of(b->data()) + head;
+    reinterpret_cast<std::uint32_t*>(b->end())[0] = 0;
+    return b;
+}
+
+SeriesBuffer* carve(SeriesFrame* f, std::uint32_t slot) {
+    auto* at = cage::ptr(f->heap);
+    cage::unpoison(at, slot);
+    f->heap += slot;
+    return reinterpret_cast<SeriesBuffer*>(at);
+}
+
+bool has_room(const SeriesFrame* f, std::uint32_t slot) { return f->heap + slot < f->end; }
+
+// The frame a new slot goes to, collecting when no frame has room.
+SeriesFrame* frame_for(std::uint32_t slot) {
+    SeriesFrame* f = series_frame(record.series_current);
+    if (f && has_room(f, slot)) return f;
+    f = find_series_frame(slot);
+    if (!f) {
+        collector::run_if_enabled();
+        f = find_series_frame(slot);
+        if (!f || f->room() < min_frame_room) {
+            if (slot >= record.next_series_size) record.next_series_size = record.max_series_size;
+            f = new_series_frame();
+        }
+    }
+    record.series_current = cage::offset_of(f);
+    return f;
+}
+
+NodeId tie_to_node(SeriesBuffer* b) {
+    NodeId n = alloc_node();
+    node_slot(n) = cage::offset_of(b);
+    b->node = n;
+    return n;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Set-up and queries.
+
+void init() {
+    if (ready) return;
+    cage::init();
+    record = Record{};
+    record.default_series_size = default_frame_size;
+    record.next_series_size = default_frame_size;
+    record.max_series_size = max_frame_size;
+    const char* s = std::getenv("KIV_GC_STRESS");
+    stress_interval = s ? static_cast<std::uint32_t>(std::strtoul(s, nullptr, 10)) : 0;
+    stress_countdown = stress_interval;
+    collector::init();
+    ready = true;
+    new_node_frame(nodes_per_frame);
+    new_series_frame();
+}
+
+bool initialized() { return ready; }
+
+void reset() {
+    if (!ready) return init();
+    while (NodeFrame* f = node_frame(record.node_head)) drop_node_frame(f);
+    while (SeriesFrame* f = series_frame(record.series_head)) drop_series_frame(f);
+    while (BigFrame* f = big_frame(record.big_head)) free_big_frame(f->buffer());
+    for (std::uint32_t i = 0; i < fixed_buffers.count; ++i) {
+        SeriesBuffer* b = fixed_at(i);
+        cage::release_low(b, std::uint64_t{b->size} + 24);
+    }
+    fixed_buffers.clear();
+    collector::forget_roots();
+    externals::init();
+    cycles::reset();
+    ready = false;
+    init();
+}
+bool stress() { return stress_interval != 0; }
+void set_stress(bool on) { stress_interval = stress_countdown = on ? 1 : 0; }
+
+NodeFrame* frame_of_node(std::uint32_t node) {
+    if (node < cage::high_start) return nullptr;
+    std::uint32_t index = cage::node_slot_index(node);
+    if (!cage::node_slot_live(index)) return nullptr;
+    auto* f = cage::at<NodeFrame>(cage::node_slot_offset(index) + 4);
+    if (node < f->first_node() || node >= f->end_node()) return nullptr;
+    return f;
+}
+
+bool is_live_node(std::uint32_t word) {
+    if ((word & 3) != 0) return false;
+    NodeFrame* f = frame_of_node(word);
+    if (!f || f->evacuated) return false;
+    if (((word - f->first_node()) & 3) != 0) return false;
+    std::uint32_t content = node_slot(word);
+    return content != 0 && content < cage::high_start;
+}
+
+Stats stats() {
+    Stats s{};
+    s.total = record.total;
+    for (NodeFrame* f = node_frame(record.node_head); f; f = node_frame(f->next)) {
+        ++s.node_frames;
+        s.nodes_used += f->used;
+    }
+    for (SeriesFrame* f = series_frame(record.series_head); f; f = series_frame(f->next)) {
+        ++s.series_frames;
+        s.series_bytes_used += f->heap - cage::offset_of(f->data());
+    }
+    for (BigFrame* f = big_frame(record.big_head); f; f = big_frame(f->next)) ++s.big_frames;
+    return s;
+}
+
+std::uint32_t fixed_count() { return fixed_buffers.count; }
+SeriesBuffer* fixed_at(std::uint32_t i) { return cage::at<SeriesBuffer>(fixed_buffers[i]); }
+
+// ---------------------------------------------------------------------------
+// Node frames and nodes.
+
+NodeFrame* new_node_frame(std::uint32_t count) {
+    std::uint8_t* block = cage::take_node_slot();
+    if (!block) no_memory();
+    *reinterpret_cast<std::uint32_t*>(block) = cage::node_slot_bytes;
+    record.total += cage::node_slot_bytes;
+    auto* f = reinterpret_cast<NodeFrame*>(block + 4);
+    *f = NodeFrame{};
+    f->capacity = count;
+    f->cycle_stamp = collector::cycle_count();
+    // Chain every node free in address order.
+    std::uint32_t* nodes = f->nodes();
+    NodeId first = f->first_node();
+    for (std::uint32_t i = 0; i + 1 < count; ++i) nodes[i] = first + (i + 1) * 4;
+    if (count) nodes[count - 1] = 0;
+    f->free_head = count ? first : 0;
+    std::uint32_t self = cage::offset_of(f);
+    f->previous = record.node_tail;
+    if (NodeFrame* tail = node_frame(record.node_tail)) tail->next = self;
+    record.node_tail = self;
+    if (!record.node_head) record.node_head = record.node_current = self;
+    return f;
+}
+
+void drop_node_frame(NodeFrame* f) {
+    std::uint32_t self = cage::offset_of(f);
+    if (NodeFrame* p = node_frame(f->previous)) p->next = f->next;
+    else record.node_head = f->next;
+    if (NodeFrame* n = node_frame(f->next)) n->previous = f->previous;
+    else record.node_tail = f->previous;
+    if (record.node_current == self) record.node_current = record.node_tail;
+    record.total -= cage::node_slot_bytes;
+    cage::release_node_slot(reinterpret_cast<std::uint8_t*>(f) - 4);
+}
+
+NodeId alloc_node() {
+    NodeFrame* f = node_frame(record.node_current);
+    if (!f || !f->free_head || f->evacuated) {
+        f = node_frame(record.node_head);
+        while (f && (!f->free_head || f->evacuated)) f = node_frame(f->next);
+        if (!f) f = new_node_frame(nodes_per_frame);
+        record.node_current = cage::offset_of(f);
+    }
+    NodeId n = f->free_head;
+    f->free_head = node_slot(n);
+    node_slot(n) = 0;
+    ++f->used;
+    return n;
+}
+
+void free_node(NodeFrame* f, NodeId node) {
+    node_slot(node) = f->free_head;
+    f->free_head = node;
+    --f->used;
+}
+
+void release_empty_node_frames() {
+    NodeFrame* f = node_frame(record.node_head);
+    record.node_current = 0;
+    while (f) {
+        NodeFrame* next = node_frame(f->next);
+        if (f->used == 0 || f->evacuated) {
+            drop_node_frame(f);
+        } else {
+            if (!record.node_current && f->used < f->capacity)
+                record.node_current = cage::offset_of(f);
+            f->stability = (f->stability << 1) | (f->used == f->used_at_last_cycle ? 1u : 0u);
+            f->used_at_last_cycle = f->used;
+        }
+        f = next;
+    }
+    if (!record.node_current) record.node_current = record.node_tail;
+}
+
+// ---------------------------------------------------------------------------
+// Series frames.
+
+SeriesFrame* new_series_frame() {
+    std::uint32_t size = record.next_series_size;
+    if (record.next_series_size < record.max_series_size) {
+        record.next_series_size *= 2;
+        if (record.next_series_size > record.max_series_size)
+            record.next_series_size = record.max_series_size;
+    }
+    auto* f = reinterpret_cast<SeriesFrame*>(allocate_frame(std::uint64_t{size} + 20));
+    std::uint32_t self = cage::offset_of(f);
+    f->size = size + 20;
+    f->heap = cage::offset_of(f->data());
+    f->end = self + 20 + size;
+    cage::poison(f->data(), size);
+    // Link in address order.
+    SeriesFrame* before = nullptr;
+    for (SeriesFrame* g = series_frame(record.series_head); g && cage::offset_of(g) < self;
+         g = series_frame(g->next))
+        before = g;
+    f->previous = before ? cage::offset_of(before) : 0;
+    f->next = before ? before->next : record.series_head;
+    if (before) before->next = self;
+    else record.series_head = self;
+    if (SeriesFrame* n = series_frame(f->next)) n->previous = self;
+    else record.series_tail = self;
+    if (!record.series_current) record.series_current = self;
+    return f;
+}
+
+void drop_series_frame(SeriesFrame* f) {
+    std::uint32_t self = cage::offset_of(f);
+    if (SeriesFrame* p = series_frame(f->previous)) p->next = f->next;
+    else record.series_head = f->next;
+    if (SeriesFrame* n = series_frame(f->next)) n->previous = f->previous;
+    else record.series_tail = f->previous;
+    if (record.series_current == self) record.series_current = record.series_tail;
+    free_frame(f);
+}
+
+SeriesFrame* find_series_frame(std::uint32_t slot) {
+    for (SeriesFrame* f = series_frame(record.series_head); f; f = series_frame(f->next))
+        if (has_room(f, slot)) return f;
+    return nullptr;
+}
+
+// ---------------------------------------------------------------------------
+// Big frames.
+
+SeriesBuffer* alloc_big_frame(std::uint32_t slot) {
+    auto* f = reinterpret_cast<BigFrame*>(allocate_frame(std::uint64_t{slot} + 12));
+    f->next = 0;
+    f->zero = 0;
+    f->requested = slot;
+    std::uint32_t self = cage::offset_of(f);
+    if (BigFrame* t = big_frame(big_tail)) t->next = self;
+    else record.big_head = self;
+    big_tail = self;
+    return f->buffer();
+}
+
+void free_big_frame(SeriesBuffer* buffer) {
+    auto* f = reinterpret_cast<BigFrame*>(buffer) - 1;
+    std::uint32_t self = cage::offset_of(f);
+    std::uint32_t prev = 0;
+    for (std::uint32_t g = record.big_head; g && g != self; g = big_frame(g)->next) prev = g;
+    if (prev) big_frame(prev)->next = f->next;
+    else record.big_head = f->next;
+    if (big_tail == self) big_tail = prev;
+    free_frame(f);
+}
+
+void sweep_big_frames() {
+    std::uint32_t g = record.big_head;
+    while (g) {
+        BigFrame* f = big_frame(g);
+        g = f->next;
+        SeriesBuffer* b = f->buffer();
+        if (b->flags & (series_flag::mark | series_flag::pinned)) {
+            b->flags &= ~(series_flag::mark | series_flag::pinned);
+        } else {
+            collector::queue_node_free(b->node);
+            free_big_frame(b);
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Buffers.
+
+SeriesBuffer* alloc_series_buffer(std::int64_t count, std::uint32_t unit,
+                                  std::int64_t head_offset) {
+    std::uint32_t capacity = capacity_for(count, unit);
+    std::uint32_t slot = capacity + 24;
+#ifndef NDEBUG
+    // A marking hook or release callback that allocates would get a buffer
+    // that the sweep in progress reclaims at once.
+    if (collector::collecting()) {
+        std::fputs("series allocated during a collection\n", stderr);
+        std::abort();
+    }
+#endif
+    bool stressed = false;
+    if (stress_interval && --stress_countdown == 0) {
+        stress_countdown = stress_interval;
+        stressed = true;
+        collector::run_if_enabled();
+    }
+    if (slot >= record.max_series_size) {
+        if (!stressed) collector::run_if_enabled();
+        return format_buffer(reinterpret_cast<std::uint8_t*>(alloc_big_frame(slot)), capacity,
+                             unit, head_offset, series_flag::big);
+    }
+    SeriesFrame* f = frame_for(slot);
+    return format_buffer(reinterpret_cast<std::uint8_t*>(carve(f, slot)), capacity, unit,
+                         head_offset, 0);
+}
+
+NodeId alloc_series(std::int64_t count, std::uint32_t unit, std::int64_t head_offset) {
+    return tie_to_node(alloc_series_buffer(count, unit, head_offset));
+}
+
+// Fixed buffers get pages of their own and are never reclaimed.
+static SeriesBuffer* alloc_fixed_buffer(std::int64_t count, std::uint32_t unit,
+                                        std::int64_t head_offset) {
+    std::uint32_t capacity = capacity_for(count, unit);
+    std::uint8_t* at = cage::take_low(std::uint64_t{capacity} + 24);
+    if (!at) raw::out_of_memory();
+    SeriesBuffer* b = format_buffer(at, capacity, unit, head_offset, series_flag::fixed);
+    fixed_buffers.push(cage::offset_of(b));
+    return b;
+}
+
+NodeId alloc_fixed_series(std::int64_t count, std::uint32_t unit, std::int64_t head_offset) {
+    return tie_to_node(alloc_fixed_buffer(count, unit, head_offset));
+}
+
+NodeId alloc_cells(std::int64_t count) { return alloc_series(count, 16, 0); }
+
+NodeId alloc_unset_cells(std::int64_t count) {
+    NodeId n = alloc_cells(count);
+    SeriesBuffer* b = buffer_of(n);
+    for (Cell* c = reinterpret_cast<Cell*>(b->data()); c < reinterpret_cast<Cell*>(b->end()); ++c)
+        *c = Cell{cell_unset_header, 0, 0, 0};
+    return n;
+}
+
+NodeId alloc_bytes(std::int64_t count) { return alloc_series(count ? count : 16, 1, 0); }
+
+NodeId alloc_codepoints(std::int64_t count, std::uint32_t unit) {
+    return alloc_series(count ? count : 16 >> (unit >> 1), unit, 0);
+}
+
+NodeId alloc_filled_bytes(std::int64_t count, std::uint8_t byte) {
+    NodeId n = alloc_bytes(count);
+    SeriesBuffer* b = buffer_of(n);
+    fill_bytes(b->data(), b->end(), byte);
+    return n;
+}
+
+void fill_bytes(std::uint8_t* first, std::uint8_t* end, std::uint8_t byte) {
+    if (end > first) std::memset(first, byte, static_cast<std::size_t>(end - first));
+}
+
+void set_series_flags(NodeId node, std::uint32_t mask) { buffer_of(node)->flags |= mask; }
+
+SeriesBuffer* reallocate_series(SeriesBuffer* old, std::int64_t new_capacity) {
+    if (new_capacity == 0) new_capacity = old->size ? std::int64_t{old->size} * 2 : 16;
+    if (new_capacity < 1) no_memory();
+    std::int64_t used = old->used_bytes();
+    if (new_capacity < used) new_capacity = used;
+    std::uint32_t unit = old->unit();
+    std::int64_t count = (new_capacity + unit - 1) / unit;
+    // GC: `old` is pinned by the stack scan while the new buffer is carved;
+    // its node may be re-pointed by node compaction, so read it afterwards.
+    SeriesBuffer* b = (old->flags & series_flag::fixed) ? alloc_fixed_buffer(count, unit, 0)
+                                                        : alloc_series_buffer(count, unit, 0);
+    constexpr std::uint32_t own = series_flag::big | series_flag::fixed;
+    b->flags = (old->flags & ~(own | series_flag::middle | series_flag::mark |
+                               series_flag::pinned)) |
+               (b->flags & own);
+    b->node = old->node;
+    b->tail = b->offset + static_cast<std::uint32_t>(used);
+    if (old->node) node_slot(old->node) = cage::offset_of(b);
+    old->node = 0;
+    old->flags &= ~series_flag::in_use;
+    return b;
+}
+
+SeriesBuffer* expand_series(SeriesBuffer* old, std::int64_t new_capacity) {
+    SeriesBuffer* b = reallocate_series(old, new_capacity);
+    std::uint32_t length = static_cast<std::uint32_t>(old->end() - old->head());
+    if (length > b->size) length = b->size;
+    std::memmove(b->head(), old->head(), length);
+    return b;
+}
+
+SeriesBuffer* expand_series_filled(SeriesBuffer* old, std::int64_t new_capacity,
+                                   std::uint8_t byte) {
+    std::uint32_t old_size = old->size;
+    SeriesBuffer* b = expand_series(old, new_capacity);
+    std::uint8_t* from = b->head() + old_size;
+    if (from < b->end()) fill_bytes(from, b->end(), byte);
+    return b;
+}
+
+NodeId copy_series(SeriesBuffer* src) {
+    // GC: `src` stays pinned while the copy is carved.
+    NodeId n = alloc_series(src->size, 1, 0);
+    SeriesBuffer* b = buffer_of(n);
+    b->flags = (src->flags & (series_flag::unit_mask | series_flag::complement)) |
+               series_flag::in_use | (b->flags & series_flag::big);
+    std::uint32_t length = static_cast<std::uint32_t>(src->end() - src->head());
+    std::memcpy(b->data(), src->head(), length);
+    b->tail = b->offset + src->used_bytes();
+    return n;
+}
+
+Cell* alloc_tail_cell(SeriesBuffer* b) {
+    if (std::uint64_t{b->tail} + sizeof(Cell) > cage::offset_of(b->end()))
+        b = expand_series(b, 0);
+    Cell* c = b->cells_tail();
+    c->header = cell_unset_header;
+    b->tail += sizeof(Cell);
+    return c;
+}
+
+Cell* append_slot(const Cell* block) { return alloc_tail_cell(buffer_of(block->data2)); }
+
+std::uint8_t* alloc_tail_bytes(SeriesBuffer* b, std::int64_t n) {
+    if (n < 0 || n > 0x7FFFFFFF) no_memory();
+    if (std::uint64_t{b->tail} + static_cast<std::uint64_t>(n) > cage::offset_of(b->end())) {
+        std::int64_t want = n > b->size ? 2 * n : std::int64_t{b->size} * 2;
+        if (want == 0) want = 16;
+        b = expand_series(b, want);
+    }
+    std::uint8_t* at = b->tail_ptr();
+    b->tail += static_cast<std::uint32_t>(n);
+    return at;
+}
+
+}  // namespace kiv::memory

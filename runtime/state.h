@@ -1,0 +1,66 @@
+// The runtime record: the one place that holds the process's single global
+// instances. Each unit keeps its globals here, in a section of its own, in the
+// order in which the runtime init sets the units up; the collector's root
+// marking walks the roots listed here. Everything is set up once at start-up
+// and never torn down before exit.
+//
+// Only the runtime thread touches the record, except the fatal-signal
+// handlers, which read the stack bounds.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "runtime/cell.h"
+#include "runtime/tracked-alloc.h"
+
+namespace kiv {
+
+struct State {
+    // --- entry and throw ---
+    // The throw code in flight; 0 while no throw travels.
+    std::uint32_t thrown_code;
+    // Set while start-up makes the values that must live for the whole run.
+    bool keep_in_root;
+    // The command line as the process received it.
+    int argc;
+    char** argv;
+
+    // --- native stack of the runtime thread ---
+    // [stack_low, stack_high) is usable; the guard region sits right below
+    // stack_low. native_stack_bound is the frame address taken just before
+    // the runtime init, the top of what the collector's stack scan must see.
+    char* stack_low;
+    char* stack_high;
+    std::size_t stack_guard;
+    char* native_stack_bound;
+
+    // --- tracked raw allocation ---
+    memory::TrackedList tracked;
+
+    // --- symbols, global context, ownership ---
+    // GC: collector root slots, re-pointed when node compaction moves the
+    // nodes. The symbol block, its hash index (over that block), the global
+    // context and the owners table (whose entries are held weakly).
+    NodeId symbol_block;
+    NodeId symbol_table;
+    NodeId global_context;
+    NodeId owners;
+
+    // --- exit ---
+    // Puts the terminal back into the state the process found it in (raw
+    // mode, alternate screen, mouse reporting, cursor). Runs on every way
+    // out, from signal handlers too, so it must be async-signal-safe.
+    void (*restore_terminal)();
+};
+
+extern State state;
+
+// Bytes left on the runtime thread's stack below the caller's frame; code
+// that recurses checks it before opening another level.
+inline std::size_t native_stack_room() {
+    char* here = static_cast<char*>(__builtin_frame_address(0));
+    return here > state.stack_low ? static_cast<std::size_t>(here - state.stack_low) : 0;
+}
+
+}  // namespace kiv
