@@ -1,12 +1,12 @@
 // Number, time, date and money text. See lexer-numbers.h.
 #include "runtime/evaluator/lexer-numbers.h"
 
-#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <limits>
 
 #include "runtime/evaluator/lexer-text.h"
+#include "runtime/float-text.h"
 
 namespace kiv::lexer {
 
@@ -58,96 +58,25 @@ bool float_syntax(const char* s, std::size_t n) {
     return accepts_end[state];
 }
 
-namespace {
-
-// Significant digits kept for the conversion: enough for correct rounding
-// of any double; a longer tail only matters through being non-zero.
-constexpr int max_kept_digits = 780;
-
-// A decimal number as significant digits (no leading zeros) times a power
-// of ten.
-struct Decimal {
-    bool negative = false;
-    int kept = 0;
-    long exponent = 0;  // decimal exponent of the last kept digit
-    char digits[max_kept_digits + 32];
-};
-
-// Reads digits, "'" separators and one "." or ","; false when there is no
-// digit. `p` stops at the first other character.
-bool read_mantissa(const char*& p, const char* e, Decimal& d) {
-    bool any = false, point = false, sticky = false;
-    for (; p < e; ++p) {
-        char c = *p;
-        if (c == '\'') continue;
-        if ((c == '.' || c == ',') && !point) {
-            point = true;
-            continue;
-        }
-        if (!is_digit(c)) break;
-        any = true;
-        if (d.kept == 0 && c == '0') {
-            if (point) --d.exponent;
-        } else if (d.kept < max_kept_digits) {
-            d.digits[d.kept++] = c;
-            if (point) --d.exponent;
-        } else {
-            sticky = sticky || c != '0';
-            if (!point) ++d.exponent;
-        }
-    }
-    if (sticky) {  // stands for the non-zero digits that were dropped
-        d.digits[d.kept++] = '1';
-        --d.exponent;
-    }
-    return any;
-}
-
-// "e" or "E", an optional sign and at least one digit.
-bool read_exponent(const char*& p, const char* e, long& exponent) {
-    if (p == e || (*p != 'e' && *p != 'E')) return true;
-    ++p;
-    bool negative = false;
-    if (p < e && (*p == '+' || *p == '-')) negative = *p++ == '-';
-    if (p == e || !is_digit(*p)) return false;
-    long value = 0;
-    for (; p < e && is_digit(*p); ++p)
-        if (value < 100000000) value = value * 10 + (*p - '0');
-    exponent += negative ? -value : value;
-    return true;
-}
-
-// The nearest double; beyond the range an infinity or zero.
-bool to_double(Decimal& d, double& out) {
-    const double infinity = std::numeric_limits<double>::infinity();
-    double value = 0.0;
-    long magnitude = d.kept + d.exponent;  // the value is below 10^magnitude
-    if (d.kept == 0 || magnitude < -330) {
-        value = 0.0;
-    } else if (magnitude > 310) {
-        value = infinity;
-    } else {
-        int len = d.kept;
-        d.digits[len++] = 'e';
-        auto r = std::to_chars(d.digits + len, d.digits + sizeof d.digits, d.exponent);
-        auto result = std::from_chars(d.digits, r.ptr, value, std::chars_format::scientific);
-        if (result.ec == std::errc::result_out_of_range) value = magnitude > 0 ? infinity : 0.0;
-        else if (result.ec != std::errc()) return false;
-    }
-    out = d.negative ? -value : value;
-    return true;
-}
-
-}  // namespace
-
 bool text_to_float(const char* s, std::size_t n, int extra_exponent, double& out) {
-    const char* p = s;
-    const char* e = s + n;
-    Decimal d;
-    if (p < e && (*p == '+' || *p == '-')) d.negative = *p++ == '-';
-    if (!read_mantissa(p, e, d) || !read_exponent(p, e, d.exponent) || p != e) return false;
-    d.exponent += extra_exponent;
-    return to_double(d, out);
+    // The shared reader takes "." only and no separators.
+    char small[max_float_text + 1];
+    std::string large;
+    char* text = small;
+    if (n > max_float_text) {
+        large.resize(n);
+        text = large.data();
+    }
+    std::size_t len = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        if (s[i] == '\'') continue;
+        text[len++] = s[i] == ',' ? '.' : s[i];
+    }
+    int unread = 0;
+    double value = dtoa::text_to_float(text, text + len, extra_exponent, &unread);
+    if (unread != 0 || len == 0) return false;
+    out = value;
+    return true;
 }
 
 // ---------------------------------------------------------------------------

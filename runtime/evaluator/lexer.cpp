@@ -8,7 +8,9 @@
 
 #include "runtime/evaluator/lexer-numbers.h"
 #include "runtime/evaluator/lexer-text.h"
+#include "runtime/collector.h"
 #include "runtime/fire.h"
+#include "runtime/unicode.h"
 
 namespace kiv::lexer {
 
@@ -22,7 +24,7 @@ namespace {
 // so that growing the buffer moves nothing a scan holds; a `Cell*` into it
 // is good only until the next push (a callback's nested scan may push).
 // GC: the buffer is not on the C++ stack; the collector marks each active
-// scan's cells through `for_each_active_scan`.
+// scan's cells through the hook `init` registers.
 struct OutputStack {
     Cell* cells = nullptr;
     int capacity = 0;
@@ -651,6 +653,16 @@ void drop_last(Lexer& lx) {
 
 Lexer* innermost_scan() { return innermost; }
 
+namespace {
+
+void mark_active_scans() {
+    for (Lexer* lx = innermost; lx; lx = lx->previous) collector::mark_values(cell_at(lx->head), cell_at(lx->tail));
+}
+
+}  // namespace
+
+void init() { collector::register_hook(mark_active_scans); }
+
 Scan::Scan(const Hooks& hooks, const std::uint8_t* bytes, std::size_t count, Mode mode, bool one) {
     lx_.hooks = &hooks;
     lx_.input_start = lx_.position = lx_.token_start = lx_.token_end = bytes;
@@ -805,45 +817,8 @@ bool is_unicode_blank(std::uint32_t cp) {
 }
 
 int decode_utf8(const std::uint8_t* p, const std::uint8_t* end, std::int32_t& cp) {
-    std::uint8_t b0 = p[0];
-    if (b0 < 0x80) {
-        cp = b0;
-        return 1;
-    }
-    int len;
-    std::uint32_t v;
-    std::uint8_t lo = 0x80, hi = 0xBF;
-    if (b0 < 0xC2) {
-        cp = -1;
-        return 1;
-    } else if (b0 < 0xE0) {
-        len = 2;
-        v = b0 & 0x1F;
-    } else if (b0 < 0xF0) {
-        len = 3;
-        v = b0 & 0x0F;
-        if (b0 == 0xE0) lo = 0xA0;
-        else if (b0 == 0xED) hi = 0x9F;  // no surrogates
-    } else if (b0 < 0xF5) {
-        len = 4;
-        v = b0 & 0x07;
-        if (b0 == 0xF0) lo = 0x90;
-        else if (b0 == 0xF4) hi = 0x8F;  // nothing above U+10FFFF
-    } else {
-        cp = -1;
-        return 1;
-    }
-    for (int i = 1; i < len; ++i) {
-        if (p + i >= end || p[i] < lo || p[i] > hi) {
-            cp = -1;
-            return i;
-        }
-        v = (v << 6) | (p[i] & 0x3F);
-        lo = 0x80;
-        hi = 0xBF;
-    }
-    cp = static_cast<std::int32_t>(v);
-    return len;
+    const std::uint8_t* after = unicode::fast_decode_utf8_char(p, end, &cp);
+    return after > p ? static_cast<int>(after - p) : 1;
 }
 
 }  // namespace kiv::lexer

@@ -17,8 +17,8 @@
 // record on the C++ stack, linked into a chain, and owns the output cells
 // from its head to its tail. The output stack grows by doubling; cells are
 // addressed by index so that growth moves nothing a scan holds.
-// GC: the collector must mark, for every active scan, the output cells from
-// head to tail (`lexer::for_each_active_scan`).
+// GC: the output stack is not on the C++ stack; `init` registers a marking
+// hook that marks, for every active scan, the output cells from head to tail.
 #pragma once
 
 #include <cstddef>
@@ -259,7 +259,10 @@ void drop_last(Lexer& lx);
 // the input end, at most about 30 bytes (whole UTF-8 characters).
 std::string near_text(const std::uint8_t* start, const std::uint8_t* end);
 
-// Visits every active scan, innermost first (for the collector).
+// Registers the marking of the active scans' output with the collector.
+void init();
+
+// Visits every active scan, innermost first.
 template <class F>
 void for_each_active_scan(F&& visit);
 Lexer* innermost_scan();
