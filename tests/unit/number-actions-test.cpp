@@ -94,6 +94,7 @@ protected:
         registry::register_type(Type::pair, registry::no_parent, "pair!",
                                 ActionRow{.add = pair_add, .negate = pair_negate});
     }
+    void TearDown() override { collector::set_active(false); }
 };
 
 struct Expect {
