@@ -5,6 +5,7 @@
 #include "runtime/datatypes/char.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/error.h"
 #include "runtime/datatypes/file.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/function.h"
@@ -31,6 +32,7 @@
 #include "runtime/ownership.h"
 #include "runtime/evaluator/lexer.h"
 #include "runtime/evaluator/random.h"
+#include "runtime/evaluator/stack.h"
 #include "runtime/externals.h"
 #include "runtime/memory.h"
 #include "runtime/output-hooks.h"
@@ -78,7 +80,7 @@ constexpr InitStep datatype_inits[] = {
     // triple!
     float_::init,
     typeset::init,
-    // error!
+    error::init,
     // vector!
     // map!
     // hash!
@@ -122,8 +124,9 @@ constexpr InitStep init_steps[] = {
     // generic action table: actions::init
     // first node frame and first series frame: made by memory::init
     // root block: 8,749 cells, no parent
-    // argument stack: fixed block of 20,000 cells in the root block
-    // call stack: fixed block of 15,000 cells in the root block
+    // argument stack and call stack: fixed blocks of 20,000 and 15,000 cells
+    stack::make_argument_stack,
+    stack::make_call_stack,
     // symbol table: empty block of 4,000 cells in the root block
     [] { symbol::init_table(4000); },
     // global context: room for 4,000 words
@@ -140,9 +143,11 @@ constexpr InitStep init_steps[] = {
     // port and checksum method words: natives::init_method_words
     // compression method words: compress::init_words
     // process calls: call::init (output string of 102,400 bytes)
-    // stack globals: stack::init
+    stack::init,
     lexer::init,
     // boot image: kivbin::boot_load
+    // the error catalogue, until the boot image carries it
+    error::init_catalog,
     // interpreter: interpreter::init
     // collector counters: set by memory::init
 };

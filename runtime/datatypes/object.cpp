@@ -230,8 +230,8 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cel
 
 std::int32_t get_new_class_id() { return ++state.class_id_counter; }
 
-Cell* make_with_record(Cell* out, NodeId context, NodeId record, std::int32_t class_id) {
-    *out = Cell{static_cast<std::uint32_t>(Type::object), context, static_cast<std::uint32_t>(class_id), record};
+Cell* make_with_record(Cell* out, NodeId context, NodeId record, std::int32_t class_id, Type type) {
+    *out = Cell{static_cast<std::uint32_t>(type), context, static_cast<std::uint32_t>(class_id), record};
     *context::owner(context) = *out;
     return out;
 }
@@ -353,7 +353,7 @@ NodeId make_on_set_record(NodeId context) {
 Cell* init_events(Cell* object, std::int32_t on_change, std::int32_t on_change_locals,
                   std::int32_t on_deep, std::int32_t on_deep_locals) {
     const NodeId record = make_record(on_change, on_change_locals, on_deep, on_deep_locals);
-    make_with_record(object, context_of(object), record, class_id(object));
+    make_with_record(object, context_of(object), record, class_id(object), object->type());
     if (on_deep >= 0) own_series(object);
     return object;
 }
@@ -466,7 +466,7 @@ void bind_block_fields(NodeId context) {
 // The last step of every maker: the record, ownership, self.
 void finish(Cell* object) {
     const NodeId record = make_on_set_record(context_of(object));
-    make_with_record(object, context_of(object), record, class_id(object));
+    make_with_record(object, context_of(object), record, class_id(object), object->type());
     if (on_deep_q(object)) own_series(object);
 }
 
@@ -506,7 +506,7 @@ Cell* copy_into(const Cell* source, Cell* target, bool deep, Cell* types, bool c
     memory::SeriesBuffer* values = memory::buffer_of(context::header(ctx)->data2);
     values->tail = values->offset + static_cast<std::uint32_t>(count) * sizeof(Cell);
     for (std::int32_t i = 0; i < count; ++i) *context::slot(ctx, i) = *field_value(from_context, i);
-    make_with_record(target, ctx, copy ? 0 : from.data3, class_id(&from));
+    make_with_record(target, ctx, copy ? 0 : from.data3, class_id(&from), from.type());
     if (types) {
         copy_typed_values(ctx, from_context, deep, types);
     } else if (deep) {

@@ -52,7 +52,8 @@ std::int32_t get_new_class_id();
 // with no change-handler record, and stores it as the context's self.
 Cell* make_from_context(Cell* out, NodeId context, std::int32_t class_id, Type type = Type::object);
 // The same with a record (0: none).
-Cell* make_with_record(Cell* out, NodeId context, NodeId record, std::int32_t class_id);
+Cell* make_with_record(Cell* out, NodeId context, NodeId record, std::int32_t class_id,
+                       Type type = Type::object);
 // Makes `out` a new empty object! with room for `size` words, class id 0.
 Cell* make_at(Cell* out, std::int32_t size);
 
@@ -111,7 +112,8 @@ bool unchanged_at_q(NodeId context, std::int32_t index, std::int32_t class_id);
 // ---------------------------------------------------------------------------
 // Making, copying and setting.
 
-// Makes `target` an object with the source's words, class id and values
+// Makes `target` a value of the source's datatype with its words, class id
+// and values
 // (functions remade; with `deep` series copied; with `types` only values of
 // those types copied). `copy` (the copy action) drops the source's record
 // and builds it again; without it the record is kept.
