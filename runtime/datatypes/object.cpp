@@ -237,6 +237,10 @@ Cell* make_with_record(Cell* out, NodeId context, NodeId record, std::int32_t cl
     return out;
 }
 
+Cell* push(NodeId context, NodeId record, std::int32_t class_id) {
+    return make_with_record(stack::push_cell(), context, record, class_id);
+}
+
 void clear_cells_flag(memory::SeriesBuffer* buffer) {
     for (Cell* c = buffer->cells(); c < buffer->cells_tail(); ++c) c->clear_new_line();
 }
@@ -377,6 +381,12 @@ Status fire_on_set(Cell* object, Cell* word, Cell* old_value, Cell* new_value) {
         args[0].data3 = static_cast<std::uint32_t>(context::find_word(ctx, args[0].data2, true));
     }
     return call_handler(&handler, words::W::on_change, args, 3, locals);
+}
+
+Status fire_on_set_stack(Cell* object, Cell* word) {
+    Cell old_value = state.stack_top[-1];
+    Cell new_value = state.stack_top[-2];
+    return fire_on_set(object, word, &old_value, &new_value);
 }
 
 Status fire_on_set_by_word(const Cell* holder, Cell* word, Cell* old_value, Cell* new_value) {

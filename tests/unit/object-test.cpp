@@ -399,6 +399,31 @@ TEST_F(Objects, PathsReadAndSetNestedFields) {
     EXPECT_EQ(error_of([&] { path("top/missing:", &five); }), ErrorId::script_invalid_path);
 }
 
+TEST_F(Objects, MakersThatPushOnTheArgumentStack) {
+    Cell* const base = state.stack_top;
+    Cell spec = read("a");
+    Cell body = read("a");
+    const NodeId ctx = function::push(&spec, &body, 0, 0, 0);
+    ASSERT_EQ(state.stack_top, base + 1);
+    EXPECT_TRUE(base[0].is(Type::function));
+    EXPECT_EQ(base[0].data1, ctx);
+    function::push_refinement_defaults(3);
+    EXPECT_EQ(test::mold(base[1]) + " " + test::mold(base[2]) + " " + test::mold(base[3]), "false none none");
+    Cell p = read_one("a/b");
+    EXPECT_EQ(test::mold(*path::push(&p, Type::set_path)), "a/b:");
+    define("handler", func("word old new", ""));
+    Cell o = make("a: 1 on-change*: handler");
+    Cell* pushed = object::push(o.data1, o.data3, 5);
+    EXPECT_EQ(object::class_id(pushed), 5);
+    // The new value below the old one at the top.
+    *stack::push_cell() = test::integer(2);
+    *stack::push_cell() = test::integer(1);
+    Cell a = test::word_of("a");
+    ASSERT_EQ(object::fire_on_set_stack(&o, &a), Status::ok);
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0], "on-change*: a 1 2");
+}
+
 }  // namespace
 
 }  // namespace kiv
