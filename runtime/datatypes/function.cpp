@@ -29,8 +29,8 @@ struct Span {
 };
 
 Span span_of(Cell* block) {
-    block::ks_head(block);
-    return Span{block::ks_head(block), block::ks_tail(block)};
+    Cell* first = block::ks_head(block);  // clamps the index first
+    return Span{first, block::ks_tail(block)};
 }
 
 bool is_arg_word(const Cell* c) {
