@@ -243,6 +243,13 @@ TEST_F(Errors, MoldShowsTheFields) {
     const std::string text = test::text_of(&out);
     EXPECT_EQ(text.substr(0, 31), "make error! [\n        code: 400");
     EXPECT_EQ(text.substr(text.size() - 26), "\n        files: none\n    ]");
+
+    // An error that holds itself is met once.
+    *error::field(&e, error::Field::arg1) = e;
+    string::make_at(&out, 64);
+    registry::find<Action::mold>(&e)(&e, &out, false, false, true, nullptr, 0, 0);
+    EXPECT_EQ(test::text_of(&out).substr(0, 61),
+              "make error! [code: 400 type: 'math id: 'zero-divide arg1: ...");
 }
 
 TEST_F(Errors, CompareAsObjects) {
