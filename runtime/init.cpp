@@ -1,6 +1,10 @@
 #include "runtime/init.h"
 
 #include "runtime/case-folding.h"
+#include "runtime/datatypes/block.h"
+#include "runtime/datatypes/issue.h"
+#include "runtime/datatypes/paren.h"
+#include "runtime/datatypes/series.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/float.h"
@@ -36,8 +40,8 @@ constexpr InitStep datatype_inits[] = {
     unset::init,
     none::init,
     logic::init,
-    // series!
-    // block!
+    series::init,
+    block::init,
     // string!
     // binary!
     integer::init,
@@ -58,8 +62,8 @@ constexpr InitStep datatype_inits[] = {
     // get-path!
     // function!
     // routine!
-    // paren!
-    // issue!
+    paren::init,
+    issue::init,
     // url!
     // file!
     // object!
