@@ -707,7 +707,9 @@ struct Rewrite {
     std::uint32_t unit;
     std::int64_t write;
     std::uint32_t at(std::int64_t i) const { return get_char(b->head() + i * unit, unit); }
-    void put(std::uint32_t c) { unicode::store_unit(b->head() + write++ * unit, static_cast<int>(unit), c); }
+    void put(std::uint32_t c) {
+        unicode::store_unit(b->head() + write++ * unit, static_cast<int>(unit), c);
+    }
     void finish() { b->tail = b->offset + static_cast<std::uint32_t>(write * unit); }
 };
 
@@ -846,7 +848,9 @@ Cell* set_operation(Cell* first, Cell* second, bool case_sensitive, Cell* skip, 
             gather_records(first, nullptr, true, &result, size, case_sensitive);
             gather_records(second, nullptr, true, &result, size, case_sensitive);
             break;
-        case SetOp::intersect: gather_records(first, second, true, &result, size, case_sensitive); break;
+        case SetOp::intersect:
+            gather_records(first, second, true, &result, size, case_sensitive);
+            break;
         case SetOp::exclude: gather_records(first, second, false, &result, size, case_sensitive); break;
         case SetOp::difference:
             gather_records(first, second, false, &result, size, case_sensitive);
@@ -1027,9 +1031,12 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cel
         return value;
     }
     if (element->is(Type::word)) fire(ErrorId::script_invalid_path, path, element);
-    if (!value) return select(parent, element, nullptr, false, case_, false, false, nullptr, nullptr, false, false);
+    if (!value)
+        return select(parent, element, nullptr, false, case_, false, false, nullptr, nullptr, false,
+                      false);
     Cell found = *parent;
-    find(&found, element, nullptr, false, case_, false, false, nullptr, nullptr, false, false, false, false);
+    find(&found, element, nullptr, false, case_, false, false, nullptr, nullptr, false, false, false,
+         false);
     if (found.is(Type::none)) fire(ErrorId::script_bad_path_set, path, element);
     auto poke = registry::lookup<Action::poke>(found.type());
     if (!poke) registry::fire_unsupported(Action::poke, &found);
@@ -1058,7 +1065,8 @@ Cell* change(Cell* series, Cell* value, int part, bool, int dup) {
     const std::int64_t copies = dup < 1 ? 0 : dup;
     std::int64_t replaced = part >= 0 ? part : (part == -1 ? copies * count : 0);
     if (replaced > length - index) replaced = length - index;
-    const bool owned = series::check_owner(series, series::Change::change, value, static_cast<std::int32_t>(index),
+    const bool owned = series::check_owner(series, series::Change::change, value,
+                                           static_cast<std::int32_t>(index),
                                 static_cast<std::int32_t>(replaced));
     index = clamped_index(series);
     length = ks_abs_length(series);
@@ -1084,12 +1092,14 @@ Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, b
     c.record = 1;
     if (skip) {
         c.record = skip->is(Type::integer) ? integer_of(skip) : 0;
-        if (c.record < 1 || length % c.record != 0 || length < c.record) series::fire_refine_arg(words::Ref::skip, skip);
+        if (c.record < 1 || length % c.record != 0 || length < c.record)
+            series::fire_refine_arg(words::Ref::skip, skip);
     }
     setup_comparison(c, series, skip, comparator, all, case_);
     c.direction = reverse ? -1 : 1;
     const std::int32_t index = static_cast<std::int32_t>(series->data1);
-    const bool owned = series::check_owner(series, series::Change::sort, nullptr, index, static_cast<std::int32_t>(length));
+    const bool owned = series::check_owner(series, series::Change::sort, nullptr, index,
+                                           static_cast<std::int32_t>(length));
     // The owner's handler may have shortened the series.
     const std::int64_t left = ks_length(series);
     if (length > left) length = left - left % c.record;
@@ -1135,7 +1145,8 @@ Cell* take(Cell* series, Cell* part, bool, bool last) { return series::take_valu
 Cell* trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with) {
     if (auto_ && !all && !with) fire(ErrorId::internal_not_done);
     const std::int32_t index = static_cast<std::int32_t>(clamped_index(series));
-    const bool owned = series::check_owner(series, series::Change::trim, nullptr, index, ks_length(series));
+    const bool owned =
+        series::check_owner(series, series::Change::trim, nullptr, index, ks_length(series));
     clamped_index(series);
     if (all || with) {
         trim_set(series, with);
