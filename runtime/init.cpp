@@ -2,6 +2,10 @@
 
 #include "runtime/case-folding.h"
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/char.h"
+#include "runtime/datatypes/file.h"
+#include "runtime/datatypes/string.h"
+#include "runtime/datatypes/url.h"
 #include "runtime/datatypes/issue.h"
 #include "runtime/datatypes/paren.h"
 #include "runtime/datatypes/series.h"
@@ -42,7 +46,7 @@ constexpr InitStep datatype_inits[] = {
     logic::init,
     series::init,
     block::init,
-    // string!
+    string::init,
     // binary!
     integer::init,
     symbol::init,
@@ -52,7 +56,7 @@ constexpr InitStep datatype_inits[] = {
     set_word::init,
     get_word::init,
     refinement::init,
-    // char!
+    char_::init,
     // native!
     // action!
     // op!
@@ -64,8 +68,8 @@ constexpr InitStep datatype_inits[] = {
     // routine!
     paren::init,
     issue::init,
-    // url!
-    // file!
+    url::init,
+    file::init,
     // object!
     // bitset!
     // triple!
