@@ -745,7 +745,10 @@ void grow(NodeId table, std::int32_t size) {
 
 void rebuild_index(NodeId table) {
     Record* r = record(table);
-    raw::RawArray<std::uint32_t> live_keys;
+    // Tracked memory, reused from call to call: a rebuild may run inside a
+    // collection, where nothing is taken from the heap.
+    static raw::RawArray<std::uint32_t> live_keys;
+    live_keys.clear();
     const std::uint32_t* flags = flag_words(r);
     for (std::int32_t b = 0; b < r->buckets; ++b)
         if (flag_at(flags, b) == live) live_keys.push(key_words(r)[b]);
@@ -757,7 +760,6 @@ void rebuild_index(NodeId table) {
         const Slot slot = probe(r, key_hash(r, key), [](std::uint32_t) { return false; });
         occupy(r, slot.free, key);
     }
-    std::free(live_keys.items);
     if (r->kind == Kind::hash) {
         // GC: nothing above allocated, so the index is rewritten in place.
         std::memset(memory::buffer_of(r->index)->head(), 0xFF, memory::buffer_of(r->index)->size);
@@ -802,25 +804,22 @@ Slot probe_key(const Record* r, std::uint32_t key) {
 
 Cell* put_key(NodeId table, std::uint32_t key) {
     check_refresh(table);
-    Slot slot = probe_key(record(table), key);
-    if (slot.found >= 0) {
+    const Slot found = probe_key(record(table), key);
+    if (found.found >= 0) {
         const Record* r = record(table);
-        return detail::entry_at(r, key_words(r)[slot.found]) + 1;
+        return detail::entry_at(r, key_words(r)[found.found]) + 1;
     }
-    if (record(table)->occupied >= record(table)->bound) {
-        grow(table, grow_target(record(table)));
-        slot = probe_key(record(table), key);
-    }
-    SeriesBuffer* values = memory::buffer_of(record(table)->values);
+    if (record(table)->occupied >= record(table)->bound) grow(table, grow_target(record(table)));
+    // GC: the entry is reserved before the probe that places it, since a
+    // collection may prune the owners table and rebuild its buckets.
     const std::uint32_t entry_size = record(table)->entry_size;
-    memory::alloc_tail_bytes(values, entry_size);
+    memory::alloc_tail_bytes(memory::buffer_of(record(table)->values), entry_size);
     Record* r = record(table);
-    values = memory::buffer_of(r->values);
-    const std::uint32_t offset = values->used_bytes() - entry_size;
+    const std::uint32_t offset = memory::buffer_of(r->values)->used_bytes() - entry_size;
     Cell* entry = detail::entry_at(r, offset);
     for (std::uint32_t i = 0; i < entry_size / sizeof(Cell); ++i) entry[i] = Cell{unset_header, 0, 0, 0};
     entry->data1 = key;
-    occupy(r, slot.free, offset);
+    occupy(r, probe_key(r, key).free, offset);
     return entry + 1;
 }
 
