@@ -10,11 +10,14 @@
 #include <vector>
 
 #include "runtime/datatypes/binary.h"
+#include "runtime/datatypes/email.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/pair.h"
 #include "runtime/datatypes/percent.h"
 #include "runtime/datatypes/point.h"
+#include "runtime/datatypes/ref.h"
+#include "runtime/datatypes/tag.h"
 #include "runtime/datatypes/time.h"
 #include "runtime/datatypes/triple.h"
 #include "runtime/datatypes/tuple.h"
@@ -35,6 +38,9 @@ protected:
         pair::init();
         tuple::init();
         binary::init();
+        tag::init();
+        email::init();
+        ref::init();
         point2d::init();
         point3d::init();
     }
@@ -47,6 +53,11 @@ inline Cell ch(std::uint32_t cp) { return Cell{static_cast<std::uint32_t>(Type::
 inline Cell xy(std::int32_t x, std::int32_t y) { return pair::make_cell(x, y); }
 inline Cell p2(double x, double y) { return point2d::make_cell(x, y); }
 inline Cell p3(double x, double y, double z) { return point3d::make_cell(x, y, z); }
+inline Cell text_of(const char* utf8, Type type) {
+    Cell s = string_of(utf8);
+    s.set_type(type);
+    return s;
+}
 inline Cell none_value() { return Cell{static_cast<std::uint32_t>(Type::none), 0, 0, 0}; }
 
 inline Cell tup(std::vector<int> bytes) {
