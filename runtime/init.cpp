@@ -1,16 +1,24 @@
 #include "runtime/init.h"
 
 #include "runtime/case-folding.h"
+#include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/email.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
+#include "runtime/datatypes/pair.h"
 #include "runtime/datatypes/percent.h"
+#include "runtime/datatypes/point.h"
+#include "runtime/datatypes/ref.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/tag.h"
 #include "runtime/datatypes/time.h"
+#include "runtime/datatypes/triple.h"
+#include "runtime/datatypes/tuple.h"
 #include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/word.h"
@@ -40,7 +48,7 @@ constexpr InitStep datatype_inits[] = {
     // series!
     // block!
     // string!
-    // binary!
+    binary::init,
     integer::init,
     symbol::init,
     context::init,
@@ -65,26 +73,26 @@ constexpr InitStep datatype_inits[] = {
     // file!
     // object!
     // bitset!
-    // triple!
+    triple::init,
     float_::init,
     typeset::init,
     // error!
     // vector!
     // map!
     // hash!
-    // pair!
+    pair::init,
     percent::init,
-    // tuple!
+    tuple::init,
     time::init,
-    // tag!
-    // email!
+    tag::init,
+    email::init,
     // handle!
     // date!
     // port!
     // money!
-    // ref!
-    // point2D!
-    // point3D!
+    ref::init,
+    point2d::init,
+    point3d::init,
     // imaging::init, then image!
     // (event! registers later, from the library's top level)
 };

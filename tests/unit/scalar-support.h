@@ -22,6 +22,7 @@
 #include "runtime/datatypes/triple.h"
 #include "runtime/datatypes/tuple.h"
 #include "runtime/evaluator/lexer-scalars.h"
+#include "runtime/evaluator/lexer.h"
 #include "tests/unit/runtime-support.h"
 
 namespace kiv::test {
@@ -30,6 +31,7 @@ class ScalarTest : public RuntimeTest {
 protected:
     void SetUp() override {
         RuntimeTest::SetUp();
+        lexer::init();
         integer::init();
         float_::init();
         percent::init();
