@@ -110,6 +110,20 @@ TEST_F(Binaries, ConversionToBytes) {
     }
 }
 
+TEST_F(Binaries, MakeTakesASizeOrConverts) {
+    const auto make = [](Cell spec) {
+        Cell proto = datatype_of(Type::binary);
+        return *registry::row(Type::binary).make(&proto, &spec, Type::binary);
+    };
+    const Cell sized = make(i(100));
+    EXPECT_EQ(hex(sized), "");
+    EXPECT_GE(binary::buffer(&sized)->size, 100u);
+    EXPECT_EQ(hex(make(string_of("ab"))), "6162");
+    EXPECT_EQ(hex(make(i(1))), "");
+    EXPECT_EQ(error_of([&] { make(i(-1)); }), ErrorId::script_out_of_range);
+    EXPECT_EQ(error_of([&] { make(xy(1, 2)); }), ErrorId::script_bad_to_arg);
+}
+
 TEST_F(Binaries, Comparison) {
     const Cell a = bin({1, 2});
     const Cell b = bin({1, 2, 3});

@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "runtime/datatypes/binary.h"
+#include "runtime/datatypes/block.h"
+#include "runtime/datatypes/char.h"
 #include "runtime/datatypes/email.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/integer.h"
@@ -17,6 +19,8 @@
 #include "runtime/datatypes/percent.h"
 #include "runtime/datatypes/point.h"
 #include "runtime/datatypes/ref.h"
+#include "runtime/datatypes/series.h"
+#include "runtime/datatypes/string.h"
 #include "runtime/datatypes/tag.h"
 #include "runtime/datatypes/time.h"
 #include "runtime/datatypes/triple.h"
@@ -32,7 +36,11 @@ protected:
     void SetUp() override {
         RuntimeTest::SetUp();
         lexer::init();
+        series::init();
+        block::init();
+        string::init();
         integer::init();
+        char_::init();
         float_::init();
         percent::init();
         time::init();

@@ -74,6 +74,54 @@ TEST_F(TextValues, EmailPathsSplitAtTheFirstAt) {
     EXPECT_EQ(error_of([] { path_get(text_of("u@h", Type::email), "name"); }), ErrorId::script_invalid_path);
 }
 
+Cell path_set(Cell v, Cell element, Cell value) {
+    Cell path = none_value();
+    registry::find<Action::eval_path>(&v)(&v, &element, &value, &path, nullptr, nullptr, 0, false,
+                                          false, true, false);
+    return v;
+}
+
+TEST_F(TextValues, EmailPathsReplaceInPlace) {
+    struct Case {
+        const char* text;
+        const char* field;
+        const char* value;
+        const char* result;
+    } cases[] = {
+        {"u@h", "user", "bob", "bob@h"},
+        {"u@h", "host", "example.com", "u@example.com"},
+        {"john@a@b", "host", "c", "john@c"},
+        {"nobody", "user", "x", "x"},
+    };
+    for (const Case& c : cases) {
+        Cell e = text_of(c.text, Type::email);
+        path_set(e, word_of(c.field), string_of(c.value));
+        EXPECT_EQ(mold(e), c.result) << c.text;
+    }
+    // An integer element is a character position, as in a string.
+    Cell e = text_of("u@h", Type::email);
+    Cell element = i(2);
+    Cell path = none_value();
+    Cell* at = registry::find<Action::eval_path>(&e)(&e, &element, nullptr, &path, nullptr, nullptr, 0,
+                                                     false, true, true, false);
+    EXPECT_TRUE(at->is(Type::char_));
+    EXPECT_EQ(at->data2, static_cast<std::uint32_t>('@'));
+}
+
+TEST_F(TextValues, ActionRowsFollowTheirTables) {
+    EXPECT_TRUE(registry::supports(Type::tag, Action::append));
+    EXPECT_TRUE(registry::supports(Type::email, Action::change));
+    EXPECT_FALSE(registry::supports(Type::ref, Action::append));
+    EXPECT_FALSE(registry::supports(Type::ref, Action::put));
+    EXPECT_FALSE(registry::supports(Type::ref, Action::eval_path));
+    EXPECT_FALSE(registry::supports(Type::tag, Action::sort));
+    EXPECT_FALSE(registry::supports(Type::email, Action::trim));
+    EXPECT_FALSE(registry::supports(Type::tag, Action::random));
+    EXPECT_TRUE(registry::supports(Type::ref, Action::insert));
+    EXPECT_EQ(form(text_of("r", Type::ref)), "r");
+    EXPECT_EQ(form(text_of("u@h", Type::email)), "u@h");
+}
+
 TEST_F(TextValues, LoadedFromTextAndMoldedBack) {
     for (const char* text : {"<a href>", "<a b='>'>", "user@host.com", "@ref-1"}) {
         Cell s = string_of(text);
