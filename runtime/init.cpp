@@ -1,22 +1,41 @@
 #include "runtime/init.h"
 
 #include "runtime/case-folding.h"
+#include "runtime/datatypes/binary.h"
+#include "runtime/datatypes/block.h"
+#include "runtime/datatypes/char.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/email.h"
 #include "runtime/datatypes/error.h"
+#include "runtime/datatypes/file.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/integer.h"
+#include "runtime/datatypes/issue.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/object.h"
+#include "runtime/datatypes/pair.h"
+#include "runtime/datatypes/paren.h"
 #include "runtime/datatypes/percent.h"
+#include "runtime/datatypes/point.h"
+#include "runtime/datatypes/ref.h"
 #include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/series.h"
+#include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/tag.h"
 #include "runtime/datatypes/time.h"
+#include "runtime/datatypes/triple.h"
+#include "runtime/datatypes/tuple.h"
 #include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/unset.h"
+#include "runtime/datatypes/url.h"
 #include "runtime/datatypes/word.h"
+#include "runtime/evaluator/lexer.h"
 #include "runtime/evaluator/stack.h"
+#include "runtime/evaluator/random.h"
+#include "runtime/externals.h"
 #include "runtime/fixed-words.h"
 #include "runtime/memory.h"
 #include "runtime/output-hooks.h"
@@ -30,28 +49,17 @@ namespace {
 
 using InitStep = void (*)();
 
-void keep_start_up_words() { state.keep_in_root = true; }
-
-void make_symbol_table() { symbol::init_table(4000); }
-void make_global_context() { context::init_global(4000); }
-
-// ORDER INIT. A unit that does not exist yet stands as a comment at its place;
-// it replaces the comment with its line when it arrives.
-constexpr InitStep init_steps[] = {
-    keep_start_up_words,
-    // first, so that anything printed during start-up goes through them
-    console_output::init_hooks,
-    platform::init,
-    // random generator: random::init (state of 624 words, tracked)
-    memory::init,
-    // external handle registry: externals::init
-    registry::init,
-    // datatype registration, parents first
+// ORDER TYPES. Parents register before their children; a unit that does not
+// exist yet stands as a comment at its place.
+constexpr InitStep datatype_inits[] = {
     datatype::init,
     unset::init,
     none::init,
     logic::init,
-    // series! block! string! binary!
+    series::init,
+    block::init,
+    string::init,
+    binary::init,
     integer::init,
     symbol::init,
     context::init,
@@ -60,31 +68,80 @@ constexpr InitStep init_steps[] = {
     set_word::init,
     get_word::init,
     refinement::init,
-    // char! native! action! op! path! lit-path! set-path! get-path!
-    //   function! routine! paren! issue! url! file!
+    char_::init,
+    // native!
+    // action!
+    // op!
+    // path!
+    // lit-path!
+    // set-path!
+    // get-path!
+    // function!
+    // routine!
+    paren::init,
+    issue::init,
+    url::init,
+    file::init,
     object::init,
-    // bitset! triple!
+    // bitset!
+    triple::init,
     float_::init,
     typeset::init,
     error::init,
-    // vector! map! hash! pair!
+    // vector!
+    // map!
+    // hash!
+    pair::init,
     percent::init,
-    // tuple!
+    tuple::init,
     time::init,
-    // tag! email! handle! date! port! money! ref! point2D! point3D!,
-    //   imaging::init, then image! (event! registers later, from the
-    //   library's top level)
+    tag::init,
+    email::init,
+    // handle!
+    // date!
+    // port!
+    // money!
+    ref::init,
+    point2d::init,
+    point3d::init,
+    // imaging::init, then image!
+    // (event! registers later, from the library's top level)
+};
+
+void register_datatypes() {
+    for (InitStep step : datatype_inits) step();
+}
+
+void keep_start_up_words() { state.keep_in_root = true; }
+
+// ORDER INIT. A unit that does not exist yet stands as a comment at its place;
+// it replaces the comment with its line when it arrives.
+constexpr InitStep init_steps[] = {
+    keep_start_up_words,
+    // first, so that anything printed during start-up goes through them
+    console_output::init_hooks,
+    platform::init,
+    random::init,
+    // also makes the first node frame and series frame and sets up the
+    // collector, so the later steps for those have nothing left to do
+    memory::init,
+    externals::init,
+    registry::init,
+    register_datatypes,
     // generic action table: actions::init
-    // first node frame: memory::new_node_frame (10,000 nodes)
-    // first series frame: memory::new_series_frame (1 MB)
+    // first node frame and first series frame: made by memory::init
     // root block: 8,749 cells, no parent
     stack::make_argument_stack,
     stack::make_call_stack,
-    make_symbol_table,
-    make_global_context,
+    // symbol table: empty block of 4,000 cells in the root block
+    [] { symbol::init_table(4000); },
+    // global context: room for 4,000 words
+    [] { context::init_global(4000); },
     case_folding::init,
     // hash index of the symbol table: 4,000 entries, context-words kind
+    [] { symbol::init_index(4000); },
     registry::build_words,
+    // the runtime's fixed words, refinements and issue
     words::init,
     // natives table: natives::init (107 entries)
     // parse working blocks: parse::init (8 and 100 cells in the root block)
@@ -93,12 +150,12 @@ constexpr InitStep init_steps[] = {
     // compression method words: compress::init_words
     // process calls: call::init (output string of 102,400 bytes)
     stack::init,
-    // lexer tables: lexer::init
+    lexer::init,
     // boot image: kivbin::boot_load
     // the error catalogue, until the boot image carries it
     error::init_catalog,
     // interpreter: interpreter::init
-    // collector counters: collector::init
+    // collector counters: set by memory::init
 };
 
 }  // namespace

@@ -61,6 +61,20 @@ struct State {
     // date, and every new error copies it as its `near`. A collector root.
     Cell near;
 
+    // --- symbols, global context, ownership ---
+    // GC: collector root slots, re-pointed when node compaction moves the
+    // nodes. The symbol block, its hash index (over that block), the global
+    // context and the owners table (whose entries are held weakly).
+    NodeId symbol_block;
+    NodeId symbol_table;
+    NodeId global_context;
+    NodeId owners;
+
+    // --- blocks ---
+    // The cell that block::make_in and make_fixed_in fill when given no
+    // parent block. GC: a collector root cell.
+    Cell block_scratch;
+
     // --- exit ---
     // Puts the terminal back into the state the process found it in (raw
     // mode, alternate screen, mouse reporting, cursor). Runs on every way

@@ -74,8 +74,8 @@ TEST_F(Registry, EveryRegisteredRowIsReachable) {
          {Action::make, Action::to, Action::form, Action::mold, Action::compare, Action::clear,
           Action::find, Action::length_q, Action::remove, Action::select, Action::take}},
         {Type::logic,
-         {Action::make, Action::to, Action::form, Action::mold, Action::compare, Action::and_,
-          Action::complement, Action::or_, Action::xor_}},
+         {Action::make, Action::random, Action::to, Action::form, Action::mold, Action::compare,
+          Action::and_, Action::complement, Action::or_, Action::xor_}},
         {Type::symbol, {Action::compare}},
         {Type::context, {}},
         {Type::word,
@@ -114,8 +114,17 @@ TEST_F(Registry, DatatypeValues) {
     EXPECT_EQ(compare(logic, datatype_of(Type::logic), CompareOp::equal), 0);
     EXPECT_NE(compare(logic, datatype_of(Type::none), CompareOp::equal), 0);
     EXPECT_EQ(compare(logic, datatype_of(Type::none), CompareOp::lesser), not_comparable);
-    // The datatype words exist once built.
-    EXPECT_EQ(symbol::text(registry::entry(Type::typeset).symbol), "typeset!");
+    // Every registered datatype molds as its name, which is also its word.
+    const char* names[] = {"datatype!", "unset!",   "none!",      "logic!",    "symbol!",
+                           "context!",  "word!",    "set-word!",  "lit-word!", "get-word!",
+                           "refinement!", "typeset!"};
+    const Type types[] = {Type::datatype, Type::unset,    Type::none,     Type::logic,
+                          Type::symbol,   Type::context,  Type::word,     Type::set_word,
+                          Type::lit_word, Type::get_word, Type::refinement, Type::typeset};
+    for (int i = 0; i < 12; ++i) {
+        EXPECT_EQ(mold(datatype_of(types[i])), names[i]);
+        EXPECT_EQ(symbol::text(registry::entry(types[i]).symbol), names[i]);
+    }
 }
 
 TEST_F(Registry, FormAndMoldReturnTheBudgetLeft) {
@@ -196,6 +205,24 @@ TEST_F(Registry, LogicOperations) {
     EXPECT_TRUE(logic::get(row.complement(&a)));
     Cell one = test::integer(1);
     EXPECT_EQ(error_of([&] { row.and_(&a, &one); }), ErrorId::script_expect_arg);
+    // random/seed leaves unset; a draw gives either value, reproducibly.
+    Cell seed = logic::true_value;
+    EXPECT_TRUE(row.random(&seed, true, false, false)->is(Type::unset));
+    int trues = 0;
+    for (int i = 0; i < 64; ++i) {
+        Cell draw = logic::false_value;
+        trues += logic::get(row.random(&draw, false, false, false));
+    }
+    EXPECT_GT(trues, 0);
+    EXPECT_LT(trues, 64);
+    seed = logic::true_value;
+    row.random(&seed, true, false, false);
+    Cell first = logic::false_value;
+    const bool again = logic::get(row.random(&first, false, false, false));
+    seed = logic::true_value;
+    row.random(&seed, true, false, false);
+    Cell second = logic::false_value;
+    EXPECT_EQ(logic::get(row.random(&second, false, false, false)), again);
 }
 
 TEST_F(Registry, NoneAnswersNone) {

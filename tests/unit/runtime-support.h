@@ -10,6 +10,7 @@
 
 #include "runtime/case-folding.h"
 #include "runtime/collector.h"
+#include "runtime/cycles.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/logic.h"
@@ -28,11 +29,11 @@
 
 namespace kiv::test {
 
-// The start-up steps that concern these units, in start-up order, over
-// fresh tables. The collector is switched on, so KIV_GC_STRESS=1 collects at
-// every allocation.
+// The start-up steps that concern these units, in start-up order, on a fresh
+// heap. The collector is switched on, so KIV_GC_STRESS=1 collects at every
+// allocation.
 inline void start_runtime(std::int32_t symbols = 4000, std::int32_t globals = 4000) {
-    memory::init();
+    memory::reset();
     collector::set_active(false);
     registry::init();
     datatype::init();
@@ -50,6 +51,7 @@ inline void start_runtime(std::int32_t symbols = 4000, std::int32_t globals = 40
     symbol::init_table(symbols);
     context::init_global(globals);
     case_folding::init();
+    symbol::init_index(symbols);
     registry::build_words();
     words::init();
     ownership::init();

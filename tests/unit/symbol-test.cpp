@@ -15,6 +15,7 @@ protected:
     void SetUp() override {
         test::start_runtime();
         symbol::init_table(8);
+        symbol::init_index(8);
     }
     void TearDown() override { collector::set_active(false); }
 };
