@@ -515,12 +515,8 @@ void init() {
 }
 
 void init_catalog() {
-    static bool rooted = false;
-    if (!rooted) {
-        collector::register_root(&roots);
-        rooted = true;
-    }
     roots = 0;
+    collector::register_root(&roots);
     // GC: the pieces wait in this frame until the root block holds them.
     const Cell built_catalog = build_catalog();
     const Cell built_standard = build_standard();

@@ -164,12 +164,8 @@ void make_call_stack() {
 }
 
 void init() {
-    static bool registered = false;
-    if (!registered) {
-        collector::register_hook(mark_frames);
-        collector::register_root_cell(&state.near);
-        registered = true;
-    }
+    collector::register_hook(mark_frames);
+    collector::register_root_cell(&state.near);
     state.stack_bottom = state.stack_top = state.stack_arguments = argument_cells_start;
     state.stack_end = state.stack_bottom + argument_cells;
     state.frames_bottom = state.frames_top = frames_start;

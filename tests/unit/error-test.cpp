@@ -127,6 +127,7 @@ TEST_F(Errors, PrintedFormsOfSeveralCategories) {
     const Cell def = word_of("def", Type::lit_word);
     const Cell word_type = test::datatype_of(Type::word);
     const Cell old_word = word_of("old"), new_word = word_of("new");
+    const Cell file_name = string_of("data.txt");
     const Cell long_near = test::block_of_words({"alpha", "beta", "gamma", "delta", "epsilon",
                                                  "zeta", "eta", "theta"});
     struct Case {
@@ -158,6 +159,11 @@ TEST_F(Errors, PrintedFormsOfSeveralCategories) {
          "*** Syntax Error: word invalid abc at def\n*** Where: ???\n*** Near : none"},
         {"other arguments are molded", created(ErrorId::script_invalid_arg, &abc),
          "*** Script Error: invalid argument: 'abc\n*** Where: ???\n*** Near : none"},
+        {"a string argument is molded", created(ErrorId::access_cannot_open, &file_name),
+         "*** Access Error: cannot open: \"data.txt\"\n*** Where: ???\n*** Near : none"},
+        {"a string argument of a syntax error is formed",
+         created(ErrorId::syntax_missing_, &word_type, &file_name, &def),
+         "*** Syntax Error: word missing data.txt at def\n*** Where: ???\n*** Near : none"},
         {"a trailing blank in a template string", created(ErrorId::note_no_load, &foo),
          "*** note: cannot load:  foo\n*** Where: ???\n*** Near : none"},
         {"plain words in a template", created(ErrorId::internal_deprecated, &old_word, &new_word),
