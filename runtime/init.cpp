@@ -1,10 +1,12 @@
 #include "runtime/init.h"
 
 #include "runtime/case-folding.h"
+#include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/char.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/email.h"
 #include "runtime/datatypes/error.h"
 #include "runtime/datatypes/file.h"
 #include "runtime/datatypes/float.h"
@@ -15,27 +17,33 @@
 #include "runtime/datatypes/native.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/object.h"
+#include "runtime/datatypes/pair.h"
 #include "runtime/datatypes/paren.h"
 #include "runtime/datatypes/path.h"
 #include "runtime/datatypes/percent.h"
+#include "runtime/datatypes/point.h"
+#include "runtime/datatypes/ref.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/routine.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/tag.h"
 #include "runtime/datatypes/time.h"
+#include "runtime/datatypes/triple.h"
+#include "runtime/datatypes/tuple.h"
 #include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/url.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/fixed-words.h"
-#include "runtime/ownership.h"
 #include "runtime/evaluator/lexer.h"
-#include "runtime/evaluator/random.h"
 #include "runtime/evaluator/stack.h"
+#include "runtime/evaluator/random.h"
 #include "runtime/externals.h"
+#include "runtime/fixed-words.h"
 #include "runtime/memory.h"
 #include "runtime/output-hooks.h"
+#include "runtime/ownership.h"
 #include "runtime/platform/platform.h"
 #include "runtime/state.h"
 
@@ -55,7 +63,7 @@ constexpr InitStep datatype_inits[] = {
     series::init,
     block::init,
     string::init,
-    // binary!
+    binary::init,
     integer::init,
     symbol::init,
     context::init,
@@ -77,26 +85,26 @@ constexpr InitStep datatype_inits[] = {
     file::init,
     object::init,
     // bitset!
-    // triple!
+    triple::init,
     float_::init,
     typeset::init,
     error::init,
     // vector!
     // map!
     // hash!
-    // pair!
+    pair::init,
     percent::init,
-    // tuple!
+    tuple::init,
     time::init,
-    // tag!
-    // email!
+    tag::init,
+    email::init,
     // handle!
     // date!
     // port!
     // money!
-    // ref!
-    // point2D!
-    // point3D!
+    ref::init,
+    point2d::init,
+    point3d::init,
     // imaging::init, then image!
     // (event! registers later, from the library's top level)
 };
@@ -124,7 +132,6 @@ constexpr InitStep init_steps[] = {
     // generic action table: actions::init
     // first node frame and first series frame: made by memory::init
     // root block: 8,749 cells, no parent
-    // argument stack and call stack: fixed blocks of 20,000 and 15,000 cells
     stack::make_argument_stack,
     stack::make_call_stack,
     // symbol table: empty block of 4,000 cells in the root block

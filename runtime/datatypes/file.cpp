@@ -42,7 +42,9 @@ Cell* get_current_dir(Cell* out) {
 }
 
 void convert_to_os_path(Cell* file, Cell* target, bool full) {
-    if (full && (string::ks_tail_q(file) || string::ks_abs_at(file, static_cast<std::int32_t>(file->data1)) != '/')) {
+    const bool relative = string::ks_tail_q(file) ||
+                          string::ks_abs_at(file, static_cast<std::int32_t>(file->data1)) != '/';
+    if (full && relative) {
         Cell directory;
         get_current_dir(&directory);
         string::concatenate(target, &directory, -1, 0, string::Mode::append);

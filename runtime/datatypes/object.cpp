@@ -53,8 +53,7 @@ void append_blanks(Cell* buffer, int levels) {
 // Molds one field: its word, ": ", and the value (a word! quoted).
 void mold_field(NodeId ctx, std::int32_t i, Cell* buffer, bool all, bool flat, int indent) {
     Cell word = *get_word_at(ctx, i);
-    word.set_type(Type::word);
-    word.header &= 0xFF;
+    word.header = static_cast<std::uint32_t>(Type::word);  // without its marks
     Cell value = *field_value(ctx, i);
     registry::find<Action::form>(&word)(&word, buffer, nullptr, 0);
     string::append_literal(buffer, ": ");

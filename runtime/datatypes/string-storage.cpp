@@ -439,7 +439,8 @@ SeriesBuffer* concatenate(Cell* destination, Cell* source, std::int64_t part, st
     const std::uint32_t to = d->unit();
     const std::uint64_t bytes = static_cast<std::uint64_t>(count) * to;
     const std::uint64_t position =
-        mode == Mode::append ? d->used_bytes() : static_cast<std::uint64_t>(destination->data1 + offset) * to;
+        mode == Mode::append ? d->used_bytes()
+                             : static_cast<std::uint64_t>(destination->data1 + offset) * to;
     const std::uint64_t end = position + bytes;
     const std::uint64_t need = mode == Mode::overwrite ? (end > d->used_bytes() ? end : d->used_bytes())
                                                        : std::uint64_t{d->used_bytes()} + bytes;

@@ -14,7 +14,6 @@
 #include "runtime/cell.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string-storage.h"
-#include "runtime/fixed-words.h"
 
 namespace kiv::string {
 
@@ -39,22 +38,7 @@ void count_quotes_and_newlines(const std::uint8_t* first, const std::uint8_t* en
 bool brace_closes_q(const std::uint8_t* p, const std::uint8_t* end, std::uint32_t unit);
 
 // ---------------------------------------------------------------------------
-// Hooks for the parts of the system that strings call but do not own. Each
-// is set once at start-up by its owner; while unset the behaviour is noted.
-
-// Calls a function! comparator with two arguments and leaves its result in
-// `result`. Unset: sorting with a function comparator fires internal
-// not-done.
-using CallComparator = void (*)(Cell* function, Cell* a, Cell* b, Cell* result);
-extern CallComparator call_comparator;
-
-// ---------------------------------------------------------------------------
 // Entry points that other units call by name.
-
-// Reports a change to the series' owner when its buffer is owned: the
-// action's word before the change, its past tense after it. Answers whether
-// an owner heard it; its handler may have changed the series.
-bool announce(Cell* series, words::W action, Cell* value, std::int32_t index, std::int32_t count);
 
 // Appends the value's text to the series as `append` does, without
 // reporting to an owner (`to` and other internal callers). part -1: all.

@@ -248,7 +248,8 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cel
                          string::buffer(parent)->unit());
     string::concatenate(&result, parent, -1, 0, string::Mode::append);
     const std::int64_t length = string::ks_abs_length(&result);
-    const bool parent_slash = length > 0 && string::ks_abs_at(&result, static_cast<std::int32_t>(length - 1)) == '/';
+    const bool parent_slash =
+        length > 0 && string::ks_abs_at(&result, static_cast<std::int32_t>(length - 1)) == '/';
     const bool element_slash = string::ks_length(&tail) > 0 && string::ks_abs_at(&tail, 0) == '/';
     if (!parent_slash && !element_slash) string::append_literal(&result, "/");
     if (parent_slash && element_slash) tail.data1 = 1;

@@ -286,10 +286,16 @@ TEST_F(StringActions, SortRefinements) {
     }
 }
 
-// A comparator standing in for a function!: the first argument sorts first
-// when its code point is the larger one.
+// Comparators standing in for function! values: whether the first
+// argument sorts before the second.
 void descending(Cell*, Cell* a, Cell* b, Cell* result) {
     logic::make_at(result, a->data2 > b->data2);
+}
+void case_blind_ascending(Cell*, Cell* a, Cell* b, Cell* result) {
+    logic::make_at(result, (a->data2 | 0x20) < (b->data2 | 0x20));
+}
+void integer_answer(Cell*, Cell* a, Cell* b, Cell* result) {
+    *result = integer(static_cast<std::int32_t>(a->data2) - static_cast<std::int32_t>(b->data2));
 }
 
 Cell sorted_series;
@@ -301,26 +307,39 @@ void meddling(Cell*, Cell* a, Cell* b, Cell* result) {
 
 TEST_F(StringActions, SortWithAFunctionComparator) {
     Cell function{static_cast<std::uint32_t>(Type::function), 0, 0, 0};
-    const auto saved = string::call_comparator;
-    string::call_comparator = descending;
-    for (bool stable : {false, true}) {
-        Cell s = text("bdacé", 2);
-        row().sort(&s, false, nullptr, &function, nullptr, false, false, stable);
-        EXPECT_EQ(utf8(s), "édcba");
-        row().sort(&s, false, nullptr, &function, nullptr, false, true, stable);
-        EXPECT_EQ(utf8(s), "abcdé");
+    const auto saved = block::call_comparator_hook;
+    struct Case {
+        block::CallComparator comparator;
+        const char* input;
+        bool reverse;
+        bool stable;
+        const char* expected;
+    } cases[] = {
+        {descending, "bdacé", false, false, "édcba"},
+        {descending, "bdacé", true, false, "abcdé"},
+        {descending, "bdacé", false, true, "édcba"},
+        {integer_answer, "bdacé", false, true, "abcdé"},
+        // Equal records keep their order under /stable, either way round.
+        {case_blind_ascending, "bBaAbA", false, true, "aAAbBb"},
+        {case_blind_ascending, "bBaAbA", true, true, "bBbaAA"},
+    };
+    for (const Case& c : cases) {
+        block::call_comparator_hook = c.comparator;
+        Cell s = text(c.input, 2);
+        row().sort(&s, false, nullptr, &function, nullptr, false, c.reverse, c.stable);
+        EXPECT_EQ(utf8(s), c.expected) << c.input << (c.reverse ? " /reverse" : "");
     }
-    string::call_comparator = meddling;
+    block::call_comparator_hook = meddling;
     sorted_series = text("dcba");
     EXPECT_EQ(test::error_of([&] {
                   row().sort(&sorted_series, false, nullptr, &function, nullptr, false, false, true);
               }),
               ErrorId::script_protected_);
-    string::call_comparator = nullptr;
+    block::call_comparator_hook = nullptr;
     Cell s = text("ba");
     EXPECT_EQ(test::error_of([&] { row().sort(&s, false, nullptr, &function, nullptr, false, false, false); }),
               ErrorId::internal_not_done);
-    string::call_comparator = saved;
+    block::call_comparator_hook = saved;
 }
 
 TEST_F(StringActions, Mold) {
@@ -579,6 +598,46 @@ TEST_F(StringActions, PathAccess) {
                   row().eval_path(&s, &missing, &v, &path, nullptr, nullptr, 0, false, false, true, false);
               }),
               ErrorId::script_bad_path_set);
+}
+
+TEST_F(StringActions, TakePickAndMoveThroughSeries) {
+    Cell s = text("abc");
+    Cell* r = row().take(&s, nullptr, false, false);
+    ASSERT_TRUE(r->is(Type::char_));
+    EXPECT_EQ(r->data2, static_cast<std::uint32_t>('a'));
+    s = text("abc");
+    Cell one = integer(1);
+    r = row().take(&s, &one, false, false);
+    ASSERT_TRUE(r->is(Type::string));
+    EXPECT_EQ(utf8(*r), "a");
+    s = text("\xF0\x9F\x98\x80x", 4);
+    r = row().take(&s, nullptr, false, true);
+    EXPECT_EQ(r->data2, static_cast<std::uint32_t>('x'));
+
+    // Paths: an integer picks and pokes.
+    s = text("abc");
+    Cell path = none::value;
+    Cell two = integer(2);
+    r = row().eval_path(&s, &two, nullptr, &path, nullptr, nullptr, 0, false, true, true, false);
+    EXPECT_EQ(r->data2, static_cast<std::uint32_t>('b'));
+    s = text("abc");
+    Cell e = character(0x3A9);
+    row().eval_path(&s, &one, &e, &path, nullptr, nullptr, 0, false, false, true, false);
+    EXPECT_EQ(utf8(s), "Ωbc");
+    // Setting through a found key pokes the code point after it.
+    s = text("a=b");
+    Cell key = text("=");
+    row().eval_path(&s, &key, &e, &path, nullptr, nullptr, 0, false, false, true, false);
+    EXPECT_EQ(utf8(s), "a=Ω");
+
+    // Moving text between strings of different units.
+    Cell origin = text("abc");
+    Cell target = text("x\xF0\x9F\x98\x80", 4);
+    target.data1 = 1;
+    row().move(&origin, &target, &two);
+    EXPECT_EQ(utf8(origin), "c");
+    target.data1 = 0;
+    EXPECT_EQ(utf8(target), "xab\xF0\x9F\x98\x80");
 }
 
 }  // namespace
