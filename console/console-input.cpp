@@ -6,6 +6,10 @@
 #include "runtime/collector.h"
 #include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/context.h"
+#include "runtime/datatypes/object.h"
+#include "runtime/datatypes/pair.h"
+#include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/string-storage.h"
 #include "runtime/error-exit.h"
 #include "runtime/memory.h"
@@ -62,9 +66,27 @@ private:
     Cell block_;
 };
 
+// The value cell of a field, or null when the object or field is absent.
+Cell* field_of(const Cell* object, const char* name) {
+    if (!object || !object->is(Type::object)) return nullptr;
+    NodeId ctx = object::context_of(object);
+    std::int32_t i = context::find_word(ctx, symbol::make(name), true);
+    return i < 0 ? nullptr : object::field_value(ctx, i);
+}
+
+// system/console/size follows the window, as the editor reads it.
+void store_size() {
+    std::int32_t i = context::find_word(context::global(), symbol::make("system"), true);
+    if (i < 0) return;
+    Cell* size = field_of(field_of(context::slot(context::global(), i), "console"), "size");
+    Size now = console_size();
+    if (size) *size = pair::make_cell(now.columns, now.rows);
+}
+
 void refresh_size() {
     int columns, rows;
     if (terminal::window_size(&columns, &rows)) last_size = {columns, rows};
+    store_size();
 }
 
 // The input has ended: so has the console.
@@ -123,6 +145,7 @@ Size init_console(const Cell* title) {
     terminal::set_title(utf8);
     terminal::init();
     if (terminal::is_console()) refresh_size();
+    else store_size();
     return console_size();
 }
 
