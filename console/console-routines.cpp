@@ -35,7 +35,7 @@ std::int32_t init(const routine::Raw* args) {
 constexpr Row table[] = {
     {"_set-buffer-history", "[\"Internal Use Only\" line [string!] hist [block!]]",
      set_buffer_history},
-    {"_read-input", "[\"Internal Use Only\" prompt [string!] hidden? [logic!]]", read_input,},
+    {"_read-input", "[\"Internal Use Only\" prompt [string!] hidden? [logic!]]", read_input},
     {"_terminate-console", "[]", terminate_console},
     {"read-stdin", "[buffer [binary!] buflen [integer!]]", read_stdin},
     {"system/console/init", "[str [string!]]", init},
