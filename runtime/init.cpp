@@ -2,21 +2,29 @@
 
 #include "runtime/case-folding.h"
 #include "runtime/datatypes/block.h"
-#include "runtime/datatypes/issue.h"
-#include "runtime/datatypes/paren.h"
-#include "runtime/datatypes/series.h"
+#include "runtime/datatypes/char.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/file.h"
 #include "runtime/datatypes/float.h"
+#include "runtime/datatypes/function.h"
 #include "runtime/datatypes/integer.h"
+#include "runtime/datatypes/issue.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/native.h"
 #include "runtime/datatypes/none.h"
+#include "runtime/datatypes/paren.h"
+#include "runtime/datatypes/path.h"
 #include "runtime/datatypes/percent.h"
 #include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/routine.h"
+#include "runtime/datatypes/series.h"
+#include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/time.h"
 #include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/unset.h"
+#include "runtime/datatypes/url.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/fixed-words.h"
 #include "runtime/ownership.h"
@@ -42,7 +50,7 @@ constexpr InitStep datatype_inits[] = {
     logic::init,
     series::init,
     block::init,
-    // string!
+    string::init,
     // binary!
     integer::init,
     symbol::init,
@@ -52,20 +60,17 @@ constexpr InitStep datatype_inits[] = {
     set_word::init,
     get_word::init,
     refinement::init,
-    // char!
-    // native!
-    // action!
-    // op!
-    // path!
-    // lit-path!
-    // set-path!
-    // get-path!
-    // function!
-    // routine!
+    char_::init,
+    native::init,
+    action::init,
+    op::init,
+    path::init,  // path!, lit-path!, set-path!, get-path!
+    function::init,
+    routine::init,
     paren::init,
     issue::init,
-    // url!
-    // file!
+    url::init,
+    file::init,
     // object!
     // bitset!
     // triple!
@@ -110,6 +115,7 @@ constexpr InitStep init_steps[] = {
     // collector, so the later steps for those have nothing left to do
     memory::init,
     externals::init,
+    // datatype registry: type table and action tables (57 type ids)
     registry::init,
     register_datatypes,
     // generic action table: actions::init

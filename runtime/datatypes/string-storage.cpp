@@ -3,9 +3,12 @@
 #include "runtime/datatypes/string-storage.h"
 
 #include <cstring>
+#include <vector>
 
 #include "runtime/case-folding.h"
-#include "runtime/unicode-strings.h"
+#include "runtime/fire.h"
+#include "runtime/float-text.h"
+#include "runtime/tracked-alloc.h"
 #include "runtime/unicode.h"
 
 namespace kiv::string {
@@ -14,8 +17,6 @@ namespace {
 
 constexpr std::uint32_t string_header = static_cast<std::uint32_t>(Type::string);
 constexpr std::uint32_t unset_header = static_cast<std::uint32_t>(Type::unset);
-
-std::uint32_t shift_of(std::uint32_t unit) { return unit == 4 ? 2 : unit == 2 ? 1 : 0; }
 
 void store(std::uint8_t* p, std::uint32_t unit, std::uint32_t cp) {
     switch (unit) {
@@ -40,17 +41,98 @@ SeriesBuffer* ensure_capacity(SeriesBuffer* b, std::uint64_t required) {
     return memory::expand_series(b, static_cast<std::int64_t>(required));
 }
 
-// Stores one code point at the tail as loading does: unit 1 keeps 0-0xFF.
-SeriesBuffer* load_char(SeriesBuffer* b, std::uint32_t cp) {
+// The length of one UTF-8 sequence at p and its code point: 0 when the
+// sequence is cut by `end`, -1 when it is not valid UTF-8 (overlong forms,
+// surrogates and anything above 0x10FFFF included).
+int decode_utf8(const std::uint8_t* p, const std::uint8_t* end, std::uint32_t* cp) {
+    const std::uint8_t b0 = p[0];
+    if (b0 < 0x80) {
+        *cp = b0;
+        return 1;
+    }
+    int n;
+    std::uint32_t v;
+    std::uint8_t lo = 0x80, hi = 0xBF;
+    if (b0 >= 0xC2 && b0 <= 0xDF) {
+        n = 2;
+        v = b0 & 0x1F;
+    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+        n = 3;
+        v = b0 & 0x0F;
+        if (b0 == 0xE0) lo = 0xA0;
+        if (b0 == 0xED) hi = 0x9F;
+    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+        n = 4;
+        v = b0 & 0x07;
+        if (b0 == 0xF0) lo = 0x90;
+        if (b0 == 0xF4) hi = 0x8F;
+    } else {
+        return -1;
+    }
+    for (int i = 1; i < n; ++i) {
+        if (p + i >= end) return 0;
+        const std::uint8_t c = p[i];
+        if (c < (i == 1 ? lo : 0x80) || c > (i == 1 ? hi : 0xBF)) return -1;
+        v = (v << 6) | (c & 0x3F);
+    }
+    *cp = v;
+    return n;
+}
+
+void put_utf8(std::string& out, std::uint32_t cp) {
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+// Stores decoded code points at the tail as loading does: unit 1 keeps
+// 0-0xFF. `hint` is the size of the whole input, used to grow wide buffers.
+SeriesBuffer* load_char(SeriesBuffer* b, std::uint32_t cp, std::int64_t hint) {
     std::uint32_t unit = b->unit();
     const std::uint32_t need = unit_for(cp);
     if (need > unit) {
         b = widen_buffer(b, unit, need);
         unit = need;
     }
-    const NodeId node = b->node;
-    store(memory::alloc_tail_bytes(b, unit), unit, cp);
-    return memory::buffer_of(node);
+    if (b->room() < unit) {
+        const std::int64_t grow = unit == 2 ? hint >> 2 : hint;
+        b = memory::expand_series(b, std::int64_t{b->size} + (grow < unit ? unit : grow));
+    }
+    store(b->tail_ptr(), unit, cp);
+    b->tail += unit;
+    return b;
+}
+
+// Appends UTF-8 text to a buffer as loading stores it; undecodable bytes
+// (never produced by the lexer or by C-level callers) become one code point
+// each so that nothing is lost.
+SeriesBuffer* load_utf8_into(SeriesBuffer* b, const std::uint8_t* p, const std::uint8_t* end) {
+    const std::int64_t hint = end - p;
+    while (p < end) {
+        std::uint32_t cp;
+        const int n = decode_utf8(p, end, &cp);
+        if (n == 0) break;
+        if (n < 0) {
+            cp = *p;
+            p += 1;
+        } else {
+            p += n;
+        }
+        b = load_char(b, cp, hint);
+    }
+    return b;
 }
 
 }  // namespace
@@ -128,8 +210,15 @@ Cell* ks_reset(Cell* value) {
 // Widening.
 
 SeriesBuffer* widen_buffer(SeriesBuffer* b, std::uint32_t from, std::uint32_t to) {
-    if (to == 2) return unicode::widen_1to2(b);
-    return from == 1 ? unicode::widen_1to4(b) : unicode::widen_2to4(b);
+    const std::uint32_t used = b->used_bytes();
+    const std::uint32_t count = used / from;
+    b = ensure_capacity(b, std::uint64_t{count} * to + to);
+    std::uint8_t* head = b->head();
+    // From the last unit down, so no unit is overwritten before it is read.
+    for (std::uint32_t i = count; i-- > 0;) store(head + i * to, to, get_char(head + i * from, from));
+    b->tail = b->offset + count * to;
+    set_unit(b, to);
+    return b;
 }
 
 // ---------------------------------------------------------------------------
@@ -193,20 +282,8 @@ SeriesBuffer* append_string(Cell* destination, Cell* source, std::int64_t part) 
 }
 
 void append_utf8(Cell* value, std::string_view utf8) {
-    const auto* p = reinterpret_cast<const std::uint8_t*>(utf8.data());
-    const std::uint8_t* end = p + utf8.size();
-    SeriesBuffer* b = buffer(value);
-    while (p < end) {
-        std::int32_t cp;
-        const std::uint8_t* next = unicode::fast_decode_utf8_char(p, end, &cp);
-        // An undecodable byte stands for itself, so nothing is lost.
-        if (cp < 0) {
-            cp = *p;
-            next = p + 1;
-        }
-        p = next;
-        b = load_char(b, static_cast<std::uint32_t>(cp));
-    }
+    auto* p = reinterpret_cast<const std::uint8_t*>(utf8.data());
+    load_utf8_into(buffer(value), p, p + utf8.size());
 }
 
 // ---------------------------------------------------------------------------
@@ -267,19 +344,360 @@ int compare_strings(Cell* value1, Cell* value2, CompareOp op, bool match) {
 }
 
 // ---------------------------------------------------------------------------
+// More access, writing at positions and removing.
+
+namespace {
+
+// Makes room for `required` bytes from the offset, at least doubling the
+// capacity when it must grow, so that repeated growth is amortised.
+SeriesBuffer* grow_for(SeriesBuffer* b, std::uint64_t required) {
+    const std::uint64_t have = cage::offset_of(b->end()) - b->offset;
+    if (have >= required) return b;
+    const std::uint64_t doubled = have * 2;
+    return memory::expand_series(b, static_cast<std::int64_t>(required > doubled ? required : doubled));
+}
+
+}  // namespace
+
+SeriesBuffer* store_char(SeriesBuffer* b, std::int64_t position, std::uint32_t cp) {
+    const std::uint32_t need = unit_for(cp);
+    if (need > b->unit()) b = widen_buffer(b, b->unit(), need);
+    store(b->head() + (position << shift_of(b->unit())), b->unit(), cp);
+    return b;
+}
+
+SeriesBuffer* insert_char(SeriesBuffer* b, std::int64_t position, std::uint32_t cp) {
+    const std::uint32_t need = unit_for(cp);
+    if (need > b->unit()) b = widen_buffer(b, b->unit(), need);
+    const std::uint32_t unit = b->unit();
+    b = grow_for(b, std::uint64_t{b->used_bytes()} + unit);
+    std::uint8_t* at = b->head() + position * unit;
+    std::memmove(at + unit, at, b->tail_ptr() - at);
+    store(at, unit, cp);
+    b->tail += unit;
+    return b;
+}
+
+void remove_chars(SeriesBuffer* b, std::int64_t position, std::int64_t count) {
+    const std::int64_t length = b->length();
+    if (position < 0 || position >= length || count <= 0) return;
+    if (count > length - position) count = length - position;
+    const std::uint32_t shift = shift_of(b->unit());
+    std::uint8_t* at = b->head() + (position << shift);
+    const std::uint64_t removed = static_cast<std::uint64_t>(count) << shift;
+    std::memmove(at, at + removed, b->tail_ptr() - (at + removed));
+    b->tail -= static_cast<std::uint32_t>(removed);
+}
+
+SeriesBuffer* truncate_buffer(SeriesBuffer* b, std::int64_t count) {
+    if (count >= 0 && count < static_cast<std::int64_t>(b->length()))
+        b->tail = b->offset + static_cast<std::uint32_t>(count << shift_of(b->unit()));
+    return b;
+}
+
+void move_chars(Cell* value, Cell* target, std::int64_t count) {
+    const std::int64_t position = value->data1;
+    concatenate(target, value, count, 0, Mode::insert);
+    remove_chars(buffer(value), position, count);
+}
+
+// ---------------------------------------------------------------------------
+// Searching.
+
+std::int64_t find_char(Cell* value, std::uint32_t cp) {
+    const std::uint8_t* p = ks_head(value);
+    const std::uint8_t* end = ks_tail(value);
+    const std::uint32_t unit = buffer(value)->unit();
+    for (std::int64_t i = 0; p < end; p += unit, ++i)
+        if (get_char(p, unit) == cp) return i;
+    return -1;
+}
+
+bool find_char_skip_q(Cell* value, std::uint32_t cp, std::int64_t skip, bool case_sensitive) {
+    const std::uint8_t* p = ks_head(value);
+    const std::uint8_t* end = ks_tail(value);
+    const std::uint32_t unit = buffer(value)->unit();
+    if (!case_sensitive) cp = case_folding::change_char(cp, true);
+    const std::int64_t step = skip * unit;
+    for (; p < end; p += step) {
+        std::uint32_t c = get_char(p, unit);
+        if (!case_sensitive) c = case_folding::change_char(c, true);
+        if (c == cp) return true;
+        if (end - p <= step) break;
+    }
+    return false;
+}
+
+bool starts_with_literal_q(Cell* value, const char* literal) {
+    const std::int64_t n = static_cast<std::int64_t>(std::strlen(literal));
+    if (ks_length(value) < n) return false;
+    const std::uint8_t* p = ks_head(value);
+    const std::uint32_t unit = buffer(value)->unit();
+    for (std::int64_t i = 0; i < n; ++i, p += unit)
+        if (get_char(p, unit) != static_cast<std::uint8_t>(literal[i])) return false;
+    return true;
+}
+
+bool char_in_bitset_q(Cell* value, const Cell* bitset) {
+    const std::uint32_t cp = get_char(ks_head(value), buffer(value)->unit());
+    SeriesBuffer* bits = memory::buffer_of(bitset->data2);
+    if (std::uint64_t{cp} >= std::uint64_t{bits->used_bytes()} * 8)
+        return (bits->flags & memory::series_flag::complement) != 0;
+    return (bits->head()[cp >> 3] & (0x80 >> (cp & 7))) != 0;
+}
+
+bool tag_delimited_q(Cell* value, Cell* tag) {
+    const std::int64_t n = ks_length(tag);
+    if (ks_length(value) < n + 2) return false;
+    const std::uint8_t* p = ks_head(value);
+    const std::uint32_t unit = buffer(value)->unit();
+    return get_char(p, unit) == '<' && get_char(p + (n + 1) * unit, unit) == '>';
+}
+
+bool match_at_q(Cell* value, Cell* v, CompareOp op) {
+    switch (v->type()) {
+        case Type::string:
+        case Type::file:
+        case Type::url:
+        case Type::email:
+        case Type::ref:
+            return compare_strings(value, v, op, true) == 0;
+        case Type::char_: {
+            std::uint32_t a = get_char(ks_head(value), buffer(value)->unit());
+            std::uint32_t b = v->data2;
+            if (op != CompareOp::strict_equal) {
+                a = case_folding::change_char(a, true);
+                b = case_folding::change_char(b, true);
+            }
+            return a == b;
+        }
+        case Type::tag: {
+            if (!tag_delimited_q(value, v)) return false;
+            Cell inner = *value;
+            inner.data1 += 1;
+            return compare_strings(&inner, v, op, true) == 0;
+        }
+        default:
+            return false;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Copying.
+
+namespace {
+
+void copy_units(std::uint8_t* out, std::uint32_t to, const std::uint8_t* in, std::uint32_t from,
+                std::int64_t count) {
+    if (from == to) {
+        std::memmove(out, in, count * to);
+        return;
+    }
+    // Only ever widening here: the destination took the wider unit first.
+    for (std::int64_t i = count; i-- > 0;) store(out + i * to, to, get_char(in + i * from, from));
+}
+
+constexpr std::size_t scratch_standard = 65536;
+std::uint8_t* scratch = nullptr;
+std::size_t scratch_size = 0;
+
+}  // namespace
+
+SeriesBuffer* concatenate(Cell* destination, Cell* source, std::int64_t part, std::int64_t offset,
+                          Mode mode) {
+    std::int64_t count = ks_length(source);
+    if (part >= 0 && part < count) count = part;
+    SeriesBuffer* d = buffer(destination);
+    if (count == 0) return d;
+    const std::uint32_t from = buffer(source)->unit();
+    if (d->unit() < from) d = widen_buffer(d, d->unit(), from);
+    const std::uint32_t to = d->unit();
+    const std::uint64_t bytes = static_cast<std::uint64_t>(count) * to;
+    const std::uint64_t position =
+        mode == Mode::append ? d->used_bytes() : static_cast<std::uint64_t>(destination->data1 + offset) * to;
+    const std::uint64_t end = position + bytes;
+    const std::uint64_t need = mode == Mode::overwrite ? (end > d->used_bytes() ? end : d->used_bytes())
+                                                       : std::uint64_t{d->used_bytes()} + bytes;
+    if (need > 0x7FFFFFFF) fire(ErrorId::internal_no_memory);
+    const bool shared = source->data2 == destination->data2;
+    // A source in the same buffer is read before anything moves.
+    std::vector<std::uint8_t> saved;
+    if (shared && mode != Mode::append) {
+        const std::uint8_t* in = ks_head(source);
+        saved.assign(in, in + count * from);
+    }
+    // GC: growing may move the destination, and the source with it when they
+    // share the buffer; both are re-read through their nodes below.
+    d = grow_for(d, need);
+    std::uint8_t* at = d->head() + position;
+    if (mode == Mode::insert) std::memmove(at + bytes, at, d->tail_ptr() - at);
+    const std::uint8_t* in = saved.empty() ? ks_head(source) : saved.data();
+    copy_units(at, to, in, from, count);
+    const std::uint32_t old_tail = d->tail;
+    if (mode == Mode::append) {
+        d->tail = d->offset + static_cast<std::uint32_t>(end);
+    } else if (mode == Mode::insert) {
+        d->tail = old_tail + static_cast<std::uint32_t>(bytes);
+    } else if (d->offset + end > old_tail) {
+        d->tail = d->offset + static_cast<std::uint32_t>(end);
+    }
+    return d;
+}
+
+void swap_regions(std::uint8_t* a, std::size_t length_a, std::size_t length_b) {
+    if (length_a == 0 || length_b == 0) return;
+    std::uint8_t* b = a + length_a;
+    const std::size_t small = length_a < length_b ? length_a : length_b;
+    std::uint8_t* area = scratch;
+    if (!area || small > scratch_size) area = static_cast<std::uint8_t*>(memory::allocate(small));
+    if (length_b <= length_a) {
+        std::memcpy(area, b, length_b);
+        std::memmove(a + length_b, a, length_a);
+        std::memcpy(a, area, length_b);
+    } else {
+        std::memcpy(area, a, length_a);
+        std::memmove(a, b, length_b);
+        std::memcpy(a + length_b, area, length_a);
+    }
+    // A region larger than the scratch area borrows a block for this call.
+    if (area != scratch) memory::free(area);
+}
+
+SeriesBuffer* repeat_tail(SeriesBuffer* b, std::uint64_t length, std::int64_t copies) {
+    if (copies < 2 || length == 0) return b;
+    const std::uint64_t total = length * static_cast<std::uint64_t>(copies);
+    const std::uint64_t need = b->used_bytes() - length + total;
+    if (total / static_cast<std::uint64_t>(copies) != length || need > 0x7FFFFFFF)
+        fire(ErrorId::internal_no_memory);
+    b = grow_for(b, need);
+    std::uint8_t* first = b->tail_ptr() - length;
+    // Doubling copies: each pass copies everything made so far.
+    std::uint64_t made = length;
+    while (made < total) {
+        const std::uint64_t n = made < total - made ? made : total - made;
+        std::memcpy(first + made, first, n);
+        made += n;
+    }
+    b->tail = cage::offset_of(first + total);
+    return b;
+}
+
+// ---------------------------------------------------------------------------
+// Decoding bytes.
+
+Cell* make_binary(Cell* out, const std::uint8_t* bytes, std::int64_t length) {
+    out->header = unset_header;
+    const NodeId node = memory::alloc_bytes(length);
+    SeriesBuffer* b = memory::buffer_of(node);
+    if (length > 0) std::memcpy(b->head(), bytes, length);
+    b->tail = b->offset + static_cast<std::uint32_t>(length);
+    *out = Cell{static_cast<std::uint32_t>(Type::binary), 0, node, 0};
+    return out;
+}
+
+Cell* decode_utf8(const std::uint8_t* bytes, std::int64_t length, Cell* out) {
+    const std::uint8_t* end = bytes + length;
+    for (const std::uint8_t* p = bytes; p < end;) {
+        std::uint32_t cp;
+        const int n = decode_utf8(p, end, &cp);
+        if (n <= 0) {
+            Cell rest;
+            make_binary(&rest, p, end - p);
+            fire(ErrorId::access_invalid_utf8, &rest);
+        }
+        p += n;
+    }
+    out->header = unset_header;
+    const NodeId node = load_utf8_new(bytes, length);
+    *out = Cell{string_header, 0, node, 0};
+    return out;
+}
+
+Cell* load_encoded(const std::uint8_t* bytes, std::int64_t length, Cell* out, int encoding) {
+    if (encoding != 0 && encoding != -1) {
+        Cell arg{static_cast<std::uint32_t>(Type::integer), 0, static_cast<std::uint32_t>(encoding), 0};
+        fire(ErrorId::script_invalid_arg, &arg);
+    }
+    out->header = unset_header;
+    NodeId node;
+    if (encoding == 0) {
+        node = load_utf8_new(bytes, length);
+    } else {
+        const int unit = unicode::utf16_unit_needed(bytes, static_cast<std::size_t>(length));
+        node = memory::alloc_codepoints(length, static_cast<std::uint32_t>(unit));
+        SeriesBuffer* b = memory::buffer_of(node);
+        const std::size_t n =
+            unicode::utf16le_to_units(bytes, static_cast<std::size_t>(length), unit, b->head(), false);
+        b->tail = b->offset + static_cast<std::uint32_t>(n * unit);
+    }
+    *out = Cell{string_header, 0, node, 0};
+    return out;
+}
+
+Cell* load_in(const std::uint8_t* bytes, std::int64_t length, Cell* block, int encoding) {
+    // GC: the text is made first, on this frame, so that the block is
+    // expanded only once the value to store exists.
+    Cell text;
+    load_encoded(bytes, length, &text, encoding);
+    Cell* slot = memory::append_slot(block);
+    *slot = text;
+    return slot;
+}
+
+// ---------------------------------------------------------------------------
+// Text helpers.
+
+double to_float(const char* text, std::int64_t length, bool* error) {
+    int unread = 0;
+    const double d = dtoa::text_to_float(text, text + length, 0, &unread);
+    *error = length == 0 || unread != 0;
+    return d;
+}
+
+namespace {
+constexpr char hex_digits[] = "0123456789ABCDEF";
+}  // namespace
+
+const char* byte_to_hex(std::uint8_t byte) {
+    static char text[3];
+    text[0] = hex_digits[byte >> 4];
+    text[1] = hex_digits[byte & 15];
+    text[2] = 0;
+    return text;
+}
+
+const char* int_to_hex(std::uint32_t value, bool trim) {
+    static char text[9];
+    for (int i = 7; i >= 0; --i, value >>= 4) text[i] = hex_digits[value & 15];
+    text[8] = 0;
+    if (!trim) return text;
+    int first = 0;
+    while (first < 6 && text[first] == '0') ++first;
+    // Significant digits, but never fewer than two.
+    return text + first;
+}
+
+void init_storage() {
+    if (!scratch) {
+        scratch = static_cast<std::uint8_t*>(memory::allocate(scratch_standard));
+        scratch_size = scratch_standard;
+    }
+}
+
+// ---------------------------------------------------------------------------
 // Loading and reading back.
 
 NodeId load_utf8_new(const std::uint8_t* bytes, std::int64_t length) {
-    return unicode::load_utf8_new(bytes, static_cast<std::size_t>(length));
+    const NodeId node = memory::alloc_series(length ? length : 1, 1, 0);
+    const std::uint8_t* end = bytes + length;
+    if (length >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) bytes += 3;
+    load_utf8_into(memory::buffer_of(node), bytes, end);
+    return node;
 }
 
 std::string units_to_utf8(const std::uint8_t* first, const std::uint8_t* end, std::uint32_t unit) {
     std::string out;
-    std::uint8_t bytes[4];
-    for (const std::uint8_t* p = first; p < end; p += unit) {
-        const int n = unicode::encode_utf8_char(get_char(p, unit), bytes);
-        out.append(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(n));
-    }
+    for (const std::uint8_t* p = first; p < end; p += unit) put_utf8(out, get_char(p, unit));
     return out;
 }
 
