@@ -28,6 +28,7 @@
 #include "runtime/datatypes/word.h"
 #include "runtime/fixed-words.h"
 #include "runtime/ownership.h"
+#include "runtime/evaluator/lexer.h"
 #include "runtime/evaluator/random.h"
 #include "runtime/externals.h"
 #include "runtime/memory.h"
@@ -140,7 +141,7 @@ constexpr InitStep init_steps[] = {
     // compression method words: compress::init_words
     // process calls: call::init (output string of 102,400 bytes)
     // stack globals: stack::init
-    // lexer tables: lexer::init
+    lexer::init,
     // boot image: kivbin::boot_load
     // interpreter: interpreter::init
     // collector counters: set by memory::init
