@@ -1,0 +1,26 @@
+// get-word!: a word molded with a ":" prefix; everything else is word!'s.
+#include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/word.h"
+
+namespace kiv::get_word {
+
+namespace {
+
+int mold(Cell* value, Cell* buffer, bool, bool, bool, Cell*, int part, int) {
+    return word::mold_with(value, buffer, "", "", part);
+}
+
+constexpr ActionRow actions{
+    .make = inherit,
+    .to = inherit,
+    .form = inherit,
+    .mold = mold,
+    .compare = inherit,
+    .index_q = inherit,
+};
+
+}  // namespace
+
+void init() { registry::register_type(Type::get_word, Type::word, ":get-word!", actions); }
+
+}  // namespace kiv::get_word

@@ -1,0 +1,26 @@
+// lit-word!: a word molded with a "'" prefix; everything else is word!'s.
+#include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/word.h"
+
+namespace kiv::lit_word {
+
+namespace {
+
+int mold(Cell* value, Cell* buffer, bool, bool, bool, Cell*, int part, int) {
+    return word::mold_with(value, buffer, "'", "", part);
+}
+
+constexpr ActionRow actions{
+    .make = inherit,
+    .to = inherit,
+    .form = inherit,
+    .mold = mold,
+    .compare = inherit,
+    .index_q = inherit,
+};
+
+}  // namespace
+
+void init() { registry::register_type(Type::lit_word, Type::word, "lit-word!", actions); }
+
+}  // namespace kiv::lit_word
