@@ -70,8 +70,7 @@ NodeId make_keys(std::int32_t buckets) {
 }
 
 // A record whose node fields are all 0; each field's cell is typed so that
-// marking the record marks what the field names (values deeply, except the
-// weakly held entries of the owners table).
+// marking the record marks what the field names (a block's cells deeply).
 NodeId new_record(Kind kind) {
     const NodeId table = memory::alloc_cells(5);
     SeriesBuffer* b = memory::buffer_of(table);
@@ -80,7 +79,7 @@ NodeId new_record(Kind kind) {
     *r = Record{};
     r->flags_header = node_header;
     r->keys_header = node_header;
-    r->values_header = kind == Kind::owners ? node_header : deep_header;
+    r->values_header = deep_header;
     r->index_header = node_header;
     r->chains_header = deep_header;
     r->kind = kind;
@@ -388,6 +387,17 @@ void unindex_position(NodeId table, std::int32_t position) {
     --r->size;
 }
 
+// Enters every position of an existing block in a context-kind table.
+void add_block_keys(NodeId table) {
+    const std::int32_t length = block_length(record(table));
+    for (std::int32_t at = 0; at < length; ++at) {
+        if (record(table)->occupied >= record(table)->bound) grow(table, grow_target(record(table)));
+        Record* r = record(table);
+        const Slot slot = probe(r, key_hash(r, static_cast<std::uint32_t>(at)), [](std::uint32_t) { return false; });
+        occupy(r, slot.free, static_cast<std::uint32_t>(at));
+    }
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -443,13 +453,18 @@ NodeId init(std::int32_t size, const Cell* block, Kind kind, std::int32_t cells)
             break;
         }
         case Kind::context: {
-            const NodeId words = memory::alloc_cells(room);
+            // The symbol table's index is made over the existing symbol block.
+            const NodeId words = block ? block->data2 : memory::alloc_cells(room);
             record(table)->values = words;
+            if (block) add_block_keys(table);
             break;
         }
         case Kind::integer:
         case Kind::owners: {
-            const NodeId entries = memory::alloc_cells(room);
+            // The owners' entries sit in a byte series, so that marking the
+            // table does not mark what the entries refer to.
+            const NodeId entries = kind == Kind::owners ? memory::alloc_bytes(room * 16)
+                                                        : memory::alloc_cells(room);
             Record* r = record(table);
             r->values = entries;
             r->entry_size = 16 + 16 * static_cast<std::uint32_t>(cells);
@@ -703,7 +718,15 @@ void resize(NodeId table, std::int32_t size) {
     Record* r = record(table);
     r->stamp = stamped ? collector::node_compaction_count() + 1 : 0;
     clear_index(r);
-    for (std::int32_t at = 0; at < block_length(record(table)); ++at) add_position(table, at);
+    for (std::int32_t at = 0; at < block_length(record(table)); ++at) {
+        // A table never fills: a block with more distinct values than the
+        // new size allows is rebuilt larger.
+        if (record(table)->occupied >= record(table)->bound) {
+            resize(table, grow_target(record(table)));
+            return;
+        }
+        add_position(table, at);
+    }
 }
 
 void grow(NodeId table, std::int32_t size) {
@@ -722,7 +745,10 @@ void grow(NodeId table, std::int32_t size) {
 
 void rebuild_index(NodeId table) {
     Record* r = record(table);
-    raw::RawArray<std::uint32_t> live_keys;
+    // Tracked memory, reused from call to call: a rebuild may run inside a
+    // collection, where nothing is taken from the heap.
+    static raw::RawArray<std::uint32_t> live_keys;
+    live_keys.clear();
     const std::uint32_t* flags = flag_words(r);
     for (std::int32_t b = 0; b < r->buckets; ++b)
         if (flag_at(flags, b) == live) live_keys.push(key_words(r)[b]);
@@ -734,7 +760,6 @@ void rebuild_index(NodeId table) {
         const Slot slot = probe(r, key_hash(r, key), [](std::uint32_t) { return false; });
         occupy(r, slot.free, key);
     }
-    std::free(live_keys.items);
     if (r->kind == Kind::hash) {
         // GC: nothing above allocated, so the index is rewritten in place.
         std::memset(memory::buffer_of(r->index)->head(), 0xFF, memory::buffer_of(r->index)->size);
@@ -779,25 +804,22 @@ Slot probe_key(const Record* r, std::uint32_t key) {
 
 Cell* put_key(NodeId table, std::uint32_t key) {
     check_refresh(table);
-    Slot slot = probe_key(record(table), key);
-    if (slot.found >= 0) {
+    const Slot found = probe_key(record(table), key);
+    if (found.found >= 0) {
         const Record* r = record(table);
-        return detail::entry_at(r, key_words(r)[slot.found]) + 1;
+        return detail::entry_at(r, key_words(r)[found.found]) + 1;
     }
-    if (record(table)->occupied >= record(table)->bound) {
-        grow(table, grow_target(record(table)));
-        slot = probe_key(record(table), key);
-    }
-    SeriesBuffer* values = memory::buffer_of(record(table)->values);
+    if (record(table)->occupied >= record(table)->bound) grow(table, grow_target(record(table)));
+    // GC: the entry is reserved before the probe that places it, since a
+    // collection may prune the owners table and rebuild its buckets.
     const std::uint32_t entry_size = record(table)->entry_size;
-    memory::alloc_tail_bytes(values, entry_size);
+    memory::alloc_tail_bytes(memory::buffer_of(record(table)->values), entry_size);
     Record* r = record(table);
-    values = memory::buffer_of(r->values);
-    const std::uint32_t offset = values->used_bytes() - entry_size;
+    const std::uint32_t offset = memory::buffer_of(r->values)->used_bytes() - entry_size;
     Cell* entry = detail::entry_at(r, offset);
     for (std::uint32_t i = 0; i < entry_size / sizeof(Cell); ++i) entry[i] = Cell{unset_header, 0, 0, 0};
     entry->data1 = key;
-    occupy(r, slot.free, offset);
+    occupy(r, probe_key(r, key).free, offset);
     return entry + 1;
 }
 
@@ -835,6 +857,8 @@ void prune_weak(NodeId table) {
         // context in payload word 1.
         const bool owner_dead = cells > 2 && entry[2].data1 && !collector::is_marked(entry[2].data1);
         if (!collector::is_marked(key) || owner_dead) {
+            // A series that outlives its owner may be owned again.
+            if (collector::is_marked(key)) memory::buffer_of(key)->flags &= ~memory::series_flag::owned;
             set_flag(flag_words(r), b, deleted);
             --r->size;
             for (std::uint32_t i = 0; i < cells; ++i) entry[i] = Cell{unset_header, 0, 0, 0};

@@ -20,6 +20,8 @@
 // record refers to sits in the second payload word of a cell typed so that
 // the collector's ordinary marking of the record marks (and re-points) it:
 // a record found anywhere, the C++ stack included, keeps its whole table.
+// The owners table keeps its entries in a byte series, so marking it keeps
+// the entries' storage but nothing they refer to.
 //
 // GC: every insertion, growth, init and copy may allocate and collect.
 // Pointers into the block returned by lookups are valid until the next

@@ -6,13 +6,12 @@
 #include "runtime/datatypes/context.h"
 #include "runtime/hashtable.h"
 #include "runtime/memory.h"
+#include "runtime/state.h"
 
 namespace kiv::ownership {
 
 namespace {
 
-// GC: a collector root slot; the entries are pruned after each marking.
-NodeId owners = 0;
 DeepChangeHandler deep_change_handler = nullptr;
 
 constexpr std::int32_t initial_entries = 1000;
@@ -39,7 +38,7 @@ bool is_ownable_series(const Cell* c) {
 }
 
 void prune() {
-    if (owners) hashtable::prune_weak(owners);
+    if (state.owners) hashtable::prune_weak(state.owners);
 }
 
 // Enters (node -> value, owner, word) unless the series is owned already.
@@ -49,7 +48,7 @@ void enter(const Cell* value, const Cell* owner, const Cell* word) {
     if (b->flags & owned_flag) return;
     b->flags |= owned_flag;
     const Cell entry[3] = {*value, *owner, *word};
-    Cell* cells = hashtable::put_key(owners, node);
+    Cell* cells = hashtable::put_key(state.owners, node);
     for (int i = 0; i < 3; ++i) cells[i] = entry[i];
 }
 
@@ -80,26 +79,23 @@ void bind_fields(const Cell* object, const Cell* owner) {
 
 // Drops the entry of a node; whether there was one.
 bool drop_entry(NodeId node) {
-    Cell* cells = hashtable::get_key(owners, node);
+    Cell* cells = hashtable::get_key(state.owners, node);
     if (!cells) return false;
     for (int i = 0; i < 3; ++i) cells[i] = Cell{unset_header, 0, 0, 0};
-    hashtable::delete_key(owners, node);
+    hashtable::delete_key(state.owners, node);
     return true;
 }
 
 }  // namespace
 
 void init() {
-    static bool rooted = false;
-    if (!rooted) {
-        collector::register_root(&owners);
-        collector::register_after_mark_hook(prune);
-        rooted = true;
-    }
-    owners = hashtable::init(initial_entries, nullptr, hashtable::Kind::owners, 3);
+    state.owners = hashtable::init(initial_entries, nullptr, hashtable::Kind::owners, 3);
+    // The entries are held weakly: pruned after each marking.
+    collector::register_root(&state.owners);
+    collector::register_after_mark_hook(prune);
 }
 
-NodeId table() { return owners; }
+NodeId table() { return state.owners; }
 
 void bind(const Cell* value, const Cell* owner, const Cell* word) {
     if (value->is(Type::bitset)) {
@@ -144,14 +140,14 @@ void unbind(const Cell* value) {
 }
 
 Cell* get_owner(NodeId node) {
-    Cell* cells = hashtable::get_key(owners, node);
+    Cell* cells = hashtable::get_key(state.owners, node);
     return cells ? cells + 1 : nullptr;
 }
 
 bool check(Cell* value, const Cell* action, const Cell* new_value, std::int32_t index,
            std::int32_t part) {
     const NodeId key = value->is(Type::object) ? value->data1 : value->data2;
-    const Cell* cells = hashtable::get_key(owners, key);
+    const Cell* cells = hashtable::get_key(state.owners, key);
     if (!cells || !cells[1].data3 || !deep_change_handler) return false;
     // GC: the handler may run any code; everything it is given sits on
     // this frame.

@@ -16,11 +16,12 @@
 #include <cstdint>
 
 #include "runtime/cell.h"
+#include "runtime/memory.h"
 
 namespace kiv::ownership {
 
 // The owned mark of a series buffer.
-constexpr std::uint32_t owned_flag = 0x00020000;
+constexpr std::uint32_t owned_flag = memory::series_flag::owned;
 
 // Makes the owners table. Start-up calls it once.
 void init();

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "runtime/cell.h"
 #include "runtime/tracked-alloc.h"
 
 namespace kiv {
@@ -36,6 +37,15 @@ struct State {
 
     // --- tracked raw allocation ---
     memory::TrackedList tracked;
+
+    // --- symbols, global context, ownership ---
+    // GC: collector root slots, re-pointed when node compaction moves the
+    // nodes. The symbol block, its hash index (over that block), the global
+    // context and the owners table (whose entries are held weakly).
+    NodeId symbol_block;
+    NodeId symbol_table;
+    NodeId global_context;
+    NodeId owners;
 
     // --- exit ---
     // Puts the terminal back into the state the process found it in (raw

@@ -9,6 +9,7 @@
 #include "runtime/fire.h"
 #include "runtime/fixed-words.h"
 #include "runtime/hashtable.h"
+#include "runtime/state.h"
 
 namespace kiv::context {
 
@@ -19,8 +20,6 @@ namespace {
 constexpr std::uint32_t context_header = static_cast<std::uint32_t>(Type::context);
 constexpr std::uint32_t unset_header = static_cast<std::uint32_t>(Type::unset);
 
-// GC: a collector root slot, re-pointed when node compaction moves the node.
-NodeId global_context = 0;
 ChangeHandler change_handler = nullptr;
 
 NodeId table_of(NodeId context) { return header(context)->data1; }
@@ -68,15 +67,11 @@ void init() {
 }
 
 void init_global(std::int32_t size) {
-    static bool rooted = false;
-    if (!rooted) {
-        collector::register_root(&global_context);
-        rooted = true;
-    }
-    global_context = create(size, false, false, 0, Kind::global);
+    state.global_context = create(size, false, false, 0, Kind::global);
+    collector::register_root(&state.global_context);
 }
 
-NodeId global() { return global_context; }
+NodeId global() { return state.global_context; }
 
 Cell* header(NodeId context) { return memory::buffer_of(context)->cells(); }
 Cell* owner(NodeId context) { return memory::buffer_of(context)->cells() + 1; }
@@ -180,24 +175,24 @@ bool collect_set_words(NodeId context, Cell* block) {
 }
 
 Cell* add_global(std::uint32_t symbol, bool by_canonical, bool keep_spelling, Cell* out) {
-    const std::int32_t found = find_word(global_context, symbol, by_canonical);
+    const std::int32_t found = find_word(state.global_context, symbol, by_canonical);
     if (found >= 0) {
         // `found` is the index of the value, the canonical spelling's word
         // for a case variant: give the word the spelling asked for when it
         // matched exactly or must keep it.
-        *out = *get_word_at(global_context, found);
+        *out = *get_word_at(state.global_context, found);
         if (!by_canonical || keep_spelling) out->data2 = symbol;
         return out;
     }
     // A case variant gets a word of its own that shares the value of the
     // spelling already there.
-    const std::int32_t shared = by_canonical ? -1 : find_word(global_context, symbol, true);
+    const std::int32_t shared = by_canonical ? -1 : find_word(state.global_context, symbol, true);
     std::int32_t index;
-    find_or_add(global_context, symbol, by_canonical, &index);
-    Cell* added = get_words(global_context)->cells() + index;
+    find_or_add(state.global_context, symbol, by_canonical, &index);
+    Cell* added = get_words(state.global_context)->cells() + index;
     if (shared >= 0) added->data3 = static_cast<std::uint32_t>(shared);
     *out = *added;
-    append_unset_value(global_context);
+    append_unset_value(state.global_context);
     return out;
 }
 
@@ -217,7 +212,7 @@ Cell* slot(NodeId context, std::int32_t index) {
 }
 
 Cell* get_symbol_value(std::uint32_t symbol, NodeId context) {
-    if (header(context)->header & flag::values_on_stack) context = global_context;
+    if (header(context)->header & flag::values_on_stack) context = state.global_context;
     return slot(context, find_word(context, symbol, true));
 }
 

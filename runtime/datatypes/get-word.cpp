@@ -7,7 +7,7 @@ namespace kiv::get_word {
 namespace {
 
 int mold(Cell* value, Cell* buffer, bool, bool, bool, Cell*, int part, int) {
-    return word::mold_with(value, buffer, "", "", part);
+    return word::mold_with(value, buffer, ":", "", part);
 }
 
 constexpr ActionRow actions{
@@ -21,6 +21,6 @@ constexpr ActionRow actions{
 
 }  // namespace
 
-void init() { registry::register_type(Type::get_word, Type::word, ":get-word!", actions); }
+void init() { registry::register_type(Type::get_word, Type::word, "get-word!", actions); }
 
 }  // namespace kiv::get_word

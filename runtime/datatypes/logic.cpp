@@ -7,7 +7,9 @@
 
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string-storage.h"
+#include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/word.h"
+#include "runtime/evaluator/random.h"
 #include "runtime/fire.h"
 #include "runtime/memory.h"
 
@@ -51,6 +53,17 @@ Cell* make(Cell* proto, Cell* spec, Type type) {
         case Type::percent: return make_at(proto, float_of(spec) != 0.0);
         default: return to(proto, spec, type);
     }
+}
+
+// With /seed the generator is seeded with the flag and the value becomes
+// unset; otherwise the value becomes a fair draw, changed in place.
+Cell* random(Cell* value, bool seed, bool secure, bool) {
+    if (seed) {
+        random::seed(get(value) ? 1 : 0);
+        return unset::make_at(value);
+    }
+    const std::int32_t draw = secure ? random::secure_next() : random::next();
+    return make_at(value, draw > 0x3FFFFFFF);
 }
 
 int form(Cell* value, Cell* buffer, Cell*, int part) {
@@ -115,6 +128,7 @@ Cell* complement(Cell* value) {
 
 constexpr ActionRow actions{
     .make = make,
+    .random = random,
     .to = to,
     .form = form,
     .mold = mold,

@@ -78,7 +78,7 @@ struct ActionSlot {
 // initializers in slot order; an omitted slot is unsupported:
 //     constexpr ActionRow row{.make = make, .form = form, .compare = inherit};
 struct ActionRow {
-#define KIV_ACTION_ROW_SLOT(slot, ident, name, arg, ret, params) ActionSlot<action_fn::ident> ident;
+#define KIV_ACTION_ROW_SLOT(slot, ident, name, arg, ret, params) ActionSlot<action_fn::ident> ident{};
     KIV_ACTION_LIST(KIV_ACTION_ROW_SLOT)
 #undef KIV_ACTION_ROW_SLOT
 };

@@ -7,7 +7,7 @@ namespace kiv::set_word {
 namespace {
 
 int mold(Cell* value, Cell* buffer, bool, bool, bool, Cell*, int part, int) {
-    return word::mold_with(value, buffer, "", "", part);
+    return word::mold_with(value, buffer, "", ":", part);
 }
 
 constexpr ActionRow actions{
@@ -21,6 +21,6 @@ constexpr ActionRow actions{
 
 }  // namespace
 
-void init() { registry::register_type(Type::set_word, Type::word, ":set-word!", actions); }
+void init() { registry::register_type(Type::set_word, Type::word, "set-word!", actions); }
 
 }  // namespace kiv::set_word

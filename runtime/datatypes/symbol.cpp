@@ -10,17 +10,13 @@
 #include "runtime/datatypes/string-storage.h"
 #include "runtime/hashtable.h"
 #include "runtime/memory.h"
+#include "runtime/state.h"
 
 namespace kiv::symbol {
 
 namespace {
 
-// GC: a collector root slot, re-pointed when node compaction moves the node.
-NodeId symbol_table = 0;
-
-Cell* cell_of(std::uint32_t id) {
-    return memory::buffer_of(hashtable::record(symbol_table)->values)->cells() + (id - 1);
-}
+Cell* cell_of(std::uint32_t id) { return memory::buffer_of(state.symbol_block)->cells() + (id - 1); }
 
 int compare(Cell* value1, Cell* value2, CompareOp op) {
     if (!value2->is(Type::symbol)) return not_comparable;
@@ -36,19 +32,20 @@ constexpr ActionRow actions{
 void init() { registry::register_type(Type::symbol, registry::no_parent, "symbol!", actions); }
 
 void init_table(std::int32_t size) {
-    static bool rooted = false;
-    if (!rooted) {
-        collector::register_root(&symbol_table);
-        rooted = true;
-    }
-    symbol_table = hashtable::init(size, nullptr, hashtable::Kind::context);
+    state.symbol_block = memory::alloc_cells(size < 1 ? 1 : size);
+    state.symbol_table = 0;
+    collector::register_root(&state.symbol_block);
 }
 
-NodeId table() { return symbol_table; }
-
-std::uint32_t count() {
-    return memory::buffer_of(hashtable::record(symbol_table)->values)->length();
+void init_index(std::int32_t size) {
+    const Cell block{static_cast<std::uint32_t>(Type::block), 0, state.symbol_block, 0};
+    state.symbol_table = hashtable::init(size, &block, hashtable::Kind::context);
+    collector::register_root(&state.symbol_table);
 }
+
+NodeId table() { return state.symbol_table; }
+
+std::uint32_t count() { return memory::buffer_of(state.symbol_block)->length(); }
 
 std::uint32_t make(const char* text) {
     return make_from_buffer(reinterpret_cast<const std::uint8_t*>(text),
@@ -56,7 +53,7 @@ std::uint32_t make(const char* text) {
 }
 
 std::uint32_t make_from_buffer(const std::uint8_t* text, std::int32_t length) {
-    return hashtable::intern_symbol(symbol_table, text, length, false);
+    return hashtable::intern_symbol(state.symbol_table, text, length, false);
 }
 
 std::uint32_t make_from_string(Cell* string) {
@@ -66,7 +63,7 @@ std::uint32_t make_from_string(Cell* string) {
 }
 
 std::uint32_t make_any_case(const char* text) {
-    return hashtable::intern_symbol(symbol_table, reinterpret_cast<const std::uint8_t*>(text),
+    return hashtable::intern_symbol(state.symbol_table, reinterpret_cast<const std::uint8_t*>(text),
                                     static_cast<std::int32_t>(std::strlen(text)), true);
 }
 

@@ -22,9 +22,13 @@ namespace kiv::symbol {
 
 // Registers symbol! (compare only). A datatype registration of start-up.
 void init();
-// Makes an empty symbol table for `size` symbols (the hash table over it
-// included) and keeps it as a collector root. Start-up calls it once.
+// Makes the empty symbol block for `size` symbols and keeps it as a
+// collector root. Start-up calls it once.
 void init_table(std::int32_t size = 4000);
+// Makes the hash index over the symbol block, for `size` symbols, and keeps
+// it as a collector root. Start-up calls it once, after case folding; no
+// symbol is interned before.
+void init_index(std::int32_t size = 4000);
 // The hash table over the symbol block.
 NodeId table();
 std::uint32_t count();
