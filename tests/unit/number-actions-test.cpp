@@ -19,6 +19,7 @@
 #include "runtime/fire.h"
 #include "runtime/fixed-words.h"
 #include "runtime/memory.h"
+#include "tests/unit/runtime-support.h"
 
 namespace kiv {
 
@@ -85,15 +86,7 @@ Cell block_of(std::vector<Cell> cells) {
 class NumberActions : public ::testing::Test {
 protected:
     void SetUp() override {
-        memory::init();
-        static const bool words_made = [] {
-            symbol::init_table();
-            context::init_global();
-            words::init();
-            return true;
-        }();
-        (void)words_made;
-        registry::init();
+        test::start_runtime();
         integer::init();
         float_::init();
         percent::init();
@@ -101,6 +94,7 @@ protected:
         registry::register_type(Type::pair, registry::no_parent, "pair!",
                                 ActionRow{.add = pair_add, .negate = pair_negate});
     }
+    void TearDown() override { collector::set_active(false); }
 };
 
 struct Expect {
