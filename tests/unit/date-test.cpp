@@ -277,6 +277,13 @@ TEST_F(DateTest, DifferenceAndEpoch) {
         const Cell v = date_of(c.literal);
         EXPECT_EQ(date::to_epoch(&v), c.epoch) << c.literal;
     }
+    // to integer! of a date gives the same seconds, within the 32-bit range.
+    auto to_integer = registry::lookup<Action::to>(Type::integer);
+    Cell spec = date_of("2-Jan-1970/1:00+1:00");
+    Cell proto = i(0);
+    EXPECT_EQ(integer::get(to_integer(&proto, &spec, Type::integer)), 86400);
+    spec = date_of("19-Jan-2038/3:14:08");
+    EXPECT_EQ(error_of([&] { to_integer(&proto, &spec, Type::integer); }), ErrorId::script_type_limit);
 }
 
 TEST_F(DateTest, ComparisonIsByInstant) {
