@@ -26,6 +26,10 @@ protected:
         time::init();
         date::init();
     }
+    void TearDown() override {
+        date::set_months_source(nullptr);
+        test::RuntimeTest::TearDown();
+    }
 };
 
 // A date from its literal text, as the lexer reads it.
@@ -127,7 +131,9 @@ TEST_F(DateTest, FormAndMold) {
 }
 
 TEST_F(DateTest, FormUsesTheLocaleMonthsAndRefusesABadList) {
+    // GC: the list lives in a static cell, which the collector must see.
     static Cell names;
+    collector::register_root_cell(&names);
     names = test::block_of({test::string_of("Janvier"), test::string_of("Fe")});
     date::set_months_source([]() -> const Cell* { return &names; });
     EXPECT_EQ(text("3-Jan-2024"), "3-Jan-2024");
@@ -135,7 +141,6 @@ TEST_F(DateTest, FormUsesTheLocaleMonthsAndRefusesABadList) {
     EXPECT_EQ(error_of([] { text("3-Mar-2024"); }), ErrorId::script_invalid_months);
     names = test::block_of({i(1)});
     EXPECT_EQ(error_of([] { text("3-Jan-2024"); }), ErrorId::script_invalid_months);
-    date::set_months_source(nullptr);
 }
 
 TEST_F(DateTest, FieldReads) {

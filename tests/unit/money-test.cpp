@@ -115,7 +115,9 @@ TEST_F(MoneyTest, UnknownCurrencyAndLongDigitsAreRefused) {
     EXPECT_EQ(money::find_currency_code("usd"), money::find_currency_code("USD"));
     EXPECT_EQ(money::find_currency_code("ETH"), money::builtin_currency_count);
     // A list from the locale takes over, by canonical word.
+    // GC: the list lives in a static cell, which the collector must see.
     static Cell list;
+    collector::register_root_cell(&list);
     list = test::block_of({test::word_of("ABC"), test::word_of("usd")});
     money::set_currency_source([]() -> const Cell* { return &list; });
     EXPECT_EQ(money::find_currency_code("USD"), 2);
