@@ -47,6 +47,11 @@ struct State {
     NodeId global_context;
     NodeId owners;
 
+    // --- blocks ---
+    // The cell that block::make_in and make_fixed_in fill when given no
+    // parent block. GC: a collector root cell.
+    Cell block_scratch;
+
     // --- exit ---
     // Puts the terminal back into the state the process found it in (raw
     // mode, alternate screen, mouse reporting, cursor). Runs on every way

@@ -4,6 +4,7 @@
 
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string-storage.h"
+#include "runtime/memory.h"
 
 namespace kiv::datatype {
 
@@ -46,6 +47,8 @@ constexpr ActionRow actions{
 };
 
 }  // namespace
+
+Cell* make_in(Cell* block, Type id) { return registry::make_datatype(memory::append_slot(block), id); }
 
 void init() { registry::register_type(Type::datatype, registry::no_parent, "datatype!", actions); }
 

@@ -205,6 +205,24 @@ TEST_F(Registry, LogicOperations) {
     EXPECT_TRUE(logic::get(row.complement(&a)));
     Cell one = test::integer(1);
     EXPECT_EQ(error_of([&] { row.and_(&a, &one); }), ErrorId::script_expect_arg);
+    // random/seed leaves unset; a draw gives either value, reproducibly.
+    Cell seed = logic::true_value;
+    EXPECT_TRUE(row.random(&seed, true, false, false)->is(Type::unset));
+    int trues = 0;
+    for (int i = 0; i < 64; ++i) {
+        Cell draw = logic::false_value;
+        trues += logic::get(row.random(&draw, false, false, false));
+    }
+    EXPECT_GT(trues, 0);
+    EXPECT_LT(trues, 64);
+    seed = logic::true_value;
+    row.random(&seed, true, false, false);
+    Cell first = logic::false_value;
+    const bool again = logic::get(row.random(&first, false, false, false));
+    seed = logic::true_value;
+    row.random(&seed, true, false, false);
+    Cell second = logic::false_value;
+    EXPECT_EQ(logic::get(row.random(&second, false, false, false)), again);
 }
 
 TEST_F(Registry, NoneAnswersNone) {

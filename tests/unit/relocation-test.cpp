@@ -1,6 +1,11 @@
 // The symbol table, contexts, words, hash indexes and the owners table keep
 // working after the collector moves their nodes out of a sparse node frame.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <thread>
 
 #include "runtime/hashtable.h"
 #include "runtime/state.h"
@@ -83,25 +88,71 @@ Cell global(const char* name) { return test::word_of(name); }
     return ok;
 }
 
-TEST(Relocation, TablesFollowMovedNodes) {
-    test::isolated([] {
+// Runs f well below the frames that the collections will scan, so that no
+// stale word of its frames names a node of the first frame.
+[[gnu::noinline]] void run_deep(void (*f)()) {
+    volatile char pad[128 * 1024];
+    pad[0] = 0;
+    f();
+    pad[1] = pad[0];
+}
+
+// Sets up, collects and checks; whether the nodes moved.
+[[gnu::noinline]] bool moved_and_checked() {
+    static std::uint32_t symbols;
+    run_deep([] {
         test::start_runtime();
+        memory::set_stress(false);
+        collector::set_verify(false);
         collector::set_active(false);
-        const std::uint32_t symbols = symbol::count();
+        symbols = symbol::count();
         build_values();
         fill_frames();
-        const std::uint32_t moves = collector::node_compaction_count();
-        for (int cycle = 0; cycle < 8; ++cycle) test::collect();
-        EXPECT_GT(collector::node_compaction_count(), moves);
-        EXPECT_TRUE(values_intact());
-        // Interning finds the existing spellings.
-        const std::uint32_t count = symbol::count();
-        EXPECT_GT(count, symbols);
-        EXPECT_EQ(symbol::make("alpha"), test::word_of("alpha").data2);
-        EXPECT_EQ(symbol::make("Windows"), words::symbol(words::Sym::windows));
-        EXPECT_EQ(symbol::count(), count);
-        test::expect_heap_sound();
     });
+    const std::uint32_t moves = collector::node_compaction_count();
+    for (int cycle = 0; cycle < 8; ++cycle) test::collect();
+    const bool moved = collector::node_compaction_count() > moves;
+    EXPECT_TRUE(values_intact());
+    // Interning finds the existing spellings.
+    const std::uint32_t count = symbol::count();
+    EXPECT_GT(count, symbols);
+    EXPECT_EQ(symbol::make("alpha"), test::word_of("alpha").data2);
+    EXPECT_EQ(symbol::make("Windows"), words::symbol(words::Sym::windows));
+    EXPECT_EQ(symbol::count(), count);
+    test::expect_heap_sound();
+    return moved;
+}
+
+// One attempt in a child process on a fresh heap: 0 when the nodes moved
+// and everything still works, 3 when nothing moved (a stale word on the
+// stack can keep the frame in place), 1 on a failure.
+int attempt() {
+    std::fflush(nullptr);
+    const pid_t child = fork();
+    if (child == 0) {
+        // A new thread has a fresh stack, free of stale words from earlier
+        // tests; the collector scans the stack of the thread that collects.
+        bool moved = false;
+        std::thread run([&moved] { moved = moved_and_checked(); });
+        run.join();
+        std::fflush(nullptr);
+        _exit(::testing::Test::HasFailure() ? 1 : moved ? 0 : 3);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
+}
+
+TEST(Relocation, TablesFollowMovedNodes) {
+    // The stack scan is conservative, so a stale word may keep the sparse
+    // frame in place now and then; a few attempts make a move all but sure.
+    bool moved = false;
+    for (int i = 0; i < 6 && !moved; ++i) {
+        const int result = attempt();
+        ASSERT_NE(result, 1);
+        moved = result == 0;
+    }
+    EXPECT_TRUE(moved);
 }
 
 }  // namespace
