@@ -3,8 +3,12 @@
 #include "runtime/datatypes/string-storage.h"
 
 #include <cstring>
+#include <vector>
 
 #include "runtime/case-folding.h"
+#include "runtime/fire.h"
+#include "runtime/float-text.h"
+#include "runtime/tracked-alloc.h"
 #include "runtime/unicode-strings.h"
 #include "runtime/unicode.h"
 
@@ -14,8 +18,6 @@ namespace {
 
 constexpr std::uint32_t string_header = static_cast<std::uint32_t>(Type::string);
 constexpr std::uint32_t unset_header = static_cast<std::uint32_t>(Type::unset);
-
-std::uint32_t shift_of(std::uint32_t unit) { return unit == 4 ? 2 : unit == 2 ? 1 : 0; }
 
 void store(std::uint8_t* p, std::uint32_t unit, std::uint32_t cp) {
     switch (unit) {
@@ -264,6 +266,345 @@ int compare_strings(Cell* value1, Cell* value2, CompareOp op, bool match) {
         if (ca != cb) return ca < cb ? -1 : 1;
     }
     return match ? 0 : sign(std::int64_t{length1} - ks_length(&b));
+}
+
+// ---------------------------------------------------------------------------
+// More access, writing at positions and removing.
+
+namespace {
+
+// Makes room for `required` bytes from the offset, at least doubling the
+// capacity when it must grow, so that repeated growth is amortised.
+SeriesBuffer* grow_for(SeriesBuffer* b, std::uint64_t required) {
+    const std::uint64_t have = cage::offset_of(b->end()) - b->offset;
+    if (have >= required) return b;
+    const std::uint64_t doubled = have * 2;
+    return memory::expand_series(b, static_cast<std::int64_t>(required > doubled ? required : doubled));
+}
+
+}  // namespace
+
+SeriesBuffer* store_char(SeriesBuffer* b, std::int64_t position, std::uint32_t cp) {
+    const std::uint32_t need = unit_for(cp);
+    if (need > b->unit()) b = widen_buffer(b, b->unit(), need);
+    store(b->head() + (position << shift_of(b->unit())), b->unit(), cp);
+    return b;
+}
+
+SeriesBuffer* insert_char(SeriesBuffer* b, std::int64_t position, std::uint32_t cp) {
+    const std::uint32_t need = unit_for(cp);
+    if (need > b->unit()) b = widen_buffer(b, b->unit(), need);
+    const std::uint32_t unit = b->unit();
+    b = grow_for(b, std::uint64_t{b->used_bytes()} + unit);
+    std::uint8_t* at = b->head() + position * unit;
+    std::memmove(at + unit, at, b->tail_ptr() - at);
+    store(at, unit, cp);
+    b->tail += unit;
+    return b;
+}
+
+void remove_chars(SeriesBuffer* b, std::int64_t position, std::int64_t count) {
+    const std::int64_t length = b->length();
+    if (position < 0 || position >= length || count <= 0) return;
+    if (count > length - position) count = length - position;
+    const std::uint32_t shift = shift_of(b->unit());
+    std::uint8_t* at = b->head() + (position << shift);
+    const std::uint64_t removed = static_cast<std::uint64_t>(count) << shift;
+    std::memmove(at, at + removed, b->tail_ptr() - (at + removed));
+    b->tail -= static_cast<std::uint32_t>(removed);
+}
+
+SeriesBuffer* truncate_buffer(SeriesBuffer* b, std::int64_t count) {
+    if (count >= 0 && count < static_cast<std::int64_t>(b->length()))
+        b->tail = b->offset + static_cast<std::uint32_t>(count << shift_of(b->unit()));
+    return b;
+}
+
+void move_chars(Cell* value, Cell* target, std::int64_t count) {
+    const std::int64_t position = value->data1;
+    concatenate(target, value, count, 0, Mode::insert);
+    remove_chars(buffer(value), position, count);
+}
+
+// ---------------------------------------------------------------------------
+// Searching.
+
+std::int64_t find_char(Cell* value, std::uint32_t cp) {
+    const std::uint8_t* p = ks_head(value);
+    const std::uint8_t* end = ks_tail(value);
+    const std::uint32_t unit = buffer(value)->unit();
+    for (std::int64_t i = 0; p < end; p += unit, ++i)
+        if (get_char(p, unit) == cp) return i;
+    return -1;
+}
+
+bool find_char_skip_q(Cell* value, std::uint32_t cp, std::int64_t skip, bool case_sensitive) {
+    const std::uint8_t* p = ks_head(value);
+    const std::uint8_t* end = ks_tail(value);
+    const std::uint32_t unit = buffer(value)->unit();
+    if (!case_sensitive) cp = case_folding::change_char(cp, true);
+    const std::int64_t step = skip * unit;
+    for (; p < end; p += step) {
+        std::uint32_t c = get_char(p, unit);
+        if (!case_sensitive) c = case_folding::change_char(c, true);
+        if (c == cp) return true;
+        if (end - p <= step) break;
+    }
+    return false;
+}
+
+bool starts_with_literal_q(Cell* value, const char* literal) {
+    const std::int64_t n = static_cast<std::int64_t>(std::strlen(literal));
+    if (ks_length(value) < n) return false;
+    const std::uint8_t* p = ks_head(value);
+    const std::uint32_t unit = buffer(value)->unit();
+    for (std::int64_t i = 0; i < n; ++i, p += unit)
+        if (get_char(p, unit) != static_cast<std::uint8_t>(literal[i])) return false;
+    return true;
+}
+
+bool char_in_bitset_q(Cell* value, const Cell* bitset) {
+    const std::uint32_t cp = get_char(ks_head(value), buffer(value)->unit());
+    SeriesBuffer* bits = memory::buffer_of(bitset->data2);
+    if (std::uint64_t{cp} >= std::uint64_t{bits->used_bytes()} * 8)
+        return (bits->flags & memory::series_flag::complement) != 0;
+    return (bits->head()[cp >> 3] & (0x80 >> (cp & 7))) != 0;
+}
+
+bool tag_delimited_q(Cell* value, Cell* tag) {
+    const std::int64_t n = ks_length(tag);
+    if (ks_length(value) < n + 2) return false;
+    const std::uint8_t* p = ks_head(value);
+    const std::uint32_t unit = buffer(value)->unit();
+    return get_char(p, unit) == '<' && get_char(p + (n + 1) * unit, unit) == '>';
+}
+
+bool match_at_q(Cell* value, Cell* v, CompareOp op) {
+    switch (v->type()) {
+        case Type::string:
+        case Type::file:
+        case Type::url:
+        case Type::email:
+        case Type::ref:
+            return compare_strings(value, v, op, true) == 0;
+        case Type::char_: {
+            std::uint32_t a = get_char(ks_head(value), buffer(value)->unit());
+            std::uint32_t b = v->data2;
+            if (op != CompareOp::strict_equal) {
+                a = case_folding::change_char(a, true);
+                b = case_folding::change_char(b, true);
+            }
+            return a == b;
+        }
+        case Type::tag: {
+            if (!tag_delimited_q(value, v)) return false;
+            Cell inner = *value;
+            inner.data1 += 1;
+            return compare_strings(&inner, v, op, true) == 0;
+        }
+        default:
+            return false;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Copying.
+
+namespace {
+
+void copy_units(std::uint8_t* out, std::uint32_t to, const std::uint8_t* in, std::uint32_t from,
+                std::int64_t count) {
+    if (from == to) {
+        std::memmove(out, in, count * to);
+        return;
+    }
+    // Only ever widening here: the destination took the wider unit first.
+    for (std::int64_t i = count; i-- > 0;) store(out + i * to, to, get_char(in + i * from, from));
+}
+
+constexpr std::size_t scratch_standard = 65536;
+std::uint8_t* scratch = nullptr;
+std::size_t scratch_size = 0;
+
+}  // namespace
+
+SeriesBuffer* concatenate(Cell* destination, Cell* source, std::int64_t part, std::int64_t offset,
+                          Mode mode) {
+    std::int64_t count = ks_length(source);
+    if (part >= 0 && part < count) count = part;
+    SeriesBuffer* d = buffer(destination);
+    if (count == 0) return d;
+    const std::uint32_t from = buffer(source)->unit();
+    if (d->unit() < from) d = widen_buffer(d, d->unit(), from);
+    const std::uint32_t to = d->unit();
+    const std::uint64_t bytes = static_cast<std::uint64_t>(count) * to;
+    const std::uint64_t position =
+        mode == Mode::append ? d->used_bytes()
+                             : static_cast<std::uint64_t>(destination->data1 + offset) * to;
+    const std::uint64_t end = position + bytes;
+    const std::uint64_t need = mode == Mode::overwrite ? (end > d->used_bytes() ? end : d->used_bytes())
+                                                       : std::uint64_t{d->used_bytes()} + bytes;
+    if (need > 0x7FFFFFFF) fire(ErrorId::internal_no_memory);
+    const bool shared = source->data2 == destination->data2;
+    // A source in the same buffer is read before anything moves.
+    std::vector<std::uint8_t> saved;
+    if (shared && mode != Mode::append) {
+        const std::uint8_t* in = ks_head(source);
+        saved.assign(in, in + count * from);
+    }
+    // GC: growing may move the destination, and the source with it when they
+    // share the buffer; both are re-read through their nodes below.
+    d = grow_for(d, need);
+    std::uint8_t* at = d->head() + position;
+    if (mode == Mode::insert) std::memmove(at + bytes, at, d->tail_ptr() - at);
+    const std::uint8_t* in = saved.empty() ? ks_head(source) : saved.data();
+    copy_units(at, to, in, from, count);
+    const std::uint32_t old_tail = d->tail;
+    if (mode == Mode::append) {
+        d->tail = d->offset + static_cast<std::uint32_t>(end);
+    } else if (mode == Mode::insert) {
+        d->tail = old_tail + static_cast<std::uint32_t>(bytes);
+    } else if (d->offset + end > old_tail) {
+        d->tail = d->offset + static_cast<std::uint32_t>(end);
+    }
+    return d;
+}
+
+void swap_regions(std::uint8_t* a, std::size_t length_a, std::size_t length_b) {
+    if (length_a == 0 || length_b == 0) return;
+    std::uint8_t* b = a + length_a;
+    const std::size_t small = length_a < length_b ? length_a : length_b;
+    std::uint8_t* area = scratch;
+    if (!area || small > scratch_size) area = static_cast<std::uint8_t*>(memory::allocate(small));
+    if (length_b <= length_a) {
+        std::memcpy(area, b, length_b);
+        std::memmove(a + length_b, a, length_a);
+        std::memcpy(a, area, length_b);
+    } else {
+        std::memcpy(area, a, length_a);
+        std::memmove(a, b, length_b);
+        std::memcpy(a + length_b, area, length_a);
+    }
+    // A region larger than the scratch area borrows a block for this call.
+    if (area != scratch) memory::free(area);
+}
+
+SeriesBuffer* repeat_tail(SeriesBuffer* b, std::uint64_t length, std::int64_t copies) {
+    if (copies < 2 || length == 0) return b;
+    const std::uint64_t total = length * static_cast<std::uint64_t>(copies);
+    const std::uint64_t need = b->used_bytes() - length + total;
+    if (total / static_cast<std::uint64_t>(copies) != length || need > 0x7FFFFFFF)
+        fire(ErrorId::internal_no_memory);
+    b = grow_for(b, need);
+    std::uint8_t* first = b->tail_ptr() - length;
+    // Doubling copies: each pass copies everything made so far.
+    std::uint64_t made = length;
+    while (made < total) {
+        const std::uint64_t n = made < total - made ? made : total - made;
+        std::memcpy(first + made, first, n);
+        made += n;
+    }
+    b->tail = cage::offset_of(first + total);
+    return b;
+}
+
+// ---------------------------------------------------------------------------
+// Decoding bytes.
+
+Cell* make_binary(Cell* out, const std::uint8_t* bytes, std::int64_t length) {
+    out->header = unset_header;
+    const NodeId node = memory::alloc_bytes(length);
+    SeriesBuffer* b = memory::buffer_of(node);
+    if (length > 0) std::memcpy(b->head(), bytes, length);
+    b->tail = b->offset + static_cast<std::uint32_t>(length);
+    *out = Cell{static_cast<std::uint32_t>(Type::binary), 0, node, 0};
+    return out;
+}
+
+Cell* decode_utf8(const std::uint8_t* bytes, std::int64_t length, Cell* out) {
+    const std::uint8_t* end = bytes + length;
+    for (const std::uint8_t* p = bytes; p < end;) {
+        std::int32_t cp;
+        const std::uint8_t* next = unicode::fast_decode_utf8_char(p, end, &cp);
+        // 0xFFFE marks undecodable text inside the runtime, so it is refused
+        // as well.
+        if (cp < 0 || cp == 0xFFFE) {
+            Cell rest;
+            make_binary(&rest, p, end - p);
+            fire(ErrorId::access_invalid_utf8, &rest);
+        }
+        p = next;
+    }
+    out->header = unset_header;
+    const NodeId node = load_utf8_new(bytes, length);
+    *out = Cell{string_header, 0, node, 0};
+    return out;
+}
+
+Cell* load_encoded(const std::uint8_t* bytes, std::int64_t length, Cell* out, int encoding) {
+    if (encoding != 0 && encoding != -1) {
+        Cell arg{static_cast<std::uint32_t>(Type::integer), 0, static_cast<std::uint32_t>(encoding), 0};
+        fire(ErrorId::script_invalid_arg, &arg);
+    }
+    out->header = unset_header;
+    NodeId node;
+    if (encoding == 0) {
+        node = load_utf8_new(bytes, length);
+    } else {
+        node = unicode::load_utf16le(bytes, static_cast<std::size_t>(length), nullptr, false);
+    }
+    *out = Cell{string_header, 0, node, 0};
+    return out;
+}
+
+Cell* load_in(const std::uint8_t* bytes, std::int64_t length, Cell* block, int encoding) {
+    // GC: the text is made first, on this frame, so that the block is
+    // expanded only once the value to store exists.
+    Cell text;
+    load_encoded(bytes, length, &text, encoding);
+    Cell* slot = memory::append_slot(block);
+    *slot = text;
+    return slot;
+}
+
+// ---------------------------------------------------------------------------
+// Text helpers.
+
+double to_float(const char* text, std::int64_t length, bool* error) {
+    int unread = 0;
+    const double d = dtoa::text_to_float(text, text + length, 0, &unread);
+    *error = length == 0 || unread != 0;
+    return d;
+}
+
+namespace {
+constexpr char hex_digits[] = "0123456789ABCDEF";
+}  // namespace
+
+const char* byte_to_hex(std::uint8_t byte) {
+    static char text[3];
+    text[0] = hex_digits[byte >> 4];
+    text[1] = hex_digits[byte & 15];
+    text[2] = 0;
+    return text;
+}
+
+const char* int_to_hex(std::uint32_t value, bool trim) {
+    static char text[9];
+    for (int i = 7; i >= 0; --i, value >>= 4) text[i] = hex_digits[value & 15];
+    text[8] = 0;
+    if (!trim) return text;
+    int first = 0;
+    while (first < 6 && text[first] == '0') ++first;
+    // Significant digits, but never fewer than two.
+    return text + first;
+}
+
+void init_storage() {
+    if (!scratch) {
+        scratch = static_cast<std::uint8_t*>(memory::allocate(scratch_standard));
+        scratch_size = scratch_standard;
+    }
 }
 
 // ---------------------------------------------------------------------------

@@ -116,4 +116,117 @@ std::string to_utf8(const Cell* value);
 // The code points of [first, end) of a buffer of `unit`, as UTF-8.
 std::string units_to_utf8(const std::uint8_t* first, const std::uint8_t* end, std::uint32_t unit);
 
+// ---------------------------------------------------------------------------
+// More access, writing at positions and removing. Positions count units
+// from the buffer's first used unit (not from a value's index).
+
+inline std::uint32_t shift_of(std::uint32_t unit) { return unit == 4 ? 2 : unit == 2 ? 1 : 0; }
+// The unit a char! value needs when appended, inserted or changed in: 1
+// below 0x80, 2 below 0x10000, else 4.
+constexpr std::uint32_t unit_to_append(std::uint32_t cp) {
+    return cp < 0x80 ? 1 : cp <= 0xFFFF ? 2 : 4;
+}
+
+inline std::uint8_t* ks_tail(const Cell* value) { return buffer(value)->tail_ptr(); }
+inline bool ks_tail_q(const Cell* value) {
+    return static_cast<std::int32_t>(value->data1) >=
+           static_cast<std::int32_t>(buffer(value)->length());
+}
+
+// Stores a code point over the unit at `position` (below the length),
+// widening as writing at a position requires.
+SeriesBuffer* store_char(SeriesBuffer* buffer, std::int64_t position, std::uint32_t cp);
+// Inserts a code point at `position` (at most the length), moving the rest
+// up one unit, widening as writing at a position requires.
+SeriesBuffer* insert_char(SeriesBuffer* buffer, std::int64_t position, std::uint32_t cp);
+// Removes `count` code points at `position`; nothing when the position is at
+// or past the tail. The count is cut to what remains.
+void remove_chars(SeriesBuffer* buffer, std::int64_t position, std::int64_t count);
+// Moves the tail back to `count` units when that shortens the text.
+SeriesBuffer* truncate_buffer(SeriesBuffer* buffer, std::int64_t count);
+// Moves `count` code points from the value's index to the target's index,
+// converting between units (the target widens as needed); the source loses
+// them. The two values are on different buffers. Allocates.
+void move_chars(Cell* value, Cell* target, std::int64_t count);
+
+// ---------------------------------------------------------------------------
+// Searching.
+
+// Offset from the index of the first occurrence of `cp`, or -1.
+std::int64_t find_char(Cell* value, std::uint32_t cp);
+// Whether `cp` occurs at the index or at any `skip`-th unit after it; both
+// sides are folded to upper case unless `case_sensitive`.
+bool find_char_skip_q(Cell* value, std::uint32_t cp, std::int64_t skip, bool case_sensitive);
+// Whether the text from the index begins with the 8-bit literal.
+bool starts_with_literal_q(Cell* value, const char* literal);
+// Whether the code point at the index is in the bitset (the index must lie
+// before the tail).
+bool char_in_bitset_q(Cell* value, const Cell* bitset);
+// Whether "<", the tag's text and ">" could stand at the index: the code
+// point there is "<" and the one after the tag's length is ">".
+bool tag_delimited_q(Cell* value, Cell* tag);
+// Whether `v` matches at the index: text by prefix comparison, a char! by
+// code point (folded unless op is strict_equal), a tag! with its "<" and
+// ">". Anything else never matches. For a char! the index must lie before
+// the tail.
+bool match_at_q(Cell* value, Cell* v, CompareOp op);
+
+// ---------------------------------------------------------------------------
+// Copying.
+
+// Where `concatenate` puts the source's text.
+enum class Mode { append, insert, overwrite };
+
+// Copies the code points of `source` from its index (at most `part` of them
+// when `part` is not negative) into `destination`: at its tail (append), or
+// at its index plus `offset` units, moving the rest up (insert) or writing
+// over it (overwrite). The destination widens to the source's unit; the
+// source keeps its own. The two may share a buffer. Grows by doubling.
+// Allocates; returns the destination's buffer.
+SeriesBuffer* concatenate(Cell* destination, Cell* source, std::int64_t part,
+                          std::int64_t offset, Mode mode);
+
+// Exchanges two adjacent regions of one buffer, A at `a` and B right after
+// it, so that B comes first. Lengths in bytes. The smaller region passes
+// through a scratch area that is reused between calls.
+void swap_regions(std::uint8_t* a, std::size_t length_a, std::size_t length_b);
+
+// Repeats the `length` bytes ending at the buffer's tail until there are
+// `copies` of them, growing the buffer as needed. Allocates.
+SeriesBuffer* repeat_tail(SeriesBuffer* buffer, std::uint64_t length, std::int64_t copies);
+
+// ---------------------------------------------------------------------------
+// Decoding bytes.
+
+// Makes `out` a string! of the UTF-8 bytes. Bytes that are not UTF-8 (a
+// sequence cut by the end included) fire access invalid-utf8 with a binary!
+// of the bytes from the failing position to the end. Allocates.
+Cell* decode_utf8(const std::uint8_t* bytes, std::int64_t length, Cell* out);
+// Makes `out` a string! of text in an encoding: 0 UTF-8, -1 UTF-16LE (the
+// length then counts 16-bit units). Any other encoding fires script
+// invalid-arg with it. Allocates.
+Cell* load_encoded(const std::uint8_t* bytes, std::int64_t length, Cell* out, int encoding);
+// `load_encoded` into a new cell at the block's tail. May expand the block.
+Cell* load_in(const std::uint8_t* bytes, std::int64_t length, Cell* block, int encoding);
+// Makes `out` a binary! holding a copy of the bytes. Allocates.
+Cell* make_binary(Cell* out, const std::uint8_t* bytes, std::int64_t length);
+
+// ---------------------------------------------------------------------------
+// Text helpers.
+
+// The float of decimal 8-bit text; *error is set when the text is not a
+// complete number.
+double to_float(const char* text, std::int64_t length, bool* error);
+// Two upper-case hexadecimal digits of a byte, high nibble first, in a
+// static buffer that the next call overwrites.
+const char* byte_to_hex(std::uint8_t byte);
+// Eight upper-case hexadecimal digits of a 32-bit value; with `trim` only the
+// significant digits ("00" for 0). A static buffer that the next call
+// overwrites.
+const char* int_to_hex(std::uint32_t value, bool trim);
+
+// Allocates the scratch area that swap_regions uses. Start-up calls it
+// before the first string is modified.
+void init_storage();
+
 }  // namespace kiv::string
