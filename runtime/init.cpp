@@ -1,10 +1,42 @@
 #include "runtime/init.h"
 
 #include "runtime/case-folding.h"
+#include "runtime/datatypes/binary.h"
+#include "runtime/datatypes/block.h"
+#include "runtime/datatypes/char.h"
+#include "runtime/datatypes/context.h"
+#include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/email.h"
+#include "runtime/datatypes/file.h"
+#include "runtime/datatypes/float.h"
+#include "runtime/datatypes/integer.h"
+#include "runtime/datatypes/issue.h"
+#include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/none.h"
+#include "runtime/datatypes/pair.h"
+#include "runtime/datatypes/paren.h"
+#include "runtime/datatypes/percent.h"
+#include "runtime/datatypes/point.h"
+#include "runtime/datatypes/ref.h"
+#include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/series.h"
+#include "runtime/datatypes/string.h"
+#include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/tag.h"
+#include "runtime/datatypes/time.h"
+#include "runtime/datatypes/triple.h"
+#include "runtime/datatypes/tuple.h"
+#include "runtime/datatypes/typeset.h"
+#include "runtime/datatypes/unset.h"
+#include "runtime/datatypes/url.h"
+#include "runtime/datatypes/word.h"
+#include "runtime/evaluator/lexer.h"
 #include "runtime/evaluator/random.h"
 #include "runtime/externals.h"
+#include "runtime/fixed-words.h"
 #include "runtime/memory.h"
 #include "runtime/output-hooks.h"
+#include "runtime/ownership.h"
 #include "runtime/platform/platform.h"
 #include "runtime/state.h"
 
@@ -13,6 +45,69 @@ namespace kiv::runtime {
 namespace {
 
 using InitStep = void (*)();
+
+// ORDER TYPES. Parents register before their children; a unit that does not
+// exist yet stands as a comment at its place.
+constexpr InitStep datatype_inits[] = {
+    datatype::init,
+    unset::init,
+    none::init,
+    logic::init,
+    series::init,
+    block::init,
+    string::init,
+    binary::init,
+    integer::init,
+    symbol::init,
+    context::init,
+    word::init,
+    lit_word::init,
+    set_word::init,
+    get_word::init,
+    refinement::init,
+    char_::init,
+    // native!
+    // action!
+    // op!
+    // path!
+    // lit-path!
+    // set-path!
+    // get-path!
+    // function!
+    // routine!
+    paren::init,
+    issue::init,
+    url::init,
+    file::init,
+    // object!
+    // bitset!
+    triple::init,
+    float_::init,
+    typeset::init,
+    // error!
+    // vector!
+    // map!
+    // hash!
+    pair::init,
+    percent::init,
+    tuple::init,
+    time::init,
+    tag::init,
+    email::init,
+    // handle!
+    // date!
+    // port!
+    // money!
+    ref::init,
+    point2d::init,
+    point3d::init,
+    // imaging::init, then image!
+    // (event! registers later, from the library's top level)
+};
+
+void register_datatypes() {
+    for (InitStep step : datatype_inits) step();
+}
 
 void keep_start_up_words() { state.keep_in_root = true; }
 
@@ -28,34 +123,31 @@ constexpr InitStep init_steps[] = {
     // collector, so the later steps for those have nothing left to do
     memory::init,
     externals::init,
-    // datatype registry: type table and action tables (57 type ids, tracked)
-    // datatype registration, parents first: datatype! unset! none! logic!
-    //   series! block! string! binary! integer! symbol! context! word!
-    //   lit-word! set-word! get-word! refinement! char! native! action! op!
-    //   path! lit-path! set-path! get-path! function! routine! paren! issue!
-    //   url! file! object! bitset! triple! float! typeset! error! vector!
-    //   map! hash! pair! percent! tuple! time! tag! email! handle! date!
-    //   port! money! ref! point2D! point3D!, imaging::init, then image!
-    //   (event! registers later, from the library's top level)
+    registry::init,
+    register_datatypes,
     // generic action table: actions::init
     // first node frame and first series frame: made by memory::init
     // root block: 8,749 cells, no parent
     // argument stack: fixed block of 20,000 cells in the root block
     // call stack: fixed block of 15,000 cells in the root block
     // symbol table: empty block of 4,000 cells in the root block
+    [] { symbol::init_table(4000); },
     // global context: room for 4,000 words
+    [] { context::init_global(4000); },
     case_folding::init,
     // hash index of the symbol table: 4,000 entries, context-words kind
-    // datatype words: datatype::build_words
+    [] { symbol::init_index(4000); },
+    registry::build_words,
     // the runtime's fixed words, refinements and issue
+    words::init,
     // natives table: natives::init (107 entries)
     // parse working blocks: parse::init (8 and 100 cells in the root block)
-    // owners table: ownership::init
+    ownership::init,
     // port and checksum method words: natives::init_method_words
     // compression method words: compress::init_words
     // process calls: call::init (output string of 102,400 bytes)
     // stack globals: stack::init
-    // lexer tables: lexer::init
+    lexer::init,
     // boot image: kivbin::boot_load
     // interpreter: interpreter::init
     // collector counters: set by memory::init
