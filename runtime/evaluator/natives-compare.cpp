@@ -27,9 +27,9 @@
 #include "runtime/evaluator/interpreter.h"
 #include "runtime/evaluator/natives-args.h"
 #include "runtime/evaluator/natives.h"
-#include "runtime/evaluator/parse.h"
 #include "runtime/evaluator/stack.h"
 #include "runtime/fire.h"
+#include "runtime/hashtable.h"
 
 namespace kiv::natives {
 
@@ -139,16 +139,6 @@ bool is_any_word(Type t) {
            t == Type::refinement;
 }
 
-// The index of the symbol among a words table's cells, or -1.
-std::int32_t find_in_words(NodeId words, std::uint32_t symbol) {
-    if (!words) return -1;
-    memory::SeriesBuffer* b = memory::buffer_of(words);
-    const std::uint32_t wanted = symbol::resolve(symbol);
-    for (std::int32_t i = 0; i < static_cast<std::int32_t>(b->length()); ++i)
-        if (symbol::resolve(b->cells()[i].data2) == wanted) return i;
-    return -1;
-}
-
 // ---------------------------------------------------------------------------
 // Set operations
 
@@ -253,38 +243,32 @@ Status bind(const std::int32_t* args, std::int32_t) {
 Status in(const std::int32_t*, std::int32_t) {
     const Cell holder = *arg(0);
     Cell word = *arg(1);
-    NodeId context = 0;
-    std::int32_t index = -1;
+    if (word.is(Type::refinement)) word.set_type(Type::word);
     switch (holder.type()) {
         case Type::native: case Type::action: case Type::op: {
-            // The argument context of a built-in callable: a header cell in
-            // cell 0 of its more block.
+            // A built-in callable keeps only a copy of its argument
+            // context's header (in cell 0 of its more block): the word is
+            // looked up in its table and keeps its own binding, as no
+            // context of values exists to bind it to.
             const Cell* more = memory::buffer_of(holder.data3)->cells();
-            context = more->data1;
-            index = find_in_words(context, word.data2);
+            if (hashtable::find_context_word(more->data1, word.data2, true, 0, nullptr) < 0)
+                none::make_at(&word);
             break;
         }
-        default:
-            context = holder.data1;
-            if (context) index = context::find_word(context, word.data2, true);
+        default: {
+            const NodeId context = holder.data1;
+            const std::int32_t index = context ? context::find_word(context, word.data2, true) : -1;
+            if (index < 0) {
+                none::make_at(&word);
+                break;
+            }
+            word.data1 = context;
+            word.data3 = static_cast<std::uint32_t>(index);
             break;
+        }
     }
-    if (index < 0) {
-        none::make_at(arg(0));
-        return Status::ok;
-    }
-    if (word.is(Type::refinement)) word.set_type(Type::word);
-    word.data1 = context;
-    word.data3 = static_cast<std::uint32_t>(index);
     *arg(0) = word;
     return Status::ok;
-}
-
-Status parse(const std::int32_t* args, std::int32_t) {
-    const Cell input = *arg(0);
-    const Cell rules = *arg(1);
-    return parse::native(&input, &rules, ref_used(args, 1), ref_arg(args, 2), ref_arg(args, 3),
-                         arg(0));
 }
 
 Status union_(const std::int32_t* args, std::int32_t) {
