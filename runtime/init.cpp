@@ -10,17 +10,21 @@
 #include "runtime/datatypes/error.h"
 #include "runtime/datatypes/file.h"
 #include "runtime/datatypes/float.h"
+#include "runtime/datatypes/function.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/issue.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/native.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/object.h"
 #include "runtime/datatypes/pair.h"
 #include "runtime/datatypes/paren.h"
+#include "runtime/datatypes/path.h"
 #include "runtime/datatypes/percent.h"
 #include "runtime/datatypes/point.h"
 #include "runtime/datatypes/ref.h"
 #include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/routine.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
@@ -69,15 +73,12 @@ constexpr InitStep datatype_inits[] = {
     get_word::init,
     refinement::init,
     char_::init,
-    // native!
-    // action!
-    // op!
-    // path!
-    // lit-path!
-    // set-path!
-    // get-path!
-    // function!
-    // routine!
+    native::init,
+    action::init,
+    op::init,
+    path::init,  // also lit-path!, set-path! and get-path!, in that order
+    function::init,
+    routine::init,
     paren::init,
     issue::init,
     url::init,

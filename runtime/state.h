@@ -75,6 +75,10 @@ struct State {
     // parent block. GC: a collector root cell.
     Cell block_scratch;
 
+    // --- objects ---
+    // The last class id handed out at run time.
+    std::int32_t class_id_counter;
+
     // --- exit ---
     // Puts the terminal back into the state the process found it in (raw
     // mode, alternate screen, mouse reporting, cursor). Runs on every way

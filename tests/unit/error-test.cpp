@@ -2,8 +2,10 @@
 
 #include <string>
 
+#include "runtime/console-output.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/none.h"
+#include "runtime/output-hooks.h"
 #include "tests/unit/error-support.h"
 
 namespace kiv {
@@ -288,6 +290,25 @@ TEST_F(Errors, PathsReadFieldsButNeverTheStack) {
     EXPECT_EQ(error_in_try([&] { step("stack", nullptr); }), ErrorId::script_invalid_path_set);
     EXPECT_EQ(error_in_try([&] { step("stack", &two); }), ErrorId::script_invalid_path_set);
     EXPECT_EQ(error_in_try([&] { step("nothing", nullptr); }), ErrorId::script_invalid_path);
+}
+
+TEST_F(Errors, ReportPrintsWithoutRaising) {
+    struct Capture {
+        std::string out;
+        static void write(void* c, const std::uint8_t* bytes, std::size_t n) {
+            static_cast<Capture*>(c)->out.append(reinterpret_cast<const char*>(bytes), n);
+        }
+    } capture;
+    console_output::init_hooks();
+    console_output::set_sink({Capture::write, nullptr, nullptr, &capture, false});
+    test::open_native("caller");
+    Cell* top = state.stack_top;
+    const Cell foo = word_of("foo");
+    error::report(ErrorId::script_no_value, &foo, nullptr, nullptr);
+    console_output::init();
+    EXPECT_EQ(capture.out, "*** Script Error: foo has no value\n*** Where: ???\n*** Near : none\n");
+    EXPECT_EQ(stack::frame_count(), 1);
+    EXPECT_EQ(state.stack_top, top + 1);
 }
 
 }  // namespace
