@@ -288,7 +288,7 @@ Cell block_of(const Cell* items, int count) {
     Cell b;
     block::make_at(&b, count);
     memory::SeriesBuffer* buf = block::buffer(&b);
-    std::memcpy(buf->cells(), items, sizeof(Cell) * static_cast<std::size_t>(count));
+    if (count > 0) std::memcpy(buf->cells(), items, sizeof(Cell) * static_cast<std::size_t>(count));
     buf->set_tail(buf->cells() + count);
     return b;
 }

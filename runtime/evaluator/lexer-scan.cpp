@@ -12,6 +12,7 @@
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/pair.h"
 #include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/routine.h"
 #include "runtime/datatypes/string-storage.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/function.h"
@@ -230,9 +231,8 @@ Cell event_type(const EventInfo& info) {
     return *none::make_at(&t);
 }
 
-// A routine takes every event.
+// Routines keep their body as given, in the same place as functions.
 std::uint32_t event_mask_of_callback(const Cell* callback) {
-    if (!callback->is(Type::function)) return 0x3F;
     return event_mask_of(function::more_cell(callback, function::more::body));
 }
 
@@ -243,6 +243,15 @@ bool call_function_callback(const Cell* callback, Cell* args, Cell* result) {
     Cell function = *callback;
     Cell name;
     words::word(words::W::lexer_callback, &name);
+    if (function.is(Type::routine)) {
+        // A routine takes its arguments converted by its spec.
+        stack::push_native_frame(&name);
+        for (int i = 0; i < 5; ++i) stack::push_copy(&args[i]);
+        routine::call(&function, state.stack_arguments, result);
+        for (int i = 0; i < 5; ++i) args[i] = state.stack_arguments[i];
+        stack::revert();
+        return false;
+    }
     const std::int32_t locals = function::count_locals(function.data2, 0, false);
     stack::push_function_frame(&name, function.data1);
     for (int i = 0; i < 5; ++i) stack::push_copy(&args[i]);
@@ -292,7 +301,7 @@ Cell block_of(const Cell* values, int count) {
     Cell b;
     block::make_at(&b, count);
     memory::SeriesBuffer* buf = block::buffer(&b);
-    std::memcpy(buf->cells(), values, sizeof(Cell) * static_cast<std::size_t>(count));
+    if (count > 0) std::memcpy(buf->cells(), values, sizeof(Cell) * static_cast<std::size_t>(count));
     buf->set_tail(buf->cells() + count);
     return b;
 }
@@ -335,6 +344,8 @@ int scan(Cell* result, const std::uint8_t* bytes, std::size_t count, bool one, b
     hooks.raise = raise_syntax_error;
     hooks.user = &ctx;
     if (callback) {
+        if (!callback->is(Type::function) && !callback->is(Type::routine))
+            fire(ErrorId::script_invalid_arg, callback);
         ctx.callback = *callback;
         hooks.event = send_to_callback;
         hooks.event_mask = event_mask_of_callback(callback);
