@@ -28,6 +28,7 @@
 #include "runtime/datatypes/time.h"
 #include "runtime/datatypes/unset.h"
 #include "runtime/evaluator/natives-args.h"
+#include "runtime/evaluator/lexer-scan.h"
 #include "runtime/evaluator/natives-system.h"
 #include "runtime/evaluator/natives.h"
 #include "runtime/fire.h"
@@ -411,6 +412,11 @@ Status recycle(const std::int32_t* args, std::int32_t count) {
     // The memory in use, as stats answers it without refinements.
     const std::int32_t plain[] = {args[0], -1, -1};
     return stats(plain, count);
+}
+
+// The lexer's entry takes the natives' calling convention as it is.
+Status transcode(const std::int32_t* args, std::int32_t count) {
+    return lexer::transcode_entry(args, count);
 }
 
 }  // namespace entries

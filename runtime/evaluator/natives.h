@@ -70,7 +70,7 @@
     X(97, sign_q, "sign?", 1) X(98, as, "as", 1) X(99, call, "call", 1)                       \
     X(100, zero_q, "zero?", 1) X(101, size_q, "size?", 1) X(102, browse, "browse", 1)         \
     X(103, compress, "compress", 1) X(104, decompress, "decompress", 1)                       \
-    X(105, recycle, "recycle", 1) X(106, transcode, "transcode", 0) X(107, apply, "apply", 1)
+    X(105, recycle, "recycle", 1) X(106, transcode, "transcode", 1) X(107, apply, "apply", 1)
 
 namespace kiv::natives {
 
