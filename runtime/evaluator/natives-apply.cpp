@@ -128,8 +128,10 @@ Status fetch(Apply& a, const Cell* entry, Cell* out) {
 }
 
 // Fills the refinement's slots: its state, then its arguments from the
-// block when active, or taken and dropped (skipped with /safer) when not.
-Status fill_refinement(Apply& a, const Cell* e, bool active) {
+// block when active. An inactive one's arguments are taken and dropped;
+// with /safer they are skipped unevaluated, or with /all as well not taken
+// at all.
+Status fill_refinement(Apply& a, const Cell* e, bool active, bool all = false) {
     const auto slot = static_cast<std::int32_t>(e->data1 >> 16);
     const auto count = static_cast<std::int32_t>(e->data1 & 0xFFFF);
     logic::make_at(a.base + slot, active);
@@ -138,7 +140,7 @@ Status fill_refinement(Apply& a, const Cell* e, bool active) {
         if (active) {
             KIV_PROPAGATE(fetch(a, e + 1 + i, cell));
         } else if (a.safer) {
-            if (a.pos < a.end) ++a.pos;
+            if (!all && a.pos < a.end) ++a.pos;
         } else {
             Cell dropped;
             KIV_PROPAGATE(fetch(a, e + 1 + i, &dropped));
@@ -209,7 +211,7 @@ Status fill_all(Apply& a) {
             }
             active = logic::get(&state_value);
         }
-        KIV_PROPAGATE(fill_refinement(a, e, active));
+        KIV_PROPAGATE(fill_refinement(a, e, active, true));
     }
     return Status::ok;
 }
