@@ -38,6 +38,7 @@
 namespace kiv::natives_system {
 
 CodecService codec_service;
+void (*wait_events)() = nullptr;
 
 }  // namespace kiv::natives_system
 
@@ -194,6 +195,7 @@ Status wait(const std::int32_t*, std::int32_t) {
         natives_args::fire_invalid_arg(value);
     none::make_at(value);
     platform::wait(seconds);
+    if (natives_system::wait_events) natives_system::wait_events();
     return Status::ok;
 }
 

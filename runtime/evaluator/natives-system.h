@@ -1,7 +1,8 @@
 // The services the system natives hand their work to when those services
 // live in units of their own: the deflate codecs of compress and
-// decompress. A service sets its entries at start-up; while one is unset
-// the native that needs it fires internal feature-na.
+// decompress, and the event loop of a live terminal interface. A service
+// sets its entries at start-up; while a codec is unset the native that
+// needs it fires internal feature-na.
 #pragma once
 
 #include <cstddef>
@@ -30,5 +31,9 @@ struct CodecService {
                               std::uint8_t* out, std::size_t* size) = nullptr;
 };
 extern CodecService codec_service;
+
+// One pass of the terminal user interface's event loop, which `wait` runs
+// after sleeping; set by that interface while it is live.
+extern void (*wait_events)();
 
 }  // namespace kiv::natives_system
