@@ -4,6 +4,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <alloca.h>
+
 #include <cstdio>
 #include <thread>
 
@@ -90,8 +92,12 @@ Cell global(const char* name) { return test::word_of(name); }
 
 // Runs f well below the frames that the collections will scan, so that no
 // stale word of its frames names a node of the first frame.
+// Each attempt runs it at another depth, so that attempts do not all meet
+// the same stale words.
+int attempt_index = 0;
+
 [[gnu::noinline]] void run_deep(void (*f)()) {
-    volatile char pad[128 * 1024];
+    volatile char* pad = static_cast<volatile char*>(alloca((128 + 8 * attempt_index) * 1024));
     pad[0] = 0;
     f();
     pad[1] = pad[0];
@@ -149,6 +155,7 @@ TEST(Relocation, TablesFollowMovedNodes) {
     // thirty attempts make a move all but sure.
     bool moved = false;
     for (int i = 0; i < 30 && !moved; ++i) {
+        attempt_index = i;
         const int result = attempt();
         ASSERT_NE(result, 1);
         moved = result == 0;
