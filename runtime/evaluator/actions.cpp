@@ -7,6 +7,7 @@
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string-storage.h"
 #include "runtime/datatypes/unset.h"
+#include "runtime/datatypes/word.h"
 #include "runtime/evaluator/compiled.h"
 #include "runtime/evaluator/stack.h"
 #include "runtime/fire.h"
@@ -298,8 +299,15 @@ KIV_ONE_ARG_ENTRY(clear)
 
 Status copy(const std::int32_t* args, std::int32_t) {
     Cell* types = ref(args, 2);
-    if (types && !types->is(Type::datatype) && !types->is(Type::typeset))
-        registry::fire_unsupported(Action::copy, types);
+    if (types && !types->is(Type::datatype) && !types->is(Type::typeset)) {
+        Cell name;
+        word::load("copy", &name);
+        Cell type;
+        registry::make_datatype(&type, types->type());
+        Cell kind;
+        word::load("kind", &kind);
+        fire(ErrorId::script_expect_arg, &name, &type, &kind);
+    }
     Cell* result = stack::push_cell();
     unset::make_at(result);
     return finish(dispatch<Action::copy>(arg(0), result, ref(args, 0), used(args, 1), types));

@@ -8,6 +8,8 @@
 #include "runtime/datatypes/context.h"
 #include "runtime/evaluator/compiled.h"
 #include "runtime/evaluator/interpreter.h"
+#include "runtime/evaluator/stack.h"
+#include "runtime/state.h"
 #include "runtime/fire.h"
 #include "runtime/memory.h"
 #include "runtime/throw.h"
@@ -35,12 +37,54 @@ inline Cell* word_slot_fast(const Cell* word) {
     return memory::buffer_of(h->data2)->cells() + index;
 }
 Cell* word_slot_slow(const Cell* word);
+
+// The value cell a set-word may store into directly: a word of a global or
+// function context (an object field goes through the context unit, which
+// marks it written and runs the change handler); null otherwise.
+inline Cell* plain_slot(const Cell* word) {
+    const auto index = static_cast<std::int32_t>(word->data3);
+    if (index < 0 || !word->data1) [[unlikely]]
+        return nullptr;
+    const Cell* h = memory::buffer_of(word->data1)->cells();
+    if (!h->data2 || (h->header & context::flag::kind_mask) ==
+                         static_cast<std::uint32_t>(context::Kind::object) << context::flag::kind_shift)
+        return nullptr;
+    if (h->header & context::flag::values_on_stack) return cage::at<Cell>(h->data2) + index;
+    return memory::buffer_of(h->data2)->cells() + index;
+}
 inline Cell* word_slot(const Cell* word) {
     Cell* slot = word_slot_fast(word);
     return slot ? slot : word_slot_slow(word);
 }
 
 [[noreturn, gnu::cold, gnu::noinline]] void fire_with_word(ErrorId id, const Cell* word);
+
+// ---------------------------------------------------------------------------
+// Frames, inline: the same entries the stack unit writes, without a call.
+// PERF: opening and closing frames is most of a call's cost.
+
+// Opens a frame (the function context's values word saved when there is a
+// context). A full call stack, or a native stack nearly used up, goes
+// through the stack unit, which raises stack-overflow.
+inline void open_frame(std::uint32_t symbol, NodeId word_context, std::uint32_t header,
+                       NodeId function_context) {
+    if (state.frames_top >= state.frames_end || native_stack_room() < stack::native_reserve) [[unlikely]]
+        stack::push_named_frame(symbol, header);
+    stack::CallFrame* e = state.frames_top++;
+    *e = stack::CallFrame{header, symbol, cage::offset_of(state.stack_arguments), word_context,
+                          function_context,
+                          function_context ? memory::buffer_of(function_context)->cells()->data2 : 0};
+    state.stack_arguments = state.stack_top;
+}
+
+// Closes the newest frame keeping its result pushed (the function
+// context's values put back when it has one).
+inline void close_frame() {
+    stack::CallFrame* e = --state.frames_top;
+    if (e->function_context) memory::buffer_of(e->function_context)->cells()->data2 = e->saved_values;
+    state.stack_top = state.stack_arguments + 1;
+    state.stack_arguments = cage::at<Cell>(e->saved_base);
+}
 
 // One call in progress.
 struct Call {
@@ -58,7 +102,13 @@ struct Call {
 
 // The argument cache of a callable (its cells, header first), built on the
 // first call.
-const Cell* argument_cache(const Cell* function);
+const Cell* build_cache(const Cell* function);
+inline const Cell* argument_cache(const Cell* function) {
+    const Cell* c = memory::buffer_of(function->data3)->cells() + 1;
+    if (c->is(Type::block)) [[likely]]
+        return memory::buffer_of(c->data2)->cells();
+    return build_cache(function);
+}
 
 // Opens the frame, fetches the arguments, calls and closes; the result is
 // the top cell (the frame's base).

@@ -63,9 +63,10 @@ Status push_selector(Cell* item) {
 
 }  // namespace
 
-Status eval_path(const Cell* path_value, Cell*& pos, Cell* end, const Cell* code, const Cell* value) {
+Status eval_path(const Cell* path_value, Cell*& pos, Cell* end, const Cell* code, const Cell* value,
+                 bool get_only) {
     const Cell path = *path_value;
-    const bool get = path.is(Type::get_path);
+    const bool get = get_only || path.is(Type::get_path);
     const bool setting = value != nullptr;
     memory::SeriesBuffer* b = block::buffer(&path);
     const std::int32_t head = series::head(&path) < 0 ? 0 : series::head(&path);
@@ -116,7 +117,7 @@ Status eval_path(const Cell* path_value, Cell*& pos, Cell* end, const Cell* code
         grand_parent = current;
         previous = *item;
         current = *next;
-        if (!setting && !get && path.is(Type::path) && is_callable(&current)) {
+        if (!setting && !get && !path.is(Type::set_path) && is_callable(&current)) {
             state.stack_top = saved_top;
             Cell anon;
             words::word(words::W::anon, &anon);

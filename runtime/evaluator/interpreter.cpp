@@ -115,6 +115,10 @@ void add_refinement(Cell* cache, CacheBuild& b, const Cell* c) {
     ++b.slots;
 }
 
+}  // namespace
+
+namespace internal {
+
 // Builds the cache of a callable from its spec and keeps it in its more
 // block. GC: allocates; the spec is read again after each allocation.
 const Cell* build_cache(const Cell* function) {
@@ -162,18 +166,9 @@ const Cell* build_cache(const Cell* function) {
     cb->cells()[0] = Cell{static_cast<std::uint32_t>(Type::integer), static_cast<std::uint32_t>(b.mandatory),
                           static_cast<std::uint32_t>(b.refinements), static_cast<std::uint32_t>(b.slots)};
     *function::more_cell(&fn, 1) = cache;
+    if (fn.is(Type::native) || fn.is(Type::action))
+        natives::remember_spec(fn.is(Type::native), static_cast<std::int32_t>(fn.data1), &fn);
     return block::buffer(&cache)->cells();
-}
-
-}  // namespace
-
-namespace internal {
-
-const Cell* argument_cache(const Cell* function) {
-    const Cell* c = function::more_cell(function, 1);
-    if (c->is(Type::block)) [[likely]]
-        return memory::buffer_of(c->data2)->cells();
-    return build_cache(function);
 }
 
 }  // namespace internal
@@ -356,10 +351,12 @@ Status fetch_arguments(Call& c, const Cell* cache, std::int32_t already, std::in
 
 // Opens the frame of a call. An infix call's frame starts at its left
 // operand, already pushed.
-void open_frame(const Call& c, bool function_frame) {
+void open_call_frame(const Call& c, bool function_frame) {
     if (c.infix) --state.stack_top;
-    if (function_frame) stack::push_interpreted_function_frame(c.frame_name, c.fn->data1);
-    else stack::push_interpreted_native_frame(c.frame_name);
+    if (function_frame)
+        open_frame(c.frame_name->data2, c.frame_name->data1, stack::header::interpreted_function, c.fn->data1);
+    else
+        open_frame(c.frame_name->data2, c.frame_name->data1, stack::header::interpreted_native, 0);
     if (c.infix) ++state.stack_top;
 }
 
@@ -380,7 +377,7 @@ Status invoke_native(Call& c) {
     if (refinements > compiled_max_refinements) fire(ErrorId::internal_not_done);
     positions[0] = 0;
     for (std::int32_t k = 1; k <= refinements; ++k) positions[k] = -1;
-    open_frame(c, false);
+    open_call_frame(c, false);
     if (c.infix) check_left(c, cache);
     KIV_PROPAGATE(fetch_arguments(c, cache, c.infix ? 1 : 0, positions));
     if (tracing()) [[unlikely]]
@@ -390,32 +387,32 @@ Status invoke_native(Call& c) {
     if (!entry) fire(ErrorId::internal_not_done);
     if (is_native) KIV_PROPAGATE(entry(positions, refinements + 1));
     else KIV_PROPAGATE(entry(positions + 1, refinements));
-    stack::close();
+    close_frame();
     return Status::ok;
 }
 
 Status invoke_routine(Call& c) {
     const Cell* cache = argument_cache(c.fn);
-    open_frame(c, false);
+    open_call_frame(c, false);
     if (c.infix) check_left(c, cache);
     KIV_PROPAGATE(fetch_arguments(c, cache, c.infix ? 1 : 0, nullptr));
     if (tracing()) [[unlikely]]
         KIV_PROPAGATE(fire_event(Event::call, c.code, nullptr, c.fn_word, c.fn));
     Cell* base = state.stack_arguments;
     routine::call(c.fn, base, base);
-    stack::close();
+    close_frame();
     return Status::ok;
 }
 
 Status invoke_function(Call& c) {
     const Cell* cache = argument_cache(c.fn);
-    open_frame(c, true);
+    open_call_frame(c, true);
     if (c.infix) check_left(c, cache);
     KIV_PROPAGATE(fetch_arguments(c, cache, c.infix ? 1 : 0, nullptr));
     if (tracing()) [[unlikely]]
         KIV_PROPAGATE(fire_event(Event::call, c.code, nullptr, c.fn_word, c.fn));
     KIV_PROPAGATE(run_body(c.fn, c.fn_word));
-    stack::close_function();
+    close_frame();
     return Status::ok;
 }
 
@@ -452,8 +449,8 @@ Status call_value(const Cell* fn, const Cell* word, const Cell* frame_name, Cell
 Status run_body(const Cell* fn, const Cell* name) {
     const NodeId ctx = fn->data1;
     Cell* base = state.stack_arguments;
-    context::header(ctx)->data2 = cage::offset_of(base);
-    stack::set_body_flag(true);
+    memory::buffer_of(ctx)->cells()->data2 = cage::offset_of(base);
+    state.frames_top[-1].header |= stack::flag::body;
     const bool was_tracing = state.tracing;
     if (fn->header & function::flag::no_trace) state.tracing = false;
     else if (fn->header & function::flag::trace) state.tracing = state.trace_run;
@@ -486,7 +483,7 @@ Status run_body(const Cell* fn, const Cell* name) {
         *state.stack_arguments = result;
     }
     state.tracing = was_tracing;
-    stack::set_body_flag(false);
+    state.frames_top[-1].header &= ~stack::flag::body;
     state.stack_top = state.stack_arguments + 1;
     return Status::ok;
 }
@@ -621,16 +618,20 @@ Status infix_loop(Cell*& pos, Cell* end, const Cell* code) {
 
 Status eval_set_word(Cell* word, Cell*& pos, Cell* end, const Cell* code) {
     if (pos >= end) fire_with_word(ErrorId::script_need_value, word);
-    stack::push_interpreted_native_frame(word);
-    stack::push_copy(word);
+    // The frame, named by the set-word, holds it and then the value.
+    open_frame(word->data2, word->data1, stack::header::interpreted_native, 0);
+    *stack::push_cell() = *word;
     KIV_PROPAGATE(eval_expression(pos, end, code, flag::sub));
     Cell* base = state.stack_arguments;
     if (tracing()) [[unlikely]]
         KIV_PROPAGATE(fire_event(Event::set, code, nullptr, word, base + 1));
     if (base[1].is(Type::unset)) fire_with_word(ErrorId::script_need_value, word);
-    context::set(word, base + 1);
+    if (Cell* slot = plain_slot(word)) [[likely]]
+        *slot = base[1];
+    else
+        context::set(word, base + 1);
     base[0] = base[1];
-    stack::close();
+    close_frame();
     return Status::ok;
 }
 
@@ -700,9 +701,33 @@ Status eval_value(Cell* value, Cell*& pos, Cell* end, const Cell* code, unsigned
     return Status::ok;
 }
 
-}  // namespace
+// What a code value of each datatype does when evaluated: true when it is
+// pushed as it is.
+struct Literals {
+    bool plain[256] = {};
+    constexpr Literals() {
+        for (int t = 0; t < 256; ++t) plain[t] = true;
+        for (Type t : {Type::word, Type::set_word, Type::get_word, Type::lit_word, Type::paren,
+                       Type::path, Type::lit_path, Type::get_path, Type::set_path, Type::op,
+                       Type::native, Type::action, Type::function, Type::routine, Type::issue})
+            plain[static_cast<int>(t)] = false;
+    }
+};
+constexpr Literals literals;
 
-Status eval_expression(Cell*& pos, Cell* end, const Cell* code, unsigned flags) {
+// Whether a word's value is pushed as it is (not called, not an error).
+struct WordValues {
+    bool plain[256] = {};
+    constexpr WordValues() {
+        for (int t = 0; t < 256; ++t) plain[t] = true;
+        for (Type t : {Type::op, Type::native, Type::action, Type::function, Type::routine, Type::unset})
+            plain[static_cast<int>(t)] = false;
+    }
+};
+constexpr WordValues word_values;
+
+// The whole evaluation of one expression, with its trace events.
+[[gnu::noinline]] Status eval_expression_full(Cell*& pos, Cell* end, const Cell* code, unsigned flags) {
     if (tracing()) [[unlikely]]
         KIV_PROPAGATE(fire_event(Event::fetch, code, pos, nullptr, pos));
     Cell* value = pos++;
@@ -713,13 +738,37 @@ Status eval_expression(Cell*& pos, Cell* end, const Cell* code, unsigned flags) 
     return Status::ok;
 }
 
+}  // namespace
+
+Status eval_expression(Cell*& pos, Cell* end, const Cell* code, unsigned flags) {
+    // PERF: words holding plain values and literals are pushed here, the
+    // rest goes through the whole evaluation.
+    if (tracing()) [[unlikely]]
+        return eval_expression_full(pos, end, code, flags);
+    const Cell* value = pos;
+    if (value->is(Type::word)) {
+        const Cell* v = word_slot_fast(value);
+        if (!v || !word_values.plain[v->type_id()]) return eval_expression_full(pos, end, code, flags);
+        stack::push_copy(v);
+    } else if (literals.plain[value->type_id()]) {
+        stack::push_copy(value);
+    } else {
+        return eval_expression_full(pos, end, code, flags);
+    }
+    ++pos;
+    if (!(flags & flag::no_infix) && pos < end && pos->is(Type::word)) return infix_loop(pos, end, code);
+    return Status::ok;
+}
+
 // ---------------------------------------------------------------------------
 // Blocks.
 
 Status eval_block(const Cell* block, bool chain) {
+    // PERF: a block evaluation opens no call frame: nothing unwinds to one
+    // (break, return and throw target loops, bodies and catches), and names
+    // of <body> frames never show. Its cells start at the current top.
     const Cell saved_near = state.near;
     Cell code = *block;
-    stack::push_named_frame(body_symbol, stack::header::eval);
     if (tracing()) [[unlikely]]
         KIV_PROPAGATE(fire_event(Event::enter, &code, nullptr, nullptr, nullptr));
     memory::SeriesBuffer* b = block::buffer(&code);
@@ -728,7 +777,7 @@ Status eval_block(const Cell* block, bool chain) {
     std::int32_t index = series::head(&code);
     if (index < 0) index = 0;
     Cell* pos = first + index;
-    Cell* base = state.stack_arguments;
+    Cell* const base = state.stack_top;
     if (pos >= end) {
         unset::make_at(stack::push_cell());
     } else {
@@ -745,17 +794,17 @@ Status eval_block(const Cell* block, bool chain) {
     if (tracing()) [[unlikely]]
         KIV_PROPAGATE(fire_event(Event::exit, &code, nullptr, nullptr, state.stack_top - 1));
     state.near = saved_near;
-    if (chain) stack::close_copy();
-    else stack::close();
+    if (chain) *state.stack_arguments = *base;
+    state.stack_top = base + 1;
     return Status::ok;
 }
 
 Status eval_next_at(const Cell* code, Cell*& pos, Cell* end, bool sub) {
-    stack::push_named_frame(body_symbol, stack::header::eval);
+    Cell* const base = state.stack_top;
     if (pos >= end) unset::make_at(stack::push_cell());
     else KIV_PROPAGATE(eval_expression(pos, end, code, 0));
-    if (sub) stack::close();
-    else stack::close_copy();
+    if (!sub) *state.stack_arguments = *base;
+    state.stack_top = base + 1;
     return Status::ok;
 }
 
@@ -835,17 +884,17 @@ Status call_with_arguments(const Cell* function, const Cell* name, const Cell* a
 
 namespace {
 
-eval::Status api_eval_block(Cell* block, Cell* result) {
-    if (eval_block(block, false) == Status::thrown) return eval::Status::thrown;
+Status api_eval_block(Cell* block, Cell* result) {
+    if (eval_block(block, false) == Status::thrown) return Status::thrown;
     *result = *(state.stack_top - 1);
     stack::drop(1);
     return Status::ok;
 }
 
-eval::Status api_call(Cell* function, const Cell* name, const Cell* args, std::int32_t count,
+Status api_call(Cell* function, const Cell* name, const Cell* args, std::int32_t count,
                       Cell* result) {
     if (call_with_arguments(function, name, args, count, result) == Status::thrown)
-        return eval::Status::thrown;
+        return Status::thrown;
     return Status::ok;
 }
 

@@ -62,9 +62,11 @@ Status eval_next(Cell* block);
 Status eval_next_at(const Cell* code, Cell*& pos, Cell* end, bool sub);
 
 // Evaluates a path, get-path or set-path found at `pos - 1` (`pos` after
-// it in the code, which gives a called function its arguments). A
-// set-path assigns `value`. The result is pushed.
-Status eval_path(const Cell* path, Cell*& pos, Cell* end, const Cell* code, const Cell* value);
+// it in the code, which gives a called function its arguments). With
+// `value` the path assigns it; with `get` (or for a get-path) a function it
+// reaches is not called. The result is pushed.
+Status eval_path(const Cell* path, Cell*& pos, Cell* end, const Cell* code, const Cell* value,
+                 bool get = false);
 
 // Calls a function value of any kind with the argument cells given (its
 // arguments in spec order; a function! receives `count` cells for its

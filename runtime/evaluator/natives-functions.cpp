@@ -128,10 +128,9 @@ Status has(const std::int32_t*, std::int32_t) {
 Status get(const std::int32_t* args, std::int32_t) {
     Cell* target = arg(0);
     if (series::is_any_path(target->type())) {
-        Cell path = *target;
-        path.set_type(Type::get_path);
+        const Cell path = *target;
         Cell* pos = nullptr;
-        KIV_PROPAGATE(interpreter::eval_path(&path, pos, nullptr, nullptr, nullptr));
+        KIV_PROPAGATE(interpreter::eval_path(&path, pos, nullptr, nullptr, nullptr, true));
         *arg(0) = *(state.stack_top - 1);
         return Status::ok;
     }
@@ -163,8 +162,7 @@ Status set(const std::int32_t* args, std::int32_t) {
     }
     const Cell result = *value;
     if (series::is_any_path(target->type())) {
-        Cell path = *target;
-        path.set_type(Type::set_path);
+        const Cell path = *target;
         Cell* pos = nullptr;
         KIV_PROPAGATE(interpreter::eval_path(&path, pos, nullptr, nullptr, &result));
     } else if (target->is(Type::object)) {
