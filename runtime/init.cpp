@@ -1,6 +1,7 @@
 #include "runtime/init.h"
 
 #include "runtime/case-folding.h"
+#include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/char.h"
 #include "runtime/datatypes/file.h"
@@ -11,19 +12,27 @@
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/email.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
+#include "runtime/datatypes/pair.h"
 #include "runtime/datatypes/percent.h"
+#include "runtime/datatypes/point.h"
+#include "runtime/datatypes/ref.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/tag.h"
 #include "runtime/datatypes/time.h"
+#include "runtime/datatypes/triple.h"
+#include "runtime/datatypes/tuple.h"
 #include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/fixed-words.h"
 #include "runtime/ownership.h"
+#include "runtime/evaluator/lexer.h"
 #include "runtime/evaluator/random.h"
 #include "runtime/externals.h"
 #include "runtime/memory.h"
@@ -47,7 +56,7 @@ constexpr InitStep datatype_inits[] = {
     series::init,
     block::init,
     string::init,
-    // binary!
+    binary::init,
     integer::init,
     symbol::init,
     context::init,
@@ -72,26 +81,26 @@ constexpr InitStep datatype_inits[] = {
     file::init,
     // object!
     // bitset!
-    // triple!
+    triple::init,
     float_::init,
     typeset::init,
     // error!
     // vector!
     // map!
     // hash!
-    // pair!
+    pair::init,
     percent::init,
-    // tuple!
+    tuple::init,
     time::init,
-    // tag!
-    // email!
+    tag::init,
+    email::init,
     // handle!
     // date!
     // port!
     // money!
-    // ref!
-    // point2D!
-    // point3D!
+    ref::init,
+    point2d::init,
+    point3d::init,
     // imaging::init, then image!
     // (event! registers later, from the library's top level)
 };
@@ -138,7 +147,7 @@ constexpr InitStep init_steps[] = {
     // compression method words: compress::init_words
     // process calls: call::init (output string of 102,400 bytes)
     // stack globals: stack::init
-    // lexer tables: lexer::init
+    lexer::init,
     // boot image: kivbin::boot_load
     // interpreter: interpreter::init
     // collector counters: set by memory::init

@@ -1,12 +1,12 @@
 // Number, time, date and money text. See lexer-numbers.h.
 #include "runtime/evaluator/lexer-numbers.h"
 
-#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <limits>
 
 #include "runtime/evaluator/lexer-text.h"
+#include "runtime/float-text.h"
 
 namespace kiv::lexer {
 
@@ -58,84 +58,24 @@ bool float_syntax(const char* s, std::size_t n) {
     return accepts_end[state];
 }
 
-namespace {
-
-// Significant digits kept for the conversion: enough for correct rounding
-// of any double; a longer tail only matters through being non-zero.
-constexpr int max_kept_digits = 780;
-
-}  // namespace
-
 bool text_to_float(const char* s, std::size_t n, int extra_exponent, double& out) {
-    const char* p = s;
-    const char* e = s + n;
-    bool negative = false;
-    if (p < e && (*p == '+' || *p == '-')) negative = *p++ == '-';
-    char digits[max_kept_digits + 32];
-    int kept = 0;
-    long exponent = 0;  // decimal exponent of the last kept digit
-    bool any = false, point = false, sticky = false;
-    for (; p < e; ++p) {
-        char c = *p;
-        if (is_digit(c)) {
-            any = true;
-            if (kept == 0 && c == '0') {
-                if (point) --exponent;
-                continue;
-            }
-            if (kept < max_kept_digits) {
-                digits[kept++] = c;
-                if (point) --exponent;
-            } else {
-                sticky = sticky || c != '0';
-                if (!point) ++exponent;
-            }
-        } else if (c == '\'') {
-            continue;
-        } else if ((c == '.' || c == ',') && !point) {
-            point = true;
-        } else {
-            break;
-        }
+    // The shared reader takes "." only and no separators.
+    char small[max_float_text + 1];
+    std::string large;
+    char* text = small;
+    if (n > max_float_text) {
+        large.resize(n);
+        text = large.data();
     }
-    if (!any) return false;
-    if (p < e && (*p == 'e' || *p == 'E')) {
-        ++p;
-        bool negative_exponent = false;
-        if (p < e && (*p == '+' || *p == '-')) negative_exponent = *p++ == '-';
-        if (p == e || !is_digit(*p)) return false;
-        long value = 0;
-        for (; p < e && is_digit(*p); ++p)
-            if (value < 100000000) value = value * 10 + (*p - '0');
-        exponent += negative_exponent ? -value : value;
+    std::size_t len = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        if (s[i] == '\'') continue;
+        text[len++] = s[i] == ',' ? '.' : s[i];
     }
-    if (p != e) return false;
-    exponent += extra_exponent;
-    if (kept == 0) {
-        out = negative ? -0.0 : 0.0;
-        return true;
-    }
-    if (sticky) {
-        digits[kept++] = '1';
-        --exponent;
-    }
-    double value;
-    long magnitude = kept + exponent;  // the value is below 10^magnitude
-    if (magnitude > 310) {
-        value = std::numeric_limits<double>::infinity();
-    } else if (magnitude < -330) {
-        value = 0.0;
-    } else {
-        int len = kept;
-        digits[len++] = 'e';
-        auto r = std::to_chars(digits + len, digits + sizeof digits, exponent);
-        auto [end, ec] = std::from_chars(digits, r.ptr, value, std::chars_format::scientific);
-        (void)end;
-        if (ec == std::errc::result_out_of_range)
-            value = magnitude > 0 ? std::numeric_limits<double>::infinity() : 0.0;
-        else if (ec != std::errc()) return false;
-    }
-    out = negative ? -value : value;
+    int unread = 0;
+    double value = dtoa::text_to_float(text, text + len, extra_exponent, &unread);
+    if (unread != 0 || len == 0) return false;
+    out = value;
     return true;
 }
 

@@ -21,11 +21,11 @@ constexpr std::size_t max_float_text = 312;
 // `max_float_text` fail.
 bool float_syntax(const char* s, std::size_t n);
 
-// Correctly rounded decimal reading of a text of digits, "'" separators, one
-// "." (or ","), an exponent, and one optional leading sign, with
-// `extra_exponent` added to the decimal exponent. Overflow gives an
-// infinity, underflow a zero, both with the sign. False when the text is not
-// such a number.
+// Correctly rounded decimal reading (the runtime's float reader) of a text
+// of digits, "'" separators, one "." (or ","), an exponent, and one optional
+// leading sign, with `extra_exponent` added to the decimal exponent.
+// Overflow gives an infinity, underflow a zero, both with the sign. False
+// when the text is not such a number.
 bool text_to_float(const char* s, std::size_t n, int extra_exponent, double& out);
 
 // ---------------------------------------------------------------------------

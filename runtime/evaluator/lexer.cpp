@@ -8,7 +8,9 @@
 
 #include "runtime/evaluator/lexer-numbers.h"
 #include "runtime/evaluator/lexer-text.h"
+#include "runtime/collector.h"
 #include "runtime/fire.h"
+#include "runtime/unicode.h"
 
 namespace kiv::lexer {
 
@@ -19,7 +21,10 @@ namespace {
 // ---------------------------------------------------------------------------
 
 // Shared by all active scans, innermost on top. Cells are addressed by index
-// so that growing the buffer moves nothing a scan holds.
+// so that growing the buffer moves nothing a scan holds; a `Cell*` into it
+// is good only until the next push (a callback's nested scan may push).
+// GC: the buffer is not on the C++ stack; the collector marks each active
+// scan's cells through the hook `init` registers.
 struct OutputStack {
     Cell* cells = nullptr;
     int capacity = 0;
@@ -124,6 +129,7 @@ bool close_container(Lexer& lx, int type, const std::uint8_t* closer) {
         lx.entry_state = 0;
         return false;
     }
+    m = cell_at(index);  // a callback's own scan may have moved the output stack
     int enclosing = static_cast<int>(m->data1);
     std::uint32_t new_line = m->header & cell_flag::new_line;
     const std::uint8_t* opening = lx.input_start + m->data3;
@@ -429,6 +435,12 @@ void token_loop(Lexer& lx) {
     for (;;) {
         Token t = read_token(lx.position, lx.input_end, lx.entry_state);
         lx.line += t.lines_before + t.lines_inside;
+        lx.token_start = t.start;
+        lx.token_end = t.end;
+        lx.kind = t.kind;
+        lx.prev_state = t.prev_state;
+        lx.forced_type = -1;
+        lx.path_element = lx.entry_state == 59;
         if (t.kind == Kind::word || t.kind == Kind::path_open) {
             if (const std::uint8_t* after = leading_blanks(lx, t)) {
                 carried_lines += t.lines_before;
@@ -438,12 +450,6 @@ void token_loop(Lexer& lx) {
         }
         lx.token_lines = t.lines_before + carried_lines;
         carried_lines = 0;
-        lx.token_start = t.start;
-        lx.token_end = t.end;
-        lx.kind = t.kind;
-        lx.prev_state = t.prev_state;
-        lx.forced_type = -1;
-        lx.path_element = lx.entry_state == 59;
         if (t.kind == Kind::eof) {
             lx.position = t.start;
             return;
@@ -456,12 +462,6 @@ void token_loop(Lexer& lx) {
         lx.last_type = lx.type;
         if (should_stop(lx, t.kind)) return;
     }
-}
-
-// An abandoned token: go on after it, at least one byte further.
-void resume_after(Lexer& lx) {
-    if (lx.position <= lx.token_start) lx.position = lx.token_start + 1;
-    if (lx.position > lx.input_end) lx.position = lx.input_end;
 }
 
 // At the end of the scan: a container still open is a "missing" error.
@@ -653,6 +653,16 @@ void drop_last(Lexer& lx) {
 
 Lexer* innermost_scan() { return innermost; }
 
+namespace {
+
+void mark_active_scans() {
+    for (Lexer* lx = innermost; lx; lx = lx->previous) collector::mark_values(cell_at(lx->head), cell_at(lx->tail));
+}
+
+}  // namespace
+
+void init() { collector::register_hook(mark_active_scans); }
+
 Scan::Scan(const Hooks& hooks, const std::uint8_t* bytes, std::size_t count, Mode mode, bool one) {
     lx_.hooks = &hooks;
     lx_.input_start = lx_.position = lx_.token_start = lx_.token_end = bytes;
@@ -682,7 +692,7 @@ int Scan::run() {
             break;
         } catch (const Stop& stop) {
             if (!stop.resume) break;
-            resume_after(lx);
+            lx.closing_type = 0;
             if (lx.position >= lx.input_end) {
                 finish_abandoned(lx);
                 break;
@@ -719,6 +729,16 @@ std::string SyntaxError::message() const {
         case bad_char: return line_text + " invalid character at " + near;
     }
     return line_text;
+}
+
+ErrorId SyntaxError::error_id() const {
+    switch (id) {
+        case invalid: return ErrorId::syntax_invalid_;
+        case missing: return ErrorId::syntax_missing_;
+        case malconstruct: return ErrorId::syntax_malconstruct;
+        case bad_char: return ErrorId::syntax_bad_char;
+    }
+    return ErrorId::syntax_invalid_;
 }
 
 namespace {
@@ -770,7 +790,12 @@ void throw_error(Lexer& lx, const std::uint8_t* start, const std::uint8_t* end, 
     if (lx.hooks->event) {
         const Cell* m = innermost_marker(lx);
         if (m && is_path_type(marker_type(m))) close_container(lx, -1, end);
+        const std::uint8_t* before = lx.position;
         if (!send_event(lx, ev_error, error_event_type(lx, code_), start, end)) {
+            // The token is abandoned. Unless the callback moved the input,
+            // go on at least one byte after the token's start.
+            if (lx.position == before && lx.position <= lx.token_start) lx.position = lx.token_start + 1;
+            if (lx.position > lx.input_end) lx.position = lx.input_end;
             lx.type = type_id(Type::error);
             throw Stop{true};
         }
@@ -792,45 +817,8 @@ bool is_unicode_blank(std::uint32_t cp) {
 }
 
 int decode_utf8(const std::uint8_t* p, const std::uint8_t* end, std::int32_t& cp) {
-    std::uint8_t b0 = p[0];
-    if (b0 < 0x80) {
-        cp = b0;
-        return 1;
-    }
-    int len;
-    std::uint32_t v;
-    std::uint8_t lo = 0x80, hi = 0xBF;
-    if (b0 < 0xC2) {
-        cp = -1;
-        return 1;
-    } else if (b0 < 0xE0) {
-        len = 2;
-        v = b0 & 0x1F;
-    } else if (b0 < 0xF0) {
-        len = 3;
-        v = b0 & 0x0F;
-        if (b0 == 0xE0) lo = 0xA0;
-        else if (b0 == 0xED) hi = 0x9F;  // no surrogates
-    } else if (b0 < 0xF5) {
-        len = 4;
-        v = b0 & 0x07;
-        if (b0 == 0xF0) lo = 0x90;
-        else if (b0 == 0xF4) hi = 0x8F;  // nothing above U+10FFFF
-    } else {
-        cp = -1;
-        return 1;
-    }
-    for (int i = 1; i < len; ++i) {
-        if (p + i >= end || p[i] < lo || p[i] > hi) {
-            cp = -1;
-            return i;
-        }
-        v = (v << 6) | (p[i] & 0x3F);
-        lo = 0x80;
-        hi = 0xBF;
-    }
-    cp = static_cast<std::int32_t>(v);
-    return len;
+    const std::uint8_t* after = unicode::fast_decode_utf8_char(p, end, &cp);
+    return after > p ? static_cast<int>(after - p) : 1;
 }
 
 }  // namespace kiv::lexer

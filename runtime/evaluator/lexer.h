@@ -17,8 +17,8 @@
 // record on the C++ stack, linked into a chain, and owns the output cells
 // from its head to its tail. The output stack grows by doubling; cells are
 // addressed by index so that growth moves nothing a scan holds.
-// GC: the collector must mark, for every active scan, the output cells from
-// head to tail (`lexer::for_each_active_scan`).
+// GC: the output stack is not on the C++ stack; `init` registers a marking
+// hook that marks, for every active scan, the output cells from head to tail.
 #pragma once
 
 #include <cstddef>
@@ -27,6 +27,7 @@
 
 #include "runtime/cell.h"
 #include "runtime/evaluator/lexer-tables.h"
+#include "runtime/fire.h"
 
 namespace kiv::lexer {
 
@@ -126,6 +127,11 @@ struct SyntaxError {
     std::string near;     // the text near the error (UTF-8 bytes)
     // The error's message: "(line 3) invalid integer! at 1''0".
     std::string message() const;
+    // Its catalogue id. The language error's arguments are the text "(line
+    // 3)", then the datatype (invalid), the missing character as a char!
+    // (missing) or the near text (the others), then the near text (invalid,
+    // missing).
+    ErrorId error_id() const;
 };
 
 struct Lexer;
@@ -142,9 +148,10 @@ struct EventInfo {
 };
 
 // A loader checks one token and, with `load` set, pushes its value (one
-// output cell from `push`). It sets `lx.type` to the datatype it made, and it
-// may move `lx.position` (see `position_after`). Errors go through
-// `throw_error`.
+// output cell from `push`). It sets `lx.type` to the datatype it made (an
+// integer token that spells a float makes a float!). The readers of
+// lexer-text.h and lexer-numbers.h decode the token; errors go through
+// `throw_error`. `lx.position` already stands after the token.
 using LoaderFn = void (*)(Lexer& lx, const std::uint8_t* start, const std::uint8_t* end,
                           std::uint32_t flags, bool load);
 // Makes a container value of `type` (block!, paren!, map!, a path type) from
@@ -241,9 +248,6 @@ Cell* cell_at(int index);
 // Drops the last output cell (a load event refused it).
 void drop_last(Lexer& lx);
 
-// The position after a token that ends on its closing delimiter.
-inline void position_after(Lexer& lx, const std::uint8_t* token_end) { lx.position = token_end + 1; }
-
 // Raises a syntax error for [start, end) with a datatype id or a code. A
 // null start means the opening character of the innermost open container
 // (or the input start). When values are not being made, the scan only stops
@@ -255,7 +259,10 @@ inline void position_after(Lexer& lx, const std::uint8_t* token_end) { lx.positi
 // the input end, at most about 30 bytes (whole UTF-8 characters).
 std::string near_text(const std::uint8_t* start, const std::uint8_t* end);
 
-// Visits every active scan, innermost first (for the collector).
+// Registers the marking of the active scans' output with the collector.
+void init();
+
+// Visits every active scan, innermost first.
 template <class F>
 void for_each_active_scan(F&& visit);
 Lexer* innermost_scan();

@@ -344,6 +344,10 @@ const char* type_name(int type) {
 
 const Hooks& describing_hooks() { return hooks; }
 
+std::string describe(Scan& scan) { return joined(scan, false); }
+
+void forget_descriptions() { texts.clear(); }
+
 std::string load(const std::string& source, bool show_lines) {
     texts.clear();
     showing_lines = show_lines;

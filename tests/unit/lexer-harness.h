@@ -28,8 +28,12 @@ std::string scan(const std::string& source, Mode mode, bool one = false);
 std::vector<std::string> events(const std::string& source, Mode mode = Mode::load,
                                 std::uint32_t mask = 0x3F, std::uint32_t refuse = 0);
 
-// The describing hooks themselves.
+// The values a scan made with the describing hooks, described.
+std::string describe(Scan& scan);
+
+// The describing hooks themselves, and the clearing of their side table.
 const Hooks& describing_hooks();
+void forget_descriptions();
 
 const char* type_name(int type);
 

@@ -113,25 +113,32 @@ TEST(LexerScan, RefusedEventsDropValuesOrSkipTokens) {
 
 namespace {
 
-// A hook that starts a second scan in the middle of the first one.
-std::string nested_result;
+// A hook that starts a second scan in the middle of the first one, big
+// enough to move the shared output stack.
+int nested_count = 0;
 
 bool nest(Lexer&, const EventInfo& info) {
-    if (info.event == ev_load && info.value) nested_result = test::load("[x y] z");
+    if (info.event != ev_close) return true;
+    std::string many;
+    for (int i = 0; i < 3000; ++i) many += "x ";
+    Scan inner(test::describing_hooks(), bytes(many), many.size(), Mode::load, false);
+    inner.run();
+    nested_count = inner.value_count();
     return true;
 }
 
 }  // namespace
 
 TEST(LexerScan, ScansNestOnTheSharedOutputStack) {
-    std::string source = "a [b c] d";
+    std::string source = "a [b [c] d] e";
     Hooks hooks = test::describing_hooks();
     hooks.event = nest;
-    hooks.event_mask = ev_load;
+    hooks.event_mask = ev_close;
+    test::forget_descriptions();
     Scan outer(hooks, bytes(source), source.size(), Mode::load, false);
     outer.run();
-    EXPECT_EQ(nested_result, "[x y] z");
-    ASSERT_EQ(outer.value_count(), 3);
+    EXPECT_EQ(nested_count, 3000);
+    EXPECT_EQ(test::describe(outer), "a [b [c] d] e");
     EXPECT_EQ(innermost_scan(), &outer.state());
 }
 
@@ -175,6 +182,30 @@ TEST(LexerScan, CheckingHooksTypeTokensAndRefuseToLoad) {
         Scan scan(checking_hooks, reinterpret_cast<const std::uint8_t*>(text.data()), text.size(), Mode::load,
                   false);
         EXPECT_THROW(scan.run(), SyntaxError) << source;
+    }
+}
+
+}  // namespace kiv::lexer
+
+namespace kiv::lexer {
+
+namespace {
+
+bool refuse_errors(Lexer&, const EventInfo& info) { return info.event != ev_error; }
+
+}  // namespace
+
+// A callback that refuses errors without moving the input still lets the
+// scan go on past each bad token and end.
+TEST(LexerScan, RefusedErrorsAlwaysMoveOn) {
+    Hooks hooks = test::describing_hooks();
+    hooks.event = refuse_errors;
+    hooks.event_mask = ev_error;
+    for (const char* source : {"a } 1''0 b", "{a\xFF b", "a/b} c", "\xC2\xA0\xC2 x", "[a (b"}) {
+        std::string text = source;
+        Scan scan(hooks, reinterpret_cast<const std::uint8_t*>(text.data()), text.size(), Mode::load, false);
+        scan.run();
+        EXPECT_EQ(scan.consumed(), text.size()) << source;
     }
 }
 

@@ -15,12 +15,18 @@ namespace {
 
 const std::uint8_t* bytes(const std::string& s) { return reinterpret_cast<const std::uint8_t*>(s.data()); }
 
+const char* const kind_identifiers[] = {
+#define KIV_TEST_KIND_IDENTIFIER(n, ident, name) #ident,
+    KIV_TOKEN_KINDS(KIV_TEST_KIND_IDENTIFIER)
+#undef KIV_TEST_KIND_IDENTIFIER
+};
+
 // The first token of `source` from `entry` state: "kind start-end" (byte
 // offsets, end being the byte that stopped it).
 std::string first_token(const std::string& source, int entry = 0) {
     Token t = read_token(bytes(source), bytes(source) + source.size(), entry);
-    return std::string(kind_name(t.kind)) + " " + std::to_string(t.start - bytes(source)) + "-" +
-           std::to_string(t.end - bytes(source));
+    return std::string(kind_identifiers[static_cast<int>(t.kind)]) + " " + std::to_string(t.start - bytes(source)) +
+           "-" + std::to_string(t.end - bytes(source));
 }
 
 }  // namespace
@@ -28,40 +34,40 @@ std::string first_token(const std::string& source, int entry = 0) {
 TEST(LexerTokens, EveryKindFromItsText) {
     struct Case { std::string_view source; int entry; const char* token; };
     const Case cases[] = {
-        {"", 0, "eof 0-0"},                    {" \t\r\n\x01", 0, "eof 5-5"},
-        {"}", 0, "error! 0-0"},                {"a\x80", 0, "word! 0-2"},
-        {"[", 0, "block! 0-0"},                {" ]", 0, "block! 1-1"},
-        {"(", 0, "paren! 0-0"},                {")", 0, "paren! 0-0"},
-        {"{", 0, "string! 0-0"},               {"ab}", 4, "string! 0-2"},
-        {"ab{", 4, "string! 0-2"},             {"#[a", 0, "map! 0-1"},
-        {"abc/d", 0, "path! 0-3"},             {"#(none) ", 0, "datatype! 0-6"},
-        {"; note\nx", 0, "comment 0-6"},       {",", 0, "comma 0-0"},
-        {"\"a^\"b\"", 0, "string! 0-5"},       {"ab-c? ", 0, "word! 0-5"},
-        {"#abc]", 0, "issue! 0-4"},            {"-12'3 ", 0, "integer! 0-5"},
-        {"/ref ", 0, "refinement! 0-4"},       {"#\"^\"\"", 0, "char! 0-4"},
-        {"%a/b.txt ", 0, "file! 0-8"},         {"%\"a b\"", 0, "file! 0-5"},
-        {"16#{0A}", 0, "binary! 0-6"},         {"5%", 0, "percent! 0-1"},
-        {"1.5e3", 0, "float! 0-5"},            {".5", 0, "float! 0-2"},
-        {"1.#INF", 0, "float! 0-6"},           {"1.2.3", 0, "tuple! 0-5"},
-        {"1-Jan-2000", 0, "date! 0-10"},       {"1x2", 0, "pair! 0-3"},
-        {"1, 2)", 35, "point2D! 0-4"},         {"12:30:00", 0, "time! 0-8"},
-        {"$1.50", 0, "money! 0-5"},            {"<a href=\">\">", 0, "tag! 0-11"},
-        {"http://x.y", 0, "url! 0-10"},        {"a@b.c", 0, "email! 0-5"},
-        {"0FFh", 0, "hex 0-4"},                {"%%{a}%b}%%", 0, "rawstring 0-10"},
-        {"@ref", 0, "ref! 0-4"},
+        {"", 0, "eof 0-0"},                   {" \t\r\n\x01", 0, "eof 5-5"},
+        {"}", 0, "error 0-0"},                {"a\x80", 0, "word 0-2"},
+        {"[", 0, "block_open 0-0"},           {" ]", 0, "block_close 1-1"},
+        {"(", 0, "paren_open 0-0"},           {")", 0, "paren_close 0-0"},
+        {"{", 0, "brace_open 0-0"},           {"ab}", 4, "brace_close 0-2"},
+        {"ab{", 4, "brace_open 0-2"},         {"#[a", 0, "map_open 0-1"},
+        {"abc/d", 0, "path_open 0-3"},        {"#(none) ", 0, "construct 0-6"},
+        {"; note\nx", 0, "comment 0-6"},      {",", 0, "comma 0-0"},
+        {"\"a^\"b\"", 0, "string 0-5"},       {"ab-c? ", 0, "word 0-5"},
+        {"#abc]", 0, "issue 0-4"},            {"-12'3 ", 0, "integer 0-5"},
+        {"/ref ", 0, "refinement 0-4"},       {"#\"^\"\"", 0, "char_ 0-4"},
+        {"%a/b.txt ", 0, "file 0-8"},         {"%\"a b\"", 0, "file 0-5"},
+        {"16#{0A}", 0, "binary 0-6"},         {"5%", 0, "percent 0-1"},
+        {"1.5e3", 0, "float_ 0-5"},           {".5", 0, "float_ 0-2"},
+        {"1.#INF", 0, "special_float 0-6"},   {"1.2.3", 0, "tuple 0-5"},
+        {"1-Jan-2000", 0, "date 0-10"},       {"1x2", 0, "pair 0-3"},
+        {"1, 2)", 35, "point 0-4"},           {"12:30:00", 0, "time 0-8"},
+        {"$1.50", 0, "money 0-5"},            {"<a href=\">\">", 0, "tag 0-11"},
+        {"http://x.y", 0, "url 0-10"},        {"a@b.c", 0, "email 0-5"},
+        {"0FFh", 0, "hex 0-4"},               {"%%{a}%b}%%", 0, "raw_string 0-10"},
+        {"@ref", 0, "ref 0-4"},
         // path elements
-        {"1]", 59, "integer! 0-1"},            {"(", 59, "paren! 0-0"},
-        {":b", 59, "word! 0-2"},
+        {"1]", 59, "integer 0-1"},            {"(", 59, "paren_open 0-0"},
+        {":b", 59, "word 0-2"},
         // delimiters end words and numbers without being part of them
-        {"abc[", 0, "word! 0-3"},              {"12;", 0, "integer! 0-2"},
-        {"a:", 0, "word! 0-2"},                {"a:b", 0, "url! 0-3"},
+        {"abc[", 0, "word 0-3"},              {"12;", 0, "integer 0-2"},
+        {"a:", 0, "word 0-2"},                {"a:b", 0, "url 0-3"},
         // malformed tokens stop in the error kind
-        {"12x", 0, "error! 0-3"},              {"1..2", 0, "error! 0-2"},
-        {"\"ab\ncd\"", 0, "error! 0-3"},       {"a,b", 0, "error! 0-1"},
-        {"%{a}%%", 0, "error! 0-6"},           {"%{abc", 0, "error! 0-5"},
-        {"\xFF", 0, "error! 0-0"},
+        {"12x", 0, "error 0-3"},              {"1..2", 0, "error 0-2"},
+        {"\"ab\ncd\"", 0, "error 0-3"},       {"a,b", 0, "error 0-1"},
+        {"%{a}%%", 0, "error 0-6"},           {"%{abc", 0, "error 0-5"},
+        {"\xFF", 0, "error 0-0"},
         // a NUL byte ends the input
-        {"a\0b"sv, 0, "word! 0-1"},          {"\0a"sv, 0, "eof 0-0"},
+        {"a\0b"sv, 0, "word 0-1"},            {"\0a"sv, 0, "eof 0-0"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(first_token(std::string(c.source), c.entry), c.token) << c.source;
@@ -203,6 +209,26 @@ TEST(LexerLoad, Dates) {
         {"2000-01-01T10:30:15.5+05:30 1-Jan-2000/10:30-8:00", "date:2000-1-1T37815.5Z330 date:2000-1-1T37800.0Z-480"},
     };
     expect_loads(cases);
+}
+
+TEST(LexerLoad, SyntaxErrorsCarryTheirCatalogueIds) {
+    struct Case { const char* source; ErrorId id; };
+    const Case cases[] = {
+        {"1''0", ErrorId::syntax_invalid_},
+        {"[", ErrorId::syntax_missing_},
+        {"#(x)", ErrorId::syntax_malconstruct},
+        {"}", ErrorId::syntax_bad_char},
+    };
+    for (const Case& c : cases) {
+        std::string source = c.source;
+        Scan scan(test::describing_hooks(), bytes(source), source.size(), Mode::load, false);
+        try {
+            scan.run();
+            ADD_FAILURE() << c.source;
+        } catch (const SyntaxError& e) {
+            EXPECT_EQ(e.error_id(), c.id) << c.source;
+        }
+    }
 }
 
 TEST(LexerLoad, NewLineFlagAndLineNumbers) {
