@@ -1,27 +1,30 @@
-#include "runtime/init.h"
-
 #include "runtime/case-folding.h"
 #include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/char.h"
-#include "runtime/datatypes/file.h"
-#include "runtime/datatypes/string.h"
-#include "runtime/datatypes/url.h"
-#include "runtime/datatypes/issue.h"
-#include "runtime/datatypes/paren.h"
-#include "runtime/datatypes/series.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/email.h"
+#include "runtime/datatypes/error.h"
+#include "runtime/datatypes/file.h"
 #include "runtime/datatypes/float.h"
+#include "runtime/datatypes/function.h"
 #include "runtime/datatypes/integer.h"
+#include "runtime/datatypes/issue.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/native.h"
 #include "runtime/datatypes/none.h"
+#include "runtime/datatypes/object.h"
 #include "runtime/datatypes/pair.h"
+#include "runtime/datatypes/paren.h"
+#include "runtime/datatypes/path.h"
 #include "runtime/datatypes/percent.h"
 #include "runtime/datatypes/point.h"
 #include "runtime/datatypes/ref.h"
 #include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/routine.h"
+#include "runtime/datatypes/series.h"
+#include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/tag.h"
 #include "runtime/datatypes/time.h"
@@ -29,14 +32,17 @@
 #include "runtime/datatypes/tuple.h"
 #include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/unset.h"
+#include "runtime/datatypes/url.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/fixed-words.h"
-#include "runtime/ownership.h"
 #include "runtime/evaluator/lexer.h"
 #include "runtime/evaluator/random.h"
+#include "runtime/evaluator/stack.h"
 #include "runtime/externals.h"
+#include "runtime/fixed-words.h"
+#include "runtime/init.h"
 #include "runtime/memory.h"
 #include "runtime/output-hooks.h"
+#include "runtime/ownership.h"
 #include "runtime/platform/platform.h"
 #include "runtime/state.h"
 
@@ -66,25 +72,22 @@ constexpr InitStep datatype_inits[] = {
     get_word::init,
     refinement::init,
     char_::init,
-    // native!
-    // action!
-    // op!
-    // path!
-    // lit-path!
-    // set-path!
-    // get-path!
-    // function!
-    // routine!
+    native::init,
+    action::init,
+    op::init,
+    path::init,  // path!, lit-path!, set-path!, get-path!
+    function::init,
+    routine::init,
     paren::init,
     issue::init,
     url::init,
     file::init,
-    // object!
+    object::init,
     // bitset!
     triple::init,
     float_::init,
     typeset::init,
-    // error!
+    error::init,
     // vector!
     // map!
     // hash!
@@ -111,6 +114,9 @@ void register_datatypes() {
 
 void keep_start_up_words() { state.keep_in_root = true; }
 
+void make_symbol_table() { symbol::init_table(4000); }
+void make_global_context() { context::init_global(4000); }
+
 // ORDER INIT. A unit that does not exist yet stands as a comment at its place;
 // it replaces the comment with its line when it arrives.
 constexpr InitStep init_steps[] = {
@@ -123,17 +129,18 @@ constexpr InitStep init_steps[] = {
     // collector, so the later steps for those have nothing left to do
     memory::init,
     externals::init,
+    // datatype registry: type table and action tables (57 type ids)
     registry::init,
     register_datatypes,
     // generic action table: actions::init
     // first node frame and first series frame: made by memory::init
     // root block: 8,749 cells, no parent
-    // argument stack: fixed block of 20,000 cells in the root block
-    // call stack: fixed block of 15,000 cells in the root block
+    stack::make_argument_stack,
+    stack::make_call_stack,
     // symbol table: empty block of 4,000 cells in the root block
-    [] { symbol::init_table(4000); },
+    make_symbol_table,
     // global context: room for 4,000 words
-    [] { context::init_global(4000); },
+    make_global_context,
     case_folding::init,
     // hash index of the symbol table: 4,000 entries, context-words kind
     [] { symbol::init_index(4000); },
@@ -146,9 +153,11 @@ constexpr InitStep init_steps[] = {
     // port and checksum method words: natives::init_method_words
     // compression method words: compress::init_words
     // process calls: call::init (output string of 102,400 bytes)
-    // stack globals: stack::init
+    stack::init,
     lexer::init,
     // boot image: kivbin::boot_load
+    // the error catalogue, until the boot image carries it
+    error::init_catalog,
     // interpreter: interpreter::init
     // collector counters: set by memory::init
 };
