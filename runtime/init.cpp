@@ -34,7 +34,10 @@
 #include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/url.h"
 #include "runtime/datatypes/word.h"
+#include "runtime/evaluator/actions.h"
+#include "runtime/evaluator/interpreter.h"
 #include "runtime/evaluator/lexer.h"
+#include "runtime/evaluator/natives.h"
 #include "runtime/evaluator/random.h"
 #include "runtime/evaluator/stack.h"
 #include "runtime/externals.h"
@@ -133,7 +136,8 @@ constexpr InitStep init_steps[] = {
     // datatype registry: type table and action tables (57 type ids)
     registry::init,
     register_datatypes,
-    // generic action table: actions::init
+    // generic action table
+    actions::init,
     // first node frame and first series frame: made by memory::init
     // root block: 8,749 cells, no parent
     stack::make_argument_stack,
@@ -148,7 +152,8 @@ constexpr InitStep init_steps[] = {
     registry::build_words,
     // the runtime's fixed words, refinements and issue
     words::init,
-    // natives table: natives::init (107 entries)
+    // natives table (107 entries)
+    natives::init,
     // parse working blocks: parse::init (8 and 100 cells in the root block)
     ownership::init,
     // port and checksum method words: natives::init_method_words
@@ -161,7 +166,7 @@ constexpr InitStep init_steps[] = {
     // boot image: kivbin::boot_load
     // the error catalogue, until the boot image carries it
     error::init_catalog,
-    // interpreter: interpreter::init
+    interpreter::init,
     // collector counters: set by memory::init
 };
 

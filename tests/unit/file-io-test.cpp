@@ -40,6 +40,7 @@ protected:
         percent::init();
         time::init();
         date::init();
+        saved_ = file::services;
         file_io::init();
         const char* tmp = std::getenv("TMPDIR");
         std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/kiv-file-io-XXXXXX";
@@ -49,6 +50,7 @@ protected:
     void TearDown() override {
         const std::string command = "rm -rf '" + root_ + "'";
         EXPECT_EQ(std::system(command.c_str()), 0);
+        file::services = saved_;
         test::TextTest::TearDown();
     }
 
@@ -72,6 +74,7 @@ protected:
     }
 
     std::string root_;
+    file::Services saved_;
 };
 
 // A read result as text: a string's UTF-8, a binary's bytes in braces, a
