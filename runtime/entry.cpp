@@ -5,11 +5,9 @@
 #include <cfenv>
 #include <new>
 
-#include "console/launch.h"
-#include "console/stand-in-load.h"
+#include "runtime/boot.h"
 #include "runtime/collector.h"
 #include "runtime/error-exit.h"
-#include "runtime/library-boot.h"
 #include "runtime/fire.h"
 #include "runtime/init.h"
 #include "runtime/platform/platform.h"
@@ -41,9 +39,6 @@ void record_stack_bounds() {
     state.stack_guard = bounds.guard ? bounds.guard : runtime_stack_guard;
 }
 
-// FIXME: the console engine's launch replaces the stand-in once it exists.
-int launch() { return console::launch(state.argc, state.argv); }
-
 // The outermost catch region takes every code that reaches it: quit ends the
 // process quietly, anything else is a throw that nothing caught.
 [[noreturn, gnu::noinline]] void top_level_catch(std::uint32_t code) {
@@ -54,17 +49,14 @@ int launch() { return console::launch(state.argc, state.argv); }
 int start_up() {
     state.native_stack_bound = static_cast<char*>(__builtin_frame_address(0));
     init();
-    // FIXME: here come, once their units exist: the words that native code
-    // names (kept in the root block while keep_in_root is set) and the root
-    // cells of the boot image. Until the lexer's loaders exist, the
-    // stand-in loader reads the library's sources.
-    console::install_stand_in_loader();
-    library_boot::run();
+    // The words and root cells that native code names are made by the units'
+    // own init steps; from here on the collector may run.
     state.keep_in_root = false;
     collector::set_active(true);
+    boot::run(state.argc, state.argv);
     // A throw code that no region took reaches the outermost one here.
     if (test_hooks::run_fault_hook() != Status::ok) top_level_catch(state.thrown_code);
-    return launch();
+    return boot::launch();
 }
 
 [[noreturn]] void run_runtime() {

@@ -10,19 +10,27 @@ Lines starting with ";;;" are comments, except these directives at the top:
   ;;; args: A B C      command-line arguments for kiv (after the program)
   ;;; status: N        the exit status kiv must end with (default 0)
   ;;; env: NAME=VALUE  an environment variable for the run
+  ;;; banner: no       the console prints no banner (a script ran first)
+The console's banner opens the output of a run unless "banner: no" is given;
+it is checked and taken off before the outputs are compared.
 The run's working directory is a fresh temporary folder; "$DIR" in args and
 input lines stands for the transcript's own folder.
 """
 import concurrent.futures
 import os
+import re
 import shlex
 import subprocess
 import sys
 import tempfile
 
 
+BANNER = re.compile(r"--== Kiv \S+ ==-- $")
+BANNER_REST = ["Type HELP for starting information. ", ""]
+
+
 def parse(path):
-    args, env, status = [], {}, 0
+    args, env, status, banner = [], {}, 0, True
     inputs, expected, owner = [], [], []
     here = os.path.dirname(os.path.abspath(path))
     with open(path, encoding="utf-8") as f:
@@ -37,6 +45,8 @@ def parse(path):
                 args = [a.replace("$DIR", here) for a in shlex.split(body[5:])]
             elif body.startswith("status:"):
                 status = int(body[7:])
+            elif body.startswith("banner:"):
+                banner = body[7:].strip() != "no"
             elif body.startswith("env:"):
                 k, _, v = body[4:].strip().partition("=")
                 env[k] = v.replace("$DIR", here)
@@ -47,11 +57,11 @@ def parse(path):
             continue
         expected.append(line)
         owner.append(case)
-    return args, env, status, inputs, expected, owner
+    return args, env, status, banner, inputs, expected, owner
 
 
 def run(kiv, path):
-    args, env, status, inputs, expected, owner = parse(path)
+    args, env, status, banner, inputs, expected, owner = parse(path)
     full_env = dict(os.environ)
     full_env.update(env)
     with tempfile.TemporaryDirectory(prefix="kiv-t-") as tmp:
@@ -66,6 +76,11 @@ def run(kiv, path):
     if out and out[-1] == "":
         out.pop()
     problems = []
+    if banner:
+        if len(out) >= 3 and BANNER.match(out[0]) and out[1:3] == BANNER_REST:
+            out = out[3:]
+        else:
+            problems.append(f"{path}: the output does not open with the banner: {out[:3]!r}")
     for i in range(max(len(out), len(expected))):
         got = out[i] if i < len(out) else "<missing>"
         want = expected[i] if i < len(expected) else "<nothing more>"
