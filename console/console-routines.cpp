@@ -1,6 +1,9 @@
 #include "console/console-routines.h"
 
+#include <unistd.h>
+
 #include <iterator>
+#include <string>
 
 #include "console/console-input.h"
 #include "library/routines.h"
@@ -43,6 +46,15 @@ std::int32_t read_stdin(const Raw* args) {
     return 0;
 }
 
+// One line on standard error: what the console tells about its settings.
+// Write errors are ignored.
+std::int32_t write_stderr(const Raw* args) {
+    std::string line = string::to_utf8(args[0].cell);
+    line += '\n';
+    (void)!::write(STDERR_FILENO, line.data(), line.size());
+    return 0;
+}
+
 std::int32_t init(const Raw* args) {
     console_input::init_console(args[0].cell);
     return 0;
@@ -58,6 +70,7 @@ constexpr Row table[] = {
      {"_set-buffer-history", R"("Internal Use Only" line [string!] hist [block!])", set_buffer_history}},
     {Part::editor, {"_read-input", R"("Internal Use Only" prompt [string!] hidden? [logic!])", read_input}},
     {Part::editor, {"_terminate-console", "", terminate_console}},
+    {Part::editor, {"_write-stderr", R"("Internal Use Only" text [string!])", write_stderr}},
     {Part::stdin_readers, {"input-stdin", "return: [string!]", input_stdin}},
     {Part::stdin_readers, {"read-stdin", "buffer [binary!] buflen [integer!]", read_stdin}},
     {Part::console_init, {"system/console/init", "str [string!]", init}},

@@ -75,7 +75,8 @@ int start_up() {
     } catch (...) {
         top_level_catch(throw_code::error);
     }
-    error_exit(status, nullptr);
+    // The console's end: 0, or 1 after a script that failed (no report).
+    exit_process(status);
 }
 
 void* runtime_thread(void*) { run_runtime(); }
