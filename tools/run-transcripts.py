@@ -11,8 +11,9 @@ Lines starting with ";;;" are comments, except these directives at the top:
   ;;; status: N        the exit status kiv must end with (default 0)
   ;;; env: NAME=VALUE  an environment variable for the run
   ;;; banner: no       the console prints no banner (a script ran first)
-The console's banner opens the output of a run unless "banner: no" is given;
-it is checked and taken off before the outputs are compared.
+The console's banner is expected in the output of a run (first, or after
+what a script named on the command line printed) unless "banner: no" is
+given; it is checked and taken off before the outputs are compared.
 The run's working directory is a fresh temporary folder; "$DIR" in args and
 input lines stands for the transcript's own folder.
 """
@@ -77,10 +78,12 @@ def run(kiv, path):
         out.pop()
     problems = []
     if banner:
-        if len(out) >= 3 and BANNER.match(out[0]) and out[1:3] == BANNER_REST:
-            out = out[3:]
+        at = next((i for i in range(len(out) - 2)
+                   if BANNER.match(out[i]) and out[i + 1:i + 3] == BANNER_REST), None)
+        if at is None:
+            problems.append(f"{path}: the output holds no banner: {out[:3]!r}")
         else:
-            problems.append(f"{path}: the output does not open with the banner: {out[:3]!r}")
+            del out[at:at + 3]
     for i in range(max(len(out), len(expected))):
         got = out[i] if i < len(out) else "<missing>"
         want = expected[i] if i < len(expected) else "<nothing more>"
