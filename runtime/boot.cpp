@@ -20,6 +20,7 @@
 #include "runtime/datatypes/word.h"
 #include "runtime/embedded.h"
 #include "runtime/evaluator/interpreter.h"
+#include "runtime/evaluator/lexer-scan.h"
 #include "runtime/evaluator/stack.h"
 #include "runtime/fire.h"
 #include "runtime/state.h"
@@ -285,14 +286,12 @@ const char* source_text(const char* path) {
 }
 
 void eval_source(const char* text, std::size_t size) {
-    if (!block::load_text_hook) fire(ErrorId::internal_not_done);
-    Cell source;
-    unset::make_at(&source);
-    string::make_at(&source, static_cast<std::int64_t>(size));
-    string::append_utf8(&source, std::string_view(text, size));
+    // The embedded text is UTF-8 in the program's own data: the lexer reads
+    // it in place.
     Cell code;
     unset::make_at(&code);
-    block::load_text_hook(&source, &code);
+    lexer::scan(&code, reinterpret_cast<const std::uint8_t*>(text), size, false, true, true, true,
+                nullptr, nullptr, nullptr, nullptr);
     mark_library_code(code.data2);
     memory::SeriesBuffer* b = block::buffer(&code);
     if (b->length() >= 2 && b->cells()[0].is(Type::word) && b->cells()[1].is(Type::block) &&

@@ -11,6 +11,7 @@ Lines starting with ";;;" are comments, except these directives at the top:
   ;;; status: N        the exit status kiv must end with (default 0)
   ;;; env: NAME=VALUE  an environment variable for the run
   ;;; banner: no       the console prints no banner (a script ran first)
+  ;;; last line open   the input's last line has no line feed after it
 The console's banner is expected in the output of a run (first, or after
 what a script named on the command line printed) unless "banner: no" is
 given; it is checked and taken off before the outputs are compared.
@@ -31,7 +32,7 @@ BANNER_REST = ["Type HELP for starting information. ", ""]
 
 
 def parse(path):
-    args, env, status, banner = [], {}, 0, True
+    args, env, status, banner, open_end = [], {}, 0, True, False
     inputs, expected, owner = [], [], []
     here = os.path.dirname(os.path.abspath(path))
     with open(path, encoding="utf-8") as f:
@@ -46,6 +47,8 @@ def parse(path):
                 args = [a.replace("$DIR", here) for a in shlex.split(body[5:])]
             elif body.startswith("status:"):
                 status = int(body[7:])
+            elif body == "last line open":
+                open_end = True
             elif body.startswith("banner:"):
                 banner = body[7:].strip() != "no"
             elif body.startswith("env:"):
@@ -58,16 +61,18 @@ def parse(path):
             continue
         expected.append(line)
         owner.append(case)
-    return args, env, status, banner, inputs, expected, owner
+    return args, env, status, banner, open_end, inputs, expected, owner
 
 
 def run(kiv, path):
-    args, env, status, banner, inputs, expected, owner = parse(path)
+    args, env, status, banner, open_end, inputs, expected, owner = parse(path)
     full_env = dict(os.environ)
     full_env.update(env)
     with tempfile.TemporaryDirectory(prefix="kiv-t-") as tmp:
         full_env.setdefault("XDG_CACHE_HOME", tmp)
         data = "".join(line + "\n" for line in inputs).encode("utf-8")
+        if open_end:
+            data = data[:-1]
         try:
             proc = subprocess.run([kiv] + args, input=data, capture_output=True,
                                   cwd=tmp, env=full_env, timeout=600)
