@@ -102,8 +102,15 @@ KIV_NATIVE_LIST(KIV_NATIVE_DECLARE)
 // scratch block. Start-up calls it once, after the fixed words.
 void init();
 
+namespace detail {
+extern const Entry* table;  // null until init
+}
 // The entry of a 1-based slot, or null outside the table.
-Entry entry(std::int32_t slot);
+inline Entry entry(std::int32_t slot) {
+    if (slot < 1 || slot > count || !detail::table) [[unlikely]]
+        return nullptr;
+    return detail::table[slot - 1];
+}
 // The language name of a slot ("if").
 const char* name(std::int32_t slot);
 
@@ -125,7 +132,12 @@ inline bool truthy(const Cell* value) {
     return !(value->is(Type::none) || (value->is(Type::logic) && value->data1 == 0));
 }
 // The strict test: an unset! value fires script no-return.
-bool truthy_strict(const Cell* value);
+[[noreturn, gnu::cold]] void fire_no_return();
+inline bool truthy_strict(const Cell* value) {
+    if (value->is(Type::unset)) [[unlikely]]
+        fire_no_return();
+    return truthy(value);
+}
 
 // Whether the last print ended its output with a newline (`print`), or
 // not (`prin`).
