@@ -1,35 +1,46 @@
 #include "runtime/init.h"
 
 #include "runtime/case-folding.h"
+#include "runtime/datatypes/binary.h"
+#include "runtime/datatypes/bitset.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/char.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/date.h"
+#include "runtime/datatypes/email.h"
 #include "runtime/datatypes/error.h"
 #include "runtime/datatypes/file.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/function.h"
+#include "runtime/datatypes/hash.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/issue.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/map.h"
+#include "runtime/datatypes/money.h"
 #include "runtime/datatypes/native.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/object.h"
+#include "runtime/datatypes/pair.h"
 #include "runtime/datatypes/paren.h"
 #include "runtime/datatypes/path.h"
 #include "runtime/datatypes/percent.h"
+#include "runtime/datatypes/point.h"
+#include "runtime/datatypes/ref.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/routine.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/tag.h"
 #include "runtime/datatypes/time.h"
+#include "runtime/datatypes/triple.h"
+#include "runtime/datatypes/tuple.h"
 #include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/url.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/fixed-words.h"
-#include "runtime/ownership.h"
 #include "runtime/evaluator/actions.h"
 #include "runtime/evaluator/interpreter.h"
 #include "runtime/evaluator/lexer.h"
@@ -37,6 +48,7 @@
 #include "runtime/evaluator/random.h"
 #include "runtime/evaluator/stack.h"
 #include "runtime/externals.h"
+#include "runtime/fixed-words.h"
 #include "runtime/memory.h"
 #include "runtime/output-hooks.h"
 #include "runtime/ownership.h"
@@ -59,7 +71,7 @@ constexpr InitStep datatype_inits[] = {
     series::init,
     block::init,
     string::init,
-    // binary!
+    binary::init,
     integer::init,
     symbol::init,
     context::init,
@@ -72,7 +84,7 @@ constexpr InitStep datatype_inits[] = {
     native::init,
     action::init,
     op::init,
-    path::init,  // path!, lit-path!, set-path!, get-path!
+    path::init,  // also lit-path!, set-path! and get-path!, in that order
     function::init,
     routine::init,
     paren::init,
@@ -80,27 +92,27 @@ constexpr InitStep datatype_inits[] = {
     url::init,
     file::init,
     object::init,
-    // bitset!
-    // triple!
+    bitset::init,
+    triple::init,
     float_::init,
     typeset::init,
     error::init,
     // vector!
-    // map!
-    // hash!
-    // pair!
+    map::init,
+    hash::init,
+    pair::init,
     percent::init,
-    // tuple!
+    tuple::init,
     time::init,
-    // tag!
-    // email!
+    tag::init,
+    email::init,
     // handle!
-    // date!
+    date::init,
     // port!
-    // money!
-    // ref!
-    // point2D!
-    // point3D!
+    money::init,
+    ref::init,
+    point2d::init,
+    point3d::init,
     // imaging::init, then image!
     // (event! registers later, from the library's top level)
 };

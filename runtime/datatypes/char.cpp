@@ -69,7 +69,8 @@ Cell* make(Cell* proto, Cell* spec, Type) {
         default:
             if (!string::is_any_string(spec->type())) fire_bad_to_arg(spec);
             if (string::ks_length(spec) == 0) fire_bad_to_arg(spec);
-            return make_at(proto, string::get_char(string::ks_head(spec), string::buffer(spec)->unit()));
+            return make_at(proto,
+                           string::get_char(string::ks_head(spec), string::buffer(spec)->unit()));
     }
     if (cp < 0 || cp > max_code_point) fire(ErrorId::script_out_of_range, spec);
     return make_at(proto, static_cast<std::uint32_t>(cp));

@@ -17,32 +17,15 @@
 #include "runtime/memory.h"
 #include "runtime/platform/platform.h"
 #include "runtime/tracked-alloc.h"
-#include "runtime/unicode.h"
+#include "runtime/unicode-strings.h"
 
 namespace kiv::file {
 
 Services services{};
 
 const char* to_os_path(Cell* file) {
-    const std::uint32_t unit = string::buffer(file)->unit();
-    const std::uint8_t* first = string::ks_head(file);
-    const std::uint8_t* end = string::ks_tail(file);
-    const std::size_t size = unicode::utf8_size(first, end, static_cast<int>(unit)) + 1;
-    if (!file->data3 || memory::buffer_of(file->data3)->size < size) {
-        // GC: `first` points into the text's buffer, so the stack scan keeps
-        // it in place while the side buffer is made; re-read all the same.
-        file->data3 = memory::alloc_bytes(static_cast<std::int64_t>(size));
-        first = string::ks_head(file);
-        end = string::ks_tail(file);
-    }
-    memory::SeriesBuffer* side = memory::buffer_of(file->data3);
-    auto* out = side->head();
-    const std::size_t n =
-        unicode::units_to_utf8(first, static_cast<std::size_t>((end - first) / unit),
-                               static_cast<int>(unit), out, false);
-    out[n] = 0;
-    side->tail = side->offset + static_cast<std::uint32_t>(n);
-    return reinterpret_cast<const char*>(out);
+    long length = -1;
+    return reinterpret_cast<const char*>(unicode::to_utf8(file, &length));
 }
 
 Cell* get_current_dir(Cell* out) {
@@ -59,7 +42,9 @@ Cell* get_current_dir(Cell* out) {
 }
 
 void convert_to_os_path(Cell* file, Cell* target, bool full) {
-    if (full && (string::ks_tail_q(file) || string::ks_abs_at(file, static_cast<std::int32_t>(file->data1)) != '/')) {
+    const bool relative = string::ks_tail_q(file) ||
+                          string::ks_abs_at(file, static_cast<std::int32_t>(file->data1)) != '/';
+    if (full && relative) {
         Cell directory;
         get_current_dir(&directory);
         string::concatenate(target, &directory, -1, 0, string::Mode::append);

@@ -9,6 +9,7 @@
 #include "runtime/fire.h"
 #include "runtime/float-text.h"
 #include "runtime/tracked-alloc.h"
+#include "runtime/unicode-strings.h"
 #include "runtime/unicode.h"
 
 namespace kiv::string {
@@ -41,98 +42,17 @@ SeriesBuffer* ensure_capacity(SeriesBuffer* b, std::uint64_t required) {
     return memory::expand_series(b, static_cast<std::int64_t>(required));
 }
 
-// The length of one UTF-8 sequence at p and its code point: 0 when the
-// sequence is cut by `end`, -1 when it is not valid UTF-8 (overlong forms,
-// surrogates and anything above 0x10FFFF included).
-int decode_utf8(const std::uint8_t* p, const std::uint8_t* end, std::uint32_t* cp) {
-    const std::uint8_t b0 = p[0];
-    if (b0 < 0x80) {
-        *cp = b0;
-        return 1;
-    }
-    int n;
-    std::uint32_t v;
-    std::uint8_t lo = 0x80, hi = 0xBF;
-    if (b0 >= 0xC2 && b0 <= 0xDF) {
-        n = 2;
-        v = b0 & 0x1F;
-    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-        n = 3;
-        v = b0 & 0x0F;
-        if (b0 == 0xE0) lo = 0xA0;
-        if (b0 == 0xED) hi = 0x9F;
-    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-        n = 4;
-        v = b0 & 0x07;
-        if (b0 == 0xF0) lo = 0x90;
-        if (b0 == 0xF4) hi = 0x8F;
-    } else {
-        return -1;
-    }
-    for (int i = 1; i < n; ++i) {
-        if (p + i >= end) return 0;
-        const std::uint8_t c = p[i];
-        if (c < (i == 1 ? lo : 0x80) || c > (i == 1 ? hi : 0xBF)) return -1;
-        v = (v << 6) | (c & 0x3F);
-    }
-    *cp = v;
-    return n;
-}
-
-void put_utf8(std::string& out, std::uint32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
-// Stores decoded code points at the tail as loading does: unit 1 keeps
-// 0-0xFF. `hint` is the size of the whole input, used to grow wide buffers.
-SeriesBuffer* load_char(SeriesBuffer* b, std::uint32_t cp, std::int64_t hint) {
+// Stores one code point at the tail as loading does: unit 1 keeps 0-0xFF.
+SeriesBuffer* load_char(SeriesBuffer* b, std::uint32_t cp) {
     std::uint32_t unit = b->unit();
     const std::uint32_t need = unit_for(cp);
     if (need > unit) {
         b = widen_buffer(b, unit, need);
         unit = need;
     }
-    if (b->room() < unit) {
-        const std::int64_t grow = unit == 2 ? hint >> 2 : hint;
-        b = memory::expand_series(b, std::int64_t{b->size} + (grow < unit ? unit : grow));
-    }
-    store(b->tail_ptr(), unit, cp);
-    b->tail += unit;
-    return b;
-}
-
-// Appends UTF-8 text to a buffer as loading stores it; undecodable bytes
-// (never produced by the lexer or by C-level callers) become one code point
-// each so that nothing is lost.
-SeriesBuffer* load_utf8_into(SeriesBuffer* b, const std::uint8_t* p, const std::uint8_t* end) {
-    const std::int64_t hint = end - p;
-    while (p < end) {
-        std::uint32_t cp;
-        const int n = decode_utf8(p, end, &cp);
-        if (n == 0) break;
-        if (n < 0) {
-            cp = *p;
-            p += 1;
-        } else {
-            p += n;
-        }
-        b = load_char(b, cp, hint);
-    }
-    return b;
+    const NodeId node = b->node;
+    store(memory::alloc_tail_bytes(b, unit), unit, cp);
+    return memory::buffer_of(node);
 }
 
 }  // namespace
@@ -210,15 +130,8 @@ Cell* ks_reset(Cell* value) {
 // Widening.
 
 SeriesBuffer* widen_buffer(SeriesBuffer* b, std::uint32_t from, std::uint32_t to) {
-    const std::uint32_t used = b->used_bytes();
-    const std::uint32_t count = used / from;
-    b = ensure_capacity(b, std::uint64_t{count} * to + to);
-    std::uint8_t* head = b->head();
-    // From the last unit down, so no unit is overwritten before it is read.
-    for (std::uint32_t i = count; i-- > 0;) store(head + i * to, to, get_char(head + i * from, from));
-    b->tail = b->offset + count * to;
-    set_unit(b, to);
-    return b;
+    if (to == 2) return unicode::widen_1to2(b);
+    return from == 1 ? unicode::widen_1to4(b) : unicode::widen_2to4(b);
 }
 
 // ---------------------------------------------------------------------------
@@ -282,8 +195,20 @@ SeriesBuffer* append_string(Cell* destination, Cell* source, std::int64_t part) 
 }
 
 void append_utf8(Cell* value, std::string_view utf8) {
-    auto* p = reinterpret_cast<const std::uint8_t*>(utf8.data());
-    load_utf8_into(buffer(value), p, p + utf8.size());
+    const auto* p = reinterpret_cast<const std::uint8_t*>(utf8.data());
+    const std::uint8_t* end = p + utf8.size();
+    SeriesBuffer* b = buffer(value);
+    while (p < end) {
+        std::int32_t cp;
+        const std::uint8_t* next = unicode::fast_decode_utf8_char(p, end, &cp);
+        // An undecodable byte stands for itself, so nothing is lost.
+        if (cp < 0) {
+            cp = *p;
+            next = p + 1;
+        }
+        p = next;
+        b = load_char(b, static_cast<std::uint32_t>(cp));
+    }
 }
 
 // ---------------------------------------------------------------------------
@@ -514,7 +439,8 @@ SeriesBuffer* concatenate(Cell* destination, Cell* source, std::int64_t part, st
     const std::uint32_t to = d->unit();
     const std::uint64_t bytes = static_cast<std::uint64_t>(count) * to;
     const std::uint64_t position =
-        mode == Mode::append ? d->used_bytes() : static_cast<std::uint64_t>(destination->data1 + offset) * to;
+        mode == Mode::append ? d->used_bytes()
+                             : static_cast<std::uint64_t>(destination->data1 + offset) * to;
     const std::uint64_t end = position + bytes;
     const std::uint64_t need = mode == Mode::overwrite ? (end > d->used_bytes() ? end : d->used_bytes())
                                                        : std::uint64_t{d->used_bytes()} + bytes;
@@ -598,14 +524,16 @@ Cell* make_binary(Cell* out, const std::uint8_t* bytes, std::int64_t length) {
 Cell* decode_utf8(const std::uint8_t* bytes, std::int64_t length, Cell* out) {
     const std::uint8_t* end = bytes + length;
     for (const std::uint8_t* p = bytes; p < end;) {
-        std::uint32_t cp;
-        const int n = decode_utf8(p, end, &cp);
-        if (n <= 0) {
+        std::int32_t cp;
+        const std::uint8_t* next = unicode::fast_decode_utf8_char(p, end, &cp);
+        // 0xFFFE marks undecodable text inside the runtime, so it is refused
+        // as well.
+        if (cp < 0 || cp == 0xFFFE) {
             Cell rest;
             make_binary(&rest, p, end - p);
             fire(ErrorId::access_invalid_utf8, &rest);
         }
-        p += n;
+        p = next;
     }
     out->header = unset_header;
     const NodeId node = load_utf8_new(bytes, length);
@@ -623,12 +551,7 @@ Cell* load_encoded(const std::uint8_t* bytes, std::int64_t length, Cell* out, in
     if (encoding == 0) {
         node = load_utf8_new(bytes, length);
     } else {
-        const int unit = unicode::utf16_unit_needed(bytes, static_cast<std::size_t>(length));
-        node = memory::alloc_codepoints(length, static_cast<std::uint32_t>(unit));
-        SeriesBuffer* b = memory::buffer_of(node);
-        const std::size_t n =
-            unicode::utf16le_to_units(bytes, static_cast<std::size_t>(length), unit, b->head(), false);
-        b->tail = b->offset + static_cast<std::uint32_t>(n * unit);
+        node = unicode::load_utf16le(bytes, static_cast<std::size_t>(length), nullptr, false);
     }
     *out = Cell{string_header, 0, node, 0};
     return out;
@@ -688,16 +611,16 @@ void init_storage() {
 // Loading and reading back.
 
 NodeId load_utf8_new(const std::uint8_t* bytes, std::int64_t length) {
-    const NodeId node = memory::alloc_series(length ? length : 1, 1, 0);
-    const std::uint8_t* end = bytes + length;
-    if (length >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) bytes += 3;
-    load_utf8_into(memory::buffer_of(node), bytes, end);
-    return node;
+    return unicode::load_utf8_new(bytes, static_cast<std::size_t>(length));
 }
 
 std::string units_to_utf8(const std::uint8_t* first, const std::uint8_t* end, std::uint32_t unit) {
     std::string out;
-    for (const std::uint8_t* p = first; p < end; p += unit) put_utf8(out, get_char(p, unit));
+    std::uint8_t bytes[4];
+    for (const std::uint8_t* p = first; p < end; p += unit) {
+        const int n = unicode::encode_utf8_char(get_char(p, unit), bytes);
+        out.append(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(n));
+    }
     return out;
 }
 

@@ -16,15 +16,16 @@
 #include "runtime/case-folding.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
+#include "runtime/datatypes/block.h"
+#include "runtime/datatypes/series.h"
 #include "runtime/datatypes/word.h"
+#include "runtime/fixed-words.h"
 #include "runtime/fire.h"
 #include "runtime/sorting.h"
 #include "runtime/unicode.h"
 
 namespace kiv::string {
 
-OwnershipCheck ownership_check = nullptr;
-CallComparator call_comparator = nullptr;
 
 namespace {
 
@@ -52,23 +53,6 @@ bool is_block_like(Type t) { return t == Type::block || t == Type::paren || t ==
 // Whether the value's text is taken as it is (not formed): the any-string
 // datatypes and char!.
 bool is_text(Type t) { return is_any_string(t) || t == Type::char_; }
-
-[[noreturn]] void fire_refine_arg(const char* refinement, const Cell* arg) {
-    Cell word;
-    word::load(refinement, &word);
-    word.set_type(Type::refinement);
-    fire(ErrorId::script_invalid_refine_arg, &word, arg);
-}
-
-// A position of another value on the same series counts as a length from
-// the series' index; anything but an integer! or such a value is refused.
-std::int64_t part_length(Cell* series, Cell* part) {
-    if (part->is(Type::integer)) return integer_of(part);
-    if (part->type() == series->type() && part->data2 == series->data2)
-        return static_cast<std::int64_t>(static_cast<std::int32_t>(part->data1)) -
-               static_cast<std::int32_t>(series->data1);
-    fire_refine_arg("part", part);
-}
 
 std::uint32_t fold_upper(std::uint32_t cp) { return case_folding::change_char(cp, true); }
 
@@ -152,13 +136,6 @@ bool brace_closes_q(const std::uint8_t* p, const std::uint8_t* end, std::uint32_
 
 // ---------------------------------------------------------------------------
 // Owners, forming and the text of values.
-
-bool announce(Cell* series, const char* action, Cell* value, std::int32_t index,
-              std::int32_t count) {
-    if (!ownership_check) return false;
-    if (!(buffer(series)->flags & memory::series_flag::owned)) return false;
-    return ownership_check(series, action, value, index, count);
-}
 
 void form_value(Cell* value, Cell* out, std::int64_t part) {
     const std::int64_t before = buffer(out)->length();
@@ -264,7 +241,7 @@ std::int64_t clamped_index(Cell* series) {
 Cell* append_text(Cell* series, Cell* value, std::int32_t part, bool only, std::int32_t dup,
                   bool report) {
     const std::int32_t start = ks_abs_length(series);
-    const bool owned = report && announce(series, "append", value, start, 0);
+    const bool owned = report && series::check_owner(series, series::Change::append, value, start, 0);
     Limits limits;
     if (is_block_like(value->type())) {
         (only ? limits.points : limits.elements) = part;
@@ -277,15 +254,15 @@ Cell* append_text(Cell* series, Cell* value, std::int32_t part, bool only, std::
     const std::int64_t added = put_at_tail(series, value, limits);
     if (added == 0 && !is_text(value->type())) return series;
     repeat_added(series, added, dup);
-    if (owned)
-        announce(series, "appended", nullptr, static_cast<std::int32_t>(old_length),
-                 ks_abs_length(series) - static_cast<std::int32_t>(old_length));
+    series::report_owner(owned, series, series::Change::append, static_cast<std::int32_t>(old_length),
+                         ks_abs_length(series) - static_cast<std::int32_t>(old_length));
     series->data1 = 0;
     return series;
 }
 
 Cell* insert_text(Cell* series, Cell* value, std::int32_t part, bool only, std::int32_t dup) {
-    const bool owned = announce(series, "insert", value, static_cast<std::int32_t>(clamped_index(series)), 0);
+    const bool owned = series::check_owner(series, series::Change::insert, value,
+                                           static_cast<std::int32_t>(clamped_index(series)), 0);
     // GC: the owner's handler may have changed the series: read it afresh.
     const std::int64_t index = clamped_index(series);
     const std::int64_t length = ks_abs_length(series);
@@ -305,9 +282,8 @@ Cell* insert_text(Cell* series, Cell* value, std::int32_t part, bool only, std::
         rotate_into_place(series, index, total);
         series->data1 = static_cast<std::uint32_t>(index + total);
     }
-    if (owned)
-        announce(series, "inserted", nullptr, static_cast<std::int32_t>(index),
-                 ks_abs_length(series) - static_cast<std::int32_t>(length));
+    series::report_owner(owned, series, series::Change::insert, static_cast<std::int32_t>(index),
+                         ks_abs_length(series) - static_cast<std::int32_t>(length));
     return series;
 }
 
@@ -504,7 +480,7 @@ Found find_in(Cell* series, Cell* value, const FindArgs& a) {
     const std::int64_t left = a.reverse ? here : total - here;
     std::int64_t length = left;
     if (a.part) {
-        length = part_length(series, a.part);
+        length = series::part_length(series, a.part);
         if (length <= 0) return Found{};
         if (length > left) length = left;
     }
@@ -610,52 +586,54 @@ void record_value(const std::uint8_t* record, const SortContext& c, bool whole, 
     b->tail = b->offset + static_cast<std::uint32_t>(c.record * c.unit);
 }
 
-// The order a comparator's answer gives: true, a negative number or any
-// other value put the first argument first; false, none or a positive
-// number put it second; zero is a tie.
-int verdict(const Cell* r) {
+// Whether a comparator's answer puts its first argument first: true, a
+// negative number and any other value do; false, none and a positive number
+// put it second; zero is a tie (0).
+int first_goes_first(const Cell* r) {
     switch (r->type()) {
-        case Type::logic: return logic::get(r) ? -1 : 1;
-        case Type::none: return 1;
+        case Type::logic: return logic::get(r) ? 1 : -1;
+        case Type::none: return -1;
         case Type::integer: {
             const std::int32_t n = integer_of(r);
-            return n < 0 ? -1 : n > 0 ? 1 : 0;
+            return n < 0 ? 1 : n > 0 ? -1 : 0;
         }
         case Type::float_: {
             const double d = float_of(r);
-            return d < 0 ? -1 : d > 0 ? 1 : 0;
+            return d < 0 ? 1 : d > 0 ? -1 : 0;
         }
-        default: return -1;
+        default: return 1;
     }
 }
 
+// The sorters ask whether a comes after b. The function is asked about
+// (b, a) (under /reverse about (a, b)), so that a strict comparator answers
+// "no" for equal records and the stable sort keeps their order.
 int call_function(const std::uint8_t* a, const std::uint8_t* b, SortContext& c) {
-    if (!call_comparator) fire(ErrorId::internal_not_done);
+    if (!block::call_comparator_hook) fire(ErrorId::internal_not_done);
     // GC: the argument cells live on this frame, where the stack scan sees
     // the strings they may hold.
     Cell x;
     Cell y;
     Cell result;
     const bool whole = c.compared > 1;
-    record_value(a, c, whole, &x);
-    record_value(b, c, whole, &y);
-    call_comparator(c.function, &x, &y, &result);
+    record_value(c.direction < 0 ? a : b, c, whole, &x);
+    record_value(c.direction < 0 ? b : a, c, whole, &y);
+    block::call_comparator_hook(c.function, &x, &y, &result);
     // The comparator may have changed the series under the sort; writing on
     // would then scribble over a buffer that is no longer the series'.
     SeriesBuffer* now = buffer(c.series);
     if (now != c.buffer || now->offset != c.first || now->tail != c.tail ||
         now->unit() != c.unit)
         fire(ErrorId::script_protected_);
-    return verdict(&result);
+    return first_goes_first(&result);
 }
 
 int compare_records(const void* a, const void* b, void* context, std::uint32_t) {
     SortContext& c = *static_cast<SortContext*>(context);
     auto* pa = static_cast<const std::uint8_t*>(a);
     auto* pb = static_cast<const std::uint8_t*>(b);
-    const int r = c.function ? call_function(pa, pb, c)
-                             : compare_units(pa + c.offset * c.unit, pb + c.offset * c.unit, c);
-    return r * c.direction;
+    if (c.function) return call_function(pa, pb, c);
+    return compare_units(pa + c.offset * c.unit, pb + c.offset * c.unit, c) * c.direction;
 }
 
 // The stretch of the series to sort, from its index; 0 when nothing is
@@ -663,7 +641,7 @@ int compare_records(const void* a, const void* b, void* context, std::uint32_t) 
 std::int64_t sort_length(Cell* series, Cell* part) {
     const std::int64_t length = ks_length(series);
     if (!part) return length;
-    std::int64_t n = part_length(series, part);
+    std::int64_t n = series::part_length(series, part);
     if (n >= 0) return n < length ? n : length;
     const std::int64_t index = static_cast<std::int32_t>(series->data1);
     if (index + n < 0) {
@@ -688,7 +666,7 @@ void setup_comparison(SortContext& c, Cell* series, Cell* skip, Cell* comparator
         } else if (comparator->is(Type::function)) {
             c.function = comparator;
         } else {
-            fire_refine_arg("compare", comparator);
+            series::fire_refine_arg(words::Ref::compare, comparator);
         }
     }
     const bool is_vector = series->is(Type::vector);
@@ -729,7 +707,9 @@ struct Rewrite {
     std::uint32_t unit;
     std::int64_t write;
     std::uint32_t at(std::int64_t i) const { return get_char(b->head() + i * unit, unit); }
-    void put(std::uint32_t c) { unicode::store_unit(b->head() + write++ * unit, static_cast<int>(unit), c); }
+    void put(std::uint32_t c) {
+        unicode::store_unit(b->head() + write++ * unit, static_cast<int>(unit), c);
+    }
     void finish() { b->tail = b->offset + static_cast<std::uint32_t>(write * unit); }
 };
 
@@ -856,7 +836,7 @@ Cell* set_operation(Cell* first, Cell* second, bool case_sensitive, Cell* skip, 
     std::int64_t size = 1;
     if (skip) {
         size = integer_of(skip);
-        if (size < 1) fire_refine_arg("skip", skip);
+        if (size < 1) series::fire_refine_arg(words::Ref::skip, skip);
     }
     ks_length(first);
     if (second) ks_length(second);
@@ -868,7 +848,9 @@ Cell* set_operation(Cell* first, Cell* second, bool case_sensitive, Cell* skip, 
             gather_records(first, nullptr, true, &result, size, case_sensitive);
             gather_records(second, nullptr, true, &result, size, case_sensitive);
             break;
-        case SetOp::intersect: gather_records(first, second, true, &result, size, case_sensitive); break;
+        case SetOp::intersect:
+            gather_records(first, second, true, &result, size, case_sensitive);
+            break;
         case SetOp::exclude: gather_records(first, second, false, &result, size, case_sensitive); break;
         case SetOp::difference:
             gather_records(first, second, false, &result, size, case_sensitive);
@@ -1049,9 +1031,12 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cel
         return value;
     }
     if (element->is(Type::word)) fire(ErrorId::script_invalid_path, path, element);
-    if (!value) return select(parent, element, nullptr, false, case_, false, false, nullptr, nullptr, false, false);
+    if (!value)
+        return select(parent, element, nullptr, false, case_, false, false, nullptr, nullptr, false,
+                      false);
     Cell found = *parent;
-    find(&found, element, nullptr, false, case_, false, false, nullptr, nullptr, false, false, false, false);
+    find(&found, element, nullptr, false, case_, false, false, nullptr, nullptr, false, false, false,
+         false);
     if (found.is(Type::none)) fire(ErrorId::script_bad_path_set, path, element);
     auto poke = registry::lookup<Action::poke>(found.type());
     if (!poke) registry::fire_unsupported(Action::poke, &found);
@@ -1080,7 +1065,8 @@ Cell* change(Cell* series, Cell* value, int part, bool, int dup) {
     const std::int64_t copies = dup < 1 ? 0 : dup;
     std::int64_t replaced = part >= 0 ? part : (part == -1 ? copies * count : 0);
     if (replaced > length - index) replaced = length - index;
-    const bool owned = announce(series, "change", value, static_cast<std::int32_t>(index),
+    const bool owned = series::check_owner(series, series::Change::change, value,
+                                           static_cast<std::int32_t>(index),
                                 static_cast<std::int32_t>(replaced));
     index = clamped_index(series);
     length = ks_abs_length(series);
@@ -1093,9 +1079,8 @@ Cell* change(Cell* series, Cell* value, int part, bool, int dup) {
         remove_chars(buffer(series), index + total, replaced);
     }
     series->data1 = static_cast<std::uint32_t>(index + total);
-    if (owned)
-        announce(series, "changed", nullptr, static_cast<std::int32_t>(index),
-                 static_cast<std::int32_t>(total));
+    series::report_owner(owned, series, series::Change::change, static_cast<std::int32_t>(index),
+                         static_cast<std::int32_t>(total));
     return series;
 }
 
@@ -1107,12 +1092,14 @@ Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, b
     c.record = 1;
     if (skip) {
         c.record = skip->is(Type::integer) ? integer_of(skip) : 0;
-        if (c.record < 1 || length % c.record != 0 || length < c.record) fire_refine_arg("skip", skip);
+        if (c.record < 1 || length % c.record != 0 || length < c.record)
+            series::fire_refine_arg(words::Ref::skip, skip);
     }
     setup_comparison(c, series, skip, comparator, all, case_);
     c.direction = reverse ? -1 : 1;
     const std::int32_t index = static_cast<std::int32_t>(series->data1);
-    const bool owned = announce(series, "sort", nullptr, index, static_cast<std::int32_t>(length));
+    const bool owned = series::check_owner(series, series::Change::sort, nullptr, index,
+                                           static_cast<std::int32_t>(length));
     // The owner's handler may have shortened the series.
     const std::int64_t left = ks_length(series);
     if (length > left) length = left - left % c.record;
@@ -1129,7 +1116,7 @@ Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, b
     } else {
         sort::quicksort(ks_head(series), n, bytes, &c, 0, compare_records);
     }
-    if (owned) announce(series, "sorted", nullptr, index, static_cast<std::int32_t>(length));
+    series::report_owner(owned, series, series::Change::sort, index, static_cast<std::int32_t>(length));
     return series;
 }
 
@@ -1139,32 +1126,27 @@ Cell* swap(Cell* series1, Cell* series2) {
     if (ks_tail_q(series1) || ks_tail_q(series2)) return series1;
     const std::int32_t i1 = static_cast<std::int32_t>(series1->data1);
     const std::int32_t i2 = static_cast<std::int32_t>(series2->data1);
-    const bool owned1 = announce(series1, "swap", series2, i1, 1);
-    const bool owned2 = announce(series2, "swap", series1, i2, 1);
+    const bool owned1 = series::check_owner(series1, series::Change::swap, series2, i1, 1);
+    const bool owned2 = series::check_owner(series2, series::Change::swap, series1, i2, 1);
     if (ks_tail_q(series1) || ks_tail_q(series2)) return series1;
     const std::uint32_t c1 = ks_abs_at(series1, i1);
     const std::uint32_t c2 = ks_abs_at(series2, i2);
     store_char(buffer(series1), i1, c2);
     store_char(buffer(series2), i2, c1);
-    if (owned1) announce(series1, "swaped", nullptr, i1, 1);
-    if (owned2) announce(series2, "swaped", nullptr, i2, 1);
+    series::report_owner(owned1, series1, series::Change::swap, i1, 1);
+    series::report_owner(owned2, series2, series::Change::swap, i2, 1);
     return series1;
 }
 
-Cell* take(Cell* series, Cell* part, bool deep, bool last) {
-    auto shared_take = registry::lookup<Action::take>(Type::series);
-    if (!shared_take) registry::fire_unsupported(Action::take, series);
-    const Type type = series->type();
-    Cell* result = shared_take(series, part, deep, last);
-    if (!part && result->type() == type && ks_length(result) == 1)
-        *result = element_at(result, static_cast<std::int32_t>(result->data1));
-    return result;
-}
+// Without /part the one code point taken comes back as a char! (an integer!
+// for binary!, an element for vector!).
+Cell* take(Cell* series, Cell* part, bool, bool last) { return series::take_value(series, part, last); }
 
 Cell* trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with) {
     if (auto_ && !all && !with) fire(ErrorId::internal_not_done);
     const std::int32_t index = static_cast<std::int32_t>(clamped_index(series));
-    const bool owned = announce(series, "trim", nullptr, index, ks_length(series));
+    const bool owned =
+        series::check_owner(series, series::Change::trim, nullptr, index, ks_length(series));
     clamped_index(series);
     if (all || with) {
         trim_set(series, with);
@@ -1173,7 +1155,7 @@ Cell* trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all,
     } else {
         trim_ends(series, head, tail);
     }
-    if (owned) announce(series, "trimmed", nullptr, index, ks_length(series));
+    series::report_owner(owned, series, series::Change::trim, index, ks_length(series));
     return series;
 }
 
@@ -1219,6 +1201,9 @@ constexpr ActionRow actions{
 
 void init() {
     init_storage();
+    series::move_text_hook = [](Cell* origin, Cell* target, std::int32_t count) {
+        move_chars(origin, target, count);
+    };
     registry::register_type(Type::string, Type::series, "string!", actions);
 }
 

@@ -38,28 +38,7 @@ void count_quotes_and_newlines(const std::uint8_t* first, const std::uint8_t* en
 bool brace_closes_q(const std::uint8_t* p, const std::uint8_t* end, std::uint32_t unit);
 
 // ---------------------------------------------------------------------------
-// Hooks for the parts of the system that strings call but do not own. Each
-// is set once at start-up by its owner; while unset the behaviour is noted.
-
-// Reports a change of an owned series to its owner: the action's name
-// ("append", then "appended" after the change), the new value (or null),
-// the position and the count. Answers whether an owner heard it. Called only
-// for buffers carrying the owned flag. Unset: nobody is told.
-using OwnershipCheck = bool (*)(Cell* series, const char* action, Cell* value, std::int32_t index,
-                                std::int32_t count);
-extern OwnershipCheck ownership_check;
-
-// Calls a function! comparator with two arguments and leaves its result in
-// `result`. Unset: sorting with a function comparator fires internal
-// not-done.
-using CallComparator = void (*)(Cell* function, Cell* a, Cell* b, Cell* result);
-extern CallComparator call_comparator;
-
-// ---------------------------------------------------------------------------
 // Entry points that other units call by name.
-
-// Reports a change to the series' owner when its buffer is owned.
-bool announce(Cell* series, const char* action, Cell* value, std::int32_t index, std::int32_t count);
 
 // Appends the value's text to the series as `append` does, without
 // reporting to an owner (`to` and other internal callers). part -1: all.

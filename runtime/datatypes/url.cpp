@@ -10,6 +10,7 @@
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/fire.h"
+#include "runtime/fixed-words.h"
 #include "runtime/unicode.h"
 
 namespace kiv::url {
@@ -93,9 +94,9 @@ std::uint32_t decode_escapes(Cell* text, std::int64_t& i, std::int64_t length) {
 
 bool http_scheme_q(Cell* value) { return string::starts_with_literal_q(value, "http"); }
 
-Cell method_word(const char* name) {
+Cell method_word(words::Sym name) {
     Cell w;
-    word::load(name, &w);
+    word::make_at(words::symbol(name), &w);
     return w;
 }
 
@@ -241,15 +242,14 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cel
     if (value) fire(ErrorId::script_bad_path_set, path, element);
     Cell tail;
     string::make_at_unit(&tail, 16, 1);
-    // FIXME: a get-word! element stands for its value once words can be
-    // read; until then it joins on as its spelling.
-    string::form_value(element, &tail, -1);
+    string::form_value(element->is(Type::get_word) ? word::get(element) : element, &tail, -1);
     Cell result;
     string::make_at_unit(&result, string::ks_length(parent) + string::ks_length(&tail) + 1,
                          string::buffer(parent)->unit());
     string::concatenate(&result, parent, -1, 0, string::Mode::append);
     const std::int64_t length = string::ks_abs_length(&result);
-    const bool parent_slash = length > 0 && string::ks_abs_at(&result, static_cast<std::int32_t>(length - 1)) == '/';
+    const bool parent_slash =
+        length > 0 && string::ks_abs_at(&result, static_cast<std::int32_t>(length - 1)) == '/';
     const bool element_slash = string::ks_length(&tail) > 0 && string::ks_abs_at(&tail, 0) == '/';
     if (!parent_slash && !element_slash) string::append_literal(&result, "/");
     if (parent_slash && element_slash) tail.data1 = 1;
@@ -268,7 +268,7 @@ Cell* open(Cell* port, bool new_, bool read, bool write, bool seek, Cell* allow)
 Cell* read(Cell* source, Cell* part, Cell* seek, bool binary, bool lines, bool info, Cell* as) {
     if (http_scheme_q(source)) {
         if (part || seek || as) fire(ErrorId::internal_not_done);
-        Cell method = method_word("get");
+        Cell method = method_word(words::Sym::get);
         return request(source, source, &method, nullptr, nullptr, binary, lines, info);
     }
     Cell port = port_of(source, false, false, false, false, nullptr, false);
@@ -280,7 +280,7 @@ Cell* read(Cell* source, Cell* part, Cell* seek, bool binary, bool lines, bool i
 // The method, headers and data of a write to an http url: a block
 // [method headers data] (empty: get), or any other value posted as it is.
 Cell* write_http(Cell* url, Cell* data, bool binary, bool lines, bool info) {
-    Cell method = method_word("post");
+    Cell method = method_word(words::Sym::post);
     Cell headers;
     Cell body = *data;
     bool has_headers = false;
@@ -291,7 +291,7 @@ Cell* write_http(Cell* url, Cell* data, bool binary, bool lines, bool info) {
         const std::int64_t n = static_cast<std::int64_t>(b->length()) - index;
         const Cell* items = b->cells() + index;
         if (n <= 0) {
-            method = method_word("get");
+            method = method_word(words::Sym::get);
         } else {
             if (!items[0].is(Type::word)) fire(ErrorId::script_invalid_arg, &items[0]);
             method = items[0];

@@ -1,235 +1,129 @@
-// String storage: widening in place, writing at positions, concatenation
-// across units, decoding bytes, and the small text helpers.
 #include <gtest/gtest.h>
 
 #include <cstring>
 
-#include "text-values.h"
-#include "runtime/datatypes/string-storage.h"
-#include "runtime/unicode.h"
+#include "tests/unit/runtime-support.h"
 
 namespace kiv {
+
 namespace {
 
-using test::text;
-using test::unit_of;
-using test::utf8;
+using test::string_of;
 
-class StringStorage : public test::TextTest {};
+class StringStorage : public test::RuntimeTest {};
 
-TEST_F(StringStorage, AppendingWidensLatin1ToUcs2ToUcs4MidWay) {
-    struct Step {
+std::uint32_t unit_of(const Cell& s) { return string::buffer(&s)->unit(); }
+
+TEST_F(StringStorage, AppendingWidensPastAscii) {
+    struct Case {
         std::uint32_t cp;
         std::uint32_t unit;
-    } steps[] = {
-        {'a', 1}, {0x7F, 1}, {0xE9, 2}, {'b', 2}, {0xFFFF, 2}, {0x1F600, 4}, {'c', 4},
-    };
-    Cell s;
-    string::make_at(&s, 0);
-    std::string expected;
-    for (const Step& step : steps) {
-        string::append_char(string::buffer(&s), step.cp);
-        std::uint8_t bytes[4];
-        expected.append(reinterpret_cast<char*>(bytes), unicode::encode_utf8_char(step.cp, bytes));
-        EXPECT_EQ(unit_of(s), step.unit) << "after U+" << std::hex << step.cp;
-        EXPECT_EQ(utf8(s), expected);
+    } cases[] = {{'a', 1}, {0x7F, 1}, {0xE9, 2}, {0xFFFF, 2}, {0x1F600, 4}};
+    for (const Case& c : cases) {
+        Cell s;
+        string::make_at(&s, 0);
+        string::append_char(string::buffer(&s), c.cp);
+        EXPECT_EQ(unit_of(s), c.unit) << c.cp;
+        EXPECT_EQ(string::ks_abs_at(&s, 0), c.cp);
     }
-    // Widening straight from 1 to 4 keeps every earlier code point.
-    Cell t = text("xyz");
-    string::append_char(string::buffer(&t), 0x10000);
-    EXPECT_EQ(unit_of(t), 4u);
-    EXPECT_EQ(utf8(t), "xyz\xF0\x90\x80\x80");
 }
 
-TEST_F(StringStorage, WritingAtAPositionKeepsLatin1Longer) {
-    Cell s = text("a");
-    string::overwrite_char(string::buffer(&s), 0, 0xE9);
+TEST_F(StringStorage, WritingAndLoadingKeepLatin1Narrow) {
+    Cell s = string_of("abc");
+    string::overwrite_char(string::buffer(&s), 1, 0xE9);
     EXPECT_EQ(unit_of(s), 1u);
-    EXPECT_EQ(utf8(s), "é");
-    string::insert_char(string::buffer(&s), 0, 0xFF);
-    EXPECT_EQ(unit_of(s), 1u);
-    string::insert_char(string::buffer(&s), 1, 0x100);
+    string::overwrite_char(string::buffer(&s), 3, 'd');  // at the tail: the tail moves
+    EXPECT_EQ(string::to_utf8(&s), "a\xC3\xA9" "cd");
+    string::overwrite_char(string::buffer(&s), 0, 0x100);
     EXPECT_EQ(unit_of(s), 2u);
-    string::store_char(string::buffer(&s), 2, 0x10FFFF);
-    EXPECT_EQ(unit_of(s), 4u);
-    EXPECT_EQ(utf8(s), "ÿĀ\xF4\x8F\xBF\xBF");
-    string::remove_chars(string::buffer(&s), 1, 5);
-    EXPECT_EQ(utf8(s), "ÿ");
-    string::remove_chars(string::buffer(&s), 3, 1);  // past the tail: nothing
-    EXPECT_EQ(utf8(s), "ÿ");
-}
+    EXPECT_EQ(string::to_utf8(&s), "\xC4\x80\xC3\xA9" "cd");
 
-TEST_F(StringStorage, LengthClampsAnIndexLeftPastTheTail) {
-    Cell s = text("abcdef");
-    Cell other = s;
-    other.data1 = 5;
-    string::remove_chars(string::buffer(&s), 0, 4);
-    EXPECT_EQ(string::ks_length(&other), 0);
-    EXPECT_EQ(other.data1, 2u);
-}
-
-TEST_F(StringStorage, ConcatenationAcrossUnitsAndModes) {
     struct Case {
-        const char* destination;
-        std::uint32_t dest_unit;
-        std::int32_t index;
-        const char* source;
-        std::uint32_t source_unit;
-        std::int64_t part;
-        string::Mode mode;
-        const char* expected;
+        const char* utf8;
+        std::uint32_t unit;
+        std::int32_t length;
     } cases[] = {
-        {"ab", 1, 0, "cd", 1, -1, string::Mode::append, "abcd"},
-        {"ab", 1, 0, "\xC4\x80" "d", 2, -1, string::Mode::append, "ab\xC4\x80" "d"},
-        {"ab", 4, 0, "cd", 1, 1, string::Mode::append, "abc"},
-        {"ab", 1, 1, "XY", 1, -1, string::Mode::insert, "aXYb"},
-        {"ab", 1, 1, "\xF0\x9F\x98\x80", 4, -1, string::Mode::insert, "a\xF0\x9F\x98\x80" "b"},
-        {"abcd", 1, 1, "XY", 2, -1, string::Mode::overwrite, "aXYd"},
-        {"ab", 1, 1, "XYZ", 1, -1, string::Mode::overwrite, "aXYZ"},
-        {"ab", 1, 0, "", 1, -1, string::Mode::insert, "ab"},
+        {"caf\xC3\xA9", 1, 4},
+        {"\xE2\x82\xAC" "1", 2, 2},
+        {"a\xF0\x9F\x98\x80z", 4, 3},
+        {"\xEF\xBB\xBFhi", 1, 2},  // a leading byte order mark is skipped
     };
     for (const Case& c : cases) {
-        Cell d = text(c.destination, c.dest_unit);
-        d.data1 = static_cast<std::uint32_t>(c.index);
-        Cell s = text(c.source, c.source_unit);
-        string::concatenate(&d, &s, c.part, 0, c.mode);
-        d.data1 = 0;
-        EXPECT_EQ(utf8(d), c.expected) << c.destination << " + " << c.source;
-        EXPECT_EQ(unit_of(s), c.source_unit) << "the source keeps its unit";
+        const auto* bytes = reinterpret_cast<const std::uint8_t*>(c.utf8);
+        Cell loaded{static_cast<std::uint32_t>(Type::string), 0,
+                    string::load_utf8_new(bytes, static_cast<std::int64_t>(std::strlen(c.utf8))), 0};
+        EXPECT_EQ(unit_of(loaded), c.unit) << c.utf8;
+        EXPECT_EQ(string::ks_abs_length(&loaded), c.length) << c.utf8;
     }
 }
 
-TEST_F(StringStorage, ConcatenationWithinOneBuffer) {
-    Cell s = text("abc");
-    Cell tail = s;
-    tail.data1 = 1;
-    string::concatenate(&s, &tail, -1, 0, string::Mode::insert);
-    EXPECT_EQ(utf8(s), "bcabc");
-    Cell t = text("abc");
-    Cell same = t;
-    string::concatenate(&t, &same, -1, 0, string::Mode::append);
-    EXPECT_EQ(utf8(t), "abcabc");
+TEST_F(StringStorage, WideningAFullBufferKeepsTheText) {
+    Cell s;
+    string::make_at(&s, 16);
+    const NodeId node = s.data2;
+    string::append_literal(&s, "0123456789abcdef");
+    EXPECT_EQ(string::buffer(&s)->room(), 0u);
+    string::append_char(string::buffer(&s), 0x10400);
+    EXPECT_EQ(s.data2, node);
+    EXPECT_EQ(unit_of(s), 4u);
+    EXPECT_EQ(string::to_utf8(&s), "0123456789abcdef\xF0\x90\x90\x80");
+    // Appending a wider string widens the destination; the source keeps its
+    // unit.
+    Cell narrow = string_of("x");
+    string::append_string(&narrow, &s, 3);
+    EXPECT_EQ(unit_of(narrow), 4u);
+    EXPECT_EQ(string::to_utf8(&narrow), "x012");
+    EXPECT_EQ(string::ks_abs_length(&s), 17);
 }
 
-TEST_F(StringStorage, RepeatingAndSwappingRegions) {
-    Cell s = text("xab");
-    string::repeat_tail(string::buffer(&s), 2, 4);
-    EXPECT_EQ(utf8(s), "xabababab");
-    std::uint8_t bytes[] = "12345abc";
-    string::swap_regions(bytes, 5, 3);
-    EXPECT_STREQ(reinterpret_cast<char*>(bytes), "abc12345");
-    string::swap_regions(bytes, 2, 6);
-    EXPECT_STREQ(reinterpret_cast<char*>(bytes), "c12345ab");
-    // A region larger than the scratch area still swaps.
-    std::vector<std::uint8_t> big(200000, 'x');
-    big.push_back('y');
-    big.push_back('z');
-    string::swap_regions(big.data(), 200000, 2);
-    EXPECT_EQ(big[0], 'y');
-    EXPECT_EQ(big[1], 'z');
-    EXPECT_EQ(big.back(), 'x');
+TEST_F(StringStorage, IndexesPastTheTailAreClamped) {
+    Cell s = string_of("abc");
+    s.data1 = 10;
+    EXPECT_EQ(string::ks_length(&s), 0);
+    EXPECT_EQ(s.data1, 3u);
+    s.data1 = 1;
+    EXPECT_EQ(string::to_utf8(&s), "bc");
+    string::append_char(string::buffer(&s), 0x20AC);
+    string::ks_reset(&s);
+    EXPECT_EQ(unit_of(s), 1u);
+    EXPECT_EQ(string::ks_abs_length(&s), 0);
 }
 
-TEST_F(StringStorage, CompareStrings) {
+TEST_F(StringStorage, Compared) {
     struct Case {
         const char* a;
-        std::uint32_t unit_a;
         const char* b;
-        std::uint32_t unit_b;
         CompareOp op;
         bool match;
         int sign;
     } cases[] = {
-        {"abc", 1, "ABC", 1, CompareOp::equal, false, 0},
-        {"abc", 1, "ABC", 1, CompareOp::strict_equal, false, 1},
-        {"ab", 1, "abc", 1, CompareOp::lesser, false, -1},
-        {"abc", 1, "ab", 1, CompareOp::equal, false, 1},
-        {"abcdef", 1, "abc", 1, CompareOp::equal, true, 0},
-        {"abcdef", 1, "", 1, CompareOp::equal, true, 0},
-        {"abcdef", 1, "", 1, CompareOp::find, true, 1},
-        {"éa", 1, "ÉA", 2, CompareOp::equal, false, 0},
-        {"x\xF0\x90\x90\xA8", 4, "X\xF0\x90\x90\x80", 2, CompareOp::equal, false, 0},
-        {"a", 1, "_", 1, CompareOp::sort, false, -1},
-        {"a", 1, "_", 1, CompareOp::sort_case, false, 1},
+        {"abc", "ABC", CompareOp::equal, false, 0},
+        {"abc", "ABC", CompareOp::strict_equal, false, 1},
+        {"\xC3\xA9t\xC3\xA9", "\xC3\x89T\xC3\x89", CompareOp::equal, false, 0},
+        {"abc", "abcd", CompareOp::equal, false, 1},
+        {"abc", "abcd", CompareOp::lesser, false, -1},
+        {"abd", "abcd", CompareOp::sort, false, 1},
+        {"a", "_", CompareOp::sort, false, -1},  // folded to upper case: A < _
+        {"a", "_", CompareOp::sort_case, false, 1},
+        {"", "", CompareOp::equal, false, 0},
+        {"", "a", CompareOp::lesser, false, -1},
+        {"abcdef", "ABC", CompareOp::equal, true, 0},
+        {"ab", "abc", CompareOp::equal, true, 1},
+        {"abc", "", CompareOp::find, true, 1},
+        {"abc", "", CompareOp::equal, true, 0},
     };
     for (const Case& c : cases) {
-        Cell a = text(c.a, c.unit_a);
-        Cell b = text(c.b, c.unit_b);
+        Cell a = string_of(c.a);
+        Cell b = string_of(c.b);
         const int r = string::compare_strings(&a, &b, c.op, c.match);
-        EXPECT_EQ((r > 0) - (r < 0), c.sign) << c.a << " vs " << c.b << " op " << int(c.op);
+        EXPECT_EQ(r < 0 ? -1 : r > 0 ? 1 : 0, c.sign) << c.a << " / " << c.b;
     }
-}
-
-TEST_F(StringStorage, SearchHelpers) {
-    Cell s = text("aBcbd");
-    EXPECT_EQ(string::find_char(&s, 'b'), 3);
-    EXPECT_EQ(string::find_char(&s, 'z'), -1);
-    EXPECT_TRUE(string::find_char_skip_q(&s, 'b', 1, false));
-    EXPECT_FALSE(string::find_char_skip_q(&s, 'b', 2, true));  // B at 1, b at 3: odd places
-    EXPECT_TRUE(string::find_char_skip_q(&s, 'C', 2, false));
-    EXPECT_TRUE(string::starts_with_literal_q(&s, "aBc"));
-    EXPECT_FALSE(string::starts_with_literal_q(&s, "aBcbde"));
-
-    Cell tag = text("b", 1, Type::tag);
-    Cell markup = text("<b>x", 2);
-    EXPECT_TRUE(string::tag_delimited_q(&markup, &tag));
-    EXPECT_TRUE(string::match_at_q(&markup, &tag, CompareOp::equal));
-    Cell c = test::character('A');
-    EXPECT_TRUE(string::match_at_q(&s, &c, CompareOp::equal));
-    EXPECT_FALSE(string::match_at_q(&s, &c, CompareOp::strict_equal));
-}
-
-TEST_F(StringStorage, DecodingBytes) {
-    const std::uint8_t good[] = {'c', 'a', 'f', 0xC3, 0xA9};
-    Cell s;
-    string::decode_utf8(good, sizeof good, &s);
-    EXPECT_EQ(utf8(s), "café");
-    EXPECT_EQ(unit_of(s), 1u);
-
-    struct Bad {
-        std::vector<std::uint8_t> bytes;
-        std::string rest;  // the bytes the error carries
-    } bad[] = {
-        {{'a', 0xC3, 0x28, 'b'}, "\xC3(b"},
-        {{'a', 'b', 0xE2, 0x82}, "\xE2\x82"},
-        {{0xED, 0xA0, 0x80}, "\xED\xA0\x80"},
-    };
-    for (const Bad& b : bad) {
-        EXPECT_EQ(test::error_arg_text([&] {
-                      Cell out;
-                      string::decode_utf8(b.bytes.data(), b.bytes.size(), &out);
-                  }),
-                  b.rest);
-    }
-
-    const std::uint8_t utf16[] = {'A', 0, 'B', 0};
-    string::load_encoded(utf16, 2, &s, -1);
-    EXPECT_EQ(utf8(s), "AB");
-    EXPECT_EQ(unit_of(s), 1u);
-    const std::uint8_t pair[] = {0x00, 0xD8, 0x00, 0xDC};
-    string::load_encoded(pair, 2, &s, -1);
-    EXPECT_EQ(unit_of(s), 4u);
-    EXPECT_EQ(utf8(s), "\xF0\x90\x80\x80");
-    EXPECT_EQ(test::error_of([&] { string::load_encoded(utf16, 2, &s, 1); }),
-              ErrorId::script_invalid_arg);
-}
-
-TEST_F(StringStorage, HexAndFloatText) {
-    struct Case {
-        std::uint32_t value;
-        bool trim;
-        const char* text;
-    } cases[] = {
-        {0x1E, true, "1E"}, {0, true, "00"}, {0xFFFFFFFF, false, "FFFFFFFF"},
-        {0x10000, true, "10000"}, {0xE9, false, "000000E9"},
-    };
-    for (const Case& c : cases) EXPECT_STREQ(string::int_to_hex(c.value, c.trim), c.text);
-    EXPECT_STREQ(string::byte_to_hex(0xA5), "A5");
-    bool error = false;
-    EXPECT_EQ(string::to_float("2.5e3", 5, &error), 2500.0);
-    EXPECT_FALSE(error);
-    string::to_float("2.5x", 4, &error);
-    EXPECT_TRUE(error);
+    // Sameness: the same series at the same index.
+    Cell a = string_of("x");
+    Cell copy = a;
+    Cell other = string_of("x");
+    EXPECT_EQ(string::compare_strings(&a, &copy, CompareOp::same, false), 0);
+    EXPECT_NE(string::compare_strings(&a, &other, CompareOp::same, false), 0);
 }
 
 }  // namespace

@@ -10,7 +10,7 @@
 namespace kiv {
 namespace {
 
-using test::block;
+using test::block_of;
 using test::character;
 using test::integer;
 using test::text;
@@ -43,7 +43,7 @@ TEST_F(StringActions, MakeAndTo) {
     EXPECT_EQ(test::error_of([&] { row().make(&proto, &spec, Type::string); }),
               ErrorId::script_out_of_range);
 
-    spec = block({text("x"), text("a"), character('b'), logic::true_value});
+    spec = block_of({text("x"), text("a"), character('b'), logic::true_value});
     row().to(&proto, &spec, Type::string);
     EXPECT_EQ(utf8(proto), "xabtrue");
     spec = text("a b");
@@ -286,10 +286,16 @@ TEST_F(StringActions, SortRefinements) {
     }
 }
 
-// A comparator standing in for a function!: the first argument sorts first
-// when its code point is the larger one.
+// Comparators standing in for function! values: whether the first
+// argument sorts before the second.
 void descending(Cell*, Cell* a, Cell* b, Cell* result) {
     logic::make_at(result, a->data2 > b->data2);
+}
+void case_blind_ascending(Cell*, Cell* a, Cell* b, Cell* result) {
+    logic::make_at(result, (a->data2 | 0x20) < (b->data2 | 0x20));
+}
+void integer_answer(Cell*, Cell* a, Cell* b, Cell* result) {
+    *result = integer(static_cast<std::int32_t>(a->data2) - static_cast<std::int32_t>(b->data2));
 }
 
 Cell sorted_series;
@@ -301,26 +307,39 @@ void meddling(Cell*, Cell* a, Cell* b, Cell* result) {
 
 TEST_F(StringActions, SortWithAFunctionComparator) {
     Cell function{static_cast<std::uint32_t>(Type::function), 0, 0, 0};
-    const auto saved = string::call_comparator;
-    string::call_comparator = descending;
-    for (bool stable : {false, true}) {
-        Cell s = text("bdacé", 2);
-        row().sort(&s, false, nullptr, &function, nullptr, false, false, stable);
-        EXPECT_EQ(utf8(s), "édcba");
-        row().sort(&s, false, nullptr, &function, nullptr, false, true, stable);
-        EXPECT_EQ(utf8(s), "abcdé");
+    const auto saved = block::call_comparator_hook;
+    struct Case {
+        block::CallComparator comparator;
+        const char* input;
+        bool reverse;
+        bool stable;
+        const char* expected;
+    } cases[] = {
+        {descending, "bdacé", false, false, "édcba"},
+        {descending, "bdacé", true, false, "abcdé"},
+        {descending, "bdacé", false, true, "édcba"},
+        {integer_answer, "bdacé", false, true, "abcdé"},
+        // Equal records keep their order under /stable, either way round.
+        {case_blind_ascending, "bBaAbA", false, true, "aAAbBb"},
+        {case_blind_ascending, "bBaAbA", true, true, "bBbaAA"},
+    };
+    for (const Case& c : cases) {
+        block::call_comparator_hook = c.comparator;
+        Cell s = text(c.input, 2);
+        row().sort(&s, false, nullptr, &function, nullptr, false, c.reverse, c.stable);
+        EXPECT_EQ(utf8(s), c.expected) << c.input << (c.reverse ? " /reverse" : "");
     }
-    string::call_comparator = meddling;
+    block::call_comparator_hook = meddling;
     sorted_series = text("dcba");
     EXPECT_EQ(test::error_of([&] {
                   row().sort(&sorted_series, false, nullptr, &function, nullptr, false, false, true);
               }),
               ErrorId::script_protected_);
-    string::call_comparator = nullptr;
+    block::call_comparator_hook = nullptr;
     Cell s = text("ba");
     EXPECT_EQ(test::error_of([&] { row().sort(&s, false, nullptr, &function, nullptr, false, false, false); }),
               ErrorId::internal_not_done);
-    string::call_comparator = saved;
+    block::call_comparator_hook = saved;
 }
 
 TEST_F(StringActions, Mold) {
@@ -399,9 +418,9 @@ TEST_F(StringActions, Append) {
         {appended("ab", text("c")), "abc"},
         {appended("ab", text("xyz"), 2), "abxy"},
         {appended("ab", text("xyz"), 0), "ab"},
-        {appended("x", block({text("1"), text("2"), text("3")})), "x123"},
-        {appended("x", block({text("1"), text("2"), text("3")}), 2), "x12"},
-        {appended("x", block({text("12"), text("34")}), 3, true), "x123"},
+        {appended("x", block_of({text("1"), text("2"), text("3")})), "x123"},
+        {appended("x", block_of({text("1"), text("2"), text("3")}), 2), "x12"},
+        {appended("x", block_of({text("12"), text("34")}), 3, true), "x123"},
         {appended("ab", logic::true_value, 2), "abtrue"},
         {appended("ab", logic::true_value, 2, true), "abtr"},
         {appended("", text("ab"), -1, false, 3), "ababab"},
@@ -439,7 +458,7 @@ TEST_F(StringActions, Insert) {
         {"ab", 0, text("xyz"), 0, 1, "xyzab", 3},
         {"ab", 1, character(0xE9), -1, 3, "aéééb", 4},
         {"ab", 1, character(0x1F600), -1, 1, "a\xF0\x9F\x98\x80" "b", 2},
-        {"ab", 1, block({text("x"), character('y')}), -1, 2, "axyxyb", 5},
+        {"ab", 1, block_of({text("x"), character('y')}), -1, 2, "axyxyb", 5},
         {"ab", 1, text("t", 1, Type::tag), -1, 1, "a<t>b", 4},
         {"ab", 1, logic::false_value, 3, 1, "afalb", 4},
     };
@@ -461,7 +480,7 @@ TEST_F(StringActions, Change) {
         {"abcdef", 1, text("XY"), 3, 1, "aXYef", 3},
         {"abcdef", 1, text("XY"), -1, 2, "aXYXYf", 5},
         {"abc", 1, character(0x3A9), -1, 1, "aΩc", 2},
-        {"abc", 0, block({text("x"), text("y")}), -1, 1, "xyc", 2},
+        {"abc", 0, block_of({text("x"), text("y")}), -1, 1, "xyc", 2},
         {"abc", 1, text("\xF0\x9F\x98\x80\xF0\x9F\x98\x80", 4), -1, 1, "a\xF0\x9F\x98\x80\xF0\x9F\x98\x80", 3},
     };
     for (EditCase& c : cases) {
@@ -579,6 +598,46 @@ TEST_F(StringActions, PathAccess) {
                   row().eval_path(&s, &missing, &v, &path, nullptr, nullptr, 0, false, false, true, false);
               }),
               ErrorId::script_bad_path_set);
+}
+
+TEST_F(StringActions, TakePickAndMoveThroughSeries) {
+    Cell s = text("abc");
+    Cell* r = row().take(&s, nullptr, false, false);
+    ASSERT_TRUE(r->is(Type::char_));
+    EXPECT_EQ(r->data2, static_cast<std::uint32_t>('a'));
+    s = text("abc");
+    Cell one = integer(1);
+    r = row().take(&s, &one, false, false);
+    ASSERT_TRUE(r->is(Type::string));
+    EXPECT_EQ(utf8(*r), "a");
+    s = text("\xF0\x9F\x98\x80x", 4);
+    r = row().take(&s, nullptr, false, true);
+    EXPECT_EQ(r->data2, static_cast<std::uint32_t>('x'));
+
+    // Paths: an integer picks and pokes.
+    s = text("abc");
+    Cell path = none::value;
+    Cell two = integer(2);
+    r = row().eval_path(&s, &two, nullptr, &path, nullptr, nullptr, 0, false, true, true, false);
+    EXPECT_EQ(r->data2, static_cast<std::uint32_t>('b'));
+    s = text("abc");
+    Cell e = character(0x3A9);
+    row().eval_path(&s, &one, &e, &path, nullptr, nullptr, 0, false, false, true, false);
+    EXPECT_EQ(utf8(s), "Ωbc");
+    // Setting through a found key pokes the code point after it.
+    s = text("a=b");
+    Cell key = text("=");
+    row().eval_path(&s, &key, &e, &path, nullptr, nullptr, 0, false, false, true, false);
+    EXPECT_EQ(utf8(s), "a=Ω");
+
+    // Moving text between strings of different units.
+    Cell origin = text("abc");
+    Cell target = text("x\xF0\x9F\x98\x80", 4);
+    target.data1 = 1;
+    row().move(&origin, &target, &two);
+    EXPECT_EQ(utf8(origin), "c");
+    target.data1 = 0;
+    EXPECT_EQ(utf8(target), "xab\xF0\x9F\x98\x80");
 }
 
 }  // namespace
