@@ -1113,10 +1113,15 @@ Status api_eval_block(Cell* block, Cell* result) {
     return Status::ok;
 }
 
+// The caller has opened the function's frame and pushed its cells: the body
+// runs in that frame, which the caller closes.
 Status api_call(Cell* function, const Cell* name, const Cell* args, std::int32_t count,
-                      Cell* result) {
-    if (call_with_arguments(function, name, args, count, result) == Status::thrown)
-        return Status::thrown;
+                Cell* result) {
+    if (!function->is(Type::function) || args != state.stack_arguments)
+        return call_with_arguments(function, name, args, count, result);
+    const Cell fn = *function;
+    KIV_PROPAGATE(run_body(&fn, name));
+    *result = *state.stack_arguments;
     return Status::ok;
 }
 

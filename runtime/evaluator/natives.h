@@ -55,7 +55,7 @@
     X(60, arctangent, "arctangent", 0) X(61, arctangent2, "arctangent2", 0)                   \
     X(62, nan_q, "NaN?", 0) X(63, log_2, "log-2", 0) X(64, log_10, "log-10", 0)               \
     X(65, log_e, "log-e", 0) X(66, exp, "exp", 0) X(67, square_root, "square-root", 0)        \
-    X(68, construct, "construct", 0) X(69, value_q, "value?", 1) X(70, try_, "try", 1)        \
+    X(68, construct, "construct", 1) X(69, value_q, "value?", 1) X(70, try_, "try", 1)        \
     X(71, uppercase, "uppercase", 0) X(72, lowercase, "lowercase", 0)                         \
     X(73, as_pair, "as-pair", 0) X(74, as_point2d, "as-point2D", 0)                           \
     X(75, as_point3d, "as-point3D", 0) X(76, as_money, "as-money", 0)                         \
