@@ -252,7 +252,7 @@ Status fetch_argument(Call& c, const Cell* entry, bool check, bool infix_second)
             break;
     }
     const Cell* got = state.stack_top - 1;
-    if (tracing() && kind != evaluated) [[unlikely]]
+    if (tracing()) [[unlikely]]
         KIV_PROPAGATE(fire_event(Event::push, c.code, nullptr, nullptr, got));
     if (check && !typeset::has(entry, got->type_id())) fire_expect_arg(c, entry, got);
     return Status::ok;
@@ -343,7 +343,7 @@ Status fetch_arguments(Call& c, const Cell* cache, std::int32_t already, std::in
         const Cell* entry = cache + 1 + i;
         const bool infix_second = c.infix && i == 1;
         // PERF: an evaluated argument with code left is the common case.
-        if (!(entry->header & (3u << kind_shift)) && c.pos < c.end) [[likely]] {
+        if (!(entry->header & (3u << kind_shift)) && c.pos < c.end && !tracing()) [[likely]] {
             KIV_PROPAGATE(eval_expression(c.pos, c.end, c.code,
                                           flag::sub | (infix_second ? flag::no_infix : 0)));
             const Cell* got = state.stack_top - 1;

@@ -8,6 +8,7 @@
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/integer.h"
+#include "runtime/datatypes/map.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/unset.h"
@@ -256,8 +257,9 @@ Status foreach(const std::int32_t*, std::int32_t) {
     Cell* const result = state.stack_arguments;
     unset::make_at(result);
     state.stack_top = result + 1;
-    while (more_values(cursor)) {
-        step(cursor, words, count);
+    const bool map = cursor->is(Type::map);
+    while (map ? map::foreach_next(words, cursor) : more_values(cursor)) {
+        if (!map) step(cursor, words, count);
         Round round;
         KIV_PROPAGATE(run_round(f + 2, &round));
         if (round == Round::broke) break;
