@@ -1102,6 +1102,152 @@ Status call_with_arguments(const Cell* function, const Cell* name, const Cell* a
 }
 
 // ---------------------------------------------------------------------------
+// The apply mode: the arguments come from a block of values.
+
+namespace {
+
+// One argument from the block: none once the block has ended; an
+// evaluated argument is evaluated, alone with `safer`.
+Status apply_argument(Call& c, const Cell* entry, bool check, bool safer) {
+    if (c.pos >= c.end) {
+        none::make_at(stack::push_cell());
+        return Status::ok;
+    }
+    if (entry->header & (3u << kind_shift)) return fetch_argument(c, entry, check, false);
+    KIV_PROPAGATE(eval_expression(c.pos, safer ? c.pos + 1 : c.end, c.code, flag::sub));
+    const Cell* got = state.stack_top - 1;
+    if (check && !typeset::has(entry, got->type_id())) fire_expect_arg(c, entry, got);
+    return Status::ok;
+}
+
+// Sets a refinement's state and takes its arguments from the block (an
+// inactive one's are dropped, or with `skip` not taken at all).
+Status apply_refinement(Call& c, const Cell* e, bool active, bool skip, bool safer,
+                        std::int32_t* positions) {
+    const bool slots = c.fn->is(Type::function) || c.fn->is(Type::routine);
+    Cell* base = state.stack_arguments;
+    const auto count = static_cast<std::int32_t>(e->data1 & 0xFFFF);
+    const auto slot = static_cast<std::int32_t>(e->data1 >> 16);
+    if (slots) logic::make_at(base + slot, active);
+    else if (active) positions[e->data3] = static_cast<std::int32_t>(state.stack_top - base);
+    if (!active && skip) return Status::ok;
+    for (std::int32_t i = 0; i < count; ++i) {
+        KIV_PROPAGATE(apply_argument(c, e + 1 + i, active, safer));
+        if (!active) {
+            stack::drop(1);
+        } else if (slots) {
+            base[slot + 1 + i] = *(state.stack_top - 1);
+            stack::drop(1);
+        }
+    }
+    return Status::ok;
+}
+
+// The value that gives a refinement's state, evaluated from the block.
+Status apply_state(Call& c, bool safer, Cell* out) {
+    if (c.pos >= c.end) {
+        logic::make_at(out, false);
+        return Status::ok;
+    }
+    KIV_PROPAGATE(eval_expression(c.pos, safer ? c.pos + 1 : c.end, c.code, flag::sub));
+    *out = *(state.stack_top - 1);
+    stack::drop(1);
+    return Status::ok;
+}
+
+// /all: every refinement of the spec in order, each state a logic!.
+Status apply_all(Call& c, const Cell* cache, bool safer, std::int32_t* positions) {
+    const Cell* e = cache + 1 + cache->data1;
+    for (std::int32_t left = static_cast<std::int32_t>(cache->data2); left > 0; ++e) {
+        if (!e->is(Type::refinement)) continue;
+        --left;
+        Cell v;
+        KIV_PROPAGATE(apply_state(c, safer, &v));
+        if (!v.is(Type::logic)) {
+            Cell name = *c.fn_word;
+            Cell type;
+            registry::make_datatype(&type, v.type());
+            Cell w = *e;
+            w.header = static_cast<std::uint32_t>(Type::word);
+            fire(ErrorId::script_expect_arg, &name, &type, &w);
+        }
+        KIV_PROPAGATE(apply_refinement(c, e, v.data1 != 0, safer, safer, positions));
+    }
+    return Status::ok;
+}
+
+// Without /all: groups of a refinement!, its state, then its arguments.
+Status apply_groups(Call& c, const Cell* cache, bool safer, std::int32_t* positions) {
+    while (c.pos < c.end) {
+        if (!c.pos->is(Type::refinement)) {
+            if (cache->data2 == 0) break;
+            Cell bad = *c.pos;
+            fire(ErrorId::script_bad_refine, &bad);
+        }
+        const Cell* item = c.pos++;
+        const Cell* e = find_refinement(cache, item);
+        if (!e) {
+            Cell name = *c.fn_word;
+            Cell bad = *item;
+            fire(ErrorId::script_no_refine, &name, &bad);
+        }
+        Cell v;
+        KIV_PROPAGATE(apply_state(c, safer, &v));
+        if (v.is(Type::unset)) fire_with_word(ErrorId::script_no_value, item);
+        KIV_PROPAGATE(apply_refinement(c, e, natives::truthy(&v), false, safer, positions));
+    }
+    return Status::ok;
+}
+
+}  // namespace
+
+Status apply(const Cell* function, const Cell* name, const Cell* args, bool all, bool safer) {
+    Cell anon;
+    if (!name) name = words::word(words::W::anon, &anon);
+    Cell* slot = stack::push_copy(function);
+    const Cell* fn = slot;
+    if (!fn->is(Type::native) && !fn->is(Type::action) && !fn->is(Type::function) &&
+        !fn->is(Type::routine)) {
+        Cell bad = *fn;
+        fire(ErrorId::script_invalid_arg, &bad);
+    }
+    const Cell* cache = argument_cache(fn);
+    const Cell code = *args;
+    memory::SeriesBuffer* b = block::buffer(&code);
+    const std::int32_t head = series::head(&code) < 0 ? 0 : series::head(&code);
+    Cell* pos = b->cells() + head;
+    Cell* end = b->cells_tail();
+    if (pos > end) pos = end;
+    Call c{fn, name, name, pos, end, &code, nullptr, nullptr, nullptr, false};
+    const auto refinements = static_cast<std::int32_t>(cache->data2);
+    if (refinements > compiled_max_refinements) fire(ErrorId::internal_not_done);
+    std::int32_t positions[1 + compiled_max_refinements];
+    positions[0] = 0;
+    for (std::int32_t k = 1; k <= refinements; ++k) positions[k] = -1;
+    open_call_frame(c, fn->is(Type::function));
+    for (std::int32_t i = 0; i < static_cast<std::int32_t>(cache->data1); ++i)
+        KIV_PROPAGATE(apply_argument(c, cache + 1 + i, true, safer));
+    if (fn->is(Type::function) || fn->is(Type::routine)) push_defaults(cache);
+    if (all) KIV_PROPAGATE(apply_all(c, cache, safer, positions));
+    else KIV_PROPAGATE(apply_groups(c, cache, safer, positions));
+    switch (fn->type()) {
+        case Type::function: KIV_PROPAGATE(run_body(fn, name)); break;
+        case Type::routine: routine::call(fn, state.stack_arguments, state.stack_arguments); break;
+        default: {
+            const auto s = static_cast<std::int32_t>(fn->data1);
+            const natives::Entry entry = fn->is(Type::native) ? natives::entry(s) : actions::entry(s);
+            if (!entry) fire(ErrorId::internal_not_done);
+            if (fn->is(Type::native)) KIV_PROPAGATE(entry(positions, refinements + 1));
+            else KIV_PROPAGATE(entry(positions + 1, refinements));
+        }
+    }
+    close_frame();
+    *slot = *(state.stack_top - 1);
+    state.stack_top = slot + 1;
+    return Status::ok;
+}
+
+// ---------------------------------------------------------------------------
 // Hooks for the units below the interpreter.
 
 namespace {
