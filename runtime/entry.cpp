@@ -83,7 +83,7 @@ int start_up() {
     } catch (...) {
         top_level_catch(throw_code::error);
     }
-    error_exit(status, nullptr);
+    exit_process(status);
 }
 
 void* runtime_thread(void*) { run_runtime(); }
