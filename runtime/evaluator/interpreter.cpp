@@ -974,6 +974,11 @@ Status eval_expression(Cell*& pos, Cell* end, const Cell* code, unsigned flags) 
             if (!(flags & flag::no_infix) && pos < end && pos->is(Type::word)) return infix_loop(pos, end, code);
             return Status::ok;
         }
+        case Type::paren:
+            ++pos;
+            KIV_PROPAGATE(eval_block(start, false));
+            if (!(flags & flag::no_infix) && pos < end && pos->is(Type::word)) return infix_loop(pos, end, code);
+            return Status::ok;
         default:
             if (!literals.plain[start->type_id()]) return eval_expression_full(pos, end, code, flags);
             value = *start;
