@@ -55,7 +55,8 @@ int start_up() {
     // names (kept in the root block while keep_in_root is set), the root
     // cells of the boot image, switching the collector on and keep_in_root
     // off, and the library's top level.
-    test_hooks::run_fault_hook();
+    // A throw code that no region took reaches the outermost one here.
+    if (test_hooks::run_fault_hook() != Status::ok) top_level_catch(state.thrown_code);
     return launch();
 }
 

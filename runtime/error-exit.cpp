@@ -118,6 +118,10 @@ bool handling_fault() { return in_fault != 0; }
 
 void error_exit(int code, const void* address) {
     if (code != 0) print_report(code, address);
+    exit_process(code);
+}
+
+void exit_process(int code) {
     restore_terminal();
     // After a fault the heap and the C library's streams may be the broken
     // part; the tracked blocks go back to the system with the process anyway.

@@ -57,6 +57,11 @@ const char* fatal_message(int code);
 // ends the process with the code as its status.
 [[noreturn, gnu::cold]] void error_exit(int code, const void* address);
 
+// Ends the process with the status, without a report: the terminal is put
+// back and every tracked block released. An error that no try frame takes
+// leaves this way with status -2.
+[[noreturn, gnu::cold]] void exit_process(int status);
+
 // The code address in the caller just after the call: the "at" of a report
 // about the caller's own failure.
 [[gnu::noinline]] const void* get_fault_address();

@@ -7,18 +7,24 @@
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/email.h"
+#include "runtime/datatypes/error.h"
 #include "runtime/datatypes/file.h"
 #include "runtime/datatypes/float.h"
+#include "runtime/datatypes/function.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/issue.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/native.h"
 #include "runtime/datatypes/none.h"
+#include "runtime/datatypes/object.h"
 #include "runtime/datatypes/pair.h"
 #include "runtime/datatypes/paren.h"
+#include "runtime/datatypes/path.h"
 #include "runtime/datatypes/percent.h"
 #include "runtime/datatypes/point.h"
 #include "runtime/datatypes/ref.h"
 #include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/routine.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
@@ -32,6 +38,7 @@
 #include "runtime/datatypes/word.h"
 #include "runtime/evaluator/lexer.h"
 #include "runtime/evaluator/random.h"
+#include "runtime/evaluator/stack.h"
 #include "runtime/externals.h"
 #include "runtime/fixed-words.h"
 #include "runtime/memory.h"
@@ -66,25 +73,22 @@ constexpr InitStep datatype_inits[] = {
     get_word::init,
     refinement::init,
     char_::init,
-    // native!
-    // action!
-    // op!
-    // path!
-    // lit-path!
-    // set-path!
-    // get-path!
-    // function!
-    // routine!
+    native::init,
+    action::init,
+    op::init,
+    path::init,  // also lit-path!, set-path! and get-path!, in that order
+    function::init,
+    routine::init,
     paren::init,
     issue::init,
     url::init,
     file::init,
-    // object!
+    object::init,
     // bitset!
     triple::init,
     float_::init,
     typeset::init,
-    // error!
+    error::init,
     // vector!
     // map!
     // hash!
@@ -128,8 +132,9 @@ constexpr InitStep init_steps[] = {
     // generic action table: actions::init
     // first node frame and first series frame: made by memory::init
     // root block: 8,749 cells, no parent
-    // argument stack: fixed block of 20,000 cells in the root block
-    // call stack: fixed block of 15,000 cells in the root block
+    // argument stack and call stack: fixed blocks of 20,000 and 15,000 cells
+    stack::make_argument_stack,
+    stack::make_call_stack,
     // symbol table: empty block of 4,000 cells in the root block
     [] { symbol::init_table(4000); },
     // global context: room for 4,000 words
@@ -146,9 +151,11 @@ constexpr InitStep init_steps[] = {
     // port and checksum method words: natives::init_method_words
     // compression method words: compress::init_words
     // process calls: call::init (output string of 102,400 bytes)
-    // stack globals: stack::init
+    stack::init,
     lexer::init,
     // boot image: kivbin::boot_load
+    // the error catalogue, until the boot image carries it
+    error::init_catalog,
     // interpreter: interpreter::init
     // collector counters: set by memory::init
 };

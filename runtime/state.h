@@ -16,6 +16,10 @@
 
 namespace kiv {
 
+namespace stack {
+struct CallFrame;
+}
+
 struct State {
     // --- entry and throw ---
     // The throw code in flight; 0 while no throw travels.
@@ -51,6 +55,29 @@ struct State {
     // The cell that block::make_in and make_fixed_in fill when given no
     // parent block. GC: a collector root cell.
     Cell block_scratch;
+
+    // --- objects ---
+    // The last class id handed out at run time.
+    std::int32_t class_id_counter;
+
+    // --- argument stack and call stack (runtime/evaluator/stack.h) ---
+    // Cells of [stack_bottom, stack_top) are in use; stack_arguments is the
+    // current frame's base, its result slot. Both stacks live in fixed
+    // series, so these pointers never go stale.
+    Cell* stack_bottom;
+    Cell* stack_top;
+    Cell* stack_arguments;
+    Cell* stack_end;
+    // Entries of [frames_bottom, frames_top) are open call frames.
+    stack::CallFrame* frames_bottom;
+    stack::CallFrame* frames_top;
+    stack::CallFrame* frames_end;
+    // Where the where-lookup of the next error starts after a throw found no
+    // catch; null when unused.
+    stack::CallFrame* throw_start;
+    // The block position being evaluated: the interpreter keeps it up to
+    // date, and every new error copies it as its `near`. A collector root.
+    Cell near;
 
     // --- exit ---
     // Puts the terminal back into the state the process found it in (raw

@@ -12,7 +12,10 @@
 #include <cstring>
 #include <new>
 
+#include "runtime/datatypes/integer.h"
+#include "runtime/datatypes/word.h"
 #include "runtime/error-exit.h"
+#include "runtime/evaluator/stack.h"
 #include "runtime/fire.h"
 #include "runtime/state.h"
 #include "runtime/throw.h"
@@ -117,9 +120,58 @@ volatile int recursion_stop = -1;
 
 void out_of_memory() { memory::allocate(std::size_t{1} << 62); }
 
+// The language side: frames named by words, as natives would open them.
+Cell named(const char* name) {
+    Cell w;
+    return *word::load(name, &w);
+}
+
+void throw_without_catch() {
+    const Cell name = named("throw");
+    stack::push_native_frame(&name);
+    const Cell value = integer::make_cell(42);
+    (void)stack::throw_value(throw_code::throw_, &value, nullptr);
+}
+
+// A catch frame that never takes the throw it receives.
+Status unclaimed_throw() {
+    const Cell name = named("catch");
+    stack::push_catch_frame(&name);
+    const Cell thrower = named("throw");
+    stack::push_native_frame(&thrower);
+    const Cell value = integer::make_cell(42);
+    return stack::throw_value(throw_code::throw_, &value, nullptr);
+}
+
+// The quit code passes a loop region and a catch region, which each take
+// only their own codes.
+Status quit_through_regions() {
+    const Cell loop = named("loop");
+    stack::push_loop_frame(&loop);
+    const Cell catcher = named("catch");
+    stack::push_catch_frame(&catcher);
+    state.thrown_code = throw_code::quit;
+    if (stack::take(throw_code::throw_)) return Status::ok;
+    if (stack::take(throw_code::break_) || stack::take(throw_code::continue_)) return Status::ok;
+    return Status::thrown;
+}
+
+// Each level opens a function frame; with a large pad the native stack runs
+// short before the call stack is full.
+template <std::size_t Pad>
+[[gnu::noinline]] int deep(int depth) {
+    volatile char pad[Pad];
+    pad[depth % Pad] = static_cast<char>(depth);
+    if (depth == recursion_stop) return 0;
+    const Cell name = named("deep");
+    stack::push_function_frame(&name, 0);
+    return deep<Pad>(depth + 1) + pad[depth % Pad];
+}
+
 struct Hook {
     const char* name;
     void (*provoke)();
+    Status (*leave_pending)() = nullptr;
 };
 
 const Hook hooks[] = {
@@ -143,7 +195,15 @@ const Hook hooks[] = {
     {"out-of-memory", out_of_memory},
     {"bad-alloc", [] { throw std::bad_alloc(); }},
     {"uncaught-throw", [] { throw NativeThrow{throw_code::throw_}; }},
-    {"language-error", [] { fire(ErrorId::script_no_value); }},
+    {"language-error", [] {
+         const Cell foo = named("foo");
+         fire(ErrorId::script_no_value, &foo);
+     }},
+    {"throw-without-catch", throw_without_catch},
+    {"unclaimed-throw", nullptr, unclaimed_throw},
+    {"quit-through-regions", nullptr, quit_through_regions},
+    {"deep-frames", [] { deep<64>(0); }},
+    {"deep-native", [] { deep<65536>(0); }},
     {"foreign-exception", [] { throw 42; }},
     {"quit-throw", [] { throw NativeThrow{throw_code::quit}; }},
     {"interrupt", [] { std::raise(SIGINT); }},
@@ -157,15 +217,19 @@ void write_restore_text() {
 
 }  // namespace
 
-void run_fault_hook() {
+Status run_fault_hook() {
     restore_text = std::getenv("KIV_TEST_RESTORE_TEXT");
     if (restore_text) state.restore_terminal = write_restore_text;
     const char* fault = std::getenv("KIV_TEST_FAULT");
-    if (!fault) return;
+    if (!fault) return Status::ok;
     // exit:N goes straight to the fatal exit with code N.
     if (std::strncmp(fault, "exit:", 5) == 0) error_exit(std::atoi(fault + 5), get_fault_address());
-    for (const Hook& hook : hooks)
-        if (std::strcmp(fault, hook.name) == 0) hook.provoke();
+    for (const Hook& hook : hooks) {
+        if (std::strcmp(fault, hook.name) != 0) continue;
+        if (hook.leave_pending) return hook.leave_pending();
+        hook.provoke();
+    }
+    return Status::ok;
 }
 
 }  // namespace kiv::runtime::test_hooks

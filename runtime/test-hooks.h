@@ -3,14 +3,19 @@
 // launch, so that tests can check each fatal path's report and exit status.
 // KIV_TEST_RESTORE_TEXT, when set, is written by a stand-in terminal
 // restorer, showing that the way out restores the terminal.
+//
+// A hook may also end by leaving a throw code pending (answering thrown),
+// as a native would, to show what the outermost region does with it.
 #pragma once
+
+#include "runtime/throw.h"
 
 namespace kiv::runtime::test_hooks {
 
 #if KIV_TEST_HOOKS
-void run_fault_hook();
+Status run_fault_hook();
 #else
-inline void run_fault_hook() {}
+inline Status run_fault_hook() { return Status::ok; }
 #endif
 
 }  // namespace kiv::runtime::test_hooks

@@ -7,7 +7,9 @@ provokes (the test build's fault hook). A report case expects exactly
     "\\n*** Runtime Error <code>: <message>\\n*** at: <8 hex digits>h\\n"
 
 on standard output and the code as exit status; a quiet case expects no
-output at all. Usage: run-fatal-tests.py path/to/kiv
+output at all, or exactly the text it names (a language error that no try
+frame took is printed in its standard form and ends the process with
+status -2, 254 as the shell sees it). Usage: run-fatal-tests.py path/to/kiv
 """
 import concurrent.futures
 import os
@@ -41,7 +43,21 @@ CASES = [
     ("out-of-memory", 94, "out of memory", 94, {}, ""),
     ("bad-alloc", 94, "out of memory", 94, {}, ""),
     ("uncaught-throw", 95, "no CATCH for THROW", 95, {}, ""),
-    ("language-error", 95, "no CATCH for THROW", 95, {}, ""),
+    # Language errors with no try frame: the error's text and status -2.
+    ("language-error", QUIET, None, 254, {},
+     "*** Script Error: foo has no value\n*** Where: ???\n*** Near : none\n"),
+    ("throw-without-catch", QUIET, None, 254, {},
+     "*** Throw Error: no catch for throw: 42\n*** Where: <not-found>\n*** Near : none\n"
+     "*** Stack: \n"),
+    # Deep recursion ends in the language's own stack overflow: at the
+    # call stack's 12,000 frames, or earlier when the native stack runs short.
+    ("deep-frames", QUIET, None, 254, {},
+     "*** Internal Error: stack overflow\n*** Where: deep\n*** Near : none\n*** Stack: \n"),
+    ("deep-native", QUIET, None, 254, {},
+     "*** Internal Error: stack overflow\n*** Where: deep\n*** Near : none\n*** Stack: \n"),
+    # A throw code that no region takes reaches the outermost one.
+    ("unclaimed-throw", 95, "no CATCH for THROW", 95, {}, ""),
+    ("quit-through-regions", QUIET, None, 0, {}, ""),
     ("foreign-exception", 95, "no CATCH for THROW", 95, {}, ""),
     ("abort", 99, "unknown error", 99, {}, ""),
     ("exit:100", 100, "no value matched in CASE", 100, {}, ""),
