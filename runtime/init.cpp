@@ -37,6 +37,7 @@
 #include "runtime/datatypes/url.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/evaluator/lexer.h"
+#include "runtime/evaluator/parse.h"
 #include "runtime/evaluator/random.h"
 #include "runtime/evaluator/stack.h"
 #include "runtime/externals.h"
@@ -146,7 +147,8 @@ constexpr InitStep init_steps[] = {
     // the runtime's fixed words, refinements and issue
     words::init,
     // natives table: natives::init (107 entries)
-    // parse working blocks: parse::init (8 and 100 cells in the root block)
+    // parse working blocks: 8 and 100 cells
+    parse::init,
     ownership::init,
     // port and checksum method words: natives::init_method_words
     // compression method words: compress::init_words
