@@ -38,8 +38,8 @@
 #include "runtime/datatypes/word.h"
 #include "runtime/evaluator/lexer.h"
 #include "runtime/evaluator/parse.h"
-#include "runtime/evaluator/random.h"
 #include "runtime/evaluator/stack.h"
+#include "runtime/evaluator/random.h"
 #include "runtime/externals.h"
 #include "runtime/fixed-words.h"
 #include "runtime/memory.h"
@@ -133,7 +133,6 @@ constexpr InitStep init_steps[] = {
     // generic action table: actions::init
     // first node frame and first series frame: made by memory::init
     // root block: 8,749 cells, no parent
-    // argument stack and call stack: fixed blocks of 20,000 and 15,000 cells
     stack::make_argument_stack,
     stack::make_call_stack,
     // symbol table: empty block of 4,000 cells in the root block

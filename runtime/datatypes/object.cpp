@@ -13,6 +13,7 @@
 #include "runtime/datatypes/string-storage.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/unset.h"
+#include "runtime/evaluator/stack.h"
 #include "runtime/fire.h"
 #include "runtime/fixed-words.h"
 #include "runtime/memory.h"
@@ -52,8 +53,7 @@ void append_blanks(Cell* buffer, int levels) {
 // Molds one field: its word, ": ", and the value (a word! quoted).
 void mold_field(NodeId ctx, std::int32_t i, Cell* buffer, bool all, bool flat, int indent) {
     Cell word = *get_word_at(ctx, i);
-    word.set_type(Type::word);
-    word.header &= 0xFF;
+    word.header = static_cast<std::uint32_t>(Type::word);  // without its marks
     Cell value = *field_value(ctx, i);
     registry::find<Action::form>(&word)(&word, buffer, nullptr, 0);
     string::append_literal(buffer, ": ");
@@ -236,6 +236,10 @@ Cell* make_with_record(Cell* out, NodeId context, NodeId record, std::int32_t cl
     return out;
 }
 
+Cell* push(NodeId context, NodeId record, std::int32_t class_id) {
+    return make_with_record(stack::push_cell(), context, record, class_id);
+}
+
 void clear_cells_flag(memory::SeriesBuffer* buffer) {
     for (Cell* c = buffer->cells(); c < buffer->cells_tail(); ++c) c->clear_new_line();
 }
@@ -291,21 +295,23 @@ std::int32_t handler_locals(NodeId record, std::int32_t which, const Cell* handl
     return locals;
 }
 
-// Calls a handler with the given arguments and then its local slots
-// (false for /local, none for the words after it), in a frame named `name`.
-eval::Status call_handler(Cell* handler, words::W name, const Cell* fixed, std::int32_t count,
-                          std::int32_t locals) {
-    Cell args;
-    block::make_at(&args, count + locals);
-    for (std::int32_t i = 0; i < count; ++i) block::ks_append(&args, &fixed[i]);
-    if (locals > 0) block::ks_append(&args, &logic::false_value);
-    for (std::int32_t i = 1; i < locals; ++i) block::ks_append(&args, &none::value);
+// Calls a handler in a function frame named `name`: the given arguments and
+// then its local slots (false for /local, none for the words after it) are
+// the frame's cells. The handler's result is dropped with the frame, so the
+// frame of the code that made the change stays as it was.
+Status call_handler(Cell* handler, words::W name, const Cell* fixed, std::int32_t count,
+                    std::int32_t locals) {
+    Cell function = *handler;
     Cell name_word;
     words::word(name, &name_word);
-    Cell function = *handler;
+    stack::push_function_frame(&name_word, function.data1);
+    for (std::int32_t i = 0; i < count; ++i) stack::push_copy(&fixed[i]);
+    if (locals > 0) stack::push_copy(&logic::false_value);
+    for (std::int32_t i = 1; i < locals; ++i) stack::push_copy(&none::value);
     Cell result;
-    // GC: the arguments' buffer is pinned by the pointer passed on.
-    return eval::call_function(&function, &name_word, block::ks_head(&args), count + locals, &result);
+    KIV_PROPAGATE(eval::call_function(&function, &name_word, state.stack_arguments, count + locals, &result));
+    stack::revert_function();
+    return Status::ok;
 }
 
 // What contexts and the ownership table call. A throw out of a handler
@@ -360,10 +366,10 @@ Cell* init_events(Cell* object, std::int32_t on_change, std::int32_t on_change_l
 
 bool on_deep_q(const Cell* object) { return on_deep_index(object->data3) >= 0; }
 
-eval::Status fire_on_set(Cell* object, Cell* word, Cell* old_value, Cell* new_value) {
+Status fire_on_set(Cell* object, Cell* word, Cell* old_value, Cell* new_value) {
     const Cell target = *object;
     const std::int32_t index = on_change_index(target.data3);
-    if (index < 0) return eval::Status::done;
+    if (index < 0) return Status::ok;
     const NodeId ctx = context_of(&target);
     Cell handler = *field_value(ctx, index);
     if (!handler.is(Type::function)) fire(ErrorId::script_invalid_obj_evt, &handler);
@@ -376,19 +382,25 @@ eval::Status fire_on_set(Cell* object, Cell* word, Cell* old_value, Cell* new_va
     return call_handler(&handler, words::W::on_change, args, 3, locals);
 }
 
-eval::Status fire_on_set_by_word(const Cell* holder, Cell* word, Cell* old_value, Cell* new_value) {
+Status fire_on_set_stack(Cell* object, Cell* word) {
+    Cell old_value = state.stack_top[-1];
+    Cell new_value = state.stack_top[-2];
+    return fire_on_set(object, word, &old_value, &new_value);
+}
+
+Status fire_on_set_by_word(const Cell* holder, Cell* word, Cell* old_value, Cell* new_value) {
     Cell object = *context::get(holder);
     return fire_on_set(&object, word, old_value, new_value);
 }
 
-eval::Status fire_on_deep(Cell* owner, Cell* word, Cell* target, Cell* action, Cell* new_value,
+Status fire_on_deep(Cell* owner, Cell* word, Cell* target, Cell* action, Cell* new_value,
                           std::int32_t index, std::int32_t part) {
     const Cell object = *owner;
     if (!object.data3) fire(ErrorId::script_invalid_obj_evt, &object);
     const std::int32_t at = on_deep_index(object.data3);
-    if (at < 0) return eval::Status::done;
+    if (at < 0) return Status::ok;
     Cell handler = *field_value(context_of(&object), at);
-    if (!handler.is(Type::function)) return eval::Status::done;
+    if (!handler.is(Type::function)) return Status::ok;
     const std::int32_t locals = handler_locals(object.data3, 1, &handler);
     const Cell args[7] = {
         object,
@@ -552,7 +564,7 @@ Cell* construct(Cell* spec, const Cell* prototype, bool only, Cell* out) {
     return out;
 }
 
-eval::Status set_many(Cell* object, Cell* value, bool any, bool only, bool some) {
+Status set_many(Cell* object, Cell* value, bool any, bool only, bool some) {
     const Cell target = *object;
     const Cell source = *value;
     const NodeId ctx = context_of(&target);
@@ -583,9 +595,9 @@ eval::Status set_many(Cell* object, Cell* value, bool any, bool only, bool some)
         const Cell new_value = *v;
         // GC: set_in keeps the old value and runs the handler itself.
         context::set_in(&word, &new_value, ctx, true);
-        if (state.thrown_code) return eval::Status::thrown;
+        if (state.thrown_code) return Status::thrown;
     }
-    return eval::Status::done;
+    return Status::ok;
 }
 
 // ---------------------------------------------------------------------------

@@ -54,6 +54,8 @@ Cell* make_from_context(Cell* out, NodeId context, std::int32_t class_id, Type t
 // The same with a record (0: none).
 Cell* make_with_record(Cell* out, NodeId context, NodeId record, std::int32_t class_id,
                        Type type = Type::object);
+// make_with_record on a new cell pushed on the argument stack.
+Cell* push(NodeId context, NodeId record, std::int32_t class_id);
 // Makes `out` a new empty object! with room for `size` words, class id 0.
 Cell* make_at(Cell* out, std::int32_t size);
 
@@ -94,14 +96,17 @@ std::int32_t on_deep_index(NodeId record);
 // Calls the object's on-change* handler with the word, the old and the new
 // value; nothing without one. A handler field that holds no function! fires
 // script invalid-obj-evt with it.
-eval::Status fire_on_set(Cell* object, Cell* word, Cell* old_value, Cell* new_value);
+Status fire_on_set(Cell* object, Cell* word, Cell* old_value, Cell* new_value);
+// The same with the old value in the top cell of the argument stack and the
+// new value in the cell below it.
+Status fire_on_set_stack(Cell* object, Cell* word);
 // The same for the object that `holder` (a word) refers to.
-eval::Status fire_on_set_by_word(const Cell* holder, Cell* word, Cell* old_value, Cell* new_value);
+Status fire_on_set_by_word(const Cell* holder, Cell* word, Cell* old_value, Cell* new_value);
 // Calls the owner's on-deep-change* handler with the owner, the owning
 // field's word, the series, the action word, the new value (none when
 // null), the index and the part. An owner without a record fires script
 // invalid-obj-evt with it.
-eval::Status fire_on_deep(Cell* owner, Cell* word, Cell* target, Cell* action, Cell* new_value,
+Status fire_on_deep(Cell* owner, Cell* word, Cell* target, Cell* action, Cell* new_value,
                           std::int32_t index, std::int32_t part);
 
 // Whether the word's value, or the context's value at the index, is still
@@ -126,7 +131,7 @@ Cell* copy_into(const Cell* source, Cell* target, bool deep, Cell* types, bool c
 Cell* construct(Cell* spec, const Cell* prototype, bool only, Cell* out);
 
 // The `set` native on an object.
-eval::Status set_many(Cell* object, Cell* value, bool any, bool only, bool some);
+Status set_many(Cell* object, Cell* value, bool any, bool only, bool some);
 
 // ---------------------------------------------------------------------------
 // Molding and the actions other datatypes of the family reuse.

@@ -128,7 +128,9 @@ const Cell* trace_value(const CallFrame* e) {
 }
 
 bool listed(const CallFrame* e, std::int32_t level) {
-    if (is_hidden(e)) return false;
+    // Symbol 0: an entry never written (a position an error was given by
+    // hand may lie past every frame opened so far).
+    if (e->symbol == 0 || is_hidden(e)) return false;
     return level > 1 || trace_value(e)->is(Type::function);
 }
 
@@ -162,7 +164,6 @@ void make_call_stack() {
 }
 
 void init() {
-    // Registered at every init: memory::reset (tests) forgets every hook.
     collector::register_hook(mark_frames);
     collector::register_root_cell(&state.near);
     state.stack_bottom = state.stack_top = state.stack_arguments = argument_cells_start;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "runtime/evaluator/compiled.h"
+#include "runtime/evaluator/stack.h"
 #include "runtime/state.h"
 #include "tests/unit/callables-support.h"
 
@@ -20,7 +21,7 @@ using test::read_one;
 
 // A stand-in for the interpreter: a spec block of set-words and values,
 // where a word stands for its value and a lit-word for the word.
-eval::Status eval_assignments(Cell* block, Cell* result) {
+Status eval_assignments(Cell* block, Cell* result) {
     Cell list = *block;
     const std::int32_t length = block::ks_length(&list);
     const std::int32_t head = series::head(&list);
@@ -37,19 +38,24 @@ eval::Status eval_assignments(Cell* block, Cell* result) {
         *result = value;
         i = end + 1;
     }
-    return eval::Status::done;
+    return Status::ok;
 }
 
 // The calls that reached the interpreter: the frame's name and the
 // arguments molded.
 std::vector<std::string> calls;
 
-eval::Status record_call(Cell*, const Cell* name, const Cell* args, std::int32_t count, Cell* result) {
+Status record_call(Cell* function, const Cell* name, const Cell* args, std::int32_t count, Cell* result) {
+    // The frame is open, named after the handler, and holds the arguments.
+    EXPECT_EQ(stack::top_frame()->function_context, function->data1);
+    EXPECT_EQ(stack::top_frame()->symbol, name->data2);
+    EXPECT_EQ(state.stack_arguments, args);
+    EXPECT_EQ(state.stack_top - state.stack_arguments, count);
     std::string line = test::mold(*name) + ":";
     for (std::int32_t i = 0; i < count; ++i) line += " " + test::mold(args[i]);
     calls.push_back(line);
     *result = unset::value;
-    return eval::Status::done;
+    return Status::ok;
 }
 
 class Objects : public test::CallableTest {
@@ -58,6 +64,15 @@ protected:
         test::CallableTest::SetUp();
         eval::install(eval::Entries{eval_assignments, record_call});
         calls.clear();
+        // Handlers are called in frames of the call stack; errors stay bare
+        // (no catalogue), so they reach the tests as they are raised.
+        stack::make_argument_stack();
+        stack::make_call_stack();
+        stack::init();
+    }
+    void TearDown() override {
+        stack::forget();
+        test::CallableTest::TearDown();
     }
 
     static void define(const char* name, Cell value) {
@@ -170,7 +185,7 @@ TEST_F(Objects, ChangeHandlerGetsTheWordAndBothValues) {
     // others.
     calls.clear();
     Cell values = read("7 8 9");
-    ASSERT_EQ(object::set_many(&o, &values, false, false, false), eval::Status::done);
+    ASSERT_EQ(object::set_many(&o, &values, false, false, false), Status::ok);
     EXPECT_EQ(calls.size(), 2u);
     EXPECT_EQ(calls[1], "on-change*: b 30 8 false none none");
     EXPECT_TRUE(field(o, "on-change*").is(Type::function));
@@ -294,21 +309,21 @@ TEST_F(Objects, Construct) {
 TEST_F(Objects, SetMany) {
     Cell o = make("a: 1 b: 2 c: 3");
     Cell source = make("c: 30 a: 10 z: 0");
-    ASSERT_EQ(object::set_many(&o, &source, false, false, false), eval::Status::done);
+    ASSERT_EQ(object::set_many(&o, &source, false, false, false), Status::ok);
     EXPECT_EQ(test::mold(reflected(o, "values")), "[10 2 30]");
     Cell with_none = read("none 5");
     *block::ks_head(&with_none) = none::value;
-    ASSERT_EQ(object::set_many(&o, &with_none, false, false, true), eval::Status::done);
+    ASSERT_EQ(object::set_many(&o, &with_none, false, false, true), Status::ok);
     EXPECT_EQ(test::mold(reflected(o, "values")), "[10 5 30]");
     Cell one = test::integer(1);
-    ASSERT_EQ(object::set_many(&o, &one, false, false, false), eval::Status::done);
+    ASSERT_EQ(object::set_many(&o, &one, false, false, false), Status::ok);
     EXPECT_EQ(test::mold(reflected(o, "values")), "[1 1 1]");
     Cell holes = read("4 x");
     *block::ks_abs_at(&holes, 1) = unset::value;
     EXPECT_EQ(error_of([&] { static_cast<void>(object::set_many(&o, &holes, false, false, false)); }),
               ErrorId::script_need_value);
     EXPECT_EQ(test::mold(reflected(o, "values")), "[1 1 1]");
-    ASSERT_EQ(object::set_many(&o, &holes, true, false, false), eval::Status::done);
+    ASSERT_EQ(object::set_many(&o, &holes, true, false, false), Status::ok);
     EXPECT_EQ(field(o, "b").type(), Type::unset);
 }
 
@@ -382,6 +397,31 @@ TEST_F(Objects, PathsReadAndSetNestedFields) {
     };
     for (const auto& e : errors) EXPECT_EQ(error_of([&] { path(e.path); }), e.expected) << e.path;
     EXPECT_EQ(error_of([&] { path("top/missing:", &five); }), ErrorId::script_invalid_path);
+}
+
+TEST_F(Objects, MakersThatPushOnTheArgumentStack) {
+    Cell* const base = state.stack_top;
+    Cell spec = read("a");
+    Cell body = read("a");
+    const NodeId ctx = function::push(&spec, &body, 0, 0, 0);
+    ASSERT_EQ(state.stack_top, base + 1);
+    EXPECT_TRUE(base[0].is(Type::function));
+    EXPECT_EQ(base[0].data1, ctx);
+    function::push_refinement_defaults(3);
+    EXPECT_EQ(test::mold(base[1]) + " " + test::mold(base[2]) + " " + test::mold(base[3]), "false none none");
+    Cell p = read_one("a/b");
+    EXPECT_EQ(test::mold(*path::push(&p, Type::set_path)), "a/b:");
+    define("handler", func("word old new", ""));
+    Cell o = make("a: 1 on-change*: handler");
+    Cell* pushed = object::push(o.data1, o.data3, 5);
+    EXPECT_EQ(object::class_id(pushed), 5);
+    // The new value below the old one at the top.
+    *stack::push_cell() = test::integer(2);
+    *stack::push_cell() = test::integer(1);
+    Cell a = test::word_of("a");
+    ASSERT_EQ(object::fire_on_set_stack(&o, &a), Status::ok);
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0], "on-change*: a 1 2");
 }
 
 }  // namespace
