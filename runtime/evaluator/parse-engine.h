@@ -174,7 +174,7 @@ struct Engine {
     bool call_callback(words::W event);
 
     // --- parse.cpp: the states ---
-    eval::Status run(const Cell* input_value, const Cell* rule_block, Cell* out);
+    Status run(const Cell* input_value, const Cell* rule_block, Cell* out);
     Step push_block();
     Step pop_block();
     Step push_rule();

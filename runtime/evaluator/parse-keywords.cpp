@@ -285,7 +285,15 @@ Step Engine::loop_rule(std::int32_t t) {
         refetch = true;
         return Step::next_action;
     }
-    match = match ? round >= low : round - 1 >= low || low == 0;
+    if (!match) {
+        // A failed round gives back what it consumed (a reject may leave a
+        // block before its alternatives reset the input).
+        set_pos(std::min(triple::b(f + 1), length()));
+        recompute_end();
+        match = round - 1 >= low || low == 0;
+    } else {
+        match = round >= low;
+    }
     return finish_rule();
 }
 

@@ -20,6 +20,7 @@
 #include "runtime/collector.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
+#include "runtime/datatypes/function.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/series.h"
@@ -205,12 +206,12 @@ void Engine::after_code() {
 
 bool Engine::eval_paren(const Cell* paren) {
     Cell code = *paren;
-    eval::Status status;
+    Status status;
     {
         InputsAside aside;
         status = eval::eval_block(&code, &last_paren);
     }
-    if (status == eval::Status::thrown) {
+    if (status == Status::thrown) {
         thrown = true;
         return false;
     }
@@ -219,37 +220,43 @@ bool Engine::eval_paren(const Cell* paren) {
 }
 
 bool Engine::call_callback(words::W event) {
+    // The callback's frame: event, match?, rule, input and stack, then its
+    // local slots (false for /local, none for the words after it).
     const NodeId context = callback.data1;
     const std::int32_t count = context::word_count(context);
-    Cell* args = state.stack_top;
-    for (std::int32_t i = 0; i < count; ++i) {
-        Cell* slot = stack::push_cell();
-        const Cell* w = context::get_word_at(context, i);
-        if (w->is(Type::refinement)) logic::make_at(slot, false);
-        else none::make_at(slot);
-    }
-    // The arguments in spec order: event, match?, rule, input, stack.
-    Cell given[5];
-    words::word(event, &given[0]);
-    logic::make_at(&given[1], match);
-    given[2] = rules;
-    series::set_head(&given[2], std::max(cmd, 0));
-    given[3] = input;
-    given[4] = *rule_stack();
-    for (std::int32_t i = 0; i < std::min(count, 5); ++i) args[i] = given[i];
+    const std::int32_t locals = function::count_locals(callback.data2, 0, false);
     Cell name;
     words::word(words::W::parse_callback, &name);
+    stack::push_function_frame(&name, context);
+    for (std::int32_t i = 0; i < count; ++i) {
+        Cell arg;
+        switch (i < count - locals ? i : -1) {
+            case 0: words::word(event, &arg); break;
+            case 1: logic::make_at(&arg, match); break;
+            case 2:
+                arg = rules;
+                series::set_head(&arg, std::max(cmd, 0));
+                break;
+            case 3: arg = input; break;
+            case 4: arg = *rule_stack(); break;
+            default:
+                if (i == count - locals) logic::make_at(&arg, false);
+                else none::make_at(&arg);
+        }
+        stack::push_copy(&arg);
+    }
     Cell answer;
-    eval::Status status;
+    Cell function = callback;
+    Status status;
     {
         InputsAside aside;
-        status = eval::call_function(&callback, &name, args, count, &answer);
+        status = eval::call_function(&function, &name, state.stack_arguments, count, &answer);
     }
-    if (status == eval::Status::thrown) {
+    if (status == Status::thrown) {
         thrown = true;
         return false;
     }
-    state.stack_top = args;
+    stack::revert_function();
     after_code();
     return !logic::falsy(&answer);
 }
@@ -510,7 +517,7 @@ Step Engine::get_word_rule() {
 // ---------------------------------------------------------------------------
 // The run.
 
-eval::Status Engine::run(const Cell* input_value, const Cell* rule_block, Cell* out) {
+Status Engine::run(const Cell* input_value, const Cell* rule_block, Cell* out) {
     StackGuard guard;
     base = stack::push_cell();
     none::make_at(base);
@@ -542,11 +549,11 @@ eval::Status Engine::run(const Cell* input_value, const Cell* rule_block, Cell* 
             case Step::exit:
             case Step::halt:
                 // GC: a throw set the argument stack for the frame that takes it.
-                if (thrown) return eval::Status::thrown;
+                if (thrown) return Status::thrown;
                 if (step == Step::exit && result_is_block) *out = result;
                 else logic::make_at(out, match);
                 state.stack_top = base;
-                return eval::Status::done;
+                return Status::ok;
         }
     }
 }
@@ -570,7 +577,7 @@ void init() {
     detail::init_keywords();
 }
 
-eval::Status run(const Cell* input, const Cell* rules, CompareOp op, std::int32_t limit,
+Status run(const Cell* input, const Cell* rules, CompareOp op, std::int32_t limit,
                  const Cell* callback, Cell* result) {
     detail::Engine engine;
     engine.op = op;
@@ -582,7 +589,7 @@ eval::Status run(const Cell* input, const Cell* rules, CompareOp op, std::int32_
     return engine.run(input, rules, result);
 }
 
-eval::Status native(const Cell* input, const Cell* rules, bool case_, const Cell* part,
+Status native(const Cell* input, const Cell* rules, bool case_, const Cell* part,
                     const Cell* callback, Cell* result) {
     std::int32_t limit = 0;
     if (part) {
@@ -598,7 +605,7 @@ eval::Status native(const Cell* input, const Cell* rules, bool case_, const Cell
         if (stop <= at) {
             Cell copy = *input;
             logic::make_at(result, series::ks_length(&copy) == 0);
-            return eval::Status::done;
+            return Status::ok;
         }
         limit = static_cast<std::int32_t>(std::min<std::int64_t>(stop, std::numeric_limits<std::int32_t>::max()));
     }

@@ -36,7 +36,7 @@ void init();
 // answer); `callback` a function! for /trace, or null. `result` becomes
 // logic! of the match, or the collected block. Answers thrown when a break,
 // continue, return, exit or throw left a paren, an action or the callback.
-eval::Status run(const Cell* input, const Cell* rules, CompareOp op, std::int32_t limit,
+Status run(const Cell* input, const Cell* rules, CompareOp op, std::int32_t limit,
                  const Cell* callback, Cell* result);
 
 // The whole `parse` native after its argument checks: computes the limit
@@ -44,7 +44,7 @@ eval::Status run(const Cell* input, const Cell* rules, CompareOp op, std::int32_
 // or a position in the input's own series; anything else raises script
 // invalid-refine-arg), answers at once whether the input is empty when the
 // limit does not lie after the input's position, else runs the engine.
-eval::Status native(const Cell* input, const Cell* rules, bool case_, const Cell* part,
+Status native(const Cell* input, const Cell* rules, bool case_, const Cell* part,
                     const Cell* callback, Cell* result);
 
 }  // namespace kiv::parse
