@@ -165,7 +165,7 @@ struct Engine {
 
     // --- parse.cpp: language code ---
     // After language code ran: cmd and the input position back in range.
-    void after_code();
+    void after_code(bool on_cell);
     // Evaluates a paren into last_paren; then puts cmd and the input back in
     // range. False when a throw left it.
     bool eval_paren(const Cell* paren);

@@ -197,9 +197,10 @@ void Engine::drop_rule_frame() {
 // ---------------------------------------------------------------------------
 // Language code: parens and the callback.
 
-void Engine::after_code() {
+void Engine::after_code(bool on_cell) {
+    // cmd stood on a cell (a paren): it stays on one; else it may be at the tail.
     const std::int32_t tail = rule_tail();
-    if (cmd >= tail) cmd = tail - 1;
+    if (cmd > tail - (on_cell ? 1 : 0)) cmd = tail - (on_cell ? 1 : 0);
     if (pos() > length()) set_pos(length());
     recompute_end();
 }
@@ -215,7 +216,7 @@ bool Engine::eval_paren(const Cell* paren) {
         thrown = true;
         return false;
     }
-    after_code();
+    after_code(true);
     return true;
 }
 
@@ -257,7 +258,7 @@ bool Engine::call_callback(words::W event) {
         return false;
     }
     stack::revert_function();
-    after_code();
+    after_code(false);
     return !logic::falsy(&answer);
 }
 

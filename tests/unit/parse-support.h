@@ -140,11 +140,18 @@ struct ParseOptions {
     bool trace = false;
 };
 
-// Parses the input's value with the rules and answers the result molded,
+// Parses the input (loaded from text, or ":name" for a word's value) with the rules and answers the result molded,
 // "thrown" for a pending throw, or "error: <id>" for an error.
 inline std::string run(const std::string& input_text, const std::string& rules_text,
                        ParseOptions options = {}) {
-    Cell input = load_value(input_text);
+    // ":name" stands for the value of a global word.
+    Cell input;
+    if (input_text[0] == ':') {
+        Cell w = word_of(input_text.c_str() + 1);
+        input = *context::get(&w);
+    } else {
+        input = load_value(input_text);
+    }
     set_word("input", input);
     Cell rules = load(rules_text);
     Cell part;

@@ -330,6 +330,149 @@ TEST_F(Parse, AThrowOutOfAParenLeavesTheStacksEmpty) {
     EXPECT_EQ(run("\"ab\"", "\"ab\""), "true");
 }
 
+TEST_F(Parse, CollectAndKeep) {
+    check_cases({
+        {"\"abc\"", "collect [some [keep skip]]", "[#\"a\" #\"b\" #\"c\"]"},
+        {"\"abc\"", "collect [keep 2 skip]", "[\"ab\"]"},
+        {"\"abc\"", "collect [keep pick 2 skip]", "[#\"a\" #\"b\"]"},
+        {"\"abc\"", "collect [keep copy x 2 skip]", "[\"ab\"]"},
+        {"\"abc\"", "collect [keep none]", "[]"},
+        {"#{0A0B}", "collect [keep skip keep skip]", "[10 11]"},
+        {"[a [b] c]", "collect [keep skip keep skip keep 1 skip]", "[a [b] c]"},
+        {"[a b c]", "collect [keep 2 skip]", "[[a b]]"},
+        {"\"ab\"", "collect [keep (5) keep pick ([x y]) keep ([z])]", "[5 x y [z]]"},
+        {"\"ab\"", "collect [keep skip collect [keep skip]]", "[#\"a\" [#\"b\"]]"},
+        {"\"abc\"", "collect [keep skip] \"x\"", "[#\"a\"]"},
+        {"\"ab\"", "collect [keep \"a\" keep \"x\"]", "[#\"a\"]"},
+        {"\"a\"", "keep skip", "error: parse-keep"},
+        {"\"a\"", "collect set", "error: parse-end"},
+        {"\"a\"", "collect [keep]", "error: parse-end"},
+    });
+    EXPECT_EQ(run("\"ab\"", "collect set x [keep skip keep skip]"), "true");
+    EXPECT_EQ(test::value_of("x"), "[#\"a\" #\"b\"]");
+    EXPECT_EQ(run("\"ab\"", "collect [collect set x [keep skip] keep skip]"), "[#\"b\"]");
+    EXPECT_EQ(test::value_of("x"), "[#\"a\"]");
+}
+
+TEST_F(Parse, CollectIntoAndAfter) {
+    test::set_word("b", test::load("1 2"));
+    EXPECT_EQ(run("\"ab\"", "collect into b [keep skip keep skip]"), "true");
+    EXPECT_EQ(test::value_of("b"), "[#\"a\" #\"b\" 1 2]");
+    Cell tail = test::load("1 2");
+    series::set_head(&tail, 1);
+    test::set_word("b", tail);
+    EXPECT_EQ(run("[x y]", "collect after b [keep skip keep skip]"), "true");
+    EXPECT_EQ(test::value_of("b"), "[2 x y]");
+    test::set_word("s", test::string_of("12"));
+    EXPECT_EQ(run("\"ab\"", "collect into s [keep to end]"), "true");
+    EXPECT_EQ(test::value_of("s"), "\"ab12\"");
+    test::set_word("b", test::load(""));
+    EXPECT_EQ(run("\"ab\"", "collect into b [keep skip collect [keep skip]]"), "true");
+    EXPECT_EQ(test::value_of("b"), "[#\"a\" [#\"b\"]]");
+    test::set_word("s", test::string_of(""));
+    check_cases({
+        {"[a]", "collect into s [keep skip]", "error: parse-into-type"},
+        {"\"a\"", "collect into input [keep skip]", "error: parse-into-bad"},
+        {"\"a\"", "collect into nothing-here [keep skip]", "error: no-value"},
+    });
+}
+
+TEST_F(Parse, InsertChangeRemove) {
+    struct Edit {
+        const char* input;
+        const char* rules;
+        const char* result;
+        const char* after;  // the input afterwards
+    } cases[] = {
+        {"\"abc\"", "skip insert \"X\" \"bc\"", "true", "\"aXbc\""},
+        {"\"abc\"", "skip insert #\"X\" \"bc\"", "true", "\"aXbc\""},
+        {"[a b]", "skip insert only [x y] 'b", "true", "[a [x y] b]"},
+        {"[a b]", "skip insert [x y] 'b", "true", "[a x y b]"},
+        {"\"abc\"", "p: 2 skip insert p \"X\" \"c\"", "true", "\"Xabc\""},
+        {"\"abc\"", "skip insert (\"XY\") \"bc\"", "true", "\"aXYbc\""},
+        {"\"abc\"", "remove \"a\" \"bc\"", "true", "\"bc\""},
+        {"\"abc\"", "remove 2 skip \"c\"", "true", "\"c\""},
+        {"\"abc\"", "p: 2 skip remove p \"c\"", "true", "\"c\""},
+        {"[a b c]", "any [remove 'b | skip]", "true", "[a c]"},
+        {"\"abc\"", "change \"a\" \"X\" \"bc\"", "true", "\"Xbc\""},
+        {"\"abc\"", "change 2 skip \"XYZ\" \"c\"", "true", "\"XYZc\""},
+        {"\"abc\"", "p: skip change p \"XY\" \"XYbc\"", "true", "\"XYbc\""},
+        {"[a b]", "change only 'a [1 2] 'b", "true", "[[1 2] b]"},
+        {"[a b]", "change 'a [1 2] 'b", "true", "[1 2 b]"},
+        {"\"abc\"", "any [change #\"b\" (\"--\") | skip]", "true", "\"a--c\""},
+        {"\"abc\"", "change \"x\" \"y\" | \"abc\"", "true", "\"abc\""},
+    };
+    for (const Edit& c : cases) {
+        EXPECT_EQ(run(c.input, c.rules), c.result) << c.rules;
+        EXPECT_EQ(test::value_of("input"), c.after) << c.rules;
+    }
+    check_cases({
+        {"\"a\"", "insert", "error: parse-end"},
+        {"\"a\"", "insert only", "error: parse-end"},
+        {"\"a\"", "p: insert p", "error: parse-rule"},
+        {"\"a\"", "insert a/b", "error: parse-rule"},
+        {"\"a\"", "remove a/b", "error: parse-rule"},
+        {"\"a\"", "change skip", "error: parse-end"},
+        {"\"a\"", "remove", "error: parse-end"},
+    });
+}
+
+TEST_F(Parse, NestedRunsShareTheStacks) {
+    test::stand_ins().actions["inner"] = [](Cell*, Cell* result) {
+        Cell in = test::string_of("xy");
+        Cell rules = test::load("\"x\" [\"y\"]");
+        EXPECT_EQ(parse::run(&in, &rules, CompareOp::equal, 0, nullptr, result), Status::ok);
+    };
+    test::stand_ins().actions["check"] = [](Cell*, Cell* result) {
+        Cell in = test::string_of("x");
+        Cell rules = test::load("\"y\"");
+        EXPECT_EQ(parse::run(&in, &rules, CompareOp::equal, 0, nullptr, result), Status::ok);
+    };
+    EXPECT_EQ(run("\"ab\"", "\"a\" if (inner) [if (check) | \"b\"]"), "true");
+    EXPECT_EQ(block::ks_length(&state.parse_rules), 0);
+    EXPECT_EQ(series::head(&state.parse_rules), 0);
+    EXPECT_EQ(block::ks_length(&state.parse_inputs), 0);
+}
+
+TEST_F(Parse, DeepRecursionEndsInAnError) {
+    test::set_word("r", test::load("r"));
+    EXPECT_EQ(run("\"a\"", "r"), "error: parse-stack");
+    EXPECT_EQ(block::ks_length(&state.parse_rules), 0);
+    test::set_word("r", test::load("\"a\" r | end"));
+    EXPECT_EQ(run("\"aaaa\"", "r"), "true");
+    // Nested input through into grows both stacks.
+    Cell nested = test::load("");
+    for (int i = 0; i < 5000; ++i) {
+        Cell outer = test::load("");
+        block::ks_append(&outer, &nested);
+        nested = outer;
+    }
+    test::set_word("deep", nested);
+    test::set_word("r", test::load("into r | end"));
+    EXPECT_EQ(run(":deep", "r"), "error: parse-stack");
+    EXPECT_EQ(run("\"a\"", "skip"), "true");
+}
+
+TEST_F(Parse, TraceEvents) {
+    EXPECT_EQ(run("\"ab\"", "\"a\" some \"b\"", ParseOptions{.trace = true}), "true");
+    std::string seen;
+    for (const std::string& e : test::stand_ins().events) seen += e + " ";
+    EXPECT_EQ(seen, "push fetch match fetch push match pop pop end ");
+    test::stand_ins().events.clear();
+    EXPECT_EQ(run("\"ab\"", "any [skip]", ParseOptions{.trace = true}), "true");
+    seen.clear();
+    for (const std::string& e : test::stand_ins().events) seen += e + " ";
+    EXPECT_EQ(seen,
+              "push fetch push push fetch match pop iterate fetch push fetch match pop iterate fetch "
+              "push fetch match pop pop pop end ");
+    // A false answer stops the run: parse answers the match so far.
+    test::stand_ins().answer = [](const std::string& e) { return e != "fetch"; };
+    EXPECT_EQ(run("\"x\"", "\"a\"", ParseOptions{.trace = true}), "true");
+    test::stand_ins().answer = [](const std::string& e) { return e != "end"; };
+    EXPECT_EQ(run("\"x\"", "\"a\"", ParseOptions{.trace = true}), "false");
+    EXPECT_EQ(block::ks_length(&state.parse_rules), 0);
+}
+
 }  // namespace
 
 }  // namespace kiv
