@@ -24,6 +24,8 @@
 #include "runtime/datatypes/registry.h"
 #include "runtime/evaluator/eval-api.h"
 #include "runtime/fixed-words.h"
+#include "runtime/memory.h"
+#include "runtime/state.h"
 
 namespace kiv::parse::detail {
 
@@ -134,29 +136,48 @@ struct Engine {
     // --- parse.cpp: input position ---
     std::int32_t pos() const { return static_cast<std::int32_t>(input.data1); }
     void set_pos(std::int32_t p);
-    std::int32_t length() const;  // units in the input's buffer
+    std::int32_t length() const { return static_cast<std::int32_t>(memory::buffer_of(input.data2)->length()); }
     // Where matching stops: the tail, or the limit when it comes first.
-    std::int32_t stop_at() const;
+    std::int32_t stop_at() const {
+        const std::int32_t n = length();
+        return limit > 0 && limit < n ? limit : n;
+    }
     void recompute_end() { end = pos() >= stop_at(); }
     // Makes `series` the input, with the limit that applies to it.
     void enter_input(const Cell* series, std::int32_t stop);
 
     // --- parse.cpp: rules ---
-    Cell* rule_cells() const;
-    std::int32_t rule_tail() const;
+    Cell* rule_cells() const { return memory::buffer_of(rules.data2)->cells(); }
+    std::int32_t rule_tail() const {
+        const memory::SeriesBuffer* b = memory::buffer_of(rules.data2);
+        return static_cast<std::int32_t>((b->tail - b->offset) / sizeof(Cell));
+    }
     std::int32_t rule_head() const { return static_cast<std::int32_t>(rules.data1); }
     bool cmd_at_tail() const { return cmd >= rule_tail(); }
     // The cell at cmd + n, or null past the tail.
-    Cell* rule_at(std::int32_t n) const;
+    Cell* rule_at(std::int32_t n) const {
+        const std::int32_t i = cmd + n;
+        return i >= 0 && i < rule_tail() ? rule_cells() + i : nullptr;
+    }
     // Raise parse-end and parse-rule naming a keyword.
     [[noreturn]] void fire_end(Keyword k) const;
     [[noreturn]] void fire_rule(Keyword k) const;
 
     // --- parse.cpp: rule stack ---
-    std::int32_t frames_length() const;  // cells from the stack's position
-    Cell* top_frame() const;             // first cell of the top frame
-    bool top_is_rule() const;
-    std::int32_t top_type() const;       // rule type of the top (rule) frame
+    static memory::SeriesBuffer* frames() { return memory::buffer_of(state.parse_rules.data2); }
+    static std::int32_t frames_used() {
+        const memory::SeriesBuffer* b = frames();
+        return static_cast<std::int32_t>((b->tail - b->offset) / sizeof(Cell));
+    }
+    // Cells from the stack's position.
+    static std::int32_t frames_length() {
+        return frames_used() - static_cast<std::int32_t>(state.parse_rules.data1);
+    }
+    // The first cell of the top frame.
+    static Cell* top_frame() { return frames()->cells_tail() - 3; }
+    static bool top_is_rule() { return frames_length() >= 3 && top_frame()[2].is(Type::pair); }
+    // The rule type of the top frame, a rule frame.
+    static std::int32_t top_type() { return static_cast<std::int32_t>(top_frame()[2].data2); }
     void push_frame(const Cell& c1, const Cell& c2, const Cell& c3);
     void drop_frame();
     // Drops the top rule frame; a keep frame below learns the popped type.
@@ -170,7 +191,11 @@ struct Engine {
     // range. False when a throw left it.
     bool eval_paren(const Cell* paren);
     // Reports an event; false when the run must stop (callback or throw).
-    bool trace(words::W event);
+    bool trace(words::W event) {
+        if (!tracing) [[likely]]
+            return true;
+        return call_callback(event);
+    }
     bool call_callback(words::W event);
 
     // --- parse.cpp: the states ---
@@ -180,7 +205,10 @@ struct Engine {
     Step push_rule();
     Step rule_of_frame();
     Step pop_rule();
-    Step check_pending() const;
+    Step check_pending() const {
+        if (top_is_rule()) return Step::pop_rule;
+        return match ? Step::next_action : Step::find_alternative;
+    }
     Step do_action();
     Step next_input();
     Step next_action();
@@ -222,6 +250,10 @@ struct Engine {
     Step repeat(Keyword k, std::int32_t low, std::int32_t high, std::int32_t t);
     Step keyword_rule_of(std::int32_t t, std::int32_t extra);
     Step to_thru_keyword(Keyword k);
+    // The simple value a keyword's rule at cmd + 1 stands for, when the
+    // rule can be counted or searched for at once without a frame (no
+    // trace callback watches the frames); null otherwise.
+    const Cell* simple_rule(Cell* scratch) const;
     Step into_keyword();
     Step insert_keyword(bool change);
     Step remove_keyword();

@@ -52,11 +52,20 @@ constexpr Spelling spellings[] = {
     {Keyword::set, false, int(Sym::set)},       {Keyword::none, false, int(Sym::none)},
 };
 
-// Keywords by canonical symbol id. The fixed words are interned first, so
-// their ids are small.
-constexpr std::uint32_t table_size = 1024;
-std::array<Keyword, table_size> by_symbol{};
+// Keywords by symbol id, filled as words are met: a case variant finds its
+// canonical spelling's keyword once. Symbols never change their alias.
+constexpr std::uint32_t table_size = 65536;
+constexpr std::uint8_t unknown = 0xFF;
+std::array<std::uint8_t, table_size> by_symbol{};
 std::array<std::uint32_t, sizeof(spellings) / sizeof(spellings[0]) + 1> symbol_of{};
+
+Keyword lookup_keyword(std::uint32_t id) {
+    const std::uint32_t canonical = symbol::resolve(id);
+    for (const Spelling& s : spellings) {
+        if (symbol_of[static_cast<std::size_t>(s.keyword)] == canonical) return s.keyword;
+    }
+    return Keyword::none_;
+}
 
 std::uint32_t spelling_symbol(const Spelling& s) {
     return s.fixed_word ? words::symbol(static_cast<W>(s.id)) : words::symbol(static_cast<Sym>(s.id));
@@ -79,22 +88,18 @@ Cell* target_series(const Cell* target) {
 }  // namespace
 
 void init_keywords() {
-    by_symbol.fill(Keyword::none_);
+    by_symbol.fill(unknown);
     for (const Spelling& s : spellings) {
-        const std::uint32_t id = symbol::resolve(spelling_symbol(s));
-        symbol_of[static_cast<std::size_t>(s.keyword)] = id;
-        if (id < table_size) by_symbol[id] = s.keyword;
+        symbol_of[static_cast<std::size_t>(s.keyword)] = symbol::resolve(spelling_symbol(s));
     }
 }
 
 Keyword keyword_of(const Cell* word) {
-    const std::uint32_t id = symbol::resolve(word->data2);
-    if (id < table_size) [[likely]]
-        return by_symbol[id];
-    for (const Spelling& s : spellings) {
-        if (symbol_of[static_cast<std::size_t>(s.keyword)] == id) return s.keyword;
-    }
-    return Keyword::none_;
+    const std::uint32_t id = word->data2;
+    if (id >= table_size) [[unlikely]]
+        return lookup_keyword(id);
+    if (by_symbol[id] == unknown) by_symbol[id] = static_cast<std::uint8_t>(lookup_keyword(id));
+    return static_cast<Keyword>(by_symbol[id]);
 }
 
 Cell* keyword_word(Keyword k, Cell* out) {
@@ -187,8 +192,35 @@ Step Engine::keyword(Keyword k) {
     return check_pending();
 }
 
+const Cell* Engine::simple_rule(Cell* scratch) const {
+    if (tracing) return nullptr;
+    const Cell* next = rule_at(1);
+    if (!next) return nullptr;
+    const Cell* v = next;
+    if (next->is(Type::word)) {
+        if (keyword_of(next) != Keyword::none_) return nullptr;
+        *scratch = *word::get(next);
+        v = scratch;
+    }
+    switch (v->type()) {
+        case Type::block: case Type::word: case Type::integer: case Type::paren:
+        case Type::typeset: case Type::datatype:
+            return nullptr;
+        default:
+            return v;
+    }
+}
+
 Step Engine::repeat(Keyword k, std::int32_t low, std::int32_t high, std::int32_t t) {
     if (t == rule::repeat && !rule_at(1)) fire_end(k);
+    // PERF: a simple value is counted at once, without a frame.
+    Cell scratch;
+    if (const Cell* simple = simple_rule(&scratch)) {
+        match = count_repetitions(simple, low, high);
+        ++cmd;
+        recompute_end();
+        return check_pending();
+    }
     min = low;
     max = high;
     type = t;
@@ -209,6 +241,15 @@ Step Engine::to_thru_keyword(Keyword k) {
         set_pos(stop_at());
         match = end = true;
         if (!trace(W::match)) return Step::halt;
+        return check_pending();
+    }
+    Cell scratch;
+    if (const Cell* simple = simple_rule(&scratch)) {
+        const Found found = search(simple);
+        if (found.at >= 0) set_pos(k == Keyword::to ? found.at : found.at + found.length);
+        match = found.at >= 0 || (limit > 0 && pos() > limit);
+        ++cmd;
+        recompute_end();
         return check_pending();
     }
     // The frame keeps where the search began, for a failure to go back to.

@@ -109,15 +109,6 @@ std::int32_t input_depth() { return block::ks_length(input_stack()); }
 
 void Engine::set_pos(std::int32_t p) { series::set_head(&input, p); }
 
-std::int32_t Engine::length() const {
-    return static_cast<std::int32_t>(memory::buffer_of(input.data2)->length());
-}
-
-std::int32_t Engine::stop_at() const {
-    const std::int32_t n = length();
-    return limit > 0 && limit < n ? limit : n;
-}
-
 void Engine::enter_input(const Cell* series, std::int32_t stop) {
     input = *series;
     input.clear_new_line();
@@ -134,17 +125,6 @@ void Engine::enter_input(const Cell* series, std::int32_t stop) {
 // ---------------------------------------------------------------------------
 // Rules.
 
-Cell* Engine::rule_cells() const { return block::buffer(&rules)->cells(); }
-
-std::int32_t Engine::rule_tail() const {
-    return static_cast<std::int32_t>(block::buffer(&rules)->length());
-}
-
-Cell* Engine::rule_at(std::int32_t n) const {
-    const std::int32_t i = cmd + n;
-    return i >= 0 && i < rule_tail() ? rule_cells() + i : nullptr;
-}
-
 void Engine::fire_end(Keyword k) const {
     Cell w;
     keyword_word(k, &w);
@@ -160,16 +140,6 @@ void Engine::fire_rule(Keyword k) const {
 // ---------------------------------------------------------------------------
 // The rule stack.
 
-std::int32_t Engine::frames_length() const { return block::ks_length(rule_stack()); }
-
-Cell* Engine::top_frame() const { return stack_cells(rule_stack()) + used(rule_stack()) - 3; }
-
-bool Engine::top_is_rule() const {
-    return frames_length() >= 3 && top_frame()[2].is(Type::pair);
-}
-
-std::int32_t Engine::top_type() const { return static_cast<std::int32_t>(top_frame()[2].data2); }
-
 void Engine::check_stacks() const {
     if (used(rule_stack()) > max_stack_cells || used(input_stack()) > max_stack_cells)
         fire(ErrorId::script_parse_stack);
@@ -177,9 +147,19 @@ void Engine::check_stacks() const {
 
 void Engine::push_frame(const Cell& c1, const Cell& c2, const Cell& c3) {
     check_stacks();
-    block::ks_append(rule_stack(), &c1);
-    block::ks_append(rule_stack(), &c2);
-    block::ks_append(rule_stack(), &c3);
+    const Cell frame[3] = {c1, c2, c3};
+    memory::SeriesBuffer* b = frames();
+    // GC: the cells are copied before the stack may grow (and move).
+    Cell* at;
+    if (b->room() >= sizeof(frame)) {
+        at = b->cells_tail();
+        b->tail += sizeof(frame);
+    } else {
+        at = reinterpret_cast<Cell*>(memory::alloc_tail_bytes(b, sizeof(frame)));
+    }
+    at[0] = frame[0];
+    at[1] = frame[1];
+    at[2] = frame[2];
 }
 
 void Engine::drop_frame() { block::ks_truncate(rule_stack(), used(rule_stack()) - 3); }
@@ -342,11 +322,6 @@ Step Engine::finish_rule() {
     return check_pending();
 }
 
-Step Engine::check_pending() const {
-    if (top_is_rule()) return Step::pop_rule;
-    return match ? Step::next_action : Step::find_alternative;
-}
-
 Step Engine::do_action() {
     switch (value.type()) {
         case Type::word:
@@ -386,8 +361,8 @@ Step Engine::next_input() {
 Step Engine::next_action() {
     ++cmd;
     if (!cmd_at_tail()) {
-        if (!trace(words::W::fetch)) return Step::halt;
-        if (!cmd_at_tail()) {
+        if (tracing && !call_callback(words::W::fetch)) return Step::halt;
+        if (!tracing || !cmd_at_tail()) {
             value = rule_cells()[cmd];
             if (refetch) {
                 refetch = false;
@@ -486,6 +461,13 @@ Step Engine::integer_rule() {
         ++cmd;  // skips the rule: match? stays as it is
         return check_pending();
     }
+    Cell scratch;
+    if (const Cell* simple = simple_rule(&scratch)) {
+        match = count_repetitions(simple, low, high);
+        ++cmd;
+        recompute_end();
+        return check_pending();
+    }
     min = low;
     max = high;
     type = rule::repeat;
@@ -557,12 +539,6 @@ Status Engine::run(const Cell* input_value, const Cell* rule_block, Cell* out) {
                 return Status::ok;
         }
     }
-}
-
-bool Engine::trace(words::W event) {
-    if (!tracing) [[likely]]
-        return true;
-    return call_callback(event);
 }
 
 }  // namespace detail
