@@ -219,7 +219,11 @@ bool Engine::call_callback(words::W event) {
                 series::set_head(&arg, std::max(cmd, 0));
                 break;
             case 3: arg = input; break;
-            case 4: arg = *rule_stack(); break;
+            case 4:
+                // A copy: the callback may change it, the engine's own must
+                // stay as the engine left it.
+                block::clone(rule_stack(), false, false, &arg);
+                break;
             default:
                 if (i == count - locals) logic::make_at(&arg, false);
                 else none::make_at(&arg);
