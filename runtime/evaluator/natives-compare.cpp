@@ -134,11 +134,6 @@ void put_values(Cell* out, Cell* from) {
 // The context a bind target names: a word's, an object's or a function's.
 NodeId target_context(const Cell* target) { return target->data1; }
 
-bool is_any_word(Type t) {
-    return t == Type::word || t == Type::set_word || t == Type::lit_word || t == Type::get_word ||
-           t == Type::refinement;
-}
-
 // ---------------------------------------------------------------------------
 // Set operations
 
