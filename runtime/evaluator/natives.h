@@ -44,7 +44,7 @@
     X(31, greater_or_equal_q, "greater-or-equal?", 1) X(32, same_q, "same?", 1)               \
     X(33, not_, "not", 1) X(34, type_q, "type?", 1) X(35, reduce, "reduce", 1)                \
     X(36, compose, "compose", 1) X(37, stats, "stats", 1) X(38, bind, "bind", 1)              \
-    X(39, in, "in", 1) X(40, parse, "parse", 0) X(41, union_, "union", 1)                     \
+    X(39, in, "in", 1) X(40, parse, "parse", 1) X(41, union_, "union", 1)                     \
     X(42, intersect, "intersect", 1) X(43, unique, "unique", 1)                               \
     X(44, difference, "difference", 1) X(45, exclude, "exclude", 1)                           \
     X(46, complement_q, "complement?", 1) X(47, dehex, "dehex", 1) X(48, enhex, "enhex", 1)   \
