@@ -28,6 +28,7 @@
 #include "runtime/evaluator/actions.h"
 #include "runtime/evaluator/interpreter-internal.h"
 #include "runtime/evaluator/interpreter.h"
+#include "runtime/evaluator/natives-args.h"
 #include "runtime/evaluator/natives.h"
 #include "runtime/evaluator/stack.h"
 #include "runtime/fire.h"
@@ -323,6 +324,7 @@ void resolve_callee(Apply& a, const Cell* target) {
 namespace entries {
 
 Status apply(const std::int32_t* args, std::int32_t) {
+    natives_args::check_asked(args, Native::apply);
     Apply a;
     const Cell target = *arg(0);
     resolve_callee(a, &target);

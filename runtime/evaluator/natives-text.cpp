@@ -112,7 +112,8 @@ Status change_case(const std::int32_t* args, bool upper) {
 
 namespace entries {
 
-Status dehex(const std::int32_t*, std::int32_t) {
+Status dehex(const std::int32_t* args, std::int32_t) {
+    natives_args::check_asked(args, Native::dehex);
     Cell out;
     string::make_at(&out, string::ks_abs_length(arg(0)));
     url::decode_text(arg(0), &out);
@@ -120,7 +121,8 @@ Status dehex(const std::int32_t*, std::int32_t) {
     return Status::ok;
 }
 
-Status enhex(const std::int32_t*, std::int32_t) {
+Status enhex(const std::int32_t* args, std::int32_t) {
+    natives_args::check_asked(args, Native::enhex);
     Cell out;
     string::make_at(&out, string::ks_abs_length(arg(0)));
     url::encode_text(arg(0), &out);
@@ -129,6 +131,7 @@ Status enhex(const std::int32_t*, std::int32_t) {
 }
 
 Status debase(const std::int32_t* args, std::int32_t) {
+    natives_args::check_asked(args, Native::debase);
     Cell* value = arg(0);
     const int base = base_arg(args);
     const Cell text = *value;
@@ -142,6 +145,7 @@ Status debase(const std::int32_t* args, std::int32_t) {
 }
 
 Status enbase(const std::int32_t* args, std::int32_t) {
+    natives_args::check_asked(args, Native::enbase);
     Cell* value = arg(0);
     const int base = base_arg(args);
     const std::string input = bytes_of(value);
@@ -157,10 +161,17 @@ Status enbase(const std::int32_t* args, std::int32_t) {
     return Status::ok;
 }
 
-Status uppercase(const std::int32_t* args, std::int32_t) { return change_case(args, true); }
-Status lowercase(const std::int32_t* args, std::int32_t) { return change_case(args, false); }
+Status uppercase(const std::int32_t* args, std::int32_t) {
+    natives_args::check_asked(args, Native::uppercase);
+    return change_case(args, true);
+}
+Status lowercase(const std::int32_t* args, std::int32_t) {
+    natives_args::check_asked(args, Native::lowercase);
+    return change_case(args, false);
+}
 
 Status checksum(const std::int32_t* args, std::int32_t) {
+    natives_args::check_asked(args, Native::checksum);
     Cell* data = arg(0);
     if (data->is(Type::file)) {
         if (!file::services.read) fire(ErrorId::internal_not_done);
