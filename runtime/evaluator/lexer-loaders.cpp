@@ -288,7 +288,7 @@ Cell block_of(const Cell* items, int count) {
     Cell b;
     block::make_at(&b, count);
     memory::SeriesBuffer* buf = block::buffer(&b);
-    std::memcpy(buf->cells(), items, sizeof(Cell) * static_cast<std::size_t>(count));
+    if (count > 0) std::memcpy(buf->cells(), items, sizeof(Cell) * static_cast<std::size_t>(count));
     buf->set_tail(buf->cells() + count);
     return b;
 }
@@ -299,7 +299,7 @@ bool container(Lexer& lx, int type, Cell* items, int count, Cell* out) {
     const auto t = static_cast<Type>(type);
     const std::uint8_t* opening = lx.input_start + out->data3;
     if (t == Type::map) {
-        if (!map_maker || !registered(Type::map)) throw_error(lx, opening, lx.position, type);
+        if (!map_maker) throw_error(lx, opening, lx.position, type);
         Cell map;
         if (!map_maker(items, count, &map)) return false;
         *out = map;

@@ -12,9 +12,18 @@
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/pair.h"
 #include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/routine.h"
 #include "runtime/datatypes/string-storage.h"
 #include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/function.h"
+#include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/word.h"
+#include "runtime/evaluator/eval-api.h"
+#include "runtime/evaluator/stack.h"
+#include "runtime/fixed-words.h"
+#include "runtime/state.h"
+#include "runtime/typecheck.h"
 #include "runtime/evaluator/lexer-loaders.h"
 #include "runtime/fire.h"
 #include "runtime/tracked-alloc.h"
@@ -88,10 +97,11 @@ Cell text_cell(const std::string& utf8) {
     return s;
 }
 
-// The datatype an invalid error names. A datatype that is not registered
-// yet has no name to form; the word of its name (without "!") stands in,
-// which forms the same.
-Cell invalid_type(int id) {
+// A datatype! value for the id. A datatype that is not registered yet
+// has no value that could form or mold; a word of its name stands in: with
+// the "!" where the value is given to the language, without it in an error
+// message, which then forms as the datatype would.
+Cell type_value(int id, bool in_message) {
     Cell t;
     if (registry::entry(static_cast<Type>(id)).registered) return *registry::make_datatype(&t, static_cast<Type>(id));
     static constexpr const char* names[] = {
@@ -100,8 +110,9 @@ Cell invalid_type(int id) {
         KIV_TYPE_LIST(KIV_LEXER_TYPE_NAME)
 #undef KIV_LEXER_TYPE_NAME
     };
-    const std::string name = names[id];
-    return *word::make_at(symbol::make(name.substr(0, name.size() - 1).c_str()), &t);
+    std::string name = names[id];
+    if (in_message) name.pop_back();
+    return *word::make_at(symbol::make(name.c_str()), &t);
 }
 
 [[noreturn]] void raise_syntax_error(Lexer&, const SyntaxError& e) {
@@ -111,7 +122,7 @@ Cell invalid_type(int id) {
     Cell second;
     switch (e.id) {
         case SyntaxError::invalid:
-            second = invalid_type(e.datatype);
+            second = type_value(e.datatype, true);
             fire(ErrorId::syntax_invalid_, &line, &second, &near);
         case SyntaxError::missing:
             char_::make_at(&second, static_cast<std::uint8_t>(e.missing_char));
@@ -128,7 +139,8 @@ Cell invalid_type(int id) {
 // Callbacks
 // ---------------------------------------------------------------------------
 
-CallbackCaller callback_caller = nullptr;
+bool call_function_callback(const Cell* callback, Cell* args, Cell* result);
+CallbackCaller callback_caller = call_function_callback;
 
 // Raised out of the token loop when a callback left a throw pending.
 struct CallbackThrow {};
@@ -144,23 +156,22 @@ struct ScanContext {
     std::int64_t cached_count;
 };
 
-// Symbols of the event words, by bit (prescan, scan, load, open, close,
-// error), and of the words a callback gets as a type.
-constexpr const char* event_names[] = {"prescan", "scan", "load", "open", "close", "error"};
-struct CallbackWords {
-    bool ready;
-    std::uint32_t events[6];
-    std::uint32_t eof, comment, comma, hex, rawstring;
-};
-CallbackWords callback_words{};
+// The event words, by bit: prescan, scan, load, open, close, error.
+constexpr words::W event_words[] = {words::W::prescan, words::W::scan,  words::W::load,
+                                    words::W::open,    words::W::close, words::W::error};
 
-// Interned on first use, so that loading alone adds no words.
-const CallbackWords& words() {
-    CallbackWords& w = callback_words;
+// The words a callback gets as the type of a token kind without a
+// datatype that are no fixed words, interned on first use.
+struct KindWords {
+    bool ready;
+    std::uint32_t eof, comma, hex, rawstring;
+};
+KindWords kind_words{};
+
+const KindWords& words_of_kinds() {
+    KindWords& w = kind_words;
     if (w.ready) return w;
-    for (int i = 0; i < 6; ++i) w.events[i] = symbol::make(event_names[i]);
     w.eof = symbol::make("eof");
-    w.comment = symbol::make("comment");
     w.comma = symbol::make("comma");
     w.hex = symbol::make("hex");
     w.rawstring = symbol::make("rawstring");
@@ -203,11 +214,11 @@ const std::uint8_t* position_at(Lexer& lx, ScanContext& ctx, std::int64_t offset
 // The type argument of an event.
 Cell event_type(const EventInfo& info) {
     Cell t;
-    if (info.type > 0) return *registry::make_datatype(&t, static_cast<Type>(info.type));
+    if (info.type > 0) return type_value(info.type, false);
     switch (info.kind) {
-        case Kind::eof: return *word::make_at(words().eof, &t);
-        case Kind::comment: return *word::make_at(words().comment, &t);
-        case Kind::comma: return *word::make_at(words().comma, &t);
+        case Kind::eof: return *word::make_at(words_of_kinds().eof, &t);
+        case Kind::comment: return *words::word(words::W::comment, &t);
+        case Kind::comma: return *word::make_at(words_of_kinds().comma, &t);
         default: break;
     }
     const int k = static_cast<int>(info.kind);
@@ -220,21 +231,46 @@ Cell event_type(const EventInfo& info) {
     return *none::make_at(&t);
 }
 
-// A function's body is cell 0 of its more block (the node in payload word
-// 3); other callables take every event.
+// Routines keep their body as given, in the same place as functions.
 std::uint32_t event_mask_of_callback(const Cell* callback) {
-    if (!callback->is(Type::function) || !callback->data3) return 0x3F;
-    return event_mask_of(memory::buffer_of(callback->data3)->cells());
+    return event_mask_of(function::more_cell(callback, function::more::body));
+}
+
+// Calls a function! in a frame named <lexer-callback>: the five arguments,
+// then its local slots (false for /local, none for the words after it).
+// The arguments are read back before the frame closes.
+bool call_function_callback(const Cell* callback, Cell* args, Cell* result) {
+    Cell function = *callback;
+    Cell name;
+    words::word(words::W::lexer_callback, &name);
+    if (function.is(Type::routine)) {
+        // A routine takes its arguments converted by its spec.
+        stack::push_native_frame(&name);
+        for (int i = 0; i < 5; ++i) stack::push_copy(&args[i]);
+        routine::call(&function, state.stack_arguments, result);
+        for (int i = 0; i < 5; ++i) args[i] = state.stack_arguments[i];
+        stack::revert();
+        return false;
+    }
+    const std::int32_t locals = function::count_locals(function.data2, 0, false);
+    stack::push_function_frame(&name, function.data1);
+    for (int i = 0; i < 5; ++i) stack::push_copy(&args[i]);
+    if (locals > 0) stack::push_copy(&logic::false_value);
+    for (std::int32_t i = 1; i < locals; ++i) stack::push_copy(&none::value);
+    if (eval::call_function(&function, &name, state.stack_arguments, 5 + locals, result) == Status::thrown)
+        return true;
+    for (int i = 0; i < 5; ++i) args[i] = state.stack_arguments[i];
+    stack::revert_function();
+    return false;
 }
 
 bool send_to_callback(Lexer& lx, const EventInfo& info) {
     auto& ctx = *static_cast<ScanContext*>(lx.hooks->user);
-    if (!callback_caller) fire(ErrorId::internal_not_done);
     const bool at_start = info.event == ev_open || (info.event == ev_prescan && info.type == 0);
     const std::uint8_t* at = at_start ? info.start : lx.position;
     // GC: the five arguments sit on the C++ stack while the others are made.
     Cell args[5];
-    word::make_at(words().events[event_index(info.event)], &args[0]);
+    words::word(event_words[event_index(info.event)], &args[0]);
     args[1] = ctx.input;
     const std::int64_t given = ctx.base + offset_of(lx, ctx, at);
     args[1].data1 = static_cast<std::uint32_t>(given);
@@ -265,7 +301,7 @@ Cell block_of(const Cell* values, int count) {
     Cell b;
     block::make_at(&b, count);
     memory::SeriesBuffer* buf = block::buffer(&b);
-    std::memcpy(buf->cells(), values, sizeof(Cell) * static_cast<std::size_t>(count));
+    if (count > 0) std::memcpy(buf->cells(), values, sizeof(Cell) * static_cast<std::size_t>(count));
     buf->set_tail(buf->cells() + count);
     return b;
 }
@@ -308,6 +344,8 @@ int scan(Cell* result, const std::uint8_t* bytes, std::size_t count, bool one, b
     hooks.raise = raise_syntax_error;
     hooks.user = &ctx;
     if (callback) {
+        if (!callback->is(Type::function) && !callback->is(Type::routine))
+            fire(ErrorId::script_invalid_arg, callback);
         ctx.callback = *callback;
         hooks.event = send_to_callback;
         hooks.event_mask = event_mask_of_callback(callback);
@@ -375,7 +413,7 @@ bool bom_at(const std::uint8_t* p, std::int64_t n) {
 
 }  // namespace
 
-void transcode_native(Cell* src, const TranscodeRefinements& r, Cell* result) {
+Status transcode_native(Cell* src, const TranscodeRefinements& r, Cell* result) {
     // GC: the source's copy on the C++ stack keeps its buffer while scanning.
     Cell source = *src;
     const bool binary = source.is(Type::binary);
@@ -399,10 +437,11 @@ void transcode_native(Cell* src, const TranscodeRefinements& r, Cell* result) {
         type = scan_string(&values, &source, length, one, !r.prescan, !r.scan, keep_block, &consumed,
                            r.trace, types ? nullptr : r.into);
     }
+    if (r.trace && stack::pending()) return Status::thrown;
     if (types) {
         if (length == 0 || type == 0) none::make_at(result);
-        else registry::make_datatype(result, static_cast<Type>(type));
-        return;
+        else *result = type_value(type, false);
+        return Status::ok;
     }
     if (r.into) values = *r.into;
     if (keep_block) {
@@ -411,13 +450,44 @@ void transcode_native(Cell* src, const TranscodeRefinements& r, Cell* result) {
         block::ks_append(&values, &rest);
     }
     *result = values;
+    return Status::ok;
+}
+
+Status transcode_entry(const std::int32_t* args, std::int32_t) {
+    Cell* frame = state.stack_arguments;
+    auto given = [&](int k) { return args[1 + k] >= 0; };
+    auto arg = [&](int k) { return given(k) ? frame + args[1 + k] : nullptr; };
+    if (args[0]) {
+        Cell types;
+        typeset::make_at(&types, 0, 0, 0);
+        typeset::set_bit(&types, static_cast<std::uint32_t>(Type::binary));
+        typeset::set_bit(&types, static_cast<std::uint32_t>(Type::string));
+        typecheck::check_arg(0, &types, 0);
+    }
+    TranscodeRefinements r;
+    r.next = given(0);
+    r.one = given(1);
+    r.prescan = given(2);
+    r.scan = given(3);
+    r.part = arg(4);
+    r.into = arg(5);
+    r.trace = arg(6);
+    Cell src = frame[0];
+    Cell result;
+    KIV_PROPAGATE(transcode_native(&src, r, &result));
+    state.stack_arguments[0] = result;
+    return Status::ok;
 }
 
 // ---------------------------------------------------------------------------
 // Callbacks, exit states
 // ---------------------------------------------------------------------------
 
-void install_callback_caller(CallbackCaller caller) { callback_caller = caller; }
+CallbackCaller install_callback_caller(CallbackCaller caller) {
+    const CallbackCaller before = callback_caller;
+    callback_caller = caller;
+    return before;
+}
 
 std::uint32_t event_mask_of(const Cell* body) {
     if (!body || !body->is(Type::block)) return 0x3F;
@@ -432,7 +502,7 @@ std::uint32_t event_mask_of(const Cell* body) {
         if (!w->is(Type::word)) continue;
         const std::uint32_t canon = symbol::resolve(w->data2);
         for (int k = 0; k < 6; ++k)
-            if (canon == symbol::resolve(words().events[k])) mask |= 1u << k;
+            if (canon == symbol::resolve(words::symbol(event_words[k]))) mask |= 1u << k;
     }
     return mask;
 }
@@ -450,10 +520,10 @@ Cell* make_exit_states(Cell* out) {
     block::make_at(out, 34);
     for (int i = 0; i < 34; ++i) {
         Cell v;
-        if (i == 0) word::make_at(words().eof, &v);
-        else if (i == 11) word::make_at(words().comment, &v);
-        else if (i == 31) word::make_at(words().hex, &v);
-        else if (i == 32) word::make_at(words().rawstring, &v);
+        if (i == 0) word::make_at(words_of_kinds().eof, &v);
+        else if (i == 11) words::word(words::W::comment, &v);
+        else if (i == 31) word::make_at(words_of_kinds().hex, &v);
+        else if (i == 32) word::make_at(words_of_kinds().rawstring, &v);
         else registry::make_datatype(&v, types[i]);
         block::ks_append(out, &v);
     }
@@ -491,7 +561,7 @@ void load_block(const Cell* text, Cell* out) {
 
 void init_scan() {
     scratch_used = 0;
-    callback_words.ready = false;
+    kind_words.ready = false;
     word::set_text_loader(load_one_value);
     block::load_text_hook = load_block;
 }

@@ -19,6 +19,7 @@
 
 #include "runtime/cell.h"
 #include "runtime/evaluator/lexer.h"
+#include "runtime/throw.h"
 
 namespace kiv::lexer {
 
@@ -63,8 +64,15 @@ struct TranscodeRefinements {
 };
 
 // The `transcode` native: `src` is a string! or binary!; the answer goes to
-// `result` (a block, a value, a datatype or none).
-void transcode_native(Cell* src, const TranscodeRefinements& refinements, Cell* result);
+// `result` (a block, a value, a datatype or none). Answers thrown when a
+// callback left a break, return, throw or similar pending.
+Status transcode_native(Cell* src, const TranscodeRefinements& refinements, Cell* result);
+
+// The native's entry in the natives table's calling convention: the frame
+// holds the source, then the refinements' arguments where args[1..7] say
+// (/next /one /prescan /scan /part /into /trace; -1 when not given);
+// args[0] asks for the argument checks.
+Status transcode_entry(const std::int32_t* args, std::int32_t count);
 
 // ---------------------------------------------------------------------------
 // Callbacks
@@ -74,10 +82,10 @@ void transcode_native(Cell* src, const TranscodeRefinements& refinements, Cell* 
 // holds the arguments' values as the function left them (a callback may
 // move its input). Answers the function's result in `result`. Returns true
 // when a break, return, throw or similar is pending and the scan must end.
-// The interpreter installs it; without it a scan with a callback fires
-// internal not-done.
+// The one in place calls a function! through the interpreter's entry;
+// tests install their own. Answers the caller that was installed before.
 using CallbackCaller = bool (*)(const Cell* callback, Cell* args, Cell* result);
-void install_callback_caller(CallbackCaller caller);
+CallbackCaller install_callback_caller(CallbackCaller caller);
 
 // The events a callback takes: the words (prescan, scan, load, open, close,
 // error) of a block that begins its body; every event when the body does

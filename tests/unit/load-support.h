@@ -13,12 +13,16 @@
 #include "runtime/datatypes/email.h"
 #include "runtime/datatypes/file.h"
 #include "runtime/datatypes/float.h"
+#include "runtime/datatypes/function.h"
 #include "runtime/datatypes/issue.h"
+#include "runtime/datatypes/native.h"
 #include "runtime/datatypes/pair.h"
 #include "runtime/datatypes/paren.h"
+#include "runtime/datatypes/path.h"
 #include "runtime/datatypes/percent.h"
 #include "runtime/datatypes/point.h"
 #include "runtime/datatypes/ref.h"
+#include "runtime/datatypes/routine.h"
 #include "runtime/datatypes/tag.h"
 #include "runtime/datatypes/time.h"
 #include "runtime/datatypes/triple.h"
@@ -38,12 +42,15 @@ inline void start_load_runtime() {
     collector::set_active(false);
     registry::init();
     constexpr void (*types[])() = {
-        datatype::init, unset::init,   none::init,     logic::init,    series::init,  block::init,
-        string::init,   binary::init,  integer::init,  symbol::init,   context::init, word::init,
-        lit_word::init, set_word::init, get_word::init, refinement::init, char_::init, paren::init,
-        issue::init,    url::init,     file::init,     object::init,   triple::init,  float_::init,
-        typeset::init,  error::init,   pair::init,     percent::init,  tuple::init,   time::init,
-        tag::init,      email::init,   ref::init,      point2d::init,  point3d::init,
+        datatype::init,   unset::init,   none::init,     logic::init,    series::init,
+        block::init,      string::init,  binary::init,   integer::init,  symbol::init,
+        context::init,    word::init,    lit_word::init, set_word::init, get_word::init,
+        refinement::init, char_::init,   native::init,   action::init,   op::init,
+        path::init,       function::init, routine::init, paren::init,    issue::init,
+        url::init,        file::init,    object::init,   triple::init,   float_::init,
+        typeset::init,    error::init,   pair::init,     percent::init,  tuple::init,
+        time::init,       tag::init,     email::init,    ref::init,      point2d::init,
+        point3d::init,
     };
     for (auto init : types) init();
     symbol::init_table(4000);
