@@ -133,10 +133,36 @@ struct Engine {
     bool tracing = false;
     Cell* base = nullptr;  // the argument stack's top when the run began
 
+    // --- cached buffers ---
+    // PERF: the rule block's cells and tail and the rule stack's buffer,
+    // read on every step. GC: these pointers pin their buffers (the engine
+    // lives on the C++ stack), but a buffer that grows moves by design and
+    // any code may cut the rules: sync() re-reads them after anything that
+    // may run code or grow them (parens, the callback, actions, setting a
+    // word, a push that grows the stack, a new rule block).
+    Cell* rule_cells_ = nullptr;
+    std::int32_t rule_tail_ = 0;
+    memory::SeriesBuffer* frames_ = nullptr;
+    void sync_rules() {
+        memory::SeriesBuffer* b = memory::buffer_of(rules.data2);
+        rule_cells_ = b->cells();
+        rule_tail_ = static_cast<std::int32_t>((b->tail - b->offset) / sizeof(Cell));
+    }
+    void sync() {
+        sync_rules();
+        frames_ = memory::buffer_of(state.parse_rules.data2);
+    }
+    // Sets a word, whose owner's handler may run code.
+    void set_word(const Cell* word, const Cell* v);
+
     // --- parse.cpp: input position ---
     std::int32_t pos() const { return static_cast<std::int32_t>(input.data1); }
     void set_pos(std::int32_t p);
-    std::int32_t length() const { return static_cast<std::int32_t>(memory::buffer_of(input.data2)->length()); }
+    std::int32_t length() const {
+        // PERF: units are powers of two; a shift instead of a division.
+        const memory::SeriesBuffer* b = memory::buffer_of(input.data2);
+        return static_cast<std::int32_t>(b->used_bytes() >> __builtin_ctz(b->unit()));
+    }
     // Where matching stops: the tail, or the limit when it comes first.
     std::int32_t stop_at() const {
         const std::int32_t n = length();
@@ -147,11 +173,8 @@ struct Engine {
     void enter_input(const Cell* series, std::int32_t stop);
 
     // --- parse.cpp: rules ---
-    Cell* rule_cells() const { return memory::buffer_of(rules.data2)->cells(); }
-    std::int32_t rule_tail() const {
-        const memory::SeriesBuffer* b = memory::buffer_of(rules.data2);
-        return static_cast<std::int32_t>((b->tail - b->offset) / sizeof(Cell));
-    }
+    Cell* rule_cells() const { return rule_cells_; }
+    std::int32_t rule_tail() const { return rule_tail_; }
     std::int32_t rule_head() const { return static_cast<std::int32_t>(rules.data1); }
     bool cmd_at_tail() const { return cmd >= rule_tail(); }
     // The cell at cmd + n, or null past the tail.
@@ -164,20 +187,19 @@ struct Engine {
     [[noreturn]] void fire_rule(Keyword k) const;
 
     // --- parse.cpp: rule stack ---
-    static memory::SeriesBuffer* frames() { return memory::buffer_of(state.parse_rules.data2); }
-    static std::int32_t frames_used() {
-        const memory::SeriesBuffer* b = frames();
-        return static_cast<std::int32_t>((b->tail - b->offset) / sizeof(Cell));
+    memory::SeriesBuffer* frames() const { return frames_; }
+    std::int32_t frames_used() const {
+        return static_cast<std::int32_t>((frames_->tail - frames_->offset) / sizeof(Cell));
     }
     // Cells from the stack's position.
-    static std::int32_t frames_length() {
+    std::int32_t frames_length() const {
         return frames_used() - static_cast<std::int32_t>(state.parse_rules.data1);
     }
     // The first cell of the top frame.
-    static Cell* top_frame() { return frames()->cells_tail() - 3; }
-    static bool top_is_rule() { return frames_length() >= 3 && top_frame()[2].is(Type::pair); }
+    Cell* top_frame() const { return frames_->cells_tail() - 3; }
+    bool top_is_rule() const { return frames_length() >= 3 && top_frame()[2].is(Type::pair); }
     // The rule type of the top frame, a rule frame.
-    static std::int32_t top_type() { return static_cast<std::int32_t>(top_frame()[2].data2); }
+    std::int32_t top_type() const { return static_cast<std::int32_t>(top_frame()[2].data2); }
     void push_frame(const Cell& c1, const Cell& c2, const Cell& c3);
     void drop_frame();
     // Drops the top rule frame; a keep frame below learns the popped type.

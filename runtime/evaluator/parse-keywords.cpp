@@ -269,18 +269,18 @@ Step Engine::complete_rule(std::int32_t t) {
         case rule::thru: return to_thru_rule(t);
         case rule::copy:
             if (match) {
-                Cell w = f[0];
+                const Cell w = f[0];
                 last_copy = copy_part(start, pos());
-                context::set(&w, &last_copy);
+                set_word(&w, &last_copy);
             }
             break;
         case rule::set:
             if (match) {
-                Cell w = f[0];
+                const Cell w = f[0];
                 Cell item;
                 if (pos() > start) item = item_at(start);
                 else none::make_at(&item);
-                context::set(&w, &item);
+                set_word(&w, &item);
             }
             break;
         case rule::not_:
@@ -435,6 +435,7 @@ void Engine::remove_range(std::int32_t from, std::int32_t to) {
     Cell part;
     series::make_integer(&part, to - from);
     registry::find<Action::remove>(&series)(&series, &part, nullptr);
+    sync();
     set_pos(std::min(from, length()));
 }
 
@@ -466,12 +467,14 @@ Step Engine::insert_keyword(bool change) {
         const std::int32_t from = std::min(at, before);
         series::set_head(&series, from);
         registry::find<Action::change>(&series)(&series, &v, std::max(at, before) - from, only, 1);
+        sync();
         set_pos(std::min(from, length()));
     } else {
         const std::int32_t where = at < 0 ? before : at;
         const std::int32_t old_length = length();
         series::set_head(&series, where);
         registry::find<Action::insert>(&series)(&series, &v, -1, only, 1, false);
+        sync();
         if (where <= before) set_pos(std::min(before + length() - old_length, length()));
     }
     recompute_end();
@@ -500,6 +503,7 @@ Step Engine::change_done(std::int32_t t) {
         series::set_head(&series, start);
         const Cell* after = registry::find<Action::change>(&series)(
             &series, &v, std::max(pos() - start, 0), t == rule::change_only, 1);
+        sync();
         set_pos(std::min(series::head(after), length()));
     } else if (rule_at(1)->is(Type::path)) {
         fire(ErrorId::script_parse_rule, rule_at(1));
@@ -573,11 +577,12 @@ void Engine::keep_value(const Cell* v) {
     Cell item = kept;
     const bool after = top->is(Type::refinement);
     const Cell* moved = registry::find<Action::insert>(&series)(&series, &item, -1, true, 1, after);
+    const Cell advanced = *moved;
+    sync();
     if (after) return;
     Cell w = *top;
     w.set_type(Type::word);
-    const Cell advanced = *moved;
-    context::set(&w, &advanced);
+    set_word(&w, &advanced);
 }
 
 Step Engine::keep_done(std::int32_t t) {
@@ -623,7 +628,7 @@ Step Engine::collect_done() {
         series::set_head(&series, position);
         Cell w = *top;
         w.set_type(Type::word);
-        context::set(&w, &series);
+        set_word(&w, &series);
         stack::drop(1);
         return finish_rule();
     }
@@ -634,8 +639,7 @@ Step Engine::collect_done() {
         result = collected;
         result_is_block = true;
     } else if (below->is(Type::word)) {
-        Cell w = *below;
-        context::set(&w, &collected);
+        set_word(below, &collected);
         stack::drop(1);
     } else {
         keep_value(&collected);
