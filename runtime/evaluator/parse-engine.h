@@ -18,6 +18,7 @@
 // Indexes of cmd are relative to the head of the block they are in.
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 #include "runtime/cell.h"
@@ -80,8 +81,23 @@ enum class Keyword : std::uint8_t {
 
 // Fills the table of keyword symbols (the runtime's fixed words must exist).
 void init_keywords();
+// Keywords by symbol id, filled as words are met: a case variant finds its
+// canonical spelling's keyword once (symbols never change their alias).
+constexpr std::uint32_t keyword_table_size = 65536;
+constexpr std::uint8_t keyword_unknown = 0xFF;
+extern std::array<std::uint8_t, keyword_table_size> keyword_by_symbol;
+Keyword keyword_of_slow(std::uint32_t id);
+
 // The keyword of a word's canonical symbol, Keyword::none_ for others.
-Keyword keyword_of(const Cell* word);
+inline Keyword keyword_of(const Cell* word) {
+    const std::uint32_t id = word->data2;
+    if (id < keyword_table_size) [[likely]] {
+        const std::uint8_t k = keyword_by_symbol[id];
+        if (k != keyword_unknown) [[likely]]
+            return static_cast<Keyword>(k);
+    }
+    return keyword_of_slow(id);
+}
 // The global word of a keyword, for error arguments.
 Cell* keyword_word(Keyword k, Cell* out);
 

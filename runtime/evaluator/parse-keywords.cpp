@@ -52,11 +52,6 @@ constexpr Spelling spellings[] = {
     {Keyword::set, false, int(Sym::set)},       {Keyword::none, false, int(Sym::none)},
 };
 
-// Keywords by symbol id, filled as words are met: a case variant finds its
-// canonical spelling's keyword once. Symbols never change their alias.
-constexpr std::uint32_t table_size = 65536;
-constexpr std::uint8_t unknown = 0xFF;
-std::array<std::uint8_t, table_size> by_symbol{};
 std::array<std::uint32_t, sizeof(spellings) / sizeof(spellings[0]) + 1> symbol_of{};
 
 Keyword lookup_keyword(std::uint32_t id) {
@@ -88,18 +83,18 @@ Cell* target_series(const Cell* target) {
 }  // namespace
 
 void init_keywords() {
-    by_symbol.fill(unknown);
+    keyword_by_symbol.fill(keyword_unknown);
     for (const Spelling& s : spellings) {
         symbol_of[static_cast<std::size_t>(s.keyword)] = symbol::resolve(spelling_symbol(s));
     }
 }
 
-Keyword keyword_of(const Cell* word) {
-    const std::uint32_t id = word->data2;
-    if (id >= table_size) [[unlikely]]
-        return lookup_keyword(id);
-    if (by_symbol[id] == unknown) by_symbol[id] = static_cast<std::uint8_t>(lookup_keyword(id));
-    return static_cast<Keyword>(by_symbol[id]);
+std::array<std::uint8_t, keyword_table_size> keyword_by_symbol{};
+
+Keyword keyword_of_slow(std::uint32_t id) {
+    const Keyword k = lookup_keyword(id);
+    if (id < keyword_table_size) keyword_by_symbol[id] = static_cast<std::uint8_t>(k);
+    return k;
 }
 
 Cell* keyword_word(Keyword k, Cell* out) {
@@ -212,7 +207,7 @@ const Cell* Engine::simple_rule(Cell* scratch) const {
 }
 
 Step Engine::repeat(Keyword k, std::int32_t low, std::int32_t high, std::int32_t t) {
-    if (t == rule::repeat && !rule_at(1)) fire_end(k);
+    if (t == rule::repeat && cmd + 1 >= rule_tail()) fire_end(k);
     // PERF: a simple value is counted at once, without a frame.
     Cell scratch;
     if (const Cell* simple = simple_rule(&scratch)) {

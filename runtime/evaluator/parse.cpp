@@ -380,6 +380,11 @@ Step Engine::next_action() {
                 refetch = false;
                 return Step::match_rule;
             }
+            // PERF: words, the most common items, go to their state at once.
+            if (value.is(Type::word)) {
+                keyword_rule = false;
+                return word_state();
+            }
             return Step::do_action;
         }
     }
