@@ -41,8 +41,9 @@ bool program_on_path_q(const char* name) {
     std::string_view rest(path);
     while (true) {
         const std::size_t colon = rest.find(':');
-        std::string candidate(rest.substr(0, colon));
-        if (candidate.empty()) candidate = ".";
+        std::string_view folder = rest.substr(0, colon);
+        if (folder.empty()) folder = ".";  // an empty entry names the current folder
+        std::string candidate(folder);
         candidate.push_back('/');
         candidate.append(name);
         if (access(candidate.c_str(), X_OK) == 0) return true;
