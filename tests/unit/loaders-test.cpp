@@ -53,6 +53,9 @@ TEST_F(Loaders, LiteralsLoadAndMoldBack) {
         // the compound scalars
         {"1x2 1.2.3 #{0A0B} 64#{QQ==} <a href=\">\"> a@b.c @r (1, 2) (1,2,3)",
          "1x2 1.2.3 #{0A0B} #{41} <a href=\">\"> a@b.c @r (1, 2) (1, 2, 3)"},
+        // dates, money, maps
+        {"1-Jan-2000 2000-01-02 $1.50 USD$2", "1-Jan-2000 2-Jan-2000 $1.50 USD$2.00"},
+        {"#[a 1 \"b\" [c]]", "#[\n    a: 1\n    \"b\" [c]\n]"},
         // containers and paths
         {"[1 (2 3)] [] () [[[]]]", "[1 (2 3)] [] () [[[]]]"},
         {"a/b/c 'a/b :a/b a/b: a/1/(b)/\"c\" a/b/:c", "a/b/c 'a/b :a/b a/b: a/1/(b)/\"c\" a/b/:c"},
@@ -133,8 +136,13 @@ TEST_F(Loaders, SyntaxErrorsNameTheirLineAndText) {
         EXPECT_EQ(first_line(load_mold(c.source)), std::string("*** Syntax Error: ") + c.message) << c.source;
 }
 
-// Datatypes whose units have not installed a loader fail clearly.
-TEST_F(Loaders, TokensOfDatatypesNotBuiltRaise) {
+// Datatypes that are not registered fail clearly.
+class WithoutSomeTypes : public Loaders {
+protected:
+    void SetUp() override { start_load_runtime(false); }
+};
+
+TEST_F(WithoutSomeTypes, TokensOfDatatypesNotBuiltRaise) {
     struct Case { const char* source; const char* message; };
     const Case cases[] = {
         {"1-Jan-2000", "(line 1) invalid date at 1-Jan-2000"},
@@ -160,7 +168,7 @@ TEST_F(Loaders, MapLiteralsGoThroughTheInstalledMaker) {
         {"#[a 1)", "*** Syntax Error: (line 1) missing ( at #[a 1)"},
     };
     for (const Case& c : cases) EXPECT_EQ(first_line(load_mold(c.source)), c.result) << c.source;
-    lexer::install_map_maker(nullptr);
+    lexer::install_map_maker(map::make_from_items);
 }
 
 // ---------------------------------------------------------------------------
@@ -198,6 +206,7 @@ TEST_F(Loaders, TranscodeModes) {
         {"12x", &scan, "error!"},        {"1x2", &scan, "pair!"},         {"", &prescan, "none"},
         {"", &scan, "none"},             {"  ", &scan, "none"},           {"[a b]", &scan, "block!"},
         {"\"ab", &prescan, "error!"},    {"abc def", &scan, "word!"},     {"1-Jan-2000", &scan, "date!"},
+        {"#[a 1]", &scan, "map!"},
         {"a b", nullptr, "[a b]"},
     };
     for (const Case& c : cases) {
