@@ -33,7 +33,7 @@ TEST_F(Loaders, LiteralsLoadAndMoldBack) {
         {"Abc abc ABC", "Abc abc ABC"},
         {"#a-b #1", "#a-b #1"},
         // strings: escapes, braces, widths
-        {R"~("x^/y^-^(tab)^(41)^(line)^^^"^@^a")~", R"~({x^/y^-^-A^/^^"^@^A})~"},
+        {R"~("x^/y^-^(tab)^(TAB)^(41)^(line)^^^"^@^a")~", R"~({x^/y^-^-^-A^/^^"^@^A})~"},
         {R"~("^(1F600)" "é" "€")~", "\"\xF0\x9F\x98\x80\" \"\xC3\xA9\" \"\xE2\x82\xAC\""},
         {"{a{b}c} {a^}b} {}", R"("a{b}c" "a}b" "")"},
         {"%%{a}%b}%% %{a^/b}%", R"("a}%b" "a^^/b")"},
@@ -51,10 +51,12 @@ TEST_F(Loaders, LiteralsLoadAndMoldBack) {
         // constructs
         {"#(true) #(FALSE) #(none) #(integer!) #(Block)", "true false none integer! block!"},
         // the compound scalars
+        {"1.2.3.4.5.6.7.8.9.10.11.12", "1.2.3.4.5.6.7.8.9.10.11.12"},
         {"1x2 1.2.3 #{0A0B} 64#{QQ==} <a href=\">\"> a@b.c @r (1, 2) (1,2,3)",
          "1x2 1.2.3 #{0A0B} #{41} <a href=\">\"> a@b.c @r (1, 2) (1, 2, 3)"},
         // dates, money, maps
-        {"1-Jan-2000 2000-01-02 $1.50 USD$2", "1-Jan-2000 2-Jan-2000 $1.50 USD$2.00"},
+        {"1-Jan-2000 2000-01-02 1/3/2000 1-1-49 1-1-50", "1-Jan-2000 2-Jan-2000 1-Mar-2000 1-Jan-2049 1-Jan-1950"},
+        {"$1.50 USD$2 -$0.01", "$1.50 USD$2.00 -$0.01"},
         {"#[a 1 \"b\" [c]]", "#[\n    a: 1\n    \"b\" [c]\n]"},
         // containers and paths
         {"[1 (2 3)] [] () [[[]]]", "[1 (2 3)] [] () [[[]]]"},
@@ -125,6 +127,10 @@ TEST_F(Loaders, SyntaxErrorsNameTheirLineAndText) {
         {"12x", "(line 1) invalid pair at 12x"},
         {"1.5x2", "(line 1) invalid pair at 1.5x2"},
         {"1.256.3", "(line 1) invalid tuple at 1.256.3"},
+        {"1.2.3.4.5.6.7.8.9.10.11.12.13", "(line 1) invalid tuple at 1.2.3.4.5.6.7.8.9.10.11.12.13"},
+        {"29-Feb-2001", "(line 1) invalid date at 29-Feb-2001"},
+        {"$1.123456", "(line 1) invalid money at $1.123456"},
+        {"#[a 1 b]", "(line 1) invalid map at #[a 1 b]"},
         {"2#{0100000}", "(line 1) invalid binary at 2#{0100000}"},
         {",", "(line 1) invalid point2D at ,"},
         {"a/b:/c", "(line 1) invalid path at a/b:/c"},
