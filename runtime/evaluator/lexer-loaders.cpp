@@ -51,7 +51,8 @@ void put_word(Lexer& lx, const std::uint8_t* s, const std::uint8_t* e, const Wor
     lx.type = type_id(form.type);
     if (!load) return;
     if (form.type == Type::refinement) {
-        put(lx, s, e, Cell{static_cast<std::uint32_t>(Type::refinement), 0, intern(form.name, form.name_end), no_index});
+        const std::uint32_t sym = intern(form.name, form.name_end);
+        put(lx, s, e, Cell{static_cast<std::uint32_t>(Type::refinement), 0, sym, no_index});
         return;
     }
     put(lx, s, e, word_value(form));

@@ -62,7 +62,8 @@ public:
             own_ = static_cast<std::uint8_t*>(memory::allocate(estimate + 1));
             bytes_ = own_;
         }
-        size_ = count == 0 ? 0 : unicode::write_utf8_bounded(string, bytes_, estimate + 1, static_cast<long>(count), false);
+        if (count > 0)
+            size_ = unicode::write_utf8_bounded(string, bytes_, estimate + 1, static_cast<long>(count), false);
     }
     ~Utf8Text() {
         if (own_) memory::free(own_);
@@ -103,7 +104,8 @@ Cell text_cell(const std::string& utf8) {
 // message, which then forms as the datatype would.
 Cell type_value(int id, bool in_message) {
     Cell t;
-    if (registry::entry(static_cast<Type>(id)).registered) return *registry::make_datatype(&t, static_cast<Type>(id));
+    const auto type = static_cast<Type>(id);
+    if (registry::entry(type).registered) return *registry::make_datatype(&t, type);
     static constexpr const char* names[] = {
         "",
 #define KIV_LEXER_TYPE_NAME(n, ident, name) name,
