@@ -551,10 +551,14 @@ Status Engine::run(const Cell* input_value, const Cell* rule_block, Cell* out) {
 // Entry points.
 
 void init() {
-    block::make_at(&state.parse_inputs, 8);
-    block::make_at(&state.parse_rules, 100);
+    // GC: the cells are roots before the blocks are made, so that making the
+    // second cannot collect the first.
+    none::make_at(&state.parse_inputs);
+    none::make_at(&state.parse_rules);
     collector::register_root_cell(&state.parse_inputs);
     collector::register_root_cell(&state.parse_rules);
+    block::make_at(&state.parse_inputs, 8);
+    block::make_at(&state.parse_rules, 100);
     detail::init_keywords();
 }
 

@@ -293,6 +293,7 @@ TEST_F(Parse, Part) {
         {"\"abc\"", "3 skip", "false"},
         {"\"abc\"", "thru #\"c\"", "false"},
         {"[1 2 3]", "2 integer!", "true"},
+        {"[[a b c] d e]", "into [3 skip] skip", "true"},
     },
                 ParseOptions{.part = "2"});
     check_cases({
