@@ -89,7 +89,8 @@ bool point_with(Cell* a, const Cell* b, bool max) {
     }
     if (b->is(Type::pair)) {
         const float other[2] = {static_cast<float>(pair::x(b)), static_cast<float>(pair::y(b))};
-        for (int i = 0; i < 2; ++i) point::set(a, i, pick_coordinate(point::get(a, i), other[i], max));
+        for (int i = 0; i < 2; ++i)
+            point::set(a, i, pick_coordinate(point::get(a, i), other[i], max));
         return true;
     }
     if (b->type() != a->type()) return false;
@@ -113,7 +114,8 @@ bool pair_with(Cell* a, const Cell* b, bool max) {
         }
         n = static_cast<std::int32_t>(d);
     } else if (b->is(Type::pair)) {
-        pair::make_at(a, pick_side(pair::x(a), pair::x(b), max), pick_side(pair::y(a), pair::y(b), max));
+        pair::make_at(a, pick_side(pair::x(a), pair::x(b), max),
+                      pick_side(pair::y(a), pair::y(b), max));
         return true;
     } else if (b->is(Type::point2d)) {
         pair::to_point2d(a);

@@ -138,7 +138,9 @@ int as_group(Type t) {
 // ---------------------------------------------------------------------------
 // compress and decompress
 
-const std::uint8_t* bytes_of(const std::string& s) { return reinterpret_cast<const std::uint8_t*>(s.data()); }
+const std::uint8_t* bytes_of(const std::string& s) {
+    return reinterpret_cast<const std::uint8_t*>(s.data());
+}
 
 Codec codec_arg(const Cell* method) {
     static constexpr std::string_view names[] = {"zlib", "deflate", "gzip"};
@@ -315,7 +317,8 @@ Status now(const std::int32_t* args, std::int32_t) {
     Cell* out = arg(0);
     if (ref_used(args, r_date)) {
         const std::uint32_t d = platform::get_date(utc);
-        *out = date::make_cell(date::pack(date::year_of(d), date::month_of(d), date::day_of(d), 0, false), 0.0);
+        *out = date::make_cell(
+            date::pack(date::year_of(d), date::month_of(d), date::day_of(d), 0, false), 0.0);
         return Status::ok;
     }
     const Cell current = current_date(utc, ref_used(args, r_precise));
@@ -385,8 +388,8 @@ Status compress(const std::int32_t* args, std::int32_t) {
     if (!natives_system::codec_service.compress) fire(ErrorId::internal_feature_na);
     const std::string input = input_bytes(arg(0));
     Cell out;
-    natives_system::run_codec(natives_system::codec_service.compress, codec, bytes_of(input), input.size(),
-                              input.size() + 32, &out, arg(0));
+    natives_system::run_codec(natives_system::codec_service.compress, codec, bytes_of(input),
+                              input.size(), input.size() + 32, &out, arg(0));
     *arg(0) = out;
     return Status::ok;
 }

@@ -34,8 +34,8 @@ struct CodecService {
 };
 extern CodecService codec_service;
 
-using CodecFn = CodecResult (*)(Codec codec, const std::uint8_t* in, std::size_t n, std::uint8_t* out,
-                                std::size_t* size);
+using CodecFn = CodecResult (*)(Codec codec, const std::uint8_t* in, std::size_t n,
+                                std::uint8_t* out, std::size_t* size);
 
 // Runs a codec over n bytes into a new binary! in `out`: first with `room`
 // bytes, then once more with the room the codec asks for when that was too

@@ -173,7 +173,8 @@ Status enbase(const std::int32_t* args, std::int32_t) {
     Cell out;
     string::make_at(&out, std::max(room, binary::encoded_size(base, n)));
     memory::SeriesBuffer* b = string::buffer(&out);
-    std::uint8_t* end = encoder_of(base)(b->head(), reinterpret_cast<const std::uint8_t*>(input.data()), n);
+    std::uint8_t* end =
+        encoder_of(base)(b->head(), reinterpret_cast<const std::uint8_t*>(input.data()), n);
     b->set_tail(end);
     *value = out;
     return Status::ok;

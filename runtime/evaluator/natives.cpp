@@ -25,7 +25,9 @@ const Entry* table = nullptr;
 namespace {
 
 // A slot whose native is not written yet.
-[[maybe_unused]] Status not_done(const std::int32_t*, std::int32_t) { fire(ErrorId::internal_not_done); }
+[[maybe_unused]] Status not_done(const std::int32_t*, std::int32_t) {
+    fire(ErrorId::internal_not_done);
+}
 
 #define KIV_NATIVE_ENTRY_1(ident) &entries::ident
 #define KIV_NATIVE_ENTRY_0(ident) &not_done

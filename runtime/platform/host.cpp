@@ -59,7 +59,8 @@ bool launch_detached(const char* program, const char* argument) {
     const char* const argv[] = {"sh", "-c", "\"$0\" \"$1\" </dev/null >/dev/null 2>&1 &",
                                 program, argument, nullptr};
     pid_t pid;
-    if (posix_spawn(&pid, "/bin/sh", nullptr, nullptr, const_cast<char* const*>(argv), environ) != 0)
+    if (posix_spawn(&pid, "/bin/sh", nullptr, nullptr, const_cast<char* const*>(argv), environ) !=
+        0)
         return false;
     int status = 0;
     while (waitpid(pid, &status, 0) < 0)

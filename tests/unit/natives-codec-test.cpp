@@ -18,7 +18,8 @@ int calls = 0;
 bool refuse = false;
 std::size_t claimed = 0;  // when set, the size it claims to have written
 
-CodecResult fixed_output(Codec, const std::uint8_t*, std::size_t, std::uint8_t* out, std::size_t* size) {
+CodecResult fixed_output(Codec, const std::uint8_t*, std::size_t, std::uint8_t* out,
+                         std::size_t* size) {
     ++calls;
     if (refuse) return CodecResult::failed;
     if (claimed) {
@@ -35,7 +36,8 @@ CodecResult fixed_output(Codec, const std::uint8_t*, std::size_t, std::uint8_t* 
 }
 
 // Asks for more room every time.
-CodecResult always_too_small(Codec, const std::uint8_t*, std::size_t, std::uint8_t*, std::size_t* size) {
+CodecResult always_too_small(Codec, const std::uint8_t*, std::size_t, std::uint8_t*,
+                             std::size_t* size) {
     ++calls;
     *size += 10;
     return CodecResult::too_small;
