@@ -29,7 +29,22 @@ namespace {
     fire(ErrorId::internal_not_done);
 }
 
-#define KIV_NATIVE_ENTRY_1(ident) &entries::ident
+// Each written entry checks its arguments first when its caller asks for
+// it (args[0] set: a C++ caller, not the interpreter).
+#define KIV_NATIVE_CHECKED_0(slot, ident)
+#define KIV_NATIVE_CHECKED_1(slot, ident)                                         \
+    Status checked_##ident(const std::int32_t* args, std::int32_t count) {        \
+        if (args[0]) [[unlikely]]                                                 \
+            check_arguments(true, slot, args);                                    \
+        return entries::ident(args, count);                                       \
+    }
+#define KIV_NATIVE_CHECKED(slot, ident, name, built) KIV_NATIVE_CHECKED_##built(slot, ident)
+KIV_NATIVE_LIST(KIV_NATIVE_CHECKED)
+#undef KIV_NATIVE_CHECKED
+#undef KIV_NATIVE_CHECKED_1
+#undef KIV_NATIVE_CHECKED_0
+
+#define KIV_NATIVE_ENTRY_1(ident) &checked_##ident
 #define KIV_NATIVE_ENTRY_0(ident) &not_done
 #define KIV_NATIVE_ENTRY(built, ident) KIV_NATIVE_ENTRY_##built(ident)
 
