@@ -328,7 +328,6 @@ void resolve_callee(Apply& a, const Cell* target) {
 namespace entries {
 
 Status apply(const std::int32_t* args, std::int32_t) {
-    natives_args::check_asked(args, Native::apply);
     Apply a;
     const Cell target = *arg(0);
     resolve_callee(a, &target);

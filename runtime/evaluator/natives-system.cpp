@@ -163,7 +163,6 @@ std::string input_bytes(Cell* data) {
 namespace entries {
 
 Status to_local_file(const std::int32_t* args, std::int32_t) {
-    natives_args::check_asked(args, Native::to_local_file);
     Cell path = *arg(0);
     Cell out;
     string::make_at(&out, string::ks_abs_length(&path));
@@ -172,8 +171,7 @@ Status to_local_file(const std::int32_t* args, std::int32_t) {
     return Status::ok;
 }
 
-Status size_q(const std::int32_t* args, std::int32_t) {
-    natives_args::check_asked(args, Native::size_q);
+Status size_q(const std::int32_t*, std::int32_t) {
     Cell* file = arg(0);
     const std::int32_t n = string::ks_length(file);
     if (n > 0 && string::ks_abs_at(file, static_cast<std::int32_t>(file->data1) + n - 1) == '/') {
@@ -188,8 +186,7 @@ Status size_q(const std::int32_t* args, std::int32_t) {
     return Status::ok;
 }
 
-Status wait(const std::int32_t* args, std::int32_t) {
-    natives_args::check_asked(args, Native::wait);
+Status wait(const std::int32_t*, std::int32_t) {
     Cell* value = arg(0);
     double seconds;
     if (value->is(Type::integer) || value->is(Type::float_) || value->is(Type::time))
@@ -202,8 +199,7 @@ Status wait(const std::int32_t* args, std::int32_t) {
     return Status::ok;
 }
 
-Status unset(const std::int32_t* args, std::int32_t) {
-    natives_args::check_asked(args, Native::unset);
+Status unset(const std::int32_t*, std::int32_t) {
     const Cell target = *arg(0);
     if (target.is(Type::word)) {
         Cell word = target;
@@ -221,7 +217,6 @@ Status unset(const std::int32_t* args, std::int32_t) {
 }
 
 Status new_line(const std::int32_t* args, std::int32_t) {
-    natives_args::check_asked(args, Native::new_line);
     const Cell position = *arg(0);
     const bool on = logic::get(arg(1));
     const Cell* size = ref_arg(args, 2);
@@ -239,8 +234,7 @@ Status new_line(const std::int32_t* args, std::int32_t) {
     return Status::ok;
 }
 
-Status new_line_q(const std::int32_t* args, std::int32_t) {
-    natives_args::check_asked(args, Native::new_line_q);
+Status new_line_q(const std::int32_t*, std::int32_t) {
     const Cell position = *arg(0);
     memory::SeriesBuffer* b = block::buffer(&position);
     const std::int32_t head = std::max(series::head(&position), 0);
@@ -250,8 +244,7 @@ Status new_line_q(const std::int32_t* args, std::int32_t) {
     return Status::ok;
 }
 
-Status context_q(const std::int32_t* args, std::int32_t) {
-    natives_args::check_asked(args, Native::context_q);
+Status context_q(const std::int32_t*, std::int32_t) {
     const Cell word = *arg(0);
     if (!word.data1) {
         none::make_at(arg(0));
@@ -263,8 +256,7 @@ Status context_q(const std::int32_t* args, std::int32_t) {
     return Status::ok;
 }
 
-Status set_env(const std::int32_t* args, std::int32_t) {
-    natives_args::check_asked(args, Native::set_env);
+Status set_env(const std::int32_t*, std::int32_t) {
     Cell* var = arg(0);
     Cell* value = arg(1);
     const std::string name = env_name(var);
@@ -278,8 +270,7 @@ Status set_env(const std::int32_t* args, std::int32_t) {
     return Status::ok;
 }
 
-Status get_env(const std::int32_t* args, std::int32_t) {
-    natives_args::check_asked(args, Native::get_env);
+Status get_env(const std::int32_t*, std::int32_t) {
     const std::string name = env_name(arg(0));
     const std::size_t needed = platform::get_env(name.c_str(), nullptr, 0);
     if (needed < 1) {
@@ -293,8 +284,7 @@ Status get_env(const std::int32_t* args, std::int32_t) {
     return Status::ok;
 }
 
-Status list_env(const std::int32_t* args, std::int32_t) {
-    natives_args::check_asked(args, Native::list_env);
+Status list_env(const std::int32_t*, std::int32_t) {
     Cell out;
     std::int32_t count = 0;
     host::for_each_env([&](std::string_view, std::string_view) { ++count; });
@@ -311,7 +301,6 @@ Status list_env(const std::int32_t* args, std::int32_t) {
 }
 
 Status now(const std::int32_t* args, std::int32_t) {
-    natives_args::check_asked(args, Native::now);
     check_now_refinements(args);
     const bool utc = ref_used(args, r_utc);
     Cell* out = arg(0);
@@ -337,8 +326,7 @@ Status now(const std::int32_t* args, std::int32_t) {
     return Status::ok;
 }
 
-Status as(const std::int32_t* args, std::int32_t) {
-    natives_args::check_asked(args, Native::as);
+Status as(const std::int32_t*, std::int32_t) {
     const Cell* type = arg(0);
     Cell spec = *arg(1);
     const Type target = type->is(Type::datatype) ? static_cast<Type>(type->data1) : type->type();
@@ -355,15 +343,13 @@ Status as(const std::int32_t* args, std::int32_t) {
     return Status::ok;
 }
 
-Status call(const std::int32_t* args, std::int32_t) {
-    natives_args::check_asked(args, Native::call);
+Status call(const std::int32_t*, std::int32_t) {
     // LINUX: commands run through the process service, which this build
     // does not have yet.
     fire(ErrorId::internal_feature_na);
 }
 
-Status browse(const std::int32_t* args, std::int32_t) {
-    natives_args::check_asked(args, Native::browse);
+Status browse(const std::int32_t*, std::int32_t) {
     Cell* target = arg(0);
     std::string text;
     if (target->is(Type::file)) {
@@ -382,8 +368,7 @@ Status browse(const std::int32_t* args, std::int32_t) {
     return Status::ok;
 }
 
-Status compress(const std::int32_t* args, std::int32_t) {
-    natives_args::check_asked(args, Native::compress);
+Status compress(const std::int32_t*, std::int32_t) {
     const Codec codec = codec_arg(arg(1));
     if (!natives_system::codec_service.compress) fire(ErrorId::internal_feature_na);
     const std::string input = input_bytes(arg(0));
@@ -395,7 +380,6 @@ Status compress(const std::int32_t* args, std::int32_t) {
 }
 
 Status decompress(const std::int32_t* args, std::int32_t) {
-    natives_args::check_asked(args, Native::decompress);
     const Codec codec = codec_arg(arg(1));
     const auto fn = natives_system::codec_service.decompress;
     if (!fn) fire(ErrorId::internal_feature_na);
@@ -423,7 +407,6 @@ Status decompress(const std::int32_t* args, std::int32_t) {
 }
 
 Status recycle(const std::int32_t* args, std::int32_t count) {
-    natives_args::check_asked(args, Native::recycle);
     if (ref_used(args, 1) || ref_used(args, 2)) {
         collector::set_active(ref_used(args, 1));
         unset::make_at(arg(0));
