@@ -9,7 +9,6 @@
 #include <string_view>
 
 #include "runtime/cell.h"
-#include "runtime/evaluator/natives.h"
 
 namespace kiv::natives_args {
 
@@ -22,13 +21,6 @@ constexpr bool is_float_layout(Type t) {
 // The double of an integer!, float!, percent! or time!; 0.0 for anything
 // else.
 double number_of(const Cell* value);
-
-// Checks the frame's arguments against the native's spec when the caller
-// asked for it (a C++ caller passes args[0] = 1; the interpreter has
-// checked them already).
-inline void check_asked(const std::int32_t* args, natives::Native native) {
-    if (args[0]) natives::check_arguments(true, static_cast<std::int32_t>(native), args);
-}
 
 // Raises script expect-arg naming the running native, the value's datatype
 // and the argument's name.

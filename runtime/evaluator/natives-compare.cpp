@@ -190,14 +190,12 @@ Status set_operation(const std::int32_t* args, int op, const char* first_name) {
 
 namespace entries {
 
-Status same_q(const std::int32_t* args, std::int32_t) {
-    natives_args::check_asked(args, Native::same_q);
+Status same_q(const std::int32_t*, std::int32_t) {
     logic::make_at(arg(0), same_values(arg(0), arg(1)));
     return Status::ok;
 }
 
 Status compose(const std::int32_t* args, std::int32_t) {
-    natives_args::check_asked(args, Native::compose);
     const Cell value = *arg(0);
     if (!value.is(Type::block)) {
         Cell expected;
@@ -222,7 +220,6 @@ Status compose(const std::int32_t* args, std::int32_t) {
 }
 
 Status bind(const std::int32_t* args, std::int32_t) {
-    natives_args::check_asked(args, Native::bind);
     Cell* value = arg(0);
     const Cell* target = arg(1);
     const NodeId context = target_context(target);
@@ -239,8 +236,7 @@ Status bind(const std::int32_t* args, std::int32_t) {
     return Status::ok;
 }
 
-Status in(const std::int32_t* args, std::int32_t) {
-    natives_args::check_asked(args, Native::in);
+Status in(const std::int32_t*, std::int32_t) {
     const Cell holder = *arg(0);
     Cell word = *arg(1);
     if (word.is(Type::refinement)) word.set_type(Type::word);
@@ -274,7 +270,6 @@ Status in(const std::int32_t* args, std::int32_t) {
 // The engine's entry does the work: /case, the /part limit, the /trace
 // callback.
 Status parse(const std::int32_t* args, std::int32_t) {
-    natives_args::check_asked(args, Native::parse);
     const Cell input = *arg(0);
     const Cell rules = *arg(1);
     return parse::native(&input, &rules, ref_used(args, 1), ref_arg(args, 2), ref_arg(args, 3),
@@ -282,28 +277,22 @@ Status parse(const std::int32_t* args, std::int32_t) {
 }
 
 Status union_(const std::int32_t* args, std::int32_t) {
-    natives_args::check_asked(args, Native::union_);
     return set_operation(args, static_cast<int>(block::SetOp::union_), "set1");
 }
 Status intersect(const std::int32_t* args, std::int32_t) {
-    natives_args::check_asked(args, Native::intersect);
     return set_operation(args, static_cast<int>(block::SetOp::intersect), "set1");
 }
 Status unique(const std::int32_t* args, std::int32_t) {
-    natives_args::check_asked(args, Native::unique);
     return set_operation(args, static_cast<int>(block::SetOp::unique), "set");
 }
 Status difference(const std::int32_t* args, std::int32_t) {
-    natives_args::check_asked(args, Native::difference);
     return set_operation(args, static_cast<int>(block::SetOp::difference), "set1");
 }
 Status exclude(const std::int32_t* args, std::int32_t) {
-    natives_args::check_asked(args, Native::exclude);
     return set_operation(args, static_cast<int>(block::SetOp::exclude), "set1");
 }
 
-Status complement_q(const std::int32_t* args, std::int32_t) {
-    natives_args::check_asked(args, Native::complement_q);
+Status complement_q(const std::int32_t*, std::int32_t) {
     const Cell* bits = arg(0);
     if (!bits->is(Type::bitset)) natives_args::fire_expect_arg(bits, "bits");
     logic::make_at(arg(0), bitset::complemented_q(bits));
@@ -311,7 +300,6 @@ Status complement_q(const std::int32_t* args, std::int32_t) {
 }
 
 Status extend(const std::int32_t* args, std::int32_t) {
-    natives_args::check_asked(args, Native::extend);
     Cell* target = arg(0);
     if (!target->is(Type::map)) fire(ErrorId::internal_not_done);
     map::extend(target, arg(1), ref_used(args, 1));

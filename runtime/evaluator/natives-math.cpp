@@ -89,7 +89,8 @@ bool point_with(Cell* a, const Cell* b, bool max) {
     }
     if (b->is(Type::pair)) {
         const float other[2] = {static_cast<float>(pair::x(b)), static_cast<float>(pair::y(b))};
-        for (int i = 0; i < 2; ++i) point::set(a, i, pick_coordinate(point::get(a, i), other[i], max));
+        for (int i = 0; i < 2; ++i)
+            point::set(a, i, pick_coordinate(point::get(a, i), other[i], max));
         return true;
     }
     if (b->type() != a->type()) return false;
@@ -113,7 +114,8 @@ bool pair_with(Cell* a, const Cell* b, bool max) {
         }
         n = static_cast<std::int32_t>(d);
     } else if (b->is(Type::pair)) {
-        pair::make_at(a, pick_side(pair::x(a), pair::x(b), max), pick_side(pair::y(a), pair::y(b), max));
+        pair::make_at(a, pick_side(pair::x(a), pair::x(b), max),
+                      pick_side(pair::y(a), pair::y(b), max));
         return true;
     } else if (b->is(Type::point2d)) {
         pair::to_point2d(a);
@@ -229,50 +231,42 @@ std::int32_t pair_coordinate(const Cell* v) {
 
 namespace entries {
 
-Status negative_q(const std::int32_t* args, std::int32_t) {
-    natives_args::check_asked(args, Native::negative_q);
+Status negative_q(const std::int32_t*, std::int32_t) {
     logic::make_at(arg(0), sign_of(arg(0), "number") < 0);
     return Status::ok;
 }
 
-Status positive_q(const std::int32_t* args, std::int32_t) {
-    natives_args::check_asked(args, Native::positive_q);
+Status positive_q(const std::int32_t*, std::int32_t) {
     logic::make_at(arg(0), sign_of(arg(0), "number") > 0);
     return Status::ok;
 }
 
-Status sign_q(const std::int32_t* args, std::int32_t) {
-    natives_args::check_asked(args, Native::sign_q);
+Status sign_q(const std::int32_t*, std::int32_t) {
     *arg(0) = integer::make_cell(sign_of(arg(0), "number"));
     return Status::ok;
 }
 
-Status zero_q(const std::int32_t* args, std::int32_t) {
-    natives_args::check_asked(args, Native::zero_q);
+Status zero_q(const std::int32_t*, std::int32_t) {
     logic::make_at(arg(0), value_zero_q(arg(0)));
     return Status::ok;
 }
 
-Status nan_q(const std::int32_t* args, std::int32_t) {
-    natives_args::check_asked(args, Native::nan_q);
+Status nan_q(const std::int32_t*, std::int32_t) {
     logic::make_at(arg(0), nan_number_q(arg(0)));
     return Status::ok;
 }
 
-Status max(const std::int32_t* args, std::int32_t) {
-    natives_args::check_asked(args, Native::max);
+Status max(const std::int32_t*, std::int32_t) {
     max_min(true);
     return Status::ok;
 }
 
-Status min(const std::int32_t* args, std::int32_t) {
-    natives_args::check_asked(args, Native::min);
+Status min(const std::int32_t*, std::int32_t) {
     max_min(false);
     return Status::ok;
 }
 
 Status shift(const std::int32_t* args, std::int32_t) {
-    natives_args::check_asked(args, Native::shift);
     const std::int32_t data = integer::get(arg(0));
     std::int32_t bits = integer::get(arg(1));
     if (bits < 0) bits = 0;
@@ -286,7 +280,6 @@ Status shift(const std::int32_t* args, std::int32_t) {
 }
 
 Status to_hex(const std::int32_t* args, std::int32_t) {
-    natives_args::check_asked(args, Native::to_hex);
     char digits[9];
     std::snprintf(digits, sizeof digits, "%08X", static_cast<std::uint32_t>(integer::get(arg(0))));
     const char* text = digits;
@@ -300,79 +293,63 @@ Status to_hex(const std::int32_t* args, std::int32_t) {
 }
 
 Status sine(const std::int32_t* args, std::int32_t) {
-    natives_args::check_asked(args, Native::sine);
     return trig(args, math::TrigMode::sine);
 }
 Status cosine(const std::int32_t* args, std::int32_t) {
-    natives_args::check_asked(args, Native::cosine);
     return trig(args, math::TrigMode::cosine);
 }
 Status tangent(const std::int32_t* args, std::int32_t) {
-    natives_args::check_asked(args, Native::tangent);
     return trig(args, math::TrigMode::tangent);
 }
 Status arcsine(const std::int32_t* args, std::int32_t) {
-    natives_args::check_asked(args, Native::arcsine);
     return arc(args, [](double x) { return std::asin(x); });
 }
 Status arccosine(const std::int32_t* args, std::int32_t) {
-    natives_args::check_asked(args, Native::arccosine);
     return arc(args, [](double x) { return std::acos(x); });
 }
 Status arctangent(const std::int32_t* args, std::int32_t) {
-    natives_args::check_asked(args, Native::arctangent);
     return arc(args, [](double x) { return std::atan(x); });
 }
 
 Status arctangent2(const std::int32_t* args, std::int32_t) {
-    natives_args::check_asked(args, Native::arctangent2);
     double r = std::atan2(number_of(arg(0)), number_of(arg(1)));
     if (!ref_used(args, 1)) r = r * 180.0 / std::numbers::pi;
     *arg(0) = float_::make_cell(r);
     return Status::ok;
 }
 
-Status log_2(const std::int32_t* args, std::int32_t) {
-    natives_args::check_asked(args, Native::log_2);
+Status log_2(const std::int32_t*, std::int32_t) {
     return unary([](double x) { return std::log(x) / ln_2; });
 }
-Status log_10(const std::int32_t* args, std::int32_t) {
-    natives_args::check_asked(args, Native::log_10);
+Status log_10(const std::int32_t*, std::int32_t) {
     return unary([](double x) { return std::log10(x); });
 }
-Status log_e(const std::int32_t* args, std::int32_t) {
-    natives_args::check_asked(args, Native::log_e);
+Status log_e(const std::int32_t*, std::int32_t) {
     return unary([](double x) { return std::log(x); });
 }
-Status exp(const std::int32_t* args, std::int32_t) {
-    natives_args::check_asked(args, Native::exp);
+Status exp(const std::int32_t*, std::int32_t) {
     return unary([](double x) { return std::pow(e_rounded, x); });
 }
-Status square_root(const std::int32_t* args, std::int32_t) {
-    natives_args::check_asked(args, Native::square_root);
+Status square_root(const std::int32_t*, std::int32_t) {
     return unary([](double x) { return std::sqrt(x); });
 }
 
-Status as_pair(const std::int32_t* args, std::int32_t) {
-    natives_args::check_asked(args, Native::as_pair);
+Status as_pair(const std::int32_t*, std::int32_t) {
     *arg(0) = pair::make_cell(pair_coordinate(arg(0)), pair_coordinate(arg(1)));
     return Status::ok;
 }
 
-Status as_point2d(const std::int32_t* args, std::int32_t) {
-    natives_args::check_asked(args, Native::as_point2d);
+Status as_point2d(const std::int32_t*, std::int32_t) {
     *arg(0) = point2d::make_cell(number_of(arg(0)), number_of(arg(1)));
     return Status::ok;
 }
 
-Status as_point3d(const std::int32_t* args, std::int32_t) {
-    natives_args::check_asked(args, Native::as_point3d);
+Status as_point3d(const std::int32_t*, std::int32_t) {
     *arg(0) = point3d::make_cell(number_of(arg(0)), number_of(arg(1)), number_of(arg(2)));
     return Status::ok;
 }
 
-Status as_money(const std::int32_t* args, std::int32_t) {
-    natives_args::check_asked(args, Native::as_money);
+Status as_money(const std::int32_t*, std::int32_t) {
     const Cell currency = *arg(0);
     const int index = money::find_currency(&currency);
     if (index < 0) fire(ErrorId::script_bad_denom, &currency);

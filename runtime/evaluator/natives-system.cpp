@@ -40,6 +40,26 @@ namespace kiv::natives_system {
 CodecService codec_service;
 void (*wait_events)() = nullptr;
 
+void run_codec(CodecFn fn, Codec codec, const std::uint8_t* in, std::size_t n, std::size_t room,
+               Cell* out, const Cell* data) {
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (room > static_cast<std::size_t>(INT32_MAX)) fire(ErrorId::internal_no_memory);
+        binary::make_at(out, static_cast<std::int64_t>(room));
+        memory::SeriesBuffer* b = binary::buffer(out);
+        std::size_t size = room;
+        const CodecResult r = fn(codec, in, n, b->head(), &size);
+        if (r == CodecResult::ok && size <= room) {
+            b->set_tail(b->head() + size);
+            return;
+        }
+        if (r != CodecResult::too_small) break;
+        room = size;
+    }
+    const Cell refused = *data;
+    fire(ErrorId::script_invalid_data, &refused);
+}
+
+
 }  // namespace kiv::natives_system
 
 namespace kiv::natives {
@@ -118,6 +138,10 @@ int as_group(Type t) {
 // ---------------------------------------------------------------------------
 // compress and decompress
 
+const std::uint8_t* bytes_of(const std::string& s) {
+    return reinterpret_cast<const std::uint8_t*>(s.data());
+}
+
 Codec codec_arg(const Cell* method) {
     static constexpr std::string_view names[] = {"zlib", "deflate", "gzip"};
     const int i = natives_args::spelling_index(method, names);
@@ -134,36 +158,11 @@ std::string input_bytes(Cell* data) {
     return string::to_utf8(data);
 }
 
-using CodecFn = CodecResult (*)(Codec, const std::uint8_t*, std::size_t, std::uint8_t*, std::size_t*);
-
-// Runs the codec into a new binary of `room` bytes, once more at the room
-// it asks for when that was too small; a second failure is invalid data.
-void run_codec(CodecFn fn, Codec codec, const std::string& input, std::size_t room, Cell* out,
-               const Cell* data) {
-    const auto* in = reinterpret_cast<const std::uint8_t*>(input.data());
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        if (room > static_cast<std::size_t>(INT32_MAX)) fire(ErrorId::internal_no_memory);
-        binary::make_at(out, static_cast<std::int64_t>(room));
-        memory::SeriesBuffer* b = binary::buffer(out);
-        std::size_t size = room;
-        const CodecResult r = fn(codec, in, input.size(), b->head(), &size);
-        if (r == CodecResult::ok) {
-            b->set_tail(b->head() + size);
-            return;
-        }
-        if (r != CodecResult::too_small) break;
-        room = size;
-    }
-    const Cell refused = *data;
-    fire(ErrorId::script_invalid_data, &refused);
-}
-
 }  // namespace
 
 namespace entries {
 
 Status to_local_file(const std::int32_t* args, std::int32_t) {
-    natives_args::check_asked(args, Native::to_local_file);
     Cell path = *arg(0);
     Cell out;
     string::make_at(&out, string::ks_abs_length(&path));
@@ -172,8 +171,7 @@ Status to_local_file(const std::int32_t* args, std::int32_t) {
     return Status::ok;
 }
 
-Status size_q(const std::int32_t* args, std::int32_t) {
-    natives_args::check_asked(args, Native::size_q);
+Status size_q(const std::int32_t*, std::int32_t) {
     Cell* file = arg(0);
     const std::int32_t n = string::ks_length(file);
     if (n > 0 && string::ks_abs_at(file, static_cast<std::int32_t>(file->data1) + n - 1) == '/') {
@@ -188,8 +186,7 @@ Status size_q(const std::int32_t* args, std::int32_t) {
     return Status::ok;
 }
 
-Status wait(const std::int32_t* args, std::int32_t) {
-    natives_args::check_asked(args, Native::wait);
+Status wait(const std::int32_t*, std::int32_t) {
     Cell* value = arg(0);
     double seconds;
     if (value->is(Type::integer) || value->is(Type::float_) || value->is(Type::time))
@@ -202,8 +199,7 @@ Status wait(const std::int32_t* args, std::int32_t) {
     return Status::ok;
 }
 
-Status unset(const std::int32_t* args, std::int32_t) {
-    natives_args::check_asked(args, Native::unset);
+Status unset(const std::int32_t*, std::int32_t) {
     const Cell target = *arg(0);
     if (target.is(Type::word)) {
         Cell word = target;
@@ -221,7 +217,6 @@ Status unset(const std::int32_t* args, std::int32_t) {
 }
 
 Status new_line(const std::int32_t* args, std::int32_t) {
-    natives_args::check_asked(args, Native::new_line);
     const Cell position = *arg(0);
     const bool on = logic::get(arg(1));
     const Cell* size = ref_arg(args, 2);
@@ -239,8 +234,7 @@ Status new_line(const std::int32_t* args, std::int32_t) {
     return Status::ok;
 }
 
-Status new_line_q(const std::int32_t* args, std::int32_t) {
-    natives_args::check_asked(args, Native::new_line_q);
+Status new_line_q(const std::int32_t*, std::int32_t) {
     const Cell position = *arg(0);
     memory::SeriesBuffer* b = block::buffer(&position);
     const std::int32_t head = std::max(series::head(&position), 0);
@@ -250,8 +244,7 @@ Status new_line_q(const std::int32_t* args, std::int32_t) {
     return Status::ok;
 }
 
-Status context_q(const std::int32_t* args, std::int32_t) {
-    natives_args::check_asked(args, Native::context_q);
+Status context_q(const std::int32_t*, std::int32_t) {
     const Cell word = *arg(0);
     if (!word.data1) {
         none::make_at(arg(0));
@@ -263,8 +256,7 @@ Status context_q(const std::int32_t* args, std::int32_t) {
     return Status::ok;
 }
 
-Status set_env(const std::int32_t* args, std::int32_t) {
-    natives_args::check_asked(args, Native::set_env);
+Status set_env(const std::int32_t*, std::int32_t) {
     Cell* var = arg(0);
     Cell* value = arg(1);
     const std::string name = env_name(var);
@@ -278,8 +270,7 @@ Status set_env(const std::int32_t* args, std::int32_t) {
     return Status::ok;
 }
 
-Status get_env(const std::int32_t* args, std::int32_t) {
-    natives_args::check_asked(args, Native::get_env);
+Status get_env(const std::int32_t*, std::int32_t) {
     const std::string name = env_name(arg(0));
     const std::size_t needed = platform::get_env(name.c_str(), nullptr, 0);
     if (needed < 1) {
@@ -293,8 +284,7 @@ Status get_env(const std::int32_t* args, std::int32_t) {
     return Status::ok;
 }
 
-Status list_env(const std::int32_t* args, std::int32_t) {
-    natives_args::check_asked(args, Native::list_env);
+Status list_env(const std::int32_t*, std::int32_t) {
     Cell out;
     std::int32_t count = 0;
     host::for_each_env([&](std::string_view, std::string_view) { ++count; });
@@ -311,13 +301,13 @@ Status list_env(const std::int32_t* args, std::int32_t) {
 }
 
 Status now(const std::int32_t* args, std::int32_t) {
-    natives_args::check_asked(args, Native::now);
     check_now_refinements(args);
     const bool utc = ref_used(args, r_utc);
     Cell* out = arg(0);
     if (ref_used(args, r_date)) {
         const std::uint32_t d = platform::get_date(utc);
-        *out = date::make_cell(date::pack(date::year_of(d), date::month_of(d), date::day_of(d), 0, false), 0.0);
+        *out = date::make_cell(
+            date::pack(date::year_of(d), date::month_of(d), date::day_of(d), 0, false), 0.0);
         return Status::ok;
     }
     const Cell current = current_date(utc, ref_used(args, r_precise));
@@ -336,8 +326,7 @@ Status now(const std::int32_t* args, std::int32_t) {
     return Status::ok;
 }
 
-Status as(const std::int32_t* args, std::int32_t) {
-    natives_args::check_asked(args, Native::as);
+Status as(const std::int32_t*, std::int32_t) {
     const Cell* type = arg(0);
     Cell spec = *arg(1);
     const Type target = type->is(Type::datatype) ? static_cast<Type>(type->data1) : type->type();
@@ -354,15 +343,13 @@ Status as(const std::int32_t* args, std::int32_t) {
     return Status::ok;
 }
 
-Status call(const std::int32_t* args, std::int32_t) {
-    natives_args::check_asked(args, Native::call);
+Status call(const std::int32_t*, std::int32_t) {
     // LINUX: commands run through the process service, which this build
     // does not have yet.
     fire(ErrorId::internal_feature_na);
 }
 
-Status browse(const std::int32_t* args, std::int32_t) {
-    natives_args::check_asked(args, Native::browse);
+Status browse(const std::int32_t*, std::int32_t) {
     Cell* target = arg(0);
     std::string text;
     if (target->is(Type::file)) {
@@ -381,19 +368,18 @@ Status browse(const std::int32_t* args, std::int32_t) {
     return Status::ok;
 }
 
-Status compress(const std::int32_t* args, std::int32_t) {
-    natives_args::check_asked(args, Native::compress);
+Status compress(const std::int32_t*, std::int32_t) {
     const Codec codec = codec_arg(arg(1));
     if (!natives_system::codec_service.compress) fire(ErrorId::internal_feature_na);
     const std::string input = input_bytes(arg(0));
     Cell out;
-    run_codec(natives_system::codec_service.compress, codec, input, input.size() + 32, &out, arg(0));
+    natives_system::run_codec(natives_system::codec_service.compress, codec, bytes_of(input),
+                              input.size(), input.size() + 32, &out, arg(0));
     *arg(0) = out;
     return Status::ok;
 }
 
 Status decompress(const std::int32_t* args, std::int32_t) {
-    natives_args::check_asked(args, Native::decompress);
     const Codec codec = codec_arg(arg(1));
     const auto fn = natives_system::codec_service.decompress;
     if (!fn) fire(ErrorId::internal_feature_na);
@@ -415,13 +401,12 @@ Status decompress(const std::int32_t* args, std::int32_t) {
         room = measured;
     }
     Cell out;
-    run_codec(fn, codec, input, room, &out, arg(0));
+    natives_system::run_codec(fn, codec, bytes_of(input), input.size(), room, &out, arg(0));
     *arg(0) = out;
     return Status::ok;
 }
 
 Status recycle(const std::int32_t* args, std::int32_t count) {
-    natives_args::check_asked(args, Native::recycle);
     if (ref_used(args, 1) || ref_used(args, 2)) {
         collector::set_active(ref_used(args, 1));
         unset::make_at(arg(0));

@@ -130,8 +130,7 @@ Status change_case(const std::int32_t* args, bool upper) {
 
 namespace entries {
 
-Status dehex(const std::int32_t* args, std::int32_t) {
-    natives_args::check_asked(args, Native::dehex);
+Status dehex(const std::int32_t*, std::int32_t) {
     Cell out;
     string::make_at(&out, string::ks_abs_length(arg(0)));
     url::decode_text(arg(0), &out);
@@ -139,8 +138,7 @@ Status dehex(const std::int32_t* args, std::int32_t) {
     return Status::ok;
 }
 
-Status enhex(const std::int32_t* args, std::int32_t) {
-    natives_args::check_asked(args, Native::enhex);
+Status enhex(const std::int32_t*, std::int32_t) {
     Cell out;
     string::make_at(&out, string::ks_abs_length(arg(0)));
     url::encode_text(arg(0), &out);
@@ -149,7 +147,6 @@ Status enhex(const std::int32_t* args, std::int32_t) {
 }
 
 Status debase(const std::int32_t* args, std::int32_t) {
-    natives_args::check_asked(args, Native::debase);
     Cell* value = arg(0);
     const int base = base_arg(args);
     const Cell text = *value;
@@ -163,7 +160,6 @@ Status debase(const std::int32_t* args, std::int32_t) {
 }
 
 Status enbase(const std::int32_t* args, std::int32_t) {
-    natives_args::check_asked(args, Native::enbase);
     Cell* value = arg(0);
     const int base = base_arg(args);
     const std::string input = bytes_of(value);
@@ -173,23 +169,21 @@ Status enbase(const std::int32_t* args, std::int32_t) {
     Cell out;
     string::make_at(&out, std::max(room, binary::encoded_size(base, n)));
     memory::SeriesBuffer* b = string::buffer(&out);
-    std::uint8_t* end = encoder_of(base)(b->head(), reinterpret_cast<const std::uint8_t*>(input.data()), n);
+    std::uint8_t* end =
+        encoder_of(base)(b->head(), reinterpret_cast<const std::uint8_t*>(input.data()), n);
     b->set_tail(end);
     *value = out;
     return Status::ok;
 }
 
 Status uppercase(const std::int32_t* args, std::int32_t) {
-    natives_args::check_asked(args, Native::uppercase);
     return change_case(args, true);
 }
 Status lowercase(const std::int32_t* args, std::int32_t) {
-    natives_args::check_asked(args, Native::lowercase);
     return change_case(args, false);
 }
 
 Status checksum(const std::int32_t* args, std::int32_t) {
-    natives_args::check_asked(args, Native::checksum);
     Cell* data = arg(0);
     if (data->is(Type::file)) read_file(data);
     if (!data->is(Type::binary) && !string::is_any_string(data->type()))
