@@ -5,8 +5,9 @@
 //
 // One run is one Engine on the C++ stack. Its cells are seen by the
 // collector's stack scan; the rule block and the input are held as values
-// and indexes, never as cell pointers across code that may run (parens, the
-// callback, insert and change), since that code may move or cut them.
+// and indexes. The only pointers kept across steps are the cached buffers
+// (see sync()), re-read after any code that may move or cut them (parens,
+// the callback, insert, change, remove, keep, setting a word).
 //
 // Rule stack frames, three cells each (the trace callback sees them):
 //   block frame: none!, triple (cmd index in the parent, input position,
@@ -15,7 +16,8 @@
 //                triple (keyword index, input position at the start of the
 //                iteration, input length then); a pair!-typed marker whose
 //                data2 is the rule type and data3 the flag of keep pick
-// Indexes of cmd are relative to the head of the block they are in.
+// The cmd indexes saved in frames count from the head of their block; cmd
+// itself counts from the first cell of the rule block's buffer.
 #pragma once
 
 #include <array>
