@@ -83,6 +83,8 @@ int start_up() {
     } catch (...) {
         top_level_catch(throw_code::error);
     }
+    // The console's status (1 after a failed script) is a plain exit, not a
+    // fatal report.
     exit_process(status);
 }
 
