@@ -75,16 +75,6 @@ Status eval_path(const Cell* path, Cell*& pos, Cell* end, const Cell* code, cons
 Status call_with_arguments(const Cell* function, const Cell* name, const Cell* args,
                            std::int32_t count, Cell* result);
 
-// Calls a function value of any kind with its arguments taken from the
-// block `args` (the `apply` native): an argument the block does not reach
-// is none; with `safer` each evaluated argument is evaluated from one value
-// alone. With `all` the block gives every argument and refinement in spec
-// order, each refinement's place a logic! (an inactive refinement's
-// arguments are taken and dropped, with `safer` not taken); without it the
-// block gives the arguments, then groups of a refinement!, a value whose
-// truth gives its state and its arguments. The result is pushed.
-Status apply(const Cell* function, const Cell* name, const Cell* args, bool all, bool safer);
-
 // The number of argument cells a call of the function takes before its
 // first refinement.
 std::int32_t arity(const Cell* function);

@@ -142,37 +142,7 @@ TEST_F(Interpreter, ACheckedNativeCallRefusesAWrongArgument) {
 namespace kiv {
 namespace {
 
-// Calls the function the word names in the apply mode with the arguments
-// of `block` (source text), answering the molded result or the error id.
-std::string apply_text(const char* word_text, const std::string& block, bool all, bool safer) {
-    Cell word;
-    word::load(word_text, &word);
-    const Cell fn = *context::get(&word);
-    Cell args;
-    console::load_text(block.data(), block.size(), &args);
-    Cell* const top = state.stack_top;
-    stack::CallFrame* const frames = state.frames_top;
-    stack::push_native_frame(&word);
-    stack::push_try_frame(&word);
-    std::string out;
-    try {
-        if (interpreter::apply(&fn, &word, &args, all, safer) != Status::ok) {
-            out = "thrown";
-        } else {
-            Cell result = *(state.stack_top - 1);
-            Cell s;
-            string::make_at(&s, 16);
-            actions::mold_into(&result, &s, false, false, true);
-            out = string::to_utf8(&s);
-        }
-    } catch (const KivError& e) {
-        out = std::string("error: ") + error_info(e.id).name;
-    }
-    state.stack_top = state.stack_arguments = top;
-    stack::set_call_top(frames);
-    return out;
-}
-
+// The apply mode, through the apply native.
 TEST_F(Interpreter, TheApplyModeTakesArgumentsAndRefinementsFromABlock) {
     test::eval("g: func [x /double /add n] [if double [x: x * 2] if add [x: x + n] x]");
     test::eval("h: func [a b] [reduce [a b]]");
@@ -199,8 +169,11 @@ TEST_F(Interpreter, TheApplyModeTakesArgumentsAndRefinementsFromABlock) {
         {"g", "5 true", true, false, "10"},
         {"append", "[1] 2 /dup true 3", false, false, "[1 2 2 2]"},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(apply_text(c.fn, c.args, c.all, c.safer), c.result) << c.fn << " " << c.args;
+    for (const auto& c : cases) {
+        const std::string call = std::string("apply") + (c.all ? "/all" : "") + (c.safer ? "/safer" : "") +
+                                 " :" + c.fn + " [" + c.args + "]";
+        EXPECT_EQ(test::eval(call), c.result) << call;
+    }
 }
 
 }  // namespace
