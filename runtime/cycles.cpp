@@ -41,7 +41,9 @@ bool find(NodeId node) {
 void relocate() { collector::relocate_range(entries, entries + top); }
 
 NodeId node_of(const Cell* value) {
-    return value->is(Type::object) ? value->data1 : value->data2;
+    // object!, error! and port! share the object cell: the context comes first.
+    const bool object_cell = value->is(Type::object) || value->is(Type::error) || value->is(Type::port);
+    return object_cell ? value->data1 : value->data2;
 }
 
 const char* detect(const Cell* value, bool mold, std::int32_t* remaining) {

@@ -1,17 +1,24 @@
+#include "runtime/init.h"
+
 #include "runtime/case-folding.h"
 #include "runtime/datatypes/binary.h"
+#include "runtime/datatypes/bitset.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/char.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/date.h"
 #include "runtime/datatypes/email.h"
 #include "runtime/datatypes/error.h"
 #include "runtime/datatypes/file.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/function.h"
+#include "runtime/datatypes/hash.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/issue.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/map.h"
+#include "runtime/datatypes/money.h"
 #include "runtime/datatypes/native.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/object.h"
@@ -42,7 +49,6 @@
 #include "runtime/evaluator/stack.h"
 #include "runtime/externals.h"
 #include "runtime/fixed-words.h"
-#include "runtime/init.h"
 #include "runtime/memory.h"
 #include "runtime/output-hooks.h"
 #include "runtime/ownership.h"
@@ -79,7 +85,7 @@ constexpr InitStep datatype_inits[] = {
     native::init,
     action::init,
     op::init,
-    path::init,  // path!, lit-path!, set-path!, get-path!
+    path::init,  // also lit-path!, set-path! and get-path!, in that order
     function::init,
     routine::init,
     paren::init,
@@ -87,14 +93,14 @@ constexpr InitStep datatype_inits[] = {
     url::init,
     file::init,
     object::init,
-    // bitset!
+    bitset::init,
     triple::init,
     float_::init,
     typeset::init,
     error::init,
     // vector!
-    // map!
-    // hash!
+    map::init,
+    hash::init,
     pair::init,
     percent::init,
     tuple::init,
@@ -102,9 +108,9 @@ constexpr InitStep datatype_inits[] = {
     tag::init,
     email::init,
     // handle!
-    // date!
+    date::init,
     // port!
-    // money!
+    money::init,
     ref::init,
     point2d::init,
     point3d::init,

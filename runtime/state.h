@@ -42,20 +42,6 @@ struct State {
     // --- tracked raw allocation ---
     memory::TrackedList tracked;
 
-    // --- symbols, global context, ownership ---
-    // GC: collector root slots, re-pointed when node compaction moves the
-    // nodes. The symbol block, its hash index (over that block), the global
-    // context and the owners table (whose entries are held weakly).
-    NodeId symbol_block;
-    NodeId symbol_table;
-    NodeId global_context;
-    NodeId owners;
-
-    // --- blocks ---
-    // The cell that block::make_in and make_fixed_in fill when given no
-    // parent block. GC: a collector root cell.
-    Cell block_scratch;
-
     // --- argument stack and call stack (runtime/evaluator/stack.h) ---
     // Cells of [stack_bottom, stack_top) are in use; stack_arguments is the
     // current frame's base, its result slot. Both stacks live in fixed
@@ -74,6 +60,24 @@ struct State {
     // The block position being evaluated: the interpreter keeps it up to
     // date, and every new error copies it as its `near`. A collector root.
     Cell near;
+
+    // --- symbols, global context, ownership ---
+    // GC: collector root slots, re-pointed when node compaction moves the
+    // nodes. The symbol block, its hash index (over that block), the global
+    // context and the owners table (whose entries are held weakly).
+    NodeId symbol_block;
+    NodeId symbol_table;
+    NodeId global_context;
+    NodeId owners;
+
+    // --- blocks ---
+    // The cell that block::make_in and make_fixed_in fill when given no
+    // parent block. GC: a collector root cell.
+    Cell block_scratch;
+
+    // --- objects ---
+    // The last class id handed out at run time.
+    std::int32_t class_id_counter;
 
     // --- interpreter (runtime/evaluator/interpreter.h) ---
     // Whether trace events fire now, and whether a tracing run started by

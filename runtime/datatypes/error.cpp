@@ -515,8 +515,8 @@ void init() {
 }
 
 void init_catalog() {
-    collector::register_root(&roots);
     roots = 0;
+    collector::register_root(&roots);
     // GC: the pieces wait in this frame until the root block holds them.
     const Cell built_catalog = build_catalog();
     const Cell built_standard = build_standard();

@@ -8,6 +8,7 @@
 #include "runtime/datatypes/string-storage.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
+#include "runtime/evaluator/stack.h"
 #include "runtime/fire.h"
 #include "runtime/fixed-words.h"
 
@@ -18,6 +19,7 @@ namespace {
 using memory::SeriesBuffer;
 
 constexpr std::uint32_t type_header(Type t) { return static_cast<std::uint32_t>(t); }
+constexpr Cell logic_false{static_cast<std::uint32_t>(Type::logic), 0, 0, 0};
 
 // The cells of a block from its index (clamped) to its tail.
 struct Span {
@@ -27,8 +29,8 @@ struct Span {
 };
 
 Span span_of(Cell* block) {
-    block::ks_head(block);
-    return Span{block::ks_head(block), block::ks_tail(block)};
+    Cell* first = block::ks_head(block);  // clamps the index first
+    return Span{first, block::ks_tail(block)};
 }
 
 bool is_arg_word(const Cell* c) {
@@ -321,6 +323,11 @@ NodeId make_at(Cell* out, Cell* spec, Cell* body, NodeId context, std::int32_t e
     return context;
 }
 
+NodeId push(Cell* spec, Cell* body, NodeId context, std::int32_t entry, std::uint32_t flags) {
+    // GC: the pushed cell reads as unset until make_at types it last.
+    return make_at(stack::push_cell(), spec, body, context, entry, flags);
+}
+
 std::int32_t count_locals(NodeId spec, std::int32_t start, bool require) {
     SeriesBuffer* b = memory::buffer_of(spec);
     std::int32_t count = 0;
@@ -351,6 +358,12 @@ void refinement_defaults(Cell* out, std::int32_t n) {
     if (n <= 0) return;
     *out = Cell{type_header(Type::logic), 0, 0, 0};
     for (std::int32_t i = 1; i < n; ++i) none::make_at(out + i);
+}
+
+void push_refinement_defaults(std::int32_t n) {
+    if (n <= 0) return;
+    stack::push_copy(&logic_false);
+    for (std::int32_t i = 1; i < n; ++i) stack::push_copy(&none::value);
 }
 
 Cell* func(Cell* out, Cell* spec, Cell* body) {

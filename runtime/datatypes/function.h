@@ -60,6 +60,9 @@ std::uint32_t validate_spec(Cell* spec);
 NodeId make_at(Cell* out, Cell* spec, Cell* body, NodeId context, std::int32_t entry,
                std::uint32_t flags);
 
+// make_at on a new cell pushed on the argument stack.
+NodeId push(Cell* spec, Cell* body, NodeId context, std::int32_t entry, std::uint32_t flags);
+
 // Gathers the words that the body sets (set-words, and the words of
 // foreach, remove-each and repeat) and that the spec does not name, and
 // appends them to the spec after /local (added when absent). /extern and the
@@ -75,6 +78,8 @@ std::int32_t count_locals(NodeId spec, std::int32_t start, bool require);
 // The argument slots of a call that leaves a refinement out: false for the
 // refinement, then none for each of its n - 1 arguments, written from `out`.
 void refinement_defaults(Cell* out, std::int32_t n);
+// The same, pushed on the argument stack.
+void push_refinement_defaults(std::int32_t n);
 
 // The `func` native: both blocks from their indexes (clamped), the spec
 // validated; `out` becomes the new function.

@@ -133,6 +133,26 @@ Cell* make_at(Cell* out, const Cell* block, std::int32_t size) {
     return out;
 }
 
+bool make_from_items(const Cell* items, std::int32_t count, Cell* out) {
+    if (count % 2 != 0) return false;
+    for (std::int32_t k = 0; k < count; k += 2) {
+        if (!valid_key_type_q(items[k].type())) return false;
+    }
+    Cell block;
+    block::make_at(&block, std::max(count, 1));
+    for (std::int32_t k = 0; k < count; ++k) {
+        Cell item = items[k];
+        item.clear_new_line();
+        // Loaded text is fresh, so only words need making ready.
+        if (k % 2 == 0 && (item.is(Type::word) || item.is(Type::lit_word) || item.is(Type::get_word))) {
+            item.set_type(Type::set_word);
+        }
+        block::ks_append(&block, &item);
+    }
+    make_at(out, &block, count / 2);
+    return true;
+}
+
 Cell* get(const Cell* map, const Cell* key, bool case_) {
     Cell* c = find_key(map, key, lookup_op(case_));
     return c && !removed(c + 1) ? c + 1 : nullptr;

@@ -29,6 +29,11 @@ bool valid_key_type_q(Type type);
 // are), or over a new empty block with room for `size` entries.
 Cell* make_at(Cell* out, const Cell* block, std::int32_t size);
 
+// A map literal: makes `out` a map of the `count` loaded cells, keys and
+// values in turn. False, making nothing, when the count is odd or a key's
+// datatype cannot be a key. Allocates.
+bool make_from_items(const Cell* items, std::int32_t count, Cell* out);
+
 // Makes a key cell ready to be stored: copies text and binary keys,
 // retypes words to set-word!. Another datatype fires script invalid-path
 // with its datatype.

@@ -577,7 +577,6 @@ Cell* from_text(Cell* proto, Cell* spec) {
     lexer::MoneyText m;
     Cell result;
     if (lexer::scan_money(chars, count, static_cast<int>(string::buffer(&text)->unit()), m) != 0 ||
-        m.fraction_digits.size() > decimals ||
         !make_at_text(&result, m.negative, m.currency, m.integer_digits, m.fraction_digits)) {
         fire_with_type(ErrorId::script_bad_to_arg, spec);
     }

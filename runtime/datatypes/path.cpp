@@ -10,6 +10,7 @@
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string-storage.h"
 #include "runtime/evaluator/compiled.h"
+#include "runtime/evaluator/stack.h"
 #include "runtime/fire.h"
 
 namespace kiv::path {
@@ -162,6 +163,11 @@ Cell* make_at(Cell* cell, std::int64_t size) {
     block::make_at(cell, size < 1 ? 1 : size);
     cell->set_type(Type::path);
     return cell;
+}
+
+Cell* push(Cell* cell, Type kind) {
+    cell->set_type(kind);
+    return stack::push_copy(cell);
 }
 
 void init() {

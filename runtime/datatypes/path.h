@@ -22,6 +22,10 @@ namespace kiv::path {
 // 1: one).
 Cell* make_at(Cell* cell, std::int64_t size);
 
+// Gives the cell the kind (path!, lit-path!, set-path! or get-path!) and
+// pushes a copy of it on the argument stack.
+Cell* push(Cell* cell, Type kind);
+
 // Registers path!, lit-path!, set-path! and get-path!, in that order, after
 // block!.
 void init();

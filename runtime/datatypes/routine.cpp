@@ -12,6 +12,7 @@
 #include "runtime/datatypes/string-storage.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/unset.h"
+#include "runtime/evaluator/stack.h"
 #include "runtime/fire.h"
 #include "runtime/fixed-words.h"
 
@@ -104,6 +105,10 @@ Cell* make_at(Cell* out, Cell* spec, Cell* body, std::int32_t slot, std::int32_t
     *context::owner(context) = *out;
     count_arity(out);
     return out;
+}
+
+Cell* push(Cell* spec, Cell* body, std::int32_t slot, std::int32_t result_type) {
+    return make_at(stack::push_cell(), spec, body, slot, result_type);
 }
 
 std::int32_t count_arity(Cell* routine) {

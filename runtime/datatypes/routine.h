@@ -51,6 +51,9 @@ void clear_table();
 // a result datatype id (or no_result).
 Cell* make_at(Cell* out, Cell* spec, Cell* body, std::int32_t slot, std::int32_t result_type);
 
+// make_at on a new cell pushed on the argument stack.
+Cell* push(Cell* spec, Cell* body, std::int32_t slot, std::int32_t result_type);
+
 // Counts the spec's word! values into the header; answers the count.
 std::int32_t count_arity(Cell* routine);
 inline std::int32_t get_arity(const Cell* routine) {

@@ -104,9 +104,10 @@ int compare_strings(Cell* value1, Cell* value2, CompareOp op, bool match);
 // ---------------------------------------------------------------------------
 // Loading and reading back.
 
-// A new unit-1 series holding the decoded UTF-8 text (widened as needed) and
-// its node. A leading byte order mark is skipped; a sequence cut by the end
-// of the text ends the load. Allocates.
+// The node of a new series holding the decoded UTF-8 text, unit 1 widened
+// as needed. A leading byte order mark is skipped; a sequence cut by the end
+// of the text ends the load; invalid UTF-8 fires access invalid-utf8.
+// Allocates.
 NodeId load_utf8_new(const std::uint8_t* bytes, std::int64_t length);
 
 // The text from the value's index to the tail as UTF-8 (for C-level output

@@ -3,10 +3,11 @@
 // need the interpreter, which sits above the datatypes; it installs its
 // entry points here at start-up, and the datatypes call through them.
 //
-// Every entry answers a Status: `thrown` means a break, continue, return,
-// exit or throw code is pending in the runtime record and the caller must
-// return at once, passing the status on (KIV_TRY). Language errors do not
-// travel here: they are C++ exceptions raised by `fire`.
+// Every entry answers a Status (runtime/throw.h): `thrown` means a break,
+// continue, return, exit or throw code is pending in the runtime record and
+// the caller must return at once, passing the status on (KIV_PROPAGATE).
+// Language errors do not travel here: they are C++ exceptions raised by
+// `fire`.
 //
 // GC: every entry may run any code: it may allocate, collect and change any
 // series. Callers re-read buffers, indexes and lengths afterwards.
@@ -15,17 +16,19 @@
 #include <cstdint>
 
 #include "runtime/cell.h"
+#include "runtime/throw.h"
 
 namespace kiv::eval {
 
-enum class [[nodiscard]] Status : std::uint8_t { done = 0, thrown = 1 };
+using kiv::Status;
 
 // Evaluates the block's expressions from its index in the current frame; the
 // last value goes to `result`.
 using EvalBlockFn = Status (*)(Cell* block, Cell* result);
-// Calls a function! with `count` argument cells (its arguments, then the
-// slots of its refinements and locals, in spec order) inside a function
-// frame named by `name`; the result goes to `result`.
+// Calls a function! in the function frame that the caller opened (named
+// by `name`) and whose cells, from `args`, hold `count` values: its
+// arguments, then the slots of its refinements and locals, in spec order.
+// The result goes to `result`; the caller closes the frame.
 using CallFn = Status (*)(Cell* function, const Cell* name, const Cell* args, std::int32_t count,
                           Cell* result);
 
@@ -44,9 +47,3 @@ Status call_function(Cell* function, const Cell* name, const Cell* args, std::in
                      Cell* result);
 
 }  // namespace kiv::eval
-
-// Returns the status from the enclosing function when it is `thrown`.
-#define KIV_TRY(expr)                                                      \
-    do {                                                                   \
-        if ((expr) == ::kiv::eval::Status::thrown) return ::kiv::eval::Status::thrown; \
-    } while (0)

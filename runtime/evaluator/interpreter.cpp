@@ -884,18 +884,18 @@ Status call_with_arguments(const Cell* function, const Cell* name, const Cell* a
 
 namespace {
 
-eval::Status api_eval_block(Cell* block, Cell* result) {
-    if (eval_block(block, false) == Status::thrown) return eval::Status::thrown;
+Status api_eval_block(Cell* block, Cell* result) {
+    if (eval_block(block, false) == Status::thrown) return Status::thrown;
     *result = *(state.stack_top - 1);
     stack::drop(1);
-    return eval::Status::done;
+    return Status::ok;
 }
 
-eval::Status api_call(Cell* function, const Cell* name, const Cell* args, std::int32_t count,
+Status api_call(Cell* function, const Cell* name, const Cell* args, std::int32_t count,
                       Cell* result) {
     if (call_with_arguments(function, name, args, count, result) == Status::thrown)
-        return eval::Status::thrown;
-    return eval::Status::done;
+        return Status::thrown;
+    return Status::ok;
 }
 
 Status eval_error_spec(Cell* block) {

@@ -18,13 +18,17 @@ int hex_value(std::uint8_t b) {
 
 std::uint8_t lower(std::uint8_t b) { return b >= 'A' && b <= 'Z' ? static_cast<std::uint8_t>(b + 32) : b; }
 
-// Compares [s, e) with a lower-case ASCII name, without regard to case.
-bool same_name(const std::uint8_t* s, const std::uint8_t* e, const char* name) {
-    std::size_t n = std::strlen(name);
+// Compares [s, e) with the first `n` characters of an ASCII name, without
+// regard to case.
+bool same_name(const std::uint8_t* s, const std::uint8_t* e, const char* name, std::size_t n) {
     if (static_cast<std::size_t>(e - s) != n) return false;
     for (std::size_t i = 0; i < n; ++i)
         if (lower(s[i]) != lower(static_cast<std::uint8_t>(name[i]))) return false;
     return true;
+}
+
+bool same_name(const std::uint8_t* s, const std::uint8_t* e, const char* name) {
+    return same_name(s, e, name, std::strlen(name));
 }
 
 struct EscapeName {
@@ -409,9 +413,8 @@ bool read_construct(const std::uint8_t* s, const std::uint8_t* e, Construct& out
             return true;
         }
     for (const TypeName& t : type_names) {
-        std::size_t n = std::strlen(t.name);
-        std::string without_bang(t.name, n - 1);
-        if (same_name(name, e, t.name) || same_name(name, e, without_bang.c_str())) {
+        std::size_t n = std::strlen(t.name);  // with its "!"
+        if (same_name(name, e, t.name, n) || same_name(name, e, t.name, n - 1)) {
             out = Construct{Construct::datatype, type_id(Type::datatype), t.id};
             return true;
         }

@@ -128,7 +128,9 @@ const Cell* trace_value(const CallFrame* e) {
 }
 
 bool listed(const CallFrame* e, std::int32_t level) {
-    if (is_hidden(e)) return false;
+    // Symbol 0: an entry never written (a position an error was given by
+    // hand may lie past every frame opened so far).
+    if (e->symbol == 0 || is_hidden(e)) return false;
     return level > 1 || trace_value(e)->is(Type::function);
 }
 

@@ -9,6 +9,7 @@
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/native.h"
+#include "runtime/datatypes/object.h"
 #include "runtime/datatypes/paren.h"
 #include "runtime/datatypes/path.h"
 #include "runtime/datatypes/routine.h"
@@ -34,6 +35,7 @@ inline void start_callables() {
     function::init();
     routine::init();
     paren::init();
+    object::init();
     // The datatype words stand for their datatypes, as the library sets them.
     for (int id = 1; id <= registry::top_id(); ++id) {
         if (!registry::entry(id).registered) continue;

@@ -1,58 +1,33 @@
 // Helpers for tests of the stacks and of error!: the runtime with both
-// stacks, the error catalogue and the datatypes errors print, and small
-// stand-ins for the natives that open frames and take throw codes.
+// stacks, the error catalogue and the datatypes errors print.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <string>
 
+#include "runtime/datatypes/block.h"
 #include "runtime/datatypes/error.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/object.h"
+#include "runtime/datatypes/series.h"
+#include "runtime/datatypes/string.h"
 #include "runtime/evaluator/stack.h"
 #include "runtime/state.h"
 #include "tests/unit/runtime-support.h"
 
 namespace kiv::test {
 
-namespace detail {
-
-// Elements formed or molded (flat) and joined by one blank.
-inline int join_block(Cell* value, Cell* buffer, bool mold, int part) {
-    memory::SeriesBuffer* b = memory::buffer_of(value->data2);
-    for (std::uint32_t i = value->data1; i < b->length(); ++i) {
-        if (i > value->data1) string::append_literal(buffer, " ");
-        Cell item = memory::buffer_of(value->data2)->cells()[i];
-        if (mold) registry::find<Action::mold>(&item)(&item, buffer, false, false, true, nullptr, part, 0);
-        else registry::find<Action::form>(&item)(&item, buffer, nullptr, part);
-    }
-    return part;
-}
-
-inline int block_form(Cell* value, Cell* buffer, Cell*, int part) {
-    return join_block(value, buffer, false, part);
-}
-
-inline int block_mold(Cell* value, Cell* buffer, bool only, bool, bool, Cell*, int part, int) {
-    if (!only) string::append_literal(buffer, "[");
-    join_block(value, buffer, true, part);
-    if (!only) string::append_literal(buffer, "]");
-    return part;
-}
-
-}  // namespace detail
-
-// The stacks and the catalogue over a fresh runtime. Until block! registers
-// itself, a stand-in prints blocks as their elements joined by blanks.
+// The stacks and the catalogue over a fresh runtime, with the datatypes that
+// errors print.
 inline void start_error_runtime() {
     start_runtime();
+    series::init();
+    block::init();
+    string::init();
     integer::init();
     object::init();
     error::init();
-    if (!registry::entry(Type::block).registered)
-        registry::register_type(Type::block, registry::no_parent, "block!",
-                                ActionRow{.form = detail::block_form, .mold = detail::block_mold});
     stack::make_argument_stack();
     stack::make_call_stack();
     stack::init();

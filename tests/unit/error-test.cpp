@@ -2,8 +2,10 @@
 
 #include <string>
 
+#include "runtime/console-output.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/none.h"
+#include "runtime/output-hooks.h"
 #include "tests/unit/error-support.h"
 
 namespace kiv {
@@ -127,6 +129,7 @@ TEST_F(Errors, PrintedFormsOfSeveralCategories) {
     const Cell def = word_of("def", Type::lit_word);
     const Cell word_type = test::datatype_of(Type::word);
     const Cell old_word = word_of("old"), new_word = word_of("new");
+    const Cell file_name = string_of("data.txt");
     const Cell long_near = test::block_of_words({"alpha", "beta", "gamma", "delta", "epsilon",
                                                  "zeta", "eta", "theta"});
     struct Case {
@@ -158,6 +161,11 @@ TEST_F(Errors, PrintedFormsOfSeveralCategories) {
          "*** Syntax Error: word invalid abc at def\n*** Where: ???\n*** Near : none"},
         {"other arguments are molded", created(ErrorId::script_invalid_arg, &abc),
          "*** Script Error: invalid argument: 'abc\n*** Where: ???\n*** Near : none"},
+        {"a string argument is molded", created(ErrorId::access_cannot_open, &file_name),
+         "*** Access Error: cannot open: \"data.txt\"\n*** Where: ???\n*** Near : none"},
+        {"a string argument of a syntax error is formed",
+         created(ErrorId::syntax_missing_, &word_type, &file_name, &def),
+         "*** Syntax Error: word missing data.txt at def\n*** Where: ???\n*** Near : none"},
         {"a trailing blank in a template string", created(ErrorId::note_no_load, &foo),
          "*** note: cannot load:  foo\n*** Where: ???\n*** Near : none"},
         {"plain words in a template", created(ErrorId::internal_deprecated, &old_word, &new_word),
@@ -243,6 +251,13 @@ TEST_F(Errors, MoldShowsTheFields) {
     const std::string text = test::text_of(&out);
     EXPECT_EQ(text.substr(0, 31), "make error! [\n        code: 400");
     EXPECT_EQ(text.substr(text.size() - 26), "\n        files: none\n    ]");
+
+    // An error that holds itself is met once.
+    *error::field(&e, error::Field::arg1) = e;
+    string::make_at(&out, 64);
+    registry::find<Action::mold>(&e)(&e, &out, false, false, true, nullptr, 0, 0);
+    EXPECT_EQ(test::text_of(&out).substr(0, 61),
+              "make error! [code: 400 type: 'math id: 'zero-divide arg1: ...");
 }
 
 TEST_F(Errors, CompareAsObjects) {
@@ -275,6 +290,25 @@ TEST_F(Errors, PathsReadFieldsButNeverTheStack) {
     EXPECT_EQ(error_in_try([&] { step("stack", nullptr); }), ErrorId::script_invalid_path_set);
     EXPECT_EQ(error_in_try([&] { step("stack", &two); }), ErrorId::script_invalid_path_set);
     EXPECT_EQ(error_in_try([&] { step("nothing", nullptr); }), ErrorId::script_invalid_path);
+}
+
+TEST_F(Errors, ReportPrintsWithoutRaising) {
+    struct Capture {
+        std::string out;
+        static void write(void* c, const std::uint8_t* bytes, std::size_t n) {
+            static_cast<Capture*>(c)->out.append(reinterpret_cast<const char*>(bytes), n);
+        }
+    } capture;
+    console_output::init_hooks();
+    console_output::set_sink({Capture::write, nullptr, nullptr, &capture, false});
+    test::open_native("caller");
+    Cell* top = state.stack_top;
+    const Cell foo = word_of("foo");
+    error::report(ErrorId::script_no_value, &foo, nullptr, nullptr);
+    console_output::init();
+    EXPECT_EQ(capture.out, "*** Script Error: foo has no value\n*** Where: ???\n*** Near : none\n");
+    EXPECT_EQ(stack::frame_count(), 1);
+    EXPECT_EQ(state.stack_top, top + 1);
 }
 
 }  // namespace

@@ -90,7 +90,7 @@ private:
                             (token.size() > 1 && token.front() == '-' &&
                              std::isdigit(static_cast<unsigned char>(token[1])));
         if (number && kind == Type::word) {
-            integer::make_at(out, std::stoi(std::string(token)));
+            *out = integer::make_cell(std::stoi(std::string(token)));
             return;
         }
         word::load(std::string(token).c_str(), out);
