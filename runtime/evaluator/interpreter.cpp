@@ -339,11 +339,178 @@ Status apply_refinements(Call& c, const Cell* cache, std::int32_t* positions) {
 // `already` arguments in place).
 Status fetch_arguments(Call& c, const Cell* cache, std::int32_t already, std::int32_t* positions) {
     const std::int32_t mandatory = static_cast<std::int32_t>(cache->data1);
-    for (std::int32_t i = already; i < mandatory; ++i)
-        KIV_PROPAGATE(fetch_argument(c, cache + 1 + i, true, c.infix && i == 1));
+    for (std::int32_t i = already; i < mandatory; ++i) {
+        const Cell* entry = cache + 1 + i;
+        const bool infix_second = c.infix && i == 1;
+        // PERF: an evaluated argument with code left is the common case.
+        if (!(entry->header & (3u << kind_shift)) && c.pos < c.end) [[likely]] {
+            KIV_PROPAGATE(eval_expression(c.pos, c.end, c.code,
+                                          flag::sub | (infix_second ? flag::no_infix : 0)));
+            const Cell* got = state.stack_top - 1;
+            if (!typeset::has(entry, got->type_id())) [[unlikely]]
+                fire_expect_arg(c, entry, got);
+        } else {
+            KIV_PROPAGATE(fetch_argument(c, entry, true, infix_second));
+        }
+    }
     if (c.fn->is(Type::function) || c.fn->is(Type::routine)) push_defaults(cache);
-    if (c.refs < c.refs_end) KIV_PROPAGATE(apply_refinements(c, cache, positions));
+    if (c.refs < c.refs_end) [[unlikely]]
+        KIV_PROPAGATE(apply_refinements(c, cache, positions));
     return Status::ok;
+}
+
+// What a code value of each datatype does when evaluated: true when it is
+// pushed as it is.
+struct Literals {
+    bool plain[256] = {};
+    constexpr Literals() {
+        for (int t = 0; t < 256; ++t) plain[t] = true;
+        for (Type t : {Type::word, Type::set_word, Type::get_word, Type::lit_word, Type::paren,
+                       Type::path, Type::lit_path, Type::get_path, Type::set_path, Type::op,
+                       Type::native, Type::action, Type::function, Type::routine, Type::issue})
+            plain[static_cast<int>(t)] = false;
+    }
+};
+constexpr Literals literals;
+
+// Whether a word's value is pushed as it is (not called, not an error).
+struct WordValues {
+    bool plain[256] = {};
+    constexpr WordValues() {
+        for (int t = 0; t < 256; ++t) plain[t] = true;
+        for (Type t : {Type::op, Type::native, Type::action, Type::function, Type::routine, Type::unset})
+            plain[static_cast<int>(t)] = false;
+    }
+};
+constexpr WordValues word_values;
+
+// ---------------------------------------------------------------------------
+// Infix operators, with the fast paths of integer and float arithmetic and
+// comparison.
+
+// The op's action or native, when the fast path knows it.
+enum class Fast : std::uint8_t { none, add, subtract, multiply, compare };
+
+[[gnu::always_inline]] inline Fast fast_kind(Type source, std::uint32_t slot, CompareOp* cmp) {
+    if (source == Type::action) {
+        switch (static_cast<Action>(slot)) {
+            case Action::add: return Fast::add;
+            case Action::subtract: return Fast::subtract;
+            case Action::multiply: return Fast::multiply;
+            default: return Fast::none;
+        }
+    }
+    if (source == Type::native && slot >= static_cast<std::uint32_t>(natives::Native::equal_q) &&
+        slot <= static_cast<std::uint32_t>(natives::Native::greater_or_equal_q)) {
+        constexpr CompareOp ops[] = {CompareOp::equal, CompareOp::not_equal, CompareOp::strict_equal,
+                                     CompareOp::lesser, CompareOp::greater, CompareOp::lesser_or_equal,
+                                     CompareOp::greater_or_equal};
+        *cmp = ops[slot - static_cast<std::uint32_t>(natives::Native::equal_q)];
+        return Fast::compare;
+    }
+    return Fast::none;
+}
+
+// The right operand when reading it cannot raise anything nor call
+// anything: a number literal, or a word holding a number.
+const Cell* plain_number(const Cell* pos) {
+    if (pos->is(Type::integer) || pos->is(Type::float_)) return pos;
+    if (!pos->is(Type::word)) return nullptr;
+    const Cell* v = word_slot_fast(pos);
+    if (v && (v->is(Type::integer) || v->is(Type::float_))) return v;
+    return nullptr;
+}
+
+template <class T>
+bool compare_numbers(T a, T b, CompareOp op) {
+    switch (op) {
+        case CompareOp::equal: case CompareOp::strict_equal: return a == b;
+        case CompareOp::not_equal: return a != b;
+        case CompareOp::lesser: return a < b;
+        case CompareOp::lesser_or_equal: return a <= b;
+        case CompareOp::greater: return a > b;
+        default: return a >= b;
+    }
+}
+
+// Integer and float operands computed in place of the left operand; false
+// when the operands are not both of those datatypes.
+[[gnu::always_inline]] inline bool fast_math(Fast kind, CompareOp cmp, Cell* left, const Cell* right) {
+    if (left->is(Type::integer) && right->is(Type::integer)) {
+        const std::int32_t a = integer::get(left);
+        const std::int32_t b = integer::get(right);
+        std::int32_t r;
+        bool overflow;
+        switch (kind) {
+            case Fast::add: overflow = __builtin_add_overflow(a, b, &r); break;
+            case Fast::subtract: overflow = __builtin_sub_overflow(a, b, &r); break;
+            case Fast::multiply: overflow = __builtin_mul_overflow(a, b, &r); break;
+            default:
+                *left = Cell{static_cast<std::uint32_t>(Type::logic), compare_numbers(a, b, cmp) ? 1u : 0u, 0, 0};
+                return true;
+        }
+        if (!overflow) [[likely]] {
+            left->data2 = static_cast<std::uint32_t>(r);
+            return true;
+        }
+        // Out of the 32-bit range: the exact result as a float!.
+        const double x = a, y = b;
+        const double d = kind == Fast::add ? x + y : kind == Fast::subtract ? x - y : x * y;
+        *left = float_::make_cell(d);
+        return true;
+    }
+    if (left->is(Type::float_) && right->is(Type::float_) && kind != Fast::compare) {
+        const double x = float_::get(left), y = float_::get(right);
+        const double d = kind == Fast::add ? x + y : kind == Fast::subtract ? x - y : x * y;
+        float_::set(left, d);
+        left->header = static_cast<std::uint32_t>(Type::float_) | (left->header & cell_flag::new_line);
+        return true;
+    }
+    return false;
+}
+
+// A value that evaluating cannot turn into a call or an error: a literal,
+// or a word holding a plain value; null otherwise.
+[[gnu::always_inline]] inline const Cell* plain_operand(const Cell* pos) {
+    if (pos->is(Type::word)) {
+        const Cell* v = word_slot_fast(pos);
+        return v && word_values.plain[v->type_id()] ? v : nullptr;
+    }
+    return literals.plain[pos->type_id()] ? pos : nullptr;
+}
+
+// How far simple_value got: not at all, the whole expression, or up to an
+// operator it cannot compute (the value so far is its left operand).
+enum class Simple : std::uint8_t { no, whole, partly };
+
+// Computes an expression of plain values and fast operators into `out`
+// without running anything; `pos` moves past what was computed.
+// Applies the fast operators that follow `p` to `out` while their right
+// operands are plain numbers; `p` moves past what was applied.
+[[gnu::always_inline]] inline Simple simple_tail(Cell*& p, Cell* end, Cell* out) {
+    while (p < end && p->is(Type::word)) {
+        const Cell* op = word_slot_fast(p);
+        if (!op || !op->is(Type::op)) break;
+        CompareOp cmp = CompareOp::equal;
+        const Fast kind = fast_kind(op::source_type(op), op->data1, &cmp);
+        const Cell* right = kind != Fast::none && p + 1 < end ? plain_number(p + 1) : nullptr;
+        if (!right || !fast_math(kind, cmp, out, right)) return Simple::partly;
+        p += 2;
+    }
+    return Simple::whole;
+}
+
+[[gnu::always_inline]] inline Simple simple_value(Cell*& pos, Cell* end, unsigned flags, Cell* out) {
+    const Cell* v = plain_operand(pos);
+    if (!v) return Simple::no;
+    *out = *v;
+    ++pos;
+    if (flags & flag::no_infix) return Simple::whole;
+    return simple_tail(pos, end, out);
+}
+
+bool is_callable_type(Type t) {
+    return t == Type::native || t == Type::action || t == Type::function || t == Type::routine;
 }
 
 // ---------------------------------------------------------------------------
@@ -382,6 +549,16 @@ Status invoke_native(Call& c) {
     KIV_PROPAGATE(fetch_arguments(c, cache, c.infix ? 1 : 0, positions));
     if (tracing()) [[unlikely]]
         KIV_PROPAGATE(fire_event(Event::call, c.code, nullptr, c.fn_word, c.fn));
+    if (c.infix && !tracing()) {
+        // An operator whose right operand needed a call: the arithmetic of
+        // integers and floats still needs no entry.
+        CompareOp cmp = CompareOp::equal;
+        const Fast kind = fast_kind(c.fn->type(), c.fn->data1, &cmp);
+        if (kind != Fast::none && fast_math(kind, cmp, state.stack_arguments, state.stack_arguments + 1)) {
+            close_frame();
+            return Status::ok;
+        }
+    }
     const auto slot = static_cast<std::int32_t>(c.fn->data1);
     const natives::Entry entry = is_native ? natives::entry(slot) : actions::entry(slot);
     if (!entry) fire(ErrorId::internal_not_done);
@@ -420,27 +597,114 @@ Status invoke_function(Call& c) {
 
 namespace internal {
 
-Status invoke(Call& c) {
-    if (tracing()) [[unlikely]]
-        KIV_PROPAGATE(fire_event(Event::open, c.code, nullptr, c.fn_word, c.fn));
+namespace {
+
+[[gnu::noinline]] Status invoke_traced(Call& c) {
+    KIV_PROPAGATE(fire_event(Event::open, c.code, nullptr, c.fn_word, c.fn));
     switch (c.fn->type()) {
         case Type::native: case Type::action: KIV_PROPAGATE(invoke_native(c)); break;
         case Type::function: KIV_PROPAGATE(invoke_function(c)); break;
         case Type::routine: KIV_PROPAGATE(invoke_routine(c)); break;
         default: fire(ErrorId::internal_not_done);
     }
+    return fire_event(Event::return_, c.code, nullptr, c.fn_word, state.stack_top - 1);
+}
+
+}  // namespace
+
+Status invoke(Call& c) {
     if (tracing()) [[unlikely]]
-        KIV_PROPAGATE(fire_event(Event::return_, c.code, nullptr, c.fn_word, state.stack_top - 1));
+        return invoke_traced(c);
+    switch (c.fn->type()) {
+        case Type::native: case Type::action: return invoke_native(c);
+        case Type::function: return invoke_function(c);
+        case Type::routine: return invoke_routine(c);
+        default: fire(ErrorId::internal_not_done);
+    }
+}
+
+namespace {
+
+// The mandatory arguments of a call without refinements whose frame is
+// open. PERF: the common call needs no Call record unless an argument is
+// not a plain evaluated one.
+Status fetch_plain_arguments(const Cell* fn, const Cell* word, const Cell* cache, Cell*& pos,
+                             Cell* end, const Cell* code) {
+    const auto mandatory = static_cast<std::int32_t>(cache->data1);
+    for (std::int32_t i = 0; i < mandatory; ++i) {
+        const Cell* entry = cache + 1 + i;
+        if (!(entry->header & (3u << kind_shift)) && pos < end) [[likely]] {
+            // A literal that no operator follows is its own value.
+            if (literals.plain[pos->type_id()] && (pos + 1 >= end || !pos[1].is(Type::word)) && !tracing()) {
+                stack::push_copy(pos++);
+            } else {
+                KIV_PROPAGATE(eval_expression(pos, end, code, flag::sub));
+            }
+            const Cell* got = state.stack_top - 1;
+            if (!typeset::has(entry, got->type_id())) [[unlikely]] {
+                Call c{fn, word, word, pos, end, code, nullptr, nullptr, nullptr, false};
+                fire_expect_arg(c, entry, got);
+            }
+        } else {
+            Call c{fn, word, word, pos, end, code, nullptr, nullptr, nullptr, false};
+            KIV_PROPAGATE(fetch_argument(c, entry, true, false));
+        }
+    }
     return Status::ok;
 }
+
+// A call by a word, with no refinements, while not tracing.
+Status call_plain(Cell* fn, const Cell* word, Cell*& pos, Cell* end, const Cell* code) {
+    const Cell* cache = argument_cache(fn);
+    switch (fn->type()) {
+        case Type::function:
+            open_frame(word->data2, word->data1, stack::header::interpreted_function, fn->data1);
+            KIV_PROPAGATE(fetch_plain_arguments(fn, word, cache, pos, end, code));
+            push_defaults(cache);
+            KIV_PROPAGATE(run_body(fn, word));
+            close_frame();
+            return Status::ok;
+        case Type::native: case Type::action: {
+            const auto refinements = static_cast<std::int32_t>(cache->data2);
+            std::int32_t positions[1 + compiled_max_refinements];
+            if (refinements > compiled_max_refinements) fire(ErrorId::internal_not_done);
+            positions[0] = 0;
+            for (std::int32_t k = 1; k <= refinements; ++k) positions[k] = -1;
+            open_frame(word->data2, word->data1, stack::header::interpreted_native, 0);
+            KIV_PROPAGATE(fetch_plain_arguments(fn, word, cache, pos, end, code));
+            const auto slot = static_cast<std::int32_t>(fn->data1);
+            if (fn->is(Type::native)) {
+                const natives::Entry entry = natives::entry(slot);
+                if (!entry) fire(ErrorId::internal_not_done);
+                KIV_PROPAGATE(entry(positions, refinements + 1));
+            } else {
+                const natives::Entry entry = actions::entry(slot);
+                if (!entry) fire(ErrorId::internal_not_done);
+                KIV_PROPAGATE(entry(positions + 1, refinements));
+            }
+            close_frame();
+            return Status::ok;
+        }
+        default: {
+            Call c{fn, word, word, pos, end, code, nullptr, nullptr, nullptr, false};
+            return invoke(c);
+        }
+    }
+}
+
+}  // namespace
 
 Status call_value(const Cell* fn, const Cell* word, const Cell* frame_name, Cell*& pos, Cell* end,
                   const Cell* code, const Cell* path, Cell* refs, Cell* refs_end) {
     // The function stays below its frame while the call runs; the result
     // takes its cell.
     Cell* slot = stack::push_copy(fn);
-    Call c{slot, word, frame_name, pos, end, code, path, refs, refs_end, false};
-    KIV_PROPAGATE(invoke(c));
+    if (!tracing() && refs == refs_end && word == frame_name) [[likely]] {
+        KIV_PROPAGATE(call_plain(slot, word, pos, end, code));
+    } else {
+        Call c{slot, word, frame_name, pos, end, code, path, refs, refs_end, false};
+        KIV_PROPAGATE(invoke(c));
+    }
     *slot = *(state.stack_top - 1);
     state.stack_top = slot + 1;
     return Status::ok;
@@ -494,108 +758,46 @@ Status eval_paren(const Cell* paren, std::uint32_t) { return eval_block(paren, f
 
 namespace {
 
-// ---------------------------------------------------------------------------
-// Infix operators, with the fast paths of integer and float arithmetic and
-// comparison.
-
-// The op's action or native, when the fast path knows it.
-enum class Fast : std::uint8_t { none, add, subtract, multiply, compare };
-
-Fast fast_kind(const Cell* op, CompareOp* cmp) {
-    const Type source = op::source_type(op);
-    const std::uint32_t slot = op->data1;
-    if (source == Type::action) {
-        switch (static_cast<Action>(slot)) {
-            case Action::add: return Fast::add;
-            case Action::subtract: return Fast::subtract;
-            case Action::multiply: return Fast::multiply;
-            default: return Fast::none;
-        }
-    }
-    if (source == Type::native && slot >= static_cast<std::uint32_t>(natives::Native::equal_q) &&
-        slot <= static_cast<std::uint32_t>(natives::Native::greater_or_equal_q)) {
-        constexpr CompareOp ops[] = {CompareOp::equal, CompareOp::not_equal, CompareOp::strict_equal,
-                                     CompareOp::lesser, CompareOp::greater, CompareOp::lesser_or_equal,
-                                     CompareOp::greater_or_equal};
-        *cmp = ops[slot - static_cast<std::uint32_t>(natives::Native::equal_q)];
-        return Fast::compare;
-    }
-    return Fast::none;
-}
-
-// The right operand when reading it cannot raise anything nor call
-// anything: a number literal, or a word holding a number.
-const Cell* plain_number(const Cell* pos) {
-    if (pos->is(Type::integer) || pos->is(Type::float_)) return pos;
-    if (!pos->is(Type::word)) return nullptr;
-    const Cell* v = word_slot_fast(pos);
-    if (v && (v->is(Type::integer) || v->is(Type::float_))) return v;
-    return nullptr;
-}
-
-template <class T>
-bool compare_numbers(T a, T b, CompareOp op) {
-    switch (op) {
-        case CompareOp::equal: case CompareOp::strict_equal: return a == b;
-        case CompareOp::not_equal: return a != b;
-        case CompareOp::lesser: return a < b;
-        case CompareOp::lesser_or_equal: return a <= b;
-        case CompareOp::greater: return a > b;
-        default: return a >= b;
-    }
-}
-
-// Integer and float operands computed in place of the left operand; false
-// when the operands are not both of those datatypes.
-bool fast_math(Fast kind, CompareOp cmp, Cell* left, const Cell* right) {
-    if (left->is(Type::integer) && right->is(Type::integer)) {
-        const std::int32_t a = integer::get(left);
-        const std::int32_t b = integer::get(right);
-        std::int32_t r;
-        bool overflow;
-        switch (kind) {
-            case Fast::add: overflow = __builtin_add_overflow(a, b, &r); break;
-            case Fast::subtract: overflow = __builtin_sub_overflow(a, b, &r); break;
-            case Fast::multiply: overflow = __builtin_mul_overflow(a, b, &r); break;
-            default:
-                *left = Cell{static_cast<std::uint32_t>(Type::logic), compare_numbers(a, b, cmp) ? 1u : 0u, 0, 0};
-                return true;
-        }
-        if (!overflow) [[likely]] {
-            left->data2 = static_cast<std::uint32_t>(r);
-            return true;
-        }
-        // Out of the 32-bit range: the exact result as a float!.
-        const double x = a, y = b;
-        const double d = kind == Fast::add ? x + y : kind == Fast::subtract ? x - y : x * y;
-        *left = float_::make_cell(d);
-        return true;
-    }
-    if (left->is(Type::float_) && right->is(Type::float_) && kind != Fast::compare) {
-        const double x = float_::get(left), y = float_::get(right);
-        const double d = kind == Fast::add ? x + y : kind == Fast::subtract ? x - y : x * y;
-        float_::set(left, d);
-        left->header = static_cast<std::uint32_t>(Type::float_) | (left->header & cell_flag::new_line);
-        return true;
-    }
-    return false;
-}
-
 Status call_infix(const Cell* op, const Cell* word, Cell*& pos, Cell* end, const Cell* code) {
+    // The op as the function it wraps.
+    Cell fn = *op;
+    fn.header = (fn.header & ~0x00FF00FFu) | static_cast<std::uint32_t>(op::source_type(op));
     if (!tracing() && pos < end) [[likely]] {
         CompareOp cmp = CompareOp::equal;
-        const Fast kind = fast_kind(op, &cmp);
+        const Fast kind = fast_kind(op::source_type(op), op->data1, &cmp);
         if (kind != Fast::none) {
             const Cell* right = plain_number(pos);
             if (right && fast_math(kind, cmp, state.stack_top - 1, right)) {
                 ++pos;
                 return Status::ok;
             }
+            // The right operand needs evaluating: in the operator's frame,
+            // which starts at the left operand.
+            const Cell* cache = argument_cache(&fn);
+            if (cache->data1 == 2 && !((cache + 2)->header & (3u << kind_shift))) {
+                --state.stack_top;
+                open_frame(word->data2, word->data1, stack::header::interpreted_native, 0);
+                ++state.stack_top;
+                Cell* left = state.stack_arguments;
+                KIV_PROPAGATE(eval_expression(pos, end, code, flag::sub | flag::no_infix));
+                if (fast_math(kind, cmp, left, left + 1)) {
+                    close_frame();
+                    return Status::ok;
+                }
+                Call c{&fn, word, word, pos, end, code, nullptr, nullptr, nullptr, true};
+                check_left(c, cache);
+                if (!typeset::has(cache + 2, left[1].type_id())) fire_expect_arg(c, cache + 2, left + 1);
+                std::int32_t positions[1] = {0};
+                const natives::Entry entry =
+                    fn.is(Type::native) ? natives::entry(static_cast<std::int32_t>(fn.data1))
+                                        : actions::entry(static_cast<std::int32_t>(fn.data1));
+                if (!entry) fire(ErrorId::internal_not_done);
+                KIV_PROPAGATE(fn.is(Type::native) ? entry(positions, 1) : entry(positions + 1, 0));
+                close_frame();
+                return Status::ok;
+            }
         }
     }
-    // The op as the function it wraps.
-    Cell fn = *op;
-    fn.header = (fn.header & ~0x00FF00FFu) | static_cast<std::uint32_t>(op::source_type(op));
     Call c{&fn, word, word, pos, end, code, nullptr, nullptr, nullptr, true};
     return invoke(c);
 }
@@ -616,12 +818,19 @@ Status infix_loop(Cell*& pos, Cell* end, const Cell* code) {
 // ---------------------------------------------------------------------------
 // Expressions.
 
-Status eval_set_word(Cell* word, Cell*& pos, Cell* end, const Cell* code) {
+// `left`, when given, is the value's left operand, already computed from
+// the code before `pos` (which stands at an operator).
+Status eval_set_word(Cell* word, Cell*& pos, Cell* end, const Cell* code, const Cell* left) {
     if (pos >= end) fire_with_word(ErrorId::script_need_value, word);
     // The frame, named by the set-word, holds it and then the value.
     open_frame(word->data2, word->data1, stack::header::interpreted_native, 0);
     *stack::push_cell() = *word;
-    KIV_PROPAGATE(eval_expression(pos, end, code, flag::sub));
+    if (left) {
+        stack::push_copy(left);
+        KIV_PROPAGATE(infix_loop(pos, end, code));
+    } else {
+        KIV_PROPAGATE(eval_expression(pos, end, code, flag::sub));
+    }
     Cell* base = state.stack_arguments;
     if (tracing()) [[unlikely]]
         KIV_PROPAGATE(fire_event(Event::set, code, nullptr, word, base + 1));
@@ -678,7 +887,7 @@ bool is_system_issue(const Cell* issue) {
 Status eval_value(Cell* value, Cell*& pos, Cell* end, const Cell* code, unsigned flags) {
     switch (value->type()) {
         case Type::word: return eval_word(value, pos, end, code, flags);
-        case Type::set_word: return eval_set_word(value, pos, end, code);
+        case Type::set_word: return eval_set_word(value, pos, end, code, nullptr);
         case Type::get_word: stack::push_copy(word_slot(value)); return Status::ok;
         case Type::lit_word: stack::push_copy(value)->set_type(Type::word); return Status::ok;
         case Type::paren: return eval_paren(value, body_symbol);
@@ -701,30 +910,6 @@ Status eval_value(Cell* value, Cell*& pos, Cell* end, const Cell* code, unsigned
     return Status::ok;
 }
 
-// What a code value of each datatype does when evaluated: true when it is
-// pushed as it is.
-struct Literals {
-    bool plain[256] = {};
-    constexpr Literals() {
-        for (int t = 0; t < 256; ++t) plain[t] = true;
-        for (Type t : {Type::word, Type::set_word, Type::get_word, Type::lit_word, Type::paren,
-                       Type::path, Type::lit_path, Type::get_path, Type::set_path, Type::op,
-                       Type::native, Type::action, Type::function, Type::routine, Type::issue})
-            plain[static_cast<int>(t)] = false;
-    }
-};
-constexpr Literals literals;
-
-// Whether a word's value is pushed as it is (not called, not an error).
-struct WordValues {
-    bool plain[256] = {};
-    constexpr WordValues() {
-        for (int t = 0; t < 256; ++t) plain[t] = true;
-        for (Type t : {Type::op, Type::native, Type::action, Type::function, Type::routine, Type::unset})
-            plain[static_cast<int>(t)] = false;
-    }
-};
-constexpr WordValues word_values;
 
 // The whole evaluation of one expression, with its trace events.
 [[gnu::noinline]] Status eval_expression_full(Cell*& pos, Cell* end, const Cell* code, unsigned flags) {
@@ -741,22 +926,59 @@ constexpr WordValues word_values;
 }  // namespace
 
 Status eval_expression(Cell*& pos, Cell* end, const Cell* code, unsigned flags) {
-    // PERF: words holding plain values and literals are pushed here, the
-    // rest goes through the whole evaluation.
+    // PERF: an expression made of plain values (literals, words holding
+    // them) and operators with a fast path is computed here without a
+    // call; anything else goes through the whole evaluation, from where
+    // this stopped.
     if (tracing()) [[unlikely]]
         return eval_expression_full(pos, end, code, flags);
-    const Cell* value = pos;
-    if (value->is(Type::word)) {
-        const Cell* v = word_slot_fast(value);
-        if (!v || !word_values.plain[v->type_id()]) return eval_expression_full(pos, end, code, flags);
-        stack::push_copy(v);
-    } else if (literals.plain[value->type_id()]) {
-        stack::push_copy(value);
-    } else {
-        return eval_expression_full(pos, end, code, flags);
+    Cell value;
+    Simple done;
+    Cell* const start = pos;
+    switch (start->type()) {
+        case Type::word: {
+            const Cell* v = word_slot_fast(start);
+            if (!v) return eval_expression_full(pos, end, code, flags);
+            if (word_values.plain[v->type_id()]) {
+                value = *v;
+                ++pos;
+                done = flags & flag::no_infix ? Simple::whole : simple_tail(pos, end, &value);
+                break;
+            }
+            if (!is_callable_type(v->type()) || (flags & flag::literal_functions))
+                return eval_expression_full(pos, end, code, flags);
+            ++pos;
+            KIV_PROPAGATE(call_value(v, start, start, pos, end, code, nullptr, nullptr, nullptr));
+            if (!(flags & flag::no_infix) && pos < end && pos->is(Type::word)) return infix_loop(pos, end, code);
+            return Status::ok;
+        }
+        case Type::set_word: {
+            // A set-word whose whole value is simple needs no frame: nothing
+            // can raise an error or run while it is computed and stored.
+            Cell* slot = pos + 1 < end ? plain_slot(start) : nullptr;
+            if (!slot) return eval_expression_full(pos, end, code, flags);
+            Cell* after = pos + 1;
+            done = simple_value(after, end, flag::sub, &value);
+            if (done == Simple::no) return eval_expression_full(pos, end, code, flags);
+            pos = after;
+            if (done == Simple::whole) {
+                *slot = value;
+                stack::push_copy(&value);
+            } else {
+                KIV_PROPAGATE(eval_set_word(start, pos, end, code, &value));
+            }
+            if (!(flags & flag::no_infix) && pos < end && pos->is(Type::word)) return infix_loop(pos, end, code);
+            return Status::ok;
+        }
+        default:
+            if (!literals.plain[start->type_id()]) return eval_expression_full(pos, end, code, flags);
+            value = *start;
+            ++pos;
+            done = flags & flag::no_infix ? Simple::whole : simple_tail(pos, end, &value);
+            break;
     }
-    ++pos;
-    if (!(flags & flag::no_infix) && pos < end && pos->is(Type::word)) return infix_loop(pos, end, code);
+    stack::push_copy(&value);
+    if (done == Simple::partly) return infix_loop(pos, end, code);
     return Status::ok;
 }
 
@@ -891,10 +1113,15 @@ Status api_eval_block(Cell* block, Cell* result) {
     return Status::ok;
 }
 
+// The caller has opened the function's frame and pushed its cells: the body
+// runs in that frame, which the caller closes.
 Status api_call(Cell* function, const Cell* name, const Cell* args, std::int32_t count,
-                      Cell* result) {
-    if (call_with_arguments(function, name, args, count, result) == Status::thrown)
-        return Status::thrown;
+                Cell* result) {
+    if (!function->is(Type::function) || args != state.stack_arguments)
+        return call_with_arguments(function, name, args, count, result);
+    const Cell fn = *function;
+    KIV_PROPAGATE(run_body(&fn, name));
+    *result = *state.stack_arguments;
     return Status::ok;
 }
 
