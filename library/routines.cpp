@@ -126,17 +126,20 @@ std::int32_t get_current_dir(const Raw* args) {
 
 std::int32_t set_current_dir(const Raw* args) {
     Cell* path = args[0].cell;
-    if (!platform::set_current_dir(file::to_os_path(path))) fire(ErrorId::access_cannot_open, path);
+    const char* os_path = file_io::os_path(path);
+    if (!os_path || !platform::set_current_dir(os_path)) fire(ErrorId::access_cannot_open, path);
     return 0;
 }
 
 std::int32_t create_dir(const Raw* args) {
     Cell* path = args[0].cell;
-    if (!file_io::make_dir(file::to_os_path(path))) fire(ErrorId::access_no_create, path);
+    if (!file_io::make_dir(file_io::os_path(path))) fire(ErrorId::access_no_create, path);
     return 0;
 }
 
-std::int32_t exists_q(const Raw* args) { return file_io::file_exists_q(file::to_os_path(args[0].cell)) ? 1 : 0; }
+std::int32_t exists_q(const Raw* args) {
+    return file_io::file_exists_q(file_io::os_path(args[0].cell)) ? 1 : 0;
+}
 
 // --- system information ---
 
