@@ -1,6 +1,11 @@
 // The library's top level from the embedded sources.
 #include "runtime/library-boot.h"
 
+#include <string_view>
+
+#include "library/routines.h"
+#include "library/type-predicates.h"
+
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/native.h"
@@ -10,6 +15,7 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/word.h"
+#include "runtime/boot.h"
 #include "runtime/embedded.h"
 #include "runtime/evaluator/interpreter.h"
 #include "runtime/evaluator/stack.h"
@@ -54,6 +60,26 @@ void bind_make() {
 
 bool is_library_source(const char* path) { return std::string_view(path).starts_with("library/"); }
 
+// Whether a library source belongs to a group of the start-up order.
+bool grouped_q(const char* path) {
+    for (int g = 0; g < boot::group_count(); ++g)
+        for (const char* const* p = boot::groups()[g].sources; *p; ++p)
+            if (std::string_view(*p) == path) return true;
+    return false;
+}
+
+const embedded::Source* find_source(const char* path) {
+    for (const embedded::Source* s = embedded::sources; s->path; ++s)
+        if (std::string_view(s->path) == path) return s;
+    return nullptr;
+}
+
+// The C++ routines of a group, bound before its sources run.
+void bind_routines(int group) {
+    if (group == 1) library_routines::bind();
+    if (group == 3) type_predicates::bind();
+}
+
 }  // namespace
 
 void eval_source(const char* text, std::size_t size) {
@@ -76,8 +102,16 @@ void eval_source(const char* text, std::size_t size) {
 void run() {
     bind_datatype_words();
     bind_make();
+    for (int g = 0; g < boot::group_count(); ++g) {
+        const boot::Group& group = boot::groups()[g];
+        bind_routines(group.number);
+        for (const char* const* p = group.sources; *p; ++p) {
+            const embedded::Source* s = find_source(*p);
+            if (s && is_library_source(s->path)) eval_source(s->text, s->size);
+        }
+    }
     for (const embedded::Source* s = embedded::sources; s->path; ++s)
-        if (is_library_source(s->path)) eval_source(s->text, s->size);
+        if (is_library_source(s->path) && !grouped_q(s->path)) eval_source(s->text, s->size);
 }
 
 }  // namespace kiv::library_boot
