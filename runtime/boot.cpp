@@ -159,7 +159,11 @@ constexpr Step built_in_steps[] = {
     source("library/operators.kiv"),
 };
 constexpr Step routine_steps[] = {binder(library_routines::bind, "library routines")};
-constexpr Step first_function_steps[] = {source("library/evaluation.kiv")};
+constexpr Step first_function_steps[] = {
+    source("library/characters.kiv"),
+    source("library/evaluation.kiv"),
+    source("library/series.kiv"),
+};
 constexpr Step predicate_steps[] = {binder(type_predicates::bind, "type predicates")};
 constexpr Step conversion_steps[] = {source("library/conversions.kiv")};
 constexpr Step library_function_steps[] = {

@@ -252,7 +252,7 @@ Status fetch_argument(Call& c, const Cell* entry, bool check, bool infix_second)
             break;
     }
     const Cell* got = state.stack_top - 1;
-    if (tracing() && kind != evaluated) [[unlikely]]
+    if (tracing()) [[unlikely]]
         KIV_PROPAGATE(fire_event(Event::push, c.code, nullptr, nullptr, got));
     if (check && !typeset::has(entry, got->type_id())) fire_expect_arg(c, entry, got);
     return Status::ok;
@@ -339,160 +339,50 @@ Status apply_refinements(Call& c, const Cell* cache, std::int32_t* positions) {
 // `already` arguments in place).
 Status fetch_arguments(Call& c, const Cell* cache, std::int32_t already, std::int32_t* positions) {
     const std::int32_t mandatory = static_cast<std::int32_t>(cache->data1);
-    for (std::int32_t i = already; i < mandatory; ++i)
-        KIV_PROPAGATE(fetch_argument(c, cache + 1 + i, true, c.infix && i == 1));
+    for (std::int32_t i = already; i < mandatory; ++i) {
+        const Cell* entry = cache + 1 + i;
+        const bool infix_second = c.infix && i == 1;
+        // PERF: an evaluated argument with code left is the common case.
+        if (!(entry->header & (3u << kind_shift)) && c.pos < c.end && !tracing()) [[likely]] {
+            KIV_PROPAGATE(eval_expression(c.pos, c.end, c.code,
+                                          flag::sub | (infix_second ? flag::no_infix : 0)));
+            const Cell* got = state.stack_top - 1;
+            if (!typeset::has(entry, got->type_id())) [[unlikely]]
+                fire_expect_arg(c, entry, got);
+        } else {
+            KIV_PROPAGATE(fetch_argument(c, entry, true, infix_second));
+        }
+    }
     if (c.fn->is(Type::function) || c.fn->is(Type::routine)) push_defaults(cache);
-    if (c.refs < c.refs_end) KIV_PROPAGATE(apply_refinements(c, cache, positions));
+    if (c.refs < c.refs_end) [[unlikely]]
+        KIV_PROPAGATE(apply_refinements(c, cache, positions));
     return Status::ok;
 }
 
-// ---------------------------------------------------------------------------
-// Calls.
-
-// Opens the frame of a call. An infix call's frame starts at its left
-// operand, already pushed.
-void open_call_frame(const Call& c, bool function_frame) {
-    if (c.infix) --state.stack_top;
-    if (function_frame)
-        open_frame(c.frame_name->data2, c.frame_name->data1, stack::header::interpreted_function, c.fn->data1);
-    else
-        open_frame(c.frame_name->data2, c.frame_name->data1, stack::header::interpreted_native, 0);
-    if (c.infix) ++state.stack_top;
-}
-
-// Checks an infix call's left operand against the first argument.
-void check_left(const Call& c, const Cell* cache) {
-    if (cache->data1 < 1) return;
-    const Cell* left = state.stack_arguments;
-    if (!typeset::has(cache + 1, left->type_id())) fire_expect_arg(c, cache + 1, left);
-}
-
-Status invoke_native(Call& c) {
-    const Cell* cache = argument_cache(c.fn);
-    const bool is_native = c.fn->is(Type::native);
-    const std::int32_t refinements = static_cast<std::int32_t>(cache->data2);
-    // positions[0] is a native's check flag; positions[k] refinement k's.
-    // An action receives them from positions[1].
-    std::int32_t positions[1 + compiled_max_refinements];
-    if (refinements > compiled_max_refinements) fire(ErrorId::internal_not_done);
-    positions[0] = 0;
-    for (std::int32_t k = 1; k <= refinements; ++k) positions[k] = -1;
-    open_call_frame(c, false);
-    if (c.infix) check_left(c, cache);
-    KIV_PROPAGATE(fetch_arguments(c, cache, c.infix ? 1 : 0, positions));
-    if (tracing()) [[unlikely]]
-        KIV_PROPAGATE(fire_event(Event::call, c.code, nullptr, c.fn_word, c.fn));
-    const auto slot = static_cast<std::int32_t>(c.fn->data1);
-    const natives::Entry entry = is_native ? natives::entry(slot) : actions::entry(slot);
-    if (!entry) fire(ErrorId::internal_not_done);
-    if (is_native) KIV_PROPAGATE(entry(positions, refinements + 1));
-    else KIV_PROPAGATE(entry(positions + 1, refinements));
-    close_frame();
-    return Status::ok;
-}
-
-Status invoke_routine(Call& c) {
-    const Cell* cache = argument_cache(c.fn);
-    open_call_frame(c, false);
-    if (c.infix) check_left(c, cache);
-    KIV_PROPAGATE(fetch_arguments(c, cache, c.infix ? 1 : 0, nullptr));
-    if (tracing()) [[unlikely]]
-        KIV_PROPAGATE(fire_event(Event::call, c.code, nullptr, c.fn_word, c.fn));
-    Cell* base = state.stack_arguments;
-    routine::call(c.fn, base, base);
-    close_frame();
-    return Status::ok;
-}
-
-Status invoke_function(Call& c) {
-    const Cell* cache = argument_cache(c.fn);
-    open_call_frame(c, true);
-    if (c.infix) check_left(c, cache);
-    KIV_PROPAGATE(fetch_arguments(c, cache, c.infix ? 1 : 0, nullptr));
-    if (tracing()) [[unlikely]]
-        KIV_PROPAGATE(fire_event(Event::call, c.code, nullptr, c.fn_word, c.fn));
-    KIV_PROPAGATE(run_body(c.fn, c.fn_word));
-    close_frame();
-    return Status::ok;
-}
-
-}  // namespace
-
-namespace internal {
-
-Status invoke(Call& c) {
-    if (tracing()) [[unlikely]]
-        KIV_PROPAGATE(fire_event(Event::open, c.code, nullptr, c.fn_word, c.fn));
-    switch (c.fn->type()) {
-        case Type::native: case Type::action: KIV_PROPAGATE(invoke_native(c)); break;
-        case Type::function: KIV_PROPAGATE(invoke_function(c)); break;
-        case Type::routine: KIV_PROPAGATE(invoke_routine(c)); break;
-        default: fire(ErrorId::internal_not_done);
+// What a code value of each datatype does when evaluated: true when it is
+// pushed as it is.
+struct Literals {
+    bool plain[256] = {};
+    constexpr Literals() {
+        for (int t = 0; t < 256; ++t) plain[t] = true;
+        for (Type t : {Type::word, Type::set_word, Type::get_word, Type::lit_word, Type::paren,
+                       Type::path, Type::lit_path, Type::get_path, Type::set_path, Type::op,
+                       Type::native, Type::action, Type::function, Type::routine, Type::issue})
+            plain[static_cast<int>(t)] = false;
     }
-    if (tracing()) [[unlikely]]
-        KIV_PROPAGATE(fire_event(Event::return_, c.code, nullptr, c.fn_word, state.stack_top - 1));
-    return Status::ok;
-}
+};
+constexpr Literals literals;
 
-Status call_value(const Cell* fn, const Cell* word, const Cell* frame_name, Cell*& pos, Cell* end,
-                  const Cell* code, const Cell* path, Cell* refs, Cell* refs_end) {
-    // The function stays below its frame while the call runs; the result
-    // takes its cell.
-    Cell* slot = stack::push_copy(fn);
-    Call c{slot, word, frame_name, pos, end, code, path, refs, refs_end, false};
-    KIV_PROPAGATE(invoke(c));
-    *slot = *(state.stack_top - 1);
-    state.stack_top = slot + 1;
-    return Status::ok;
-}
-
-Status run_body(const Cell* fn, const Cell* name) {
-    const NodeId ctx = fn->data1;
-    Cell* base = state.stack_arguments;
-    memory::buffer_of(ctx)->cells()->data2 = cage::offset_of(base);
-    state.frames_top[-1].header |= stack::flag::body;
-    const bool was_tracing = state.tracing;
-    if (fn->header & function::flag::no_trace) state.tracing = false;
-    else if (fn->header & function::flag::trace) state.tracing = state.trace_run;
-    if (tracing()) [[unlikely]] {
-        if (fire_event(Event::prolog, nullptr, nullptr, name, fn) == Status::thrown) {
-            state.tracing = was_tracing;
-            return Status::thrown;
-        }
+// Whether a word's value is pushed as it is (not called, not an error).
+struct WordValues {
+    bool plain[256] = {};
+    constexpr WordValues() {
+        for (int t = 0; t < 256; ++t) plain[t] = true;
+        for (Type t : {Type::op, Type::native, Type::action, Type::function, Type::routine, Type::unset})
+            plain[static_cast<int>(t)] = false;
     }
-    const Cell body = *function::more_cell(fn, function::more::body);
-    Status s = Status::ok;
-    if (body.is(Type::block)) s = eval_block(&body, true);
-    else none::make_at(base);
-    if (s == Status::thrown) {
-        const std::uint32_t code = state.thrown_code;
-        if (code != throw_code::return_ && code != throw_code::exit) {
-            state.tracing = was_tracing;
-            return Status::thrown;
-        }
-        // return and exit end here: the thrower made this frame current
-        // with the value in its result slot.
-        state.thrown_code = 0;
-    }
-    if (tracing()) [[unlikely]] {
-        const Cell result = *state.stack_arguments;
-        if (fire_event(Event::epilog, nullptr, nullptr, name, fn) == Status::thrown) {
-            state.tracing = was_tracing;
-            return Status::thrown;
-        }
-        *state.stack_arguments = result;
-    }
-    state.tracing = was_tracing;
-    state.frames_top[-1].header &= ~stack::flag::body;
-    state.stack_top = state.stack_arguments + 1;
-    return Status::ok;
-}
-
-Status eval_paren(const Cell* paren, std::uint32_t) { return eval_block(paren, false); }
-
-}  // namespace internal
-
-namespace {
+};
+constexpr WordValues word_values;
 
 // ---------------------------------------------------------------------------
 // Infix operators, with the fast paths of integer and float arithmetic and
@@ -501,9 +391,7 @@ namespace {
 // The op's action or native, when the fast path knows it.
 enum class Fast : std::uint8_t { none, add, subtract, multiply, compare };
 
-Fast fast_kind(const Cell* op, CompareOp* cmp) {
-    const Type source = op::source_type(op);
-    const std::uint32_t slot = op->data1;
+[[gnu::always_inline]] inline Fast fast_kind(Type source, std::uint32_t slot, CompareOp* cmp) {
     if (source == Type::action) {
         switch (static_cast<Action>(slot)) {
             case Action::add: return Fast::add;
@@ -547,7 +435,7 @@ bool compare_numbers(T a, T b, CompareOp op) {
 
 // Integer and float operands computed in place of the left operand; false
 // when the operands are not both of those datatypes.
-bool fast_math(Fast kind, CompareOp cmp, Cell* left, const Cell* right) {
+[[gnu::always_inline]] inline bool fast_math(Fast kind, CompareOp cmp, Cell* left, const Cell* right) {
     if (left->is(Type::integer) && right->is(Type::integer)) {
         const std::int32_t a = integer::get(left);
         const std::int32_t b = integer::get(right);
@@ -581,21 +469,339 @@ bool fast_math(Fast kind, CompareOp cmp, Cell* left, const Cell* right) {
     return false;
 }
 
+// A value that evaluating cannot turn into a call or an error: a literal,
+// or a word holding a plain value; null otherwise.
+[[gnu::always_inline]] inline const Cell* plain_operand(const Cell* pos) {
+    if (pos->is(Type::word)) {
+        const Cell* v = word_slot_fast(pos);
+        return v && word_values.plain[v->type_id()] ? v : nullptr;
+    }
+    return literals.plain[pos->type_id()] ? pos : nullptr;
+}
+
+// How far simple_value got: not at all, the whole expression, or up to an
+// operator it cannot compute (the value so far is its left operand).
+enum class Simple : std::uint8_t { no, whole, partly };
+
+// Computes an expression of plain values and fast operators into `out`
+// without running anything; `pos` moves past what was computed.
+// Applies the fast operators that follow `p` to `out` while their right
+// operands are plain numbers; `p` moves past what was applied.
+[[gnu::always_inline]] inline Simple simple_tail(Cell*& p, Cell* end, Cell* out) {
+    while (p < end && p->is(Type::word)) {
+        const Cell* op = word_slot_fast(p);
+        if (!op || !op->is(Type::op)) break;
+        CompareOp cmp = CompareOp::equal;
+        const Fast kind = fast_kind(op::source_type(op), op->data1, &cmp);
+        const Cell* right = kind != Fast::none && p + 1 < end ? plain_number(p + 1) : nullptr;
+        if (!right || !fast_math(kind, cmp, out, right)) return Simple::partly;
+        p += 2;
+    }
+    return Simple::whole;
+}
+
+[[gnu::always_inline]] inline Simple simple_value(Cell*& pos, Cell* end, unsigned flags, Cell* out) {
+    const Cell* v = plain_operand(pos);
+    if (!v) return Simple::no;
+    *out = *v;
+    ++pos;
+    if (flags & flag::no_infix) return Simple::whole;
+    return simple_tail(pos, end, out);
+}
+
+bool is_callable_type(Type t) {
+    return t == Type::native || t == Type::action || t == Type::function || t == Type::routine;
+}
+
+// ---------------------------------------------------------------------------
+// Calls.
+
+// Opens the frame of a call. An infix call's frame starts at its left
+// operand, already pushed.
+void open_call_frame(const Call& c, bool function_frame) {
+    if (c.infix) --state.stack_top;
+    if (function_frame)
+        open_frame(c.frame_name->data2, c.frame_name->data1, stack::header::interpreted_function, c.fn->data1);
+    else
+        open_frame(c.frame_name->data2, c.frame_name->data1, stack::header::interpreted_native, 0);
+    if (c.infix) ++state.stack_top;
+}
+
+// Checks an infix call's left operand against the first argument.
+void check_left(const Call& c, const Cell* cache) {
+    if (cache->data1 < 1) return;
+    const Cell* left = state.stack_arguments;
+    if (!typeset::has(cache + 1, left->type_id())) fire_expect_arg(c, cache + 1, left);
+}
+
+Status invoke_native(Call& c) {
+    const Cell* cache = argument_cache(c.fn);
+    const bool is_native = c.fn->is(Type::native);
+    const std::int32_t refinements = static_cast<std::int32_t>(cache->data2);
+    // positions[0] is a native's check flag; positions[k] refinement k's.
+    // An action receives them from positions[1].
+    std::int32_t positions[1 + compiled_max_refinements];
+    if (refinements > compiled_max_refinements) fire(ErrorId::internal_not_done);
+    positions[0] = 0;
+    for (std::int32_t k = 1; k <= refinements; ++k) positions[k] = -1;
+    open_call_frame(c, false);
+    if (c.infix) check_left(c, cache);
+    KIV_PROPAGATE(fetch_arguments(c, cache, c.infix ? 1 : 0, positions));
+    if (tracing()) [[unlikely]]
+        KIV_PROPAGATE(fire_event(Event::call, c.code, nullptr, c.fn_word, c.fn));
+    if (c.infix && !tracing()) {
+        // An operator whose right operand needed a call: the arithmetic of
+        // integers and floats still needs no entry.
+        CompareOp cmp = CompareOp::equal;
+        const Fast kind = fast_kind(c.fn->type(), c.fn->data1, &cmp);
+        if (kind != Fast::none && fast_math(kind, cmp, state.stack_arguments, state.stack_arguments + 1)) {
+            close_frame();
+            return Status::ok;
+        }
+    }
+    const auto slot = static_cast<std::int32_t>(c.fn->data1);
+    const natives::Entry entry = is_native ? natives::entry(slot) : actions::entry(slot);
+    if (!entry) fire(ErrorId::internal_not_done);
+    if (is_native) KIV_PROPAGATE(entry(positions, refinements + 1));
+    else KIV_PROPAGATE(entry(positions + 1, refinements));
+    close_frame();
+    return Status::ok;
+}
+
+Status invoke_routine(Call& c) {
+    const Cell* cache = argument_cache(c.fn);
+    open_call_frame(c, false);
+    if (c.infix) check_left(c, cache);
+    KIV_PROPAGATE(fetch_arguments(c, cache, c.infix ? 1 : 0, nullptr));
+    if (tracing()) [[unlikely]]
+        KIV_PROPAGATE(fire_event(Event::call, c.code, nullptr, c.fn_word, c.fn));
+    Cell* base = state.stack_arguments;
+    routine::call(c.fn, base, base);
+    close_frame();
+    return Status::ok;
+}
+
+Status invoke_function(Call& c) {
+    const Cell* cache = argument_cache(c.fn);
+    open_call_frame(c, true);
+    if (c.infix) check_left(c, cache);
+    KIV_PROPAGATE(fetch_arguments(c, cache, c.infix ? 1 : 0, nullptr));
+    if (tracing()) [[unlikely]]
+        KIV_PROPAGATE(fire_event(Event::call, c.code, nullptr, c.fn_word, c.fn));
+    KIV_PROPAGATE(run_body(c.fn, c.fn_word));
+    close_frame();
+    return Status::ok;
+}
+
+}  // namespace
+
+namespace internal {
+
+namespace {
+
+[[gnu::noinline]] Status invoke_traced(Call& c) {
+    KIV_PROPAGATE(fire_event(Event::open, c.code, nullptr, c.fn_word, c.fn));
+    switch (c.fn->type()) {
+        case Type::native: case Type::action: KIV_PROPAGATE(invoke_native(c)); break;
+        case Type::function: KIV_PROPAGATE(invoke_function(c)); break;
+        case Type::routine: KIV_PROPAGATE(invoke_routine(c)); break;
+        default: fire(ErrorId::internal_not_done);
+    }
+    return fire_event(Event::return_, c.code, nullptr, c.fn_word, state.stack_top - 1);
+}
+
+}  // namespace
+
+Status invoke(Call& c) {
+    if (tracing()) [[unlikely]]
+        return invoke_traced(c);
+    switch (c.fn->type()) {
+        case Type::native: case Type::action: return invoke_native(c);
+        case Type::function: return invoke_function(c);
+        case Type::routine: return invoke_routine(c);
+        default: fire(ErrorId::internal_not_done);
+    }
+}
+
+namespace {
+
+// The mandatory arguments of a call without refinements whose frame is
+// open. PERF: the common call needs no Call record unless an argument is
+// not a plain evaluated one.
+Status fetch_plain_arguments(const Cell* fn, const Cell* word, const Cell* cache, Cell*& pos,
+                             Cell* end, const Cell* code) {
+    const auto mandatory = static_cast<std::int32_t>(cache->data1);
+    for (std::int32_t i = 0; i < mandatory; ++i) {
+        const Cell* entry = cache + 1 + i;
+        if (!(entry->header & (3u << kind_shift)) && pos < end) [[likely]] {
+            // An argument of plain values and fast operators is computed
+            // here; anything else is evaluated.
+            Cell value;
+            Cell* after = pos;
+            if (!tracing() && simple_value(after, end, 0, &value) == Simple::whole) {
+                stack::push_copy(&value);
+                pos = after;
+            } else {
+                KIV_PROPAGATE(eval_expression(pos, end, code, flag::sub));
+            }
+            const Cell* got = state.stack_top - 1;
+            if (!typeset::has(entry, got->type_id())) [[unlikely]] {
+                Call c{fn, word, word, pos, end, code, nullptr, nullptr, nullptr, false};
+                fire_expect_arg(c, entry, got);
+            }
+        } else {
+            Call c{fn, word, word, pos, end, code, nullptr, nullptr, nullptr, false};
+            KIV_PROPAGATE(fetch_argument(c, entry, true, false));
+        }
+    }
+    return Status::ok;
+}
+
+// A call by a word, with no refinements, while not tracing.
+Status call_plain(Cell* fn, const Cell* word, Cell*& pos, Cell* end, const Cell* code) {
+    const Cell* cache = argument_cache(fn);
+    switch (fn->type()) {
+        case Type::function:
+            open_frame(word->data2, word->data1, stack::header::interpreted_function, fn->data1);
+            KIV_PROPAGATE(fetch_plain_arguments(fn, word, cache, pos, end, code));
+            push_defaults(cache);
+            KIV_PROPAGATE(run_body(fn, word));
+            close_frame();
+            return Status::ok;
+        case Type::native: case Type::action: {
+            const auto refinements = static_cast<std::int32_t>(cache->data2);
+            std::int32_t positions[1 + compiled_max_refinements];
+            if (refinements > compiled_max_refinements) fire(ErrorId::internal_not_done);
+            positions[0] = 0;
+            for (std::int32_t k = 1; k <= refinements; ++k) positions[k] = -1;
+            open_frame(word->data2, word->data1, stack::header::interpreted_native, 0);
+            KIV_PROPAGATE(fetch_plain_arguments(fn, word, cache, pos, end, code));
+            const auto slot = static_cast<std::int32_t>(fn->data1);
+            if (fn->is(Type::native)) {
+                const natives::Entry entry = natives::entry(slot);
+                if (!entry) fire(ErrorId::internal_not_done);
+                KIV_PROPAGATE(entry(positions, refinements + 1));
+            } else {
+                const natives::Entry entry = actions::entry(slot);
+                if (!entry) fire(ErrorId::internal_not_done);
+                KIV_PROPAGATE(entry(positions + 1, refinements));
+            }
+            close_frame();
+            return Status::ok;
+        }
+        default: {
+            Call c{fn, word, word, pos, end, code, nullptr, nullptr, nullptr, false};
+            return invoke(c);
+        }
+    }
+}
+
+}  // namespace
+
+Status call_value(const Cell* fn, const Cell* word, const Cell* frame_name, Cell*& pos, Cell* end,
+                  const Cell* code, const Cell* path, Cell* refs, Cell* refs_end) {
+    // The function stays below its frame while the call runs; the result
+    // takes its cell.
+    Cell* slot = stack::push_copy(fn);
+    if (!tracing() && refs == refs_end && word == frame_name) [[likely]] {
+        KIV_PROPAGATE(call_plain(slot, word, pos, end, code));
+    } else {
+        Call c{slot, word, frame_name, pos, end, code, path, refs, refs_end, false};
+        KIV_PROPAGATE(invoke(c));
+    }
+    *slot = *(state.stack_top - 1);
+    state.stack_top = slot + 1;
+    return Status::ok;
+}
+
+Status run_body(const Cell* fn, const Cell* name) {
+    const NodeId ctx = fn->data1;
+    Cell* base = state.stack_arguments;
+    memory::buffer_of(ctx)->cells()->data2 = cage::offset_of(base);
+    state.frames_top[-1].header |= stack::flag::body;
+    const bool was_tracing = state.tracing;
+    if (fn->header & function::flag::no_trace) state.tracing = false;
+    else if (fn->header & function::flag::trace) state.tracing = state.trace_run;
+    if (tracing()) [[unlikely]] {
+        if (fire_event(Event::prolog, nullptr, nullptr, name, fn) == Status::thrown) {
+            state.tracing = was_tracing;
+            return Status::thrown;
+        }
+    }
+    const Cell body = memory::buffer_of(fn->data3)->cells()[function::more::body];
+    Status s = Status::ok;
+    if (body.is(Type::block)) s = eval_block(&body, true);
+    else none::make_at(base);
+    if (s == Status::thrown) {
+        const std::uint32_t code = state.thrown_code;
+        if (code != throw_code::return_ && code != throw_code::exit) {
+            state.tracing = was_tracing;
+            return Status::thrown;
+        }
+        // return and exit end here: the thrower made this frame current
+        // with the value in its result slot.
+        state.thrown_code = 0;
+    }
+    if (tracing()) [[unlikely]] {
+        const Cell result = *state.stack_arguments;
+        if (fire_event(Event::epilog, nullptr, nullptr, name, fn) == Status::thrown) {
+            state.tracing = was_tracing;
+            return Status::thrown;
+        }
+        *state.stack_arguments = result;
+    }
+    state.tracing = was_tracing;
+    state.frames_top[-1].header &= ~stack::flag::body;
+    state.stack_top = state.stack_arguments + 1;
+    return Status::ok;
+}
+
+Status eval_paren(const Cell* paren, std::uint32_t) { return eval_block(paren, false); }
+
+}  // namespace internal
+
+namespace {
+
 Status call_infix(const Cell* op, const Cell* word, Cell*& pos, Cell* end, const Cell* code) {
+    // The op as the function it wraps.
+    Cell fn = *op;
+    fn.header = (fn.header & ~0x00FF00FFu) | static_cast<std::uint32_t>(op::source_type(op));
     if (!tracing() && pos < end) [[likely]] {
         CompareOp cmp = CompareOp::equal;
-        const Fast kind = fast_kind(op, &cmp);
+        const Fast kind = fast_kind(op::source_type(op), op->data1, &cmp);
         if (kind != Fast::none) {
             const Cell* right = plain_number(pos);
             if (right && fast_math(kind, cmp, state.stack_top - 1, right)) {
                 ++pos;
                 return Status::ok;
             }
+            // The right operand needs evaluating: in the operator's frame,
+            // which starts at the left operand.
+            const Cell* cache = argument_cache(&fn);
+            if (cache->data1 == 2 && !((cache + 2)->header & (3u << kind_shift))) {
+                --state.stack_top;
+                open_frame(word->data2, word->data1, stack::header::interpreted_native, 0);
+                ++state.stack_top;
+                Cell* left = state.stack_arguments;
+                KIV_PROPAGATE(eval_expression(pos, end, code, flag::sub | flag::no_infix));
+                if (fast_math(kind, cmp, left, left + 1)) {
+                    close_frame();
+                    return Status::ok;
+                }
+                Call c{&fn, word, word, pos, end, code, nullptr, nullptr, nullptr, true};
+                check_left(c, cache);
+                if (!typeset::has(cache + 2, left[1].type_id())) fire_expect_arg(c, cache + 2, left + 1);
+                std::int32_t positions[1] = {0};
+                const natives::Entry entry =
+                    fn.is(Type::native) ? natives::entry(static_cast<std::int32_t>(fn.data1))
+                                        : actions::entry(static_cast<std::int32_t>(fn.data1));
+                if (!entry) fire(ErrorId::internal_not_done);
+                KIV_PROPAGATE(fn.is(Type::native) ? entry(positions, 1) : entry(positions + 1, 0));
+                close_frame();
+                return Status::ok;
+            }
         }
     }
-    // The op as the function it wraps.
-    Cell fn = *op;
-    fn.header = (fn.header & ~0x00FF00FFu) | static_cast<std::uint32_t>(op::source_type(op));
     Call c{&fn, word, word, pos, end, code, nullptr, nullptr, nullptr, true};
     return invoke(c);
 }
@@ -616,12 +822,19 @@ Status infix_loop(Cell*& pos, Cell* end, const Cell* code) {
 // ---------------------------------------------------------------------------
 // Expressions.
 
-Status eval_set_word(Cell* word, Cell*& pos, Cell* end, const Cell* code) {
+// `left`, when given, is the value's left operand, already computed from
+// the code before `pos` (which stands at an operator).
+Status eval_set_word(Cell* word, Cell*& pos, Cell* end, const Cell* code, const Cell* left) {
     if (pos >= end) fire_with_word(ErrorId::script_need_value, word);
     // The frame, named by the set-word, holds it and then the value.
     open_frame(word->data2, word->data1, stack::header::interpreted_native, 0);
     *stack::push_cell() = *word;
-    KIV_PROPAGATE(eval_expression(pos, end, code, flag::sub));
+    if (left) {
+        stack::push_copy(left);
+        KIV_PROPAGATE(infix_loop(pos, end, code));
+    } else {
+        KIV_PROPAGATE(eval_expression(pos, end, code, flag::sub));
+    }
     Cell* base = state.stack_arguments;
     if (tracing()) [[unlikely]]
         KIV_PROPAGATE(fire_event(Event::set, code, nullptr, word, base + 1));
@@ -678,7 +891,7 @@ bool is_system_issue(const Cell* issue) {
 Status eval_value(Cell* value, Cell*& pos, Cell* end, const Cell* code, unsigned flags) {
     switch (value->type()) {
         case Type::word: return eval_word(value, pos, end, code, flags);
-        case Type::set_word: return eval_set_word(value, pos, end, code);
+        case Type::set_word: return eval_set_word(value, pos, end, code, nullptr);
         case Type::get_word: stack::push_copy(word_slot(value)); return Status::ok;
         case Type::lit_word: stack::push_copy(value)->set_type(Type::word); return Status::ok;
         case Type::paren: return eval_paren(value, body_symbol);
@@ -701,30 +914,6 @@ Status eval_value(Cell* value, Cell*& pos, Cell* end, const Cell* code, unsigned
     return Status::ok;
 }
 
-// What a code value of each datatype does when evaluated: true when it is
-// pushed as it is.
-struct Literals {
-    bool plain[256] = {};
-    constexpr Literals() {
-        for (int t = 0; t < 256; ++t) plain[t] = true;
-        for (Type t : {Type::word, Type::set_word, Type::get_word, Type::lit_word, Type::paren,
-                       Type::path, Type::lit_path, Type::get_path, Type::set_path, Type::op,
-                       Type::native, Type::action, Type::function, Type::routine, Type::issue})
-            plain[static_cast<int>(t)] = false;
-    }
-};
-constexpr Literals literals;
-
-// Whether a word's value is pushed as it is (not called, not an error).
-struct WordValues {
-    bool plain[256] = {};
-    constexpr WordValues() {
-        for (int t = 0; t < 256; ++t) plain[t] = true;
-        for (Type t : {Type::op, Type::native, Type::action, Type::function, Type::routine, Type::unset})
-            plain[static_cast<int>(t)] = false;
-    }
-};
-constexpr WordValues word_values;
 
 // The whole evaluation of one expression, with its trace events.
 [[gnu::noinline]] Status eval_expression_full(Cell*& pos, Cell* end, const Cell* code, unsigned flags) {
@@ -741,22 +930,64 @@ constexpr WordValues word_values;
 }  // namespace
 
 Status eval_expression(Cell*& pos, Cell* end, const Cell* code, unsigned flags) {
-    // PERF: words holding plain values and literals are pushed here, the
-    // rest goes through the whole evaluation.
+    // PERF: an expression made of plain values (literals, words holding
+    // them) and operators with a fast path is computed here without a
+    // call; anything else goes through the whole evaluation, from where
+    // this stopped.
     if (tracing()) [[unlikely]]
         return eval_expression_full(pos, end, code, flags);
-    const Cell* value = pos;
-    if (value->is(Type::word)) {
-        const Cell* v = word_slot_fast(value);
-        if (!v || !word_values.plain[v->type_id()]) return eval_expression_full(pos, end, code, flags);
-        stack::push_copy(v);
-    } else if (literals.plain[value->type_id()]) {
-        stack::push_copy(value);
-    } else {
-        return eval_expression_full(pos, end, code, flags);
+    Cell value;
+    Simple done;
+    Cell* const start = pos;
+    switch (start->type()) {
+        case Type::word: {
+            const Cell* v = word_slot_fast(start);
+            if (!v) return eval_expression_full(pos, end, code, flags);
+            if (word_values.plain[v->type_id()]) {
+                value = *v;
+                ++pos;
+                done = flags & flag::no_infix ? Simple::whole : simple_tail(pos, end, &value);
+                break;
+            }
+            if (!is_callable_type(v->type()) || (flags & flag::literal_functions))
+                return eval_expression_full(pos, end, code, flags);
+            ++pos;
+            KIV_PROPAGATE(call_value(v, start, start, pos, end, code, nullptr, nullptr, nullptr));
+            if (!(flags & flag::no_infix) && pos < end && pos->is(Type::word)) return infix_loop(pos, end, code);
+            return Status::ok;
+        }
+        case Type::set_word: {
+            // A set-word whose whole value is simple needs no frame: nothing
+            // can raise an error or run while it is computed and stored.
+            Cell* slot = pos + 1 < end ? plain_slot(start) : nullptr;
+            if (!slot) return eval_expression_full(pos, end, code, flags);
+            Cell* after = pos + 1;
+            done = simple_value(after, end, flag::sub, &value);
+            if (done == Simple::no) return eval_expression_full(pos, end, code, flags);
+            pos = after;
+            if (done == Simple::whole) {
+                *slot = value;
+                stack::push_copy(&value);
+            } else {
+                KIV_PROPAGATE(eval_set_word(start, pos, end, code, &value));
+            }
+            if (!(flags & flag::no_infix) && pos < end && pos->is(Type::word)) return infix_loop(pos, end, code);
+            return Status::ok;
+        }
+        case Type::paren:
+            ++pos;
+            KIV_PROPAGATE(eval_block(start, false));
+            if (!(flags & flag::no_infix) && pos < end && pos->is(Type::word)) return infix_loop(pos, end, code);
+            return Status::ok;
+        default:
+            if (!literals.plain[start->type_id()]) return eval_expression_full(pos, end, code, flags);
+            value = *start;
+            ++pos;
+            done = flags & flag::no_infix ? Simple::whole : simple_tail(pos, end, &value);
+            break;
     }
-    ++pos;
-    if (!(flags & flag::no_infix) && pos < end && pos->is(Type::word)) return infix_loop(pos, end, code);
+    stack::push_copy(&value);
+    if (done == Simple::partly) return infix_loop(pos, end, code);
     return Status::ok;
 }
 
@@ -899,10 +1130,15 @@ Status api_eval_block(Cell* block, Cell* result) {
     return Status::ok;
 }
 
+// The caller has opened the function's frame and pushed its cells: the body
+// runs in that frame, which the caller closes.
 Status api_call(Cell* function, const Cell* name, const Cell* args, std::int32_t count,
-                      Cell* result) {
-    if (call_with_arguments(function, name, args, count, result) == Status::thrown)
-        return Status::thrown;
+                Cell* result) {
+    if (!function->is(Type::function) || args != state.stack_arguments)
+        return call_with_arguments(function, name, args, count, result);
+    const Cell fn = *function;
+    KIV_PROPAGATE(run_body(&fn, name));
+    *result = *state.stack_arguments;
     return Status::ok;
 }
 

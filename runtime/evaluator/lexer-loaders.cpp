@@ -2,6 +2,7 @@
 #include "runtime/evaluator/lexer-loaders.h"
 
 #include <cstring>
+#include <utility>
 
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/char.h"
@@ -9,6 +10,7 @@
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/map.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/percent.h"
 #include "runtime/datatypes/registry.h"
@@ -18,6 +20,7 @@
 #include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/url.h"
 #include "runtime/datatypes/word.h"
+#include "runtime/evaluator/lexer-date-money.h"
 #include "runtime/evaluator/lexer-numbers.h"
 #include "runtime/evaluator/lexer-scalars.h"
 #include "runtime/evaluator/lexer-text.h"
@@ -48,7 +51,8 @@ void put_word(Lexer& lx, const std::uint8_t* s, const std::uint8_t* e, const Wor
     lx.type = type_id(form.type);
     if (!load) return;
     if (form.type == Type::refinement) {
-        put(lx, s, e, Cell{static_cast<std::uint32_t>(Type::refinement), 0, intern(form.name, form.name_end), no_index});
+        const std::uint32_t sym = intern(form.name, form.name_end);
+        put(lx, s, e, Cell{static_cast<std::uint32_t>(Type::refinement), 0, sym, no_index});
         return;
     }
     put(lx, s, e, word_value(form));
@@ -59,7 +63,7 @@ void put_number(Lexer& lx, const std::uint8_t* s, const std::uint8_t* e, double 
     if (load) put(lx, s, e, float_::make_cell(v, type));
 }
 
-MapMaker map_maker = nullptr;
+MapMaker map_maker = map::make_from_items;
 
 }  // namespace
 
@@ -299,7 +303,7 @@ bool container(Lexer& lx, int type, Cell* items, int count, Cell* out) {
     const auto t = static_cast<Type>(type);
     const std::uint8_t* opening = lx.input_start + out->data3;
     if (t == Type::map) {
-        if (!map_maker) throw_error(lx, opening, lx.position, type);
+        if (!map_maker || !registered(t)) throw_error(lx, opening, lx.position, type);
         Cell map;
         if (!map_maker(items, count, &map)) return false;
         *out = map;
@@ -320,6 +324,23 @@ bool container(Lexer& lx, int type, Cell* items, int count, Cell* out) {
 
 namespace {
 
+// The loaders themselves; the hooks' slots of the value kinds hold gates
+// that refuse a kind whose datatype is not registered before calling them.
+LoaderFn loaders[kind_count];
+
+template <int K>
+void gated(Lexer& lx, const std::uint8_t* s, const std::uint8_t* e, std::uint32_t flags, bool load) {
+    constexpr int type = state_types[K + first_final_state];
+    if (load && !registered(static_cast<Type>(type))) throw_error(lx, s, e, type);
+    loaders[K](lx, s, e, flags, load);
+}
+
+template <int... K>
+void gate_value_kinds(Hooks& h, std::integer_sequence<int, K...>) {
+    constexpr int first = static_cast<int>(Kind::string);
+    ((h.loaders[first + K] = gated<first + K>), ...);
+}
+
 Hooks make_value_hooks() {
     Hooks h = scalar_hooks();
     auto set = [&](Kind k, LoaderFn f) { h.loaders[static_cast<int>(k)] = f; };
@@ -335,11 +356,16 @@ Hooks make_value_hooks() {
     set(Kind::percent, load::percent);
     set(Kind::float_, load::float_);
     set(Kind::special_float, load::special_float);
+    set(Kind::date, load::date);
     set(Kind::time, load::time);
+    set(Kind::money, load::money);
     set(Kind::url, load::url);
     set(Kind::hex, load::hex);
     set(Kind::raw_string, load::raw_string);
     h.make_container = load::container;
+    for (int k = 0; k < kind_count; ++k) loaders[k] = h.loaders[k];
+    constexpr int value_kinds = kind_count - static_cast<int>(Kind::string);
+    gate_value_kinds(h, std::make_integer_sequence<int, value_kinds>{});
     return h;
 }
 
@@ -352,7 +378,10 @@ Hooks& hooks() {
 
 const Hooks& value_hooks() { return hooks(); }
 
-void install_loader(Kind kind, LoaderFn loader) { hooks().loaders[static_cast<int>(kind)] = loader; }
+void install_loader(Kind kind, LoaderFn loader) {
+    hooks();  // made first, so that the gates stand
+    loaders[static_cast<int>(kind)] = loader;
+}
 
 void install_map_maker(MapMaker maker) { map_maker = maker; }
 

@@ -6,9 +6,8 @@
 // (lexer-scalars.h) they fill `value_hooks`, the hooks every scan that makes
 // values runs with.
 //
-// A token whose datatype is not registered, or has no loader installed
-// (date!, money! until their units install one), raises the invalid error
-// of that datatype when loaded: never a wrong value.
+// A token whose datatype is not registered raises the invalid error of
+// that datatype when loaded: never a wrong value.
 //
 // GC: loading interns symbols, adds global words and makes series; every
 // loader may allocate. A loader builds its value in a local cell (seen by
@@ -57,20 +56,21 @@ void load_text(Lexer& lx, const std::uint8_t* s, const std::uint8_t* e, const st
 // invalid error of that datatype for [s, e) instead.
 void put(Lexer& lx, const std::uint8_t* s, const std::uint8_t* e, const Cell& value);
 
-// The hooks that make values: every loader above and the compound scalars'.
+// The hooks that make values: every loader above, the compound scalars',
+// and those of dates and money.
 // Syntax errors leave as `SyntaxError` exceptions and no events are sent;
 // the scan entries (lexer-scan.h) add the language's error raising and
 // callbacks on a copy.
 const Hooks& value_hooks();
 
-// Installs the loader of a token kind whose datatype arrives later (date!,
-// money!). A start-up step; later scans use it.
+// Installs the loader of a token kind (a unit that arrives later, or a
+// test's stand-in); later scans use it.
 void install_loader(Kind kind, LoaderFn loader);
 
 // Makes `out` a map of a map literal's `count` loaded cells ("#[a 1]":
 // keys and values in turn); false, making nothing, when the count is odd or
-// a key's datatype cannot be a key. map! installs it; until then a map
-// literal raises the invalid error for map!.
+// a key's datatype cannot be a key. map::make_from_items unless a test puts
+// a stand-in; null makes a map literal raise the invalid error for map!.
 using MapMaker = bool (*)(const Cell* items, std::int32_t count, Cell* out);
 void install_map_maker(MapMaker maker);
 

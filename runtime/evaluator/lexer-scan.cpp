@@ -8,25 +8,25 @@
 #include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/char.h"
+#include "runtime/datatypes/function.h"
 #include "runtime/datatypes/integer.h"
+#include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/pair.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/routine.h"
 #include "runtime/datatypes/string-storage.h"
 #include "runtime/datatypes/symbol.h"
-#include "runtime/datatypes/function.h"
-#include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/evaluator/eval-api.h"
+#include "runtime/evaluator/lexer-loaders.h"
 #include "runtime/evaluator/stack.h"
+#include "runtime/fire.h"
 #include "runtime/fixed-words.h"
 #include "runtime/state.h"
-#include "runtime/typecheck.h"
-#include "runtime/evaluator/lexer-loaders.h"
-#include "runtime/fire.h"
 #include "runtime/tracked-alloc.h"
+#include "runtime/typecheck.h"
 #include "runtime/unicode-strings.h"
 #include "runtime/unicode.h"
 
@@ -62,7 +62,8 @@ public:
             own_ = static_cast<std::uint8_t*>(memory::allocate(estimate + 1));
             bytes_ = own_;
         }
-        size_ = count == 0 ? 0 : unicode::write_utf8_bounded(string, bytes_, estimate + 1, static_cast<long>(count), false);
+        if (count > 0)
+            size_ = unicode::write_utf8_bounded(string, bytes_, estimate + 1, static_cast<long>(count), false);
     }
     ~Utf8Text() {
         if (own_) memory::free(own_);
@@ -103,7 +104,8 @@ Cell text_cell(const std::string& utf8) {
 // message, which then forms as the datatype would.
 Cell type_value(int id, bool in_message) {
     Cell t;
-    if (registry::entry(static_cast<Type>(id)).registered) return *registry::make_datatype(&t, static_cast<Type>(id));
+    const auto type = static_cast<Type>(id);
+    if (registry::entry(type).registered) return *registry::make_datatype(&t, type);
     static constexpr const char* names[] = {
         "",
 #define KIV_LEXER_TYPE_NAME(n, ident, name) name,
@@ -226,7 +228,7 @@ Cell event_type(const EventInfo& info) {
         static constexpr Type kind_types[] = {Type::none, Type::error, Type::block, Type::block,
                                               Type::paren, Type::paren, Type::string, Type::string,
                                               Type::map, Type::path, Type::datatype};
-        return *registry::make_datatype(&t, kind_types[k]);
+        return type_value(type_id(kind_types[k]), false);
     }
     return *none::make_at(&t);
 }
@@ -288,7 +290,8 @@ bool send_to_callback(Lexer& lx, const EventInfo& info) {
     none::make_at(&result);
     if (callback_caller(&ctx.callback, args, &result)) throw CallbackThrow{};
     // A callback that moved its input makes the scan go on from there.
-    if (args[1].data2 == ctx.input.data2 && args[1].data1 != static_cast<std::uint32_t>(given))
+    if (!ctx.input.is(Type::none) && args[1].data2 == ctx.input.data2 &&
+        args[1].data1 != static_cast<std::uint32_t>(given))
         lx.position = position_at(lx, ctx, static_cast<std::int32_t>(args[1].data1) - ctx.base);
     return !(result.is(Type::none) || (result.is(Type::logic) && result.data1 == 0));
 }

@@ -28,6 +28,7 @@
 #include "runtime/evaluator/actions.h"
 #include "runtime/evaluator/interpreter-internal.h"
 #include "runtime/evaluator/interpreter.h"
+#include "runtime/evaluator/natives-args.h"
 #include "runtime/evaluator/natives.h"
 #include "runtime/evaluator/stack.h"
 #include "runtime/fire.h"
@@ -90,6 +91,15 @@ void pop_into(Cell* out) {
     stack::drop(1);
 }
 
+// Evaluates the next expression of the block into `out`; with /safer the
+// expression is the next value alone.
+Status evaluate(Apply& a, Cell* out) {
+    Cell* stop = a.safer ? a.pos + 1 : a.end;
+    KIV_PROPAGATE(interpreter::eval_expression(a.pos, stop, &a.code, interpreter::flag::sub));
+    pop_into(out);
+    return Status::ok;
+}
+
 // Takes the next value of the block as the entry's kind asks into `out`
 // (none at the end of the block), checked against the entry's typeset.
 Status fetch(Apply& a, const Cell* entry, Cell* out) {
@@ -98,19 +108,17 @@ Status fetch(Apply& a, const Cell* entry, Cell* out) {
         return Status::ok;
     }
     switch ((entry->header >> kind_shift) & 3) {
-        case evaluated: {
-            Cell* stop = a.safer ? a.pos + 1 : a.end;
-            KIV_PROPAGATE(interpreter::eval_expression(a.pos, stop, &a.code, interpreter::flag::sub));
-            pop_into(out);
+        case evaluated:
+            KIV_PROPAGATE(evaluate(a, out));
             break;
-        }
         case get_argument:
             *out = *a.pos++;
             break;
         default: {
             Cell* v = a.pos++;
             if (v->is(Type::paren)) {
-                KIV_PROPAGATE(interpreter::internal::eval_paren(v, interpreter::internal::anon_symbol));
+                KIV_PROPAGATE(
+                    interpreter::internal::eval_paren(v, interpreter::internal::anon_symbol));
                 pop_into(out);
             } else if (v->is(Type::get_word)) {
                 *out = *interpreter::internal::word_slot(v);
@@ -197,9 +205,7 @@ Status fill_all(Apply& a) {
         bool active = false;
         if (a.pos < a.end) {
             Cell state_value;
-            Cell* stop = a.safer ? a.pos + 1 : a.end;
-            KIV_PROPAGATE(interpreter::eval_expression(a.pos, stop, &a.code, interpreter::flag::sub));
-            pop_into(&state_value);
+            KIV_PROPAGATE(evaluate(a, &state_value));
             if (!state_value.is(Type::logic)) {
                 Cell name = a.name;
                 Cell type;
@@ -227,9 +233,7 @@ Status fill_groups(Apply& a) {
         bool active = false;
         if (a.pos < a.end) {
             Cell state_value;
-            Cell* stop = a.safer ? a.pos + 1 : a.end;
-            KIV_PROPAGATE(interpreter::eval_expression(a.pos, stop, &a.code, interpreter::flag::sub));
-            pop_into(&state_value);
+            KIV_PROPAGATE(evaluate(a, &state_value));
             active = truthy_strict(&state_value);
         }
         KIV_PROPAGATE(fill_refinement(a, e, active));
@@ -241,10 +245,11 @@ Status fill_groups(Apply& a) {
 // active, a get-word! when its value is truthy; their arguments come next
 // in the block.
 Status fill_path_refinements(Apply& a, const Cell* path) {
-    memory::SeriesBuffer* b = block::buffer(path);
     const std::int32_t first = series::head(path) < 0 ? 0 : series::head(path);
-    for (std::int32_t i = first + 1; i < static_cast<std::int32_t>(block::buffer(path)->length()); ++i) {
-        b = block::buffer(path);
+    for (std::int32_t i = first + 1;; ++i) {
+        // GC: the refinement's arguments run code; read the path again.
+        memory::SeriesBuffer* b = block::buffer(path);
+        if (i >= static_cast<std::int32_t>(b->length())) return Status::ok;
         const Cell item = b->cells()[i];
         bool active;
         if (item.is(Type::word)) {
@@ -256,7 +261,6 @@ Status fill_path_refinements(Apply& a, const Cell* path) {
         }
         KIV_PROPAGATE(fill_refinement(a, claim_refinement(a, &item), active));
     }
-    return Status::ok;
 }
 
 // Calls a native or action with the scratch frame's mandatory arguments and
@@ -300,7 +304,8 @@ void resolve_callee(Apply& a, const Cell* target) {
         if (series::is_any_path(target->type())) {
             memory::SeriesBuffer* b = block::buffer(target);
             const std::int32_t head = series::head(target) < 0 ? 0 : series::head(target);
-            if (head >= static_cast<std::int32_t>(b->length())) fire(ErrorId::script_invalid_arg, target);
+            if (head >= static_cast<std::int32_t>(b->length()))
+                fire(ErrorId::script_invalid_arg, target);
             word = b->cells()[head];
             if (!is_any_word(word.type())) fire(ErrorId::script_invalid_arg, target);
         } else {
@@ -338,7 +343,8 @@ Status apply(const std::int32_t* args, std::int32_t) {
     a.base = state.stack_top;
     push_frame_cells(a, function::more_cell(fn_slot, 1));
     const auto mandatory = static_cast<std::int32_t>(a.cache->data1);
-    for (std::int32_t i = 0; i < mandatory; ++i) KIV_PROPAGATE(fetch(a, a.cache + 1 + i, a.base + i));
+    for (std::int32_t i = 0; i < mandatory; ++i)
+        KIV_PROPAGATE(fetch(a, a.cache + 1 + i, a.base + i));
     if (series::is_any_path(target.type())) KIV_PROPAGATE(fill_path_refinements(a, &target));
     if (ref_used(args, 1)) KIV_PROPAGATE(fill_all(a));
     else KIV_PROPAGATE(fill_groups(a));
@@ -347,8 +353,8 @@ Status apply(const std::int32_t* args, std::int32_t) {
     if (a.fn.is(Type::native) || a.fn.is(Type::action)) {
         KIV_PROPAGATE(call_builtin(a, &result));
     } else {
-        KIV_PROPAGATE(interpreter::call_with_arguments(fn_slot, &a.name, a.base,
-                                                       static_cast<std::int32_t>(a.cache->data3), &result));
+        KIV_PROPAGATE(interpreter::call_with_arguments(
+            fn_slot, &a.name, a.base, static_cast<std::int32_t>(a.cache->data3), &result));
     }
     *arg(0) = result;
     return Status::ok;

@@ -4,6 +4,7 @@
 // spelling without regard to case.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 

@@ -27,6 +27,7 @@
 #include "runtime/evaluator/interpreter.h"
 #include "runtime/evaluator/natives-args.h"
 #include "runtime/evaluator/natives.h"
+#include "runtime/evaluator/parse.h"
 #include "runtime/evaluator/stack.h"
 #include "runtime/fire.h"
 #include "runtime/hashtable.h"
@@ -133,11 +134,6 @@ void put_values(Cell* out, Cell* from) {
 
 // The context a bind target names: a word's, an object's or a function's.
 NodeId target_context(const Cell* target) { return target->data1; }
-
-bool is_any_word(Type t) {
-    return t == Type::word || t == Type::set_word || t == Type::lit_word || t == Type::get_word ||
-           t == Type::refinement;
-}
 
 // ---------------------------------------------------------------------------
 // Set operations
@@ -269,6 +265,15 @@ Status in(const std::int32_t*, std::int32_t) {
     }
     *arg(0) = word;
     return Status::ok;
+}
+
+// The engine's entry does the work: /case, the /part limit, the /trace
+// callback.
+Status parse(const std::int32_t* args, std::int32_t) {
+    const Cell input = *arg(0);
+    const Cell rules = *arg(1);
+    return parse::native(&input, &rules, ref_used(args, 1), ref_arg(args, 2), ref_arg(args, 3),
+                         arg(0));
 }
 
 Status union_(const std::int32_t* args, std::int32_t) {

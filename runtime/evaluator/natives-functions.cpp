@@ -166,7 +166,8 @@ Status set(const std::int32_t* args, std::int32_t) {
         Cell* pos = nullptr;
         KIV_PROPAGATE(interpreter::eval_path(&path, pos, nullptr, nullptr, &result));
     } else if (target->is(Type::object)) {
-        fire(ErrorId::internal_not_done);
+        Cell object = *target;
+        KIV_PROPAGATE(object::set_many(&object, value, any, only, some));
     } else if (target->is(Type::block)) {
         Cell anon;
         words::word(words::W::anon, &anon);
@@ -192,6 +193,13 @@ Status type_q(const std::int32_t* args, std::int32_t) {
     const Type t = arg(0)->type();
     if (ref_used(args, 1)) word::make_at(registry::entry(t).symbol, arg(0));
     else registry::make_datatype(arg(0), t);
+    return Status::ok;
+}
+
+Status construct(const std::int32_t* args, std::int32_t) {
+    const Cell* prototype = ref_arg(args, 1);
+    Cell spec = *arg(0);
+    object::construct(&spec, prototype ? prototype : &none::value, ref_used(args, 2), arg(0));
     return Status::ok;
 }
 

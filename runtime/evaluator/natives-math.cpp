@@ -89,7 +89,8 @@ bool point_with(Cell* a, const Cell* b, bool max) {
     }
     if (b->is(Type::pair)) {
         const float other[2] = {static_cast<float>(pair::x(b)), static_cast<float>(pair::y(b))};
-        for (int i = 0; i < 2; ++i) point::set(a, i, pick_coordinate(point::get(a, i), other[i], max));
+        for (int i = 0; i < 2; ++i)
+            point::set(a, i, pick_coordinate(point::get(a, i), other[i], max));
         return true;
     }
     if (b->type() != a->type()) return false;
@@ -113,7 +114,8 @@ bool pair_with(Cell* a, const Cell* b, bool max) {
         }
         n = static_cast<std::int32_t>(d);
     } else if (b->is(Type::pair)) {
-        pair::make_at(a, pick_side(pair::x(a), pair::x(b), max), pick_side(pair::y(a), pair::y(b), max));
+        pair::make_at(a, pick_side(pair::x(a), pair::x(b), max),
+                      pick_side(pair::y(a), pair::y(b), max));
         return true;
     } else if (b->is(Type::point2d)) {
         pair::to_point2d(a);
@@ -290,12 +292,24 @@ Status to_hex(const std::int32_t* args, std::int32_t) {
     return Status::ok;
 }
 
-Status sine(const std::int32_t* args, std::int32_t) { return trig(args, math::TrigMode::sine); }
-Status cosine(const std::int32_t* args, std::int32_t) { return trig(args, math::TrigMode::cosine); }
-Status tangent(const std::int32_t* args, std::int32_t) { return trig(args, math::TrigMode::tangent); }
-Status arcsine(const std::int32_t* args, std::int32_t) { return arc(args, [](double x) { return std::asin(x); }); }
-Status arccosine(const std::int32_t* args, std::int32_t) { return arc(args, [](double x) { return std::acos(x); }); }
-Status arctangent(const std::int32_t* args, std::int32_t) { return arc(args, [](double x) { return std::atan(x); }); }
+Status sine(const std::int32_t* args, std::int32_t) {
+    return trig(args, math::TrigMode::sine);
+}
+Status cosine(const std::int32_t* args, std::int32_t) {
+    return trig(args, math::TrigMode::cosine);
+}
+Status tangent(const std::int32_t* args, std::int32_t) {
+    return trig(args, math::TrigMode::tangent);
+}
+Status arcsine(const std::int32_t* args, std::int32_t) {
+    return arc(args, [](double x) { return std::asin(x); });
+}
+Status arccosine(const std::int32_t* args, std::int32_t) {
+    return arc(args, [](double x) { return std::acos(x); });
+}
+Status arctangent(const std::int32_t* args, std::int32_t) {
+    return arc(args, [](double x) { return std::atan(x); });
+}
 
 Status arctangent2(const std::int32_t* args, std::int32_t) {
     double r = std::atan2(number_of(arg(0)), number_of(arg(1)));
@@ -304,11 +318,21 @@ Status arctangent2(const std::int32_t* args, std::int32_t) {
     return Status::ok;
 }
 
-Status log_2(const std::int32_t*, std::int32_t) { return unary([](double x) { return std::log(x) / ln_2; }); }
-Status log_10(const std::int32_t*, std::int32_t) { return unary([](double x) { return std::log10(x); }); }
-Status log_e(const std::int32_t*, std::int32_t) { return unary([](double x) { return std::log(x); }); }
-Status exp(const std::int32_t*, std::int32_t) { return unary([](double x) { return std::pow(e_rounded, x); }); }
-Status square_root(const std::int32_t*, std::int32_t) { return unary([](double x) { return std::sqrt(x); }); }
+Status log_2(const std::int32_t*, std::int32_t) {
+    return unary([](double x) { return std::log(x) / ln_2; });
+}
+Status log_10(const std::int32_t*, std::int32_t) {
+    return unary([](double x) { return std::log10(x); });
+}
+Status log_e(const std::int32_t*, std::int32_t) {
+    return unary([](double x) { return std::log(x); });
+}
+Status exp(const std::int32_t*, std::int32_t) {
+    return unary([](double x) { return std::pow(e_rounded, x); });
+}
+Status square_root(const std::int32_t*, std::int32_t) {
+    return unary([](double x) { return std::sqrt(x); });
+}
 
 Status as_pair(const std::int32_t*, std::int32_t) {
     *arg(0) = pair::make_cell(pair_coordinate(arg(0)), pair_coordinate(arg(1)));

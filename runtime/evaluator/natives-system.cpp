@@ -40,6 +40,26 @@ namespace kiv::natives_system {
 CodecService codec_service;
 void (*wait_events)() = nullptr;
 
+void run_codec(CodecFn fn, Codec codec, const std::uint8_t* in, std::size_t n, std::size_t room,
+               Cell* out, const Cell* data) {
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (room > static_cast<std::size_t>(INT32_MAX)) fire(ErrorId::internal_no_memory);
+        binary::make_at(out, static_cast<std::int64_t>(room));
+        memory::SeriesBuffer* b = binary::buffer(out);
+        std::size_t size = room;
+        const CodecResult r = fn(codec, in, n, b->head(), &size);
+        if (r == CodecResult::ok && size <= room) {
+            b->set_tail(b->head() + size);
+            return;
+        }
+        if (r != CodecResult::too_small) break;
+        room = size;
+    }
+    const Cell refused = *data;
+    fire(ErrorId::script_invalid_data, &refused);
+}
+
+
 }  // namespace kiv::natives_system
 
 namespace kiv::natives {
@@ -118,6 +138,10 @@ int as_group(Type t) {
 // ---------------------------------------------------------------------------
 // compress and decompress
 
+const std::uint8_t* bytes_of(const std::string& s) {
+    return reinterpret_cast<const std::uint8_t*>(s.data());
+}
+
 Codec codec_arg(const Cell* method) {
     static constexpr std::string_view names[] = {"zlib", "deflate", "gzip"};
     const int i = natives_args::spelling_index(method, names);
@@ -132,30 +156,6 @@ std::string input_bytes(Cell* data) {
         return std::string(reinterpret_cast<const char*>(binary::ks_head(data)),
                            static_cast<std::size_t>(binary::ks_length(data)));
     return string::to_utf8(data);
-}
-
-using CodecFn = CodecResult (*)(Codec, const std::uint8_t*, std::size_t, std::uint8_t*, std::size_t*);
-
-// Runs the codec into a new binary of `room` bytes, once more at the room
-// it asks for when that was too small; a second failure is invalid data.
-void run_codec(CodecFn fn, Codec codec, const std::string& input, std::size_t room, Cell* out,
-               const Cell* data) {
-    const auto* in = reinterpret_cast<const std::uint8_t*>(input.data());
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        if (room > static_cast<std::size_t>(INT32_MAX)) fire(ErrorId::internal_no_memory);
-        binary::make_at(out, static_cast<std::int64_t>(room));
-        memory::SeriesBuffer* b = binary::buffer(out);
-        std::size_t size = room;
-        const CodecResult r = fn(codec, in, input.size(), b->head(), &size);
-        if (r == CodecResult::ok) {
-            b->set_tail(b->head() + size);
-            return;
-        }
-        if (r != CodecResult::too_small) break;
-        room = size;
-    }
-    const Cell refused = *data;
-    fire(ErrorId::script_invalid_data, &refused);
 }
 
 }  // namespace
@@ -306,7 +306,8 @@ Status now(const std::int32_t* args, std::int32_t) {
     Cell* out = arg(0);
     if (ref_used(args, r_date)) {
         const std::uint32_t d = platform::get_date(utc);
-        *out = date::make_cell(date::pack(date::year_of(d), date::month_of(d), date::day_of(d), 0, false), 0.0);
+        *out = date::make_cell(
+            date::pack(date::year_of(d), date::month_of(d), date::day_of(d), 0, false), 0.0);
         return Status::ok;
     }
     const Cell current = current_date(utc, ref_used(args, r_precise));
@@ -372,7 +373,8 @@ Status compress(const std::int32_t*, std::int32_t) {
     if (!natives_system::codec_service.compress) fire(ErrorId::internal_feature_na);
     const std::string input = input_bytes(arg(0));
     Cell out;
-    run_codec(natives_system::codec_service.compress, codec, input, input.size() + 32, &out, arg(0));
+    natives_system::run_codec(natives_system::codec_service.compress, codec, bytes_of(input),
+                              input.size(), input.size() + 32, &out, arg(0));
     *arg(0) = out;
     return Status::ok;
 }
@@ -399,7 +401,7 @@ Status decompress(const std::int32_t* args, std::int32_t) {
         room = measured;
     }
     Cell out;
-    run_codec(fn, codec, input, room, &out, arg(0));
+    natives_system::run_codec(fn, codec, bytes_of(input), input.size(), room, &out, arg(0));
     *arg(0) = out;
     return Status::ok;
 }

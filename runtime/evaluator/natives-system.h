@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "runtime/cell.h"
+
 namespace kiv::natives_system {
 
 // The framings of compress and decompress, by the method word.
@@ -31,6 +33,16 @@ struct CodecService {
                               std::uint8_t* out, std::size_t* size) = nullptr;
 };
 extern CodecService codec_service;
+
+using CodecFn = CodecResult (*)(Codec codec, const std::uint8_t* in, std::size_t n,
+                                std::uint8_t* out, std::size_t* size);
+
+// Runs a codec over n bytes into a new binary! in `out`: first with `room`
+// bytes, then once more with the room the codec asks for when that was too
+// small. Any other failure, or a second one, fires script invalid-data with
+// `data`. Allocates.
+void run_codec(CodecFn fn, Codec codec, const std::uint8_t* in, std::size_t n, std::size_t room,
+               Cell* out, const Cell* data);
 
 // One pass of the terminal user interface's event loop, which `wait` runs
 // after sleeping; set by that interface while it is live.

@@ -101,6 +101,24 @@ Cell* make_binary(Cell* out, checksum::Bytes bytes) {
     return binary::load_at(out, bytes.data(), static_cast<std::int64_t>(bytes.size()));
 }
 
+// Replaces a file! by its content, read whole as binary.
+void read_file(Cell* data) {
+    if (!file::services.read) fire(ErrorId::internal_not_done);
+    Cell read;
+    none::make_at(&read);
+    file::services.read(data, nullptr, nullptr, true, false, &read);
+    *data = read;
+}
+
+// The integer checksums: CRC-32, the TCP checksum and Adler-32.
+std::uint32_t sum_of(checksum::Method method, checksum::Bytes bytes) {
+    switch (method) {
+        case checksum::Method::crc32: return checksum::crc32(bytes);
+        case checksum::Method::tcp: return checksum::tcp_checksum(bytes);
+        default: return checksum::adler32(bytes);
+    }
+}
+
 Status change_case(const std::int32_t* args, bool upper) {
     Cell part_word;
     words::refinement(words::Ref::part, &part_word);
@@ -151,24 +169,23 @@ Status enbase(const std::int32_t* args, std::int32_t) {
     Cell out;
     string::make_at(&out, std::max(room, binary::encoded_size(base, n)));
     memory::SeriesBuffer* b = string::buffer(&out);
-    std::uint8_t* end = encoder_of(base)(b->head(), reinterpret_cast<const std::uint8_t*>(input.data()), n);
+    std::uint8_t* end =
+        encoder_of(base)(b->head(), reinterpret_cast<const std::uint8_t*>(input.data()), n);
     b->set_tail(end);
     *value = out;
     return Status::ok;
 }
 
-Status uppercase(const std::int32_t* args, std::int32_t) { return change_case(args, true); }
-Status lowercase(const std::int32_t* args, std::int32_t) { return change_case(args, false); }
+Status uppercase(const std::int32_t* args, std::int32_t) {
+    return change_case(args, true);
+}
+Status lowercase(const std::int32_t* args, std::int32_t) {
+    return change_case(args, false);
+}
 
 Status checksum(const std::int32_t* args, std::int32_t) {
     Cell* data = arg(0);
-    if (data->is(Type::file)) {
-        if (!file::services.read) fire(ErrorId::internal_not_done);
-        Cell read;
-        none::make_at(&read);
-        file::services.read(data, nullptr, nullptr, true, false, &read);
-        *data = read;
-    }
+    if (data->is(Type::file)) read_file(data);
     if (!data->is(Type::binary) && !string::is_any_string(data->type()))
         natives_args::fire_invalid_arg(data);
     const Cell* method_word = arg(1);
@@ -181,13 +198,7 @@ Status checksum(const std::int32_t* args, std::int32_t) {
     if (spec && plain_sum) fire_with_refinement(method_word);
     const std::string bytes = bytes_of(data);
     if (plain_sum) {
-        std::uint32_t sum;
-        switch (method) {
-            case checksum::Method::crc32: sum = checksum::crc32(view(bytes)); break;
-            case checksum::Method::tcp: sum = checksum::tcp_checksum(view(bytes)); break;
-            default: sum = checksum::adler32(view(bytes)); break;
-        }
-        *data = integer::make_cell(static_cast<std::int32_t>(sum));
+        *data = integer::make_cell(static_cast<std::int32_t>(sum_of(method, view(bytes))));
         return Status::ok;
     }
     if (!spec) {

@@ -18,12 +18,33 @@ namespace kiv::natives {
 
 bool last_lf = true;
 
+namespace detail {
+const Entry* table = nullptr;
+}
+
 namespace {
 
 // A slot whose native is not written yet.
-Status not_done(const std::int32_t*, std::int32_t) { fire(ErrorId::internal_not_done); }
+[[maybe_unused]] Status not_done(const std::int32_t*, std::int32_t) {
+    fire(ErrorId::internal_not_done);
+}
 
-#define KIV_NATIVE_ENTRY_1(ident) &entries::ident
+// Each written entry checks its arguments first when its caller asks for
+// it (args[0] set: a C++ caller, not the interpreter).
+#define KIV_NATIVE_CHECKED_0(slot, ident)
+#define KIV_NATIVE_CHECKED_1(slot, ident)                                         \
+    Status checked_##ident(const std::int32_t* args, std::int32_t count) {        \
+        if (args[0]) [[unlikely]]                                                 \
+            check_arguments(true, slot, args);                                    \
+        return entries::ident(args, count);                                       \
+    }
+#define KIV_NATIVE_CHECKED(slot, ident, name, built) KIV_NATIVE_CHECKED_##built(slot, ident)
+KIV_NATIVE_LIST(KIV_NATIVE_CHECKED)
+#undef KIV_NATIVE_CHECKED
+#undef KIV_NATIVE_CHECKED_1
+#undef KIV_NATIVE_CHECKED_0
+
+#define KIV_NATIVE_ENTRY_1(ident) &checked_##ident
 #define KIV_NATIVE_ENTRY_0(ident) &not_done
 #define KIV_NATIVE_ENTRY(built, ident) KIV_NATIVE_ENTRY_##built(ident)
 
@@ -44,8 +65,6 @@ constexpr const char* names[count] = {
 #undef KIV_NATIVE_ENTRY_0
 #undef KIV_NATIVE_ENTRY_1
 
-// Filled by init; entries answer null before.
-bool ready = false;
 
 // The callables seen by the interpreter, one cell per native slot and then
 // one per action slot, for the checks of C++ callers. GC: a collector root.
@@ -65,20 +84,12 @@ void init() {
     collector::register_root_cell(&state.print_scratch);
     block::make_at(&state.print_scratch, 32);
     compiled::install_tables(table, count, actions::table_start(), action_count);
-    ready = true;
-}
-
-Entry entry(std::int32_t slot) {
-    if (!ready || slot < 1 || slot > count) return nullptr;
-    return table[slot - 1];
+    detail::table = table;
 }
 
 const char* name(std::int32_t slot) { return slot < 1 || slot > count ? "" : names[slot - 1]; }
 
-bool truthy_strict(const Cell* value) {
-    if (value->is(Type::unset)) fire(ErrorId::script_no_return);
-    return truthy(value);
-}
+void fire_no_return() { fire(ErrorId::script_no_return); }
 
 void remember_spec(bool native, std::int32_t slot, const Cell* value) {
     if (!seen || slot < 1) return;

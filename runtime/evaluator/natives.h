@@ -44,7 +44,7 @@
     X(31, greater_or_equal_q, "greater-or-equal?", 1) X(32, same_q, "same?", 1)               \
     X(33, not_, "not", 1) X(34, type_q, "type?", 1) X(35, reduce, "reduce", 1)                \
     X(36, compose, "compose", 1) X(37, stats, "stats", 1) X(38, bind, "bind", 1)              \
-    X(39, in, "in", 1) X(40, parse, "parse", 0) X(41, union_, "union", 1)                     \
+    X(39, in, "in", 1) X(40, parse, "parse", 1) X(41, union_, "union", 1)                     \
     X(42, intersect, "intersect", 1) X(43, unique, "unique", 1)                               \
     X(44, difference, "difference", 1) X(45, exclude, "exclude", 1)                           \
     X(46, complement_q, "complement?", 1) X(47, dehex, "dehex", 1) X(48, enhex, "enhex", 1)   \
@@ -55,7 +55,7 @@
     X(60, arctangent, "arctangent", 1) X(61, arctangent2, "arctangent2", 1)                   \
     X(62, nan_q, "NaN?", 1) X(63, log_2, "log-2", 1) X(64, log_10, "log-10", 1)               \
     X(65, log_e, "log-e", 1) X(66, exp, "exp", 1) X(67, square_root, "square-root", 1)        \
-    X(68, construct, "construct", 0) X(69, value_q, "value?", 1) X(70, try_, "try", 1)        \
+    X(68, construct, "construct", 1) X(69, value_q, "value?", 1) X(70, try_, "try", 1)        \
     X(71, uppercase, "uppercase", 1) X(72, lowercase, "lowercase", 1)                         \
     X(73, as_pair, "as-pair", 1) X(74, as_point2d, "as-point2D", 1)                           \
     X(75, as_point3d, "as-point3D", 1) X(76, as_money, "as-money", 1)                         \
@@ -102,8 +102,15 @@ KIV_NATIVE_LIST(KIV_NATIVE_DECLARE)
 // scratch block. Start-up calls it once, after the fixed words.
 void init();
 
+namespace detail {
+extern const Entry* table;  // null until init
+}
 // The entry of a 1-based slot, or null outside the table.
-Entry entry(std::int32_t slot);
+inline Entry entry(std::int32_t slot) {
+    if (slot < 1 || slot > count || !detail::table) [[unlikely]]
+        return nullptr;
+    return detail::table[slot - 1];
+}
 // The language name of a slot ("if").
 const char* name(std::int32_t slot);
 
@@ -125,7 +132,12 @@ inline bool truthy(const Cell* value) {
     return !(value->is(Type::none) || (value->is(Type::logic) && value->data1 == 0));
 }
 // The strict test: an unset! value fires script no-return.
-bool truthy_strict(const Cell* value);
+[[noreturn, gnu::cold]] void fire_no_return();
+inline bool truthy_strict(const Cell* value) {
+    if (value->is(Type::unset)) [[unlikely]]
+        fire_no_return();
+    return truthy(value);
+}
 
 // Whether the last print ended its output with a newline (`print`), or
 // not (`prin`).

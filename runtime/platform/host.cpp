@@ -19,7 +19,9 @@ std::int64_t file_size(const char* path) {
     const int fd = open(path, O_RDONLY | O_CLOEXEC);
     if (fd < 0) return -1;
     struct stat st;
-    const bool ok = fstat(fd, &st) == 0;
+    // LINUX: a folder opens for reading here, but it has no content to
+    // measure, as on systems where it cannot be opened as a file.
+    const bool ok = fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode);
     close(fd);
     return ok ? static_cast<std::int64_t>(st.st_size) : -1;
 }
@@ -39,9 +41,11 @@ bool program_on_path_q(const char* name) {
     std::string_view rest(path);
     while (true) {
         const std::size_t colon = rest.find(':');
-        std::string folder(rest.substr(0, colon));
-        if (folder.empty()) folder = ".";
-        const std::string candidate = folder + "/" + name;
+        std::string_view folder = rest.substr(0, colon);
+        if (folder.empty()) folder = ".";  // an empty entry names the current folder
+        std::string candidate(folder);
+        candidate.push_back('/');
+        candidate.append(name);
         if (access(candidate.c_str(), X_OK) == 0) return true;
         if (colon == std::string_view::npos) return false;
         rest.remove_prefix(colon + 1);
@@ -55,7 +59,8 @@ bool launch_detached(const char* program, const char* argument) {
     const char* const argv[] = {"sh", "-c", "\"$0\" \"$1\" </dev/null >/dev/null 2>&1 &",
                                 program, argument, nullptr};
     pid_t pid;
-    if (posix_spawn(&pid, "/bin/sh", nullptr, nullptr, const_cast<char* const*>(argv), environ) != 0)
+    if (posix_spawn(&pid, "/bin/sh", nullptr, nullptr, const_cast<char* const*>(argv), environ) !=
+        0)
         return false;
     int status = 0;
     while (waitpid(pid, &status, 0) < 0)

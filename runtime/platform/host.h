@@ -10,7 +10,7 @@
 namespace kiv::host {
 
 // The size in bytes of the file at the path, opened for reading; -1 when it
-// cannot be opened or its size cannot be read.
+// cannot be opened, its size cannot be read, or it is a folder.
 std::int64_t file_size(const char* path);
 
 // Calls fn(name, value) for every variable of the process environment, in

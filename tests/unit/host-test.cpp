@@ -20,6 +20,7 @@ TEST(Host, FileSizeOfFilesFoldersAndMissingPaths) {
     unlink(path);
     EXPECT_EQ(file_size(path), -1);
     EXPECT_EQ(file_size(""), -1);
+    EXPECT_EQ(file_size("/tmp"), -1);
 }
 
 TEST(Host, EnvironmentVisitSeesEveryVariable) {

@@ -33,7 +33,7 @@ TEST_F(Loaders, LiteralsLoadAndMoldBack) {
         {"Abc abc ABC", "Abc abc ABC"},
         {"#a-b #1", "#a-b #1"},
         // strings: escapes, braces, widths
-        {R"~("x^/y^-^(tab)^(41)^(line)^^^"^@^a")~", R"~({x^/y^-^-A^/^^"^@^A})~"},
+        {R"~("x^/y^-^(tab)^(TAB)^(41)^(line)^^^"^@^a")~", R"~({x^/y^-^-^-A^/^^"^@^A})~"},
         {R"~("^(1F600)" "é" "€")~", "\"\xF0\x9F\x98\x80\" \"\xC3\xA9\" \"\xE2\x82\xAC\""},
         {"{a{b}c} {a^}b} {}", R"("a{b}c" "a}b" "")"},
         {"%%{a}%b}%% %{a^/b}%", R"("a}%b" "a^^/b")"},
@@ -51,8 +51,13 @@ TEST_F(Loaders, LiteralsLoadAndMoldBack) {
         // constructs
         {"#(true) #(FALSE) #(none) #(integer!) #(Block)", "true false none integer! block!"},
         // the compound scalars
+        {"1.2.3.4.5.6.7.8.9.10.11.12", "1.2.3.4.5.6.7.8.9.10.11.12"},
         {"1x2 1.2.3 #{0A0B} 64#{QQ==} <a href=\">\"> a@b.c @r (1, 2) (1,2,3)",
          "1x2 1.2.3 #{0A0B} #{41} <a href=\">\"> a@b.c @r (1, 2) (1, 2, 3)"},
+        // dates, money, maps
+        {"1-Jan-2000 2000-01-02 1/3/2000 1-1-49 1-1-50", "1-Jan-2000 2-Jan-2000 1-Mar-2000 1-Jan-2049 1-Jan-1950"},
+        {"$1.50 USD$2 -$0.01", "$1.50 USD$2.00 -$0.01"},
+        {"#[a 1 \"b\" [c]]", "#[\n    a: 1\n    \"b\" [c]\n]"},
         // containers and paths
         {"[1 (2 3)] [] () [[[]]]", "[1 (2 3)] [] () [[[]]]"},
         {"a/b/c 'a/b :a/b a/b: a/1/(b)/\"c\" a/b/:c", "a/b/c 'a/b :a/b a/b: a/1/(b)/\"c\" a/b/:c"},
@@ -122,6 +127,10 @@ TEST_F(Loaders, SyntaxErrorsNameTheirLineAndText) {
         {"12x", "(line 1) invalid pair at 12x"},
         {"1.5x2", "(line 1) invalid pair at 1.5x2"},
         {"1.256.3", "(line 1) invalid tuple at 1.256.3"},
+        {"1.2.3.4.5.6.7.8.9.10.11.12.13", "(line 1) invalid tuple at 1.2.3.4.5.6.7.8.9.10.11.12.13"},
+        {"29-Feb-2001", "(line 1) invalid date at 29-Feb-2001"},
+        {"$1.123456", "(line 1) invalid money at $1.123456"},
+        {"#[a 1 b]", "(line 1) invalid map at #[a 1 b]"},
         {"2#{0100000}", "(line 1) invalid binary at 2#{0100000}"},
         {",", "(line 1) invalid point2D at ,"},
         {"a/b:/c", "(line 1) invalid path at a/b:/c"},
@@ -133,8 +142,13 @@ TEST_F(Loaders, SyntaxErrorsNameTheirLineAndText) {
         EXPECT_EQ(first_line(load_mold(c.source)), std::string("*** Syntax Error: ") + c.message) << c.source;
 }
 
-// Datatypes whose units have not installed a loader fail clearly.
-TEST_F(Loaders, TokensOfDatatypesNotBuiltRaise) {
+// Datatypes that are not registered fail clearly.
+class WithoutSomeTypes : public Loaders {
+protected:
+    void SetUp() override { start_load_runtime(false); }
+};
+
+TEST_F(WithoutSomeTypes, TokensOfDatatypesNotBuiltRaise) {
     struct Case { const char* source; const char* message; };
     const Case cases[] = {
         {"1-Jan-2000", "(line 1) invalid date at 1-Jan-2000"},
@@ -160,7 +174,7 @@ TEST_F(Loaders, MapLiteralsGoThroughTheInstalledMaker) {
         {"#[a 1)", "*** Syntax Error: (line 1) missing ( at #[a 1)"},
     };
     for (const Case& c : cases) EXPECT_EQ(first_line(load_mold(c.source)), c.result) << c.source;
-    lexer::install_map_maker(nullptr);
+    lexer::install_map_maker(map::make_from_items);
 }
 
 // ---------------------------------------------------------------------------
@@ -198,6 +212,7 @@ TEST_F(Loaders, TranscodeModes) {
         {"12x", &scan, "error!"},        {"1x2", &scan, "pair!"},         {"", &prescan, "none"},
         {"", &scan, "none"},             {"  ", &scan, "none"},           {"[a b]", &scan, "block!"},
         {"\"ab", &prescan, "error!"},    {"abc def", &scan, "word!"},     {"1-Jan-2000", &scan, "date!"},
+        {"#[a 1]", &scan, "map!"},
         {"a b", nullptr, "[a b]"},
     };
     for (const Case& c : cases) {
