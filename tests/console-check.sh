@@ -67,17 +67,23 @@ expect "pw: ******" "hidden input shows stars"
 expect '== "secret"' "the hidden line is read"
 text "10 * 10"; keys Enter
 expect "== 100" "a second result"
+# The pane is 60 columns wide: a result longer than 57 characters keeps 53
+# and ends in "...".
+text 'append/dup copy "" "x" 70'; keys Enter
+expect "== {$(printf 'x%.0s' $(seq 1 52))..." "a long result is cut at the terminal's width"
 text "q"; keys Enter
 expect "ended 0" "q ends the console with status 0"
 
 # Second run: the history came back from the settings file, newest first
-# (q, 10 * 10, ...); the hidden line is not in it.
+# (q, the long result, 10 * 10, ...); the hidden line is not in it.
 start
 expect "--== Kiv" "the second run's banner"
 keys Up
 expect ">> q" "Up shows the newest line of the saved history"
 keys Up
-expect ">> 10 * 10" "a second Up the one before"
+expect ">> append/dup" "a second Up the one before"
+keys Up
+expect ">> 10 * 10" "and a third the one before that"
 keys Enter
 expect "== 100" "a line from the history runs again"
 text "xyz"; keys C-c
