@@ -54,6 +54,20 @@ TEST(Boot, EverySourceIsBoundOnceAndLoads) {
     }
 }
 
+// Each boot object has its own class id, given after a group that exists.
+TEST(Boot, ClassIdsAreUniqueAndFollowTheirGroup) {
+    std::set<std::int32_t> ids;
+    std::set<std::string> paths;
+    for (int i = 0; i < boot::class_id_count(); ++i) {
+        const boot::ClassId& row = boot::class_ids()[i];
+        EXPECT_TRUE(ids.insert(row.id).second) << row.path;
+        EXPECT_TRUE(paths.insert(row.path).second) << row.path;
+        ASSERT_GE(row.group, 0);
+        ASSERT_LT(row.group, boot::group_count());
+        EXPECT_GT(boot::groups()[row.group].count, 0) << row.path << " after an empty group";
+    }
+}
+
 }  // namespace
 
 }  // namespace kiv
