@@ -86,8 +86,14 @@ keys Up
 expect ">> 10 * 10" "and a third the one before that"
 keys Enter
 expect "== 100" "a line from the history runs again"
-text "xyz"; keys C-c
-expect "ended 0" "Ctrl-C quits"
+# Inside an open input, Ctrl-C's line "q" is one more line of it.
+text "[1"; keys Enter
+keys C-c
+text "]"; keys Enter
+expect "== [1" "Ctrl-C inside an open input does not quit"
+expect "    q" "its q joins the input"
+keys C-d
+expect "ended 0" "Ctrl-D on an empty line quits"
 
 if [ "$failures" -ne 0 ] || [ -n "${SHOW:-}" ]; then
   echo "--- screen:"
