@@ -1,6 +1,9 @@
 // The library's top level from the embedded sources.
 #include "runtime/library-boot.h"
 
+#include "library/routines.h"
+#include "library/type-predicates.h"
+
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/native.h"
@@ -54,6 +57,27 @@ void bind_make() {
 
 bool is_library_source(const char* path) { return std::string_view(path).starts_with("library/"); }
 
+// The library's sources that must run in this order, first: the natives,
+// actions and operators the others call, the typesets, then the library
+// written in Kiv. Any other library source follows in path order.
+constexpr const char* source_order[] = {
+    "library/actions.kiv",    "library/base-types.kiv", "library/natives.kiv",
+    "library/operators.kiv",  "library/evaluation.kiv", "library/conversions.kiv",
+    "library/series.kiv",     "library/files.kiv",
+};
+
+bool ordered_q(const char* path) {
+    for (const char* p : source_order)
+        if (std::string_view(p) == path) return true;
+    return false;
+}
+
+const embedded::Source* find_source(const char* path) {
+    for (const embedded::Source* s = embedded::sources; s->path; ++s)
+        if (std::string_view(s->path) == path) return s;
+    return nullptr;
+}
+
 }  // namespace
 
 void eval_source(const char* text, std::size_t size) {
@@ -76,8 +100,12 @@ void eval_source(const char* text, std::size_t size) {
 void run() {
     bind_datatype_words();
     bind_make();
+    library_routines::bind();
+    type_predicates::bind();
+    for (const char* path : source_order)
+        if (const embedded::Source* s = find_source(path)) eval_source(s->text, s->size);
     for (const embedded::Source* s = embedded::sources; s->path; ++s)
-        if (is_library_source(s->path)) eval_source(s->text, s->size);
+        if (is_library_source(s->path) && !ordered_q(s->path)) eval_source(s->text, s->size);
 }
 
 }  // namespace kiv::library_boot

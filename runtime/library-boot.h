@@ -1,8 +1,9 @@
 // The library's top level, until the boot image carries it: start-up makes
-// the datatype words stand for their datatypes, binds `make`, and then
-// evaluates the embedded library sources in path order (each source's
-// "Kiv [...]" header skipped). The sources bind the natives, the actions,
-// the operators and the typeset words.
+// the datatype words stand for their datatypes, binds `make`, makes the
+// library routines and the type predicates, and then evaluates the embedded
+// library sources in their fixed order (each source's "Kiv [...]" header
+// skipped). The sources bind the natives, the actions, the operators, the
+// typeset words and the library functions written in Kiv.
 //
 // GC: evaluates code: allocates and may collect.
 #pragma once
