@@ -40,7 +40,9 @@ using routine::Raw;
 
 constexpr std::uint32_t header_of(Type t) { return static_cast<std::uint32_t>(t); }
 
-Cell integer_cell(std::int32_t n) { return Cell{header_of(Type::integer), 0, static_cast<std::uint32_t>(n), 0}; }
+Cell integer_cell(std::int32_t n) {
+    return Cell{header_of(Type::integer), 0, static_cast<std::uint32_t>(n), 0};
+}
 
 // The cell a routine without a result type answers through.
 Cell* answer(const Raw* args, int arity) { return args[arity].cell; }
@@ -126,17 +128,20 @@ std::int32_t get_current_dir(const Raw* args) {
 
 std::int32_t set_current_dir(const Raw* args) {
     Cell* path = args[0].cell;
-    if (!platform::set_current_dir(file::to_os_path(path))) fire(ErrorId::access_cannot_open, path);
+    const char* os_path = file_io::os_path(path);
+    if (!os_path || !platform::set_current_dir(os_path)) fire(ErrorId::access_cannot_open, path);
     return 0;
 }
 
 std::int32_t create_dir(const Raw* args) {
     Cell* path = args[0].cell;
-    if (!file_io::make_dir(file::to_os_path(path))) fire(ErrorId::access_no_create, path);
+    if (!file_io::make_dir(file_io::os_path(path))) fire(ErrorId::access_no_create, path);
     return 0;
 }
 
-std::int32_t exists_q(const Raw* args) { return file_io::file_exists_q(file::to_os_path(args[0].cell)) ? 1 : 0; }
+std::int32_t exists_q(const Raw* args) {
+    return file_io::file_exists_q(file_io::os_path(args[0].cell)) ? 1 : 0;
+}
 
 // --- system information ---
 
@@ -246,7 +251,9 @@ std::int32_t count_chars(const Raw* args) {
     return count;
 }
 
-std::int32_t stack_size_q(const Raw*) { return static_cast<std::int32_t>(state.stack_top - state.stack_bottom); }
+std::int32_t stack_size_q(const Raw*) {
+    return static_cast<std::int32_t>(state.stack_top - state.stack_bottom);
+}
 
 std::int32_t frame_index_q(const Raw*) {
     return static_cast<std::int32_t>(state.stack_arguments - state.stack_bottom);
@@ -332,7 +339,8 @@ constexpr Definition definitions[] = {
     {"tracing?", "", tracing_q},
     {"read-clipboard",
      R"("Return the contents of the system clipboard"
-        return: [any-type!] "false on failure, none if empty, otherwise: string!, block! of files!, or an image!")",
+        return: [any-type!]
+            "false on failure, none if empty, otherwise: string!, block! of files!, or an image!")",
      read_clipboard},
     {"write-clipboard",
      R"("Write content to the system clipboard"
@@ -342,20 +350,23 @@ constexpr Definition definitions[] = {
     {"write-stdout", R"("Write data to STDOUT" data [any-type!])", write_stdout},
 };
 
+bool same_symbol(const Cell* word, std::uint32_t symbol) {
+    return symbol::resolve(word->data2) == symbol::resolve(symbol);
+}
+
 // The result type a spec's `return:` names: logic! or integer!, else none.
 std::int32_t result_type(Cell* spec) {
     const std::int32_t length = block::ks_length(spec);
     for (std::int32_t i = 0; i + 1 < length; ++i) {
         const Cell* c = block::ks_abs_at(spec, static_cast<std::int32_t>(spec->data1) + i);
-        if (!c->is(Type::set_word) || symbol::resolve(c->data2) != symbol::resolve(words::symbol(words::Sym::return_)))
-            continue;
+        if (!c->is(Type::set_word) || !same_symbol(c, words::symbol(words::Sym::return_))) continue;
         Cell types = c[1];
         if (!types.is(Type::block) || block::ks_length(&types) != 1) return routine::no_result;
         const Cell* name = block::ks_head(&types);
         if (!name->is(Type::word)) return routine::no_result;
-        const std::uint32_t s = symbol::resolve(name->data2);
-        if (s == symbol::resolve(words::symbol(words::Sym::logic_type))) return static_cast<std::int32_t>(Type::logic);
-        if (s == symbol::resolve(words::symbol(words::Sym::integer_type)))
+        if (same_symbol(name, words::symbol(words::Sym::logic_type)))
+            return static_cast<std::int32_t>(Type::logic);
+        if (same_symbol(name, words::symbol(words::Sym::integer_type)))
             return static_cast<std::int32_t>(Type::integer);
         return routine::no_result;
     }

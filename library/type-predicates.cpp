@@ -72,8 +72,8 @@ void bind_typeset(const char* name, const char* typeset_word, int index, routine
     context::add_global(symbol::make(typeset_word), true, false, &global);
     typeset_index[index] = static_cast<std::int32_t>(global.data3);
     const std::string stem(typeset_word, std::strlen(typeset_word) - 1);
-    define(name, "\"Returns true if the value is any type of " + stem + "\" value [any-type!] return: [logic!]",
-           entry);
+    const std::string doc = "\"Returns true if the value is any type of " + stem + "\"";
+    define(name, doc + " value [any-type!] return: [logic!]", entry);
 }
 
 }  // namespace

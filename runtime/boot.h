@@ -5,6 +5,8 @@
 // Each group names its Kiv sources (paths as embedded, relative to the
 // source root); they are evaluated in the table's order, each file's values
 // after its header. A group whose sources are not built yet is left out.
+// The C++ routines of groups 1 and 3 (library_routines::bind and
+// type_predicates::bind) are bound before their group's sources.
 // No file is read from disk.
 #pragma once
 
@@ -16,11 +18,11 @@ namespace kiv::boot {
 #define KIV_BOOT_GROUPS(X)                                                     \
     X(1, "low-level routines", "library/actions.kiv", "library/base-types.kiv",  \
       "library/natives.kiv", "library/operators.kiv")                          \
-    X(2, "first library functions")                                            \
+    X(2, "first library functions", "library/evaluation.kiv", "library/series.kiv") \
     X(3, "type predicates")                                                    \
-    X(4, "conversions and helpers")                                            \
+    X(4, "conversions and helpers", "library/conversions.kiv")                 \
     X(5, "parse tracing")                                                      \
-    X(6, "library functions")                                                  \
+    X(6, "library functions", "library/files.kiv")                             \
     X(7, "the system object")                                                  \
     X(8, "codecs")                                                             \
     X(9, "reactivity")                                                         \

@@ -1,6 +1,8 @@
 // The library's top level from the embedded sources.
 #include "runtime/library-boot.h"
 
+#include <string_view>
+
 #include "library/routines.h"
 #include "library/type-predicates.h"
 
@@ -13,6 +15,7 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/word.h"
+#include "runtime/boot.h"
 #include "runtime/embedded.h"
 #include "runtime/evaluator/interpreter.h"
 #include "runtime/evaluator/stack.h"
@@ -57,18 +60,11 @@ void bind_make() {
 
 bool is_library_source(const char* path) { return std::string_view(path).starts_with("library/"); }
 
-// The library's sources that must run in this order, first: the natives,
-// actions and operators the others call, the typesets, then the library
-// written in Kiv. Any other library source follows in path order.
-constexpr const char* source_order[] = {
-    "library/actions.kiv",    "library/base-types.kiv", "library/natives.kiv",
-    "library/operators.kiv",  "library/evaluation.kiv", "library/conversions.kiv",
-    "library/series.kiv",     "library/files.kiv",
-};
-
-bool ordered_q(const char* path) {
-    for (const char* p : source_order)
-        if (std::string_view(p) == path) return true;
+// Whether a library source belongs to a group of the start-up order.
+bool grouped_q(const char* path) {
+    for (int g = 0; g < boot::group_count(); ++g)
+        for (const char* const* p = boot::groups()[g].sources; *p; ++p)
+            if (std::string_view(*p) == path) return true;
     return false;
 }
 
@@ -76,6 +72,12 @@ const embedded::Source* find_source(const char* path) {
     for (const embedded::Source* s = embedded::sources; s->path; ++s)
         if (std::string_view(s->path) == path) return s;
     return nullptr;
+}
+
+// The C++ routines of a group, bound before its sources run.
+void bind_routines(int group) {
+    if (group == 1) library_routines::bind();
+    if (group == 3) type_predicates::bind();
 }
 
 }  // namespace
@@ -100,12 +102,16 @@ void eval_source(const char* text, std::size_t size) {
 void run() {
     bind_datatype_words();
     bind_make();
-    library_routines::bind();
-    type_predicates::bind();
-    for (const char* path : source_order)
-        if (const embedded::Source* s = find_source(path)) eval_source(s->text, s->size);
+    for (int g = 0; g < boot::group_count(); ++g) {
+        const boot::Group& group = boot::groups()[g];
+        bind_routines(group.number);
+        for (const char* const* p = group.sources; *p; ++p) {
+            const embedded::Source* s = find_source(*p);
+            if (s && is_library_source(s->path)) eval_source(s->text, s->size);
+        }
+    }
     for (const embedded::Source* s = embedded::sources; s->path; ++s)
-        if (is_library_source(s->path) && !ordered_q(s->path)) eval_source(s->text, s->size);
+        if (is_library_source(s->path) && !grouped_q(s->path)) eval_source(s->text, s->size);
 }
 
 }  // namespace kiv::library_boot

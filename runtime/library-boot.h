@@ -1,8 +1,8 @@
 // The library's top level, until the boot image carries it: start-up makes
 // the datatype words stand for their datatypes, binds `make`, makes the
-// library routines and the type predicates, and then evaluates the embedded
-// library sources in their fixed order (each source's "Kiv [...]" header
-// skipped). The sources bind the natives, the actions, the operators, the
+// library routines and the type predicates, and evaluates the embedded
+// library sources, both in the group order of runtime/boot.h (each source's
+// "Kiv [...]" header skipped); library sources in no group come last. The sources bind the natives, the actions, the operators, the
 // typeset words and the library functions written in Kiv.
 //
 // GC: evaluates code: allocates and may collect.

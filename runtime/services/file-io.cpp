@@ -97,14 +97,6 @@ std::int64_t offset_arg(const Cell* value, const char* refinement) {
     fire_refine_arg(refinement, value);
 }
 
-// The file's path as the system takes it, or null when the text holds a
-// NUL (the system would read a shorter name, naming another file).
-const char* os_path(Cell* file) {
-    long length = -1;
-    const auto* path = reinterpret_cast<const char*>(unicode::to_utf8(file, &length));
-    return std::strlen(path) == static_cast<std::size_t>(length) ? path : nullptr;
-}
-
 // The code point n places before the end of the text from its index, or 0.
 std::uint32_t char_from_end(const Cell* file, std::int32_t n) {
     const std::int32_t length = string::ks_abs_length(file);
@@ -276,6 +268,12 @@ void write_hook(Cell* file, Cell* data, Cell* part, Cell* seek, bool binary, boo
 // ---------------------------------------------------------------------------
 // Low level.
 
+const char* os_path(Cell* file) {
+    long length = -1;
+    const auto* path = reinterpret_cast<const char*>(unicode::to_utf8(file, &length));
+    return std::strlen(path) == static_cast<std::size_t>(length) ? path : nullptr;
+}
+
 bool make_dir(const char* path) { return path && ::mkdir(path, 0777) == 0; }
 
 bool file_exists_q(const char* path) {
@@ -284,6 +282,7 @@ bool file_exists_q(const char* path) {
 }
 
 int open_file(const char* path, int open_mode) {
+    if (!path) return -1;
     int flags;
     if (open_mode & mode::read) flags = O_RDONLY;
     else if (open_mode & (mode::append | mode::seek)) flags = O_WRONLY | O_CREAT;

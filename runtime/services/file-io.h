@@ -24,6 +24,12 @@ namespace kiv::file_io {
 // ---------------------------------------------------------------------------
 // Low level, on NUL-terminated UTF-8 paths.
 
+// The file's text from its index as the system's path, in the value's side
+// buffer; null when the text holds a NUL, which the system would take for
+// the end of a shorter name. Each operation below fails on a null path.
+// Allocates.
+const char* os_path(Cell* file);
+
 // Open modes, combined as bits. Read wins over the others; write alone
 // creates or truncates; append and seek open or create and keep the data.
 namespace mode {

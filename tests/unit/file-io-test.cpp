@@ -68,7 +68,8 @@ protected:
         const int fd = ::open(path(name).c_str(), O_RDONLY);
         if (fd < 0) return "<missing>";
         char buffer[4096];
-        for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;) out.append(buffer, static_cast<std::size_t>(n));
+        for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;)
+            out.append(buffer, static_cast<std::size_t>(n));
         ::close(fd);
         return out;
     }
@@ -82,7 +83,8 @@ protected:
 std::string shown(Cell value) {
     if (value.is(Type::binary)) {
         const auto* p = binary::ks_head(&value);
-        return "{" + std::string(reinterpret_cast<const char*>(p), static_cast<std::size_t>(binary::ks_length(&value))) + "}";
+        const auto n = static_cast<std::size_t>(binary::ks_length(&value));
+        return "{" + std::string(reinterpret_cast<const char*>(p), n) + "}";
     }
     if (value.is(Type::block)) {
         std::string out = "[";
