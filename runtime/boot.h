@@ -22,12 +22,13 @@ namespace kiv::boot {
     X(3, "type predicates")                                                    \
     X(4, "conversions and helpers", "library/conversions.kiv")                 \
     X(5, "parse tracing")                                                      \
-    X(6, "library functions", "library/files.kiv")                             \
-    X(7, "the system object")                                                  \
-    X(8, "codecs")                                                             \
+    X(6, "library functions", "library/files.kiv", "library/load-save.kiv", \
+      "library/scripts.kiv")                             \
+    X(7, "the system object", "library/system.kiv")                                                  \
+    X(8, "codecs", "library/codecs.kiv")                                                             \
     X(9, "reactivity")                                                         \
     X(10, "schemes and URLs")                                                  \
-    X(11, "preprocessor")                                                      \
+    X(11, "preprocessor", "library/preprocessor.kiv")                                                      \
     X(12, "tools")                                                             \
     X(13, "command line")                                                      \
     X(14, "JSON and CSV")                                                      \

@@ -120,6 +120,22 @@ Status do_block(const Cell* value, const std::int32_t* args) {
     return interpreter::eval_block(&code, true);
 }
 
+// Runs a script file or url through the library's do-file, with the /args
+// value (none without it).
+// GC: the call block is made before the words are loaded into it; the
+// values come from argument cells, which the collector scans.
+Status do_file(const Cell* value, const std::int32_t* args) {
+    Cell call;
+    block::make_at(&call, 4);
+    Cell item;
+    block::append_value(&call, word::load("do-file", &item));
+    block::append_value(&call, value);
+    block::append_value(&call, none::make_at(&item));
+    const Cell* script_args = ref_arg(args, 2);
+    block::append_value(&call, script_args ? script_args : none::make_at(&item));
+    return interpreter::eval_block(&call, true);
+}
+
 Status do_value(Cell* value, const std::int32_t* args) {
     switch (value->type()) {
         case Type::block: case Type::paren: case Type::hash: return do_block(value, args);
@@ -132,7 +148,7 @@ Status do_value(Cell* value, const std::int32_t* args) {
             *arg(0) = loaded;
             return do_block(&loaded, args);
         }
-        case Type::file: case Type::url: fire(ErrorId::internal_not_done);  // do-file
+        case Type::file: case Type::url: return do_file(value, args);
         case Type::error: {
             Cell error = *value;
             stack::raise_error(&error);
