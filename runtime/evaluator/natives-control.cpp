@@ -101,9 +101,23 @@ const Cell* find_case(const Cell* value, const Cell* cases, bool* matched) {
 // ---------------------------------------------------------------------------
 // do.
 
+// Runs the library's preprocessor over the code in place (do/expand).
+// GC: the call block is made before anything is put in it; the code is a
+// local copy, which the collector finds on the C++ stack.
+Status expand_first(const Cell* value) {
+    const Cell code = *value;
+    Cell call;
+    block::make_at(&call, 3);
+    Cell item;
+    block::append_value(&call, word::load("expand-directives", &item));
+    block::append_value(&call, word::load("quote", &item));
+    block::append_value(&call, &code);
+    return interpreter::eval_block(&call, true);
+}
+
 Status do_block(const Cell* value, const std::int32_t* args) {
-    if (ref_used(args, 1)) fire(ErrorId::internal_not_done);  // /expand: the preprocessor's
     Cell code = *value;
+    if (ref_used(args, 1)) KIV_PROPAGATE(expand_first(&code));
     const std::int32_t length = static_cast<std::int32_t>(block::buffer(&code)->length());
     if (series::head(&code) > length) series::set_head(&code, length);
     if (Cell* position = ref_arg(args, 3)) {
