@@ -375,7 +375,7 @@ std::int32_t result_type(Cell* spec) {
 
 }  // namespace
 
-void define(const Definition& definition, Cell* out) {
+Cell* make(const Definition& definition, Cell* out) {
     if (!block::load_text_hook) fire(ErrorId::internal_not_done);
     std::int32_t slot = routine::find_entry(definition.name);
     if (!slot) slot = routine::register_entry(definition.name, definition.entry);
@@ -386,7 +386,11 @@ void define(const Definition& definition, Cell* out) {
     Cell spec;
     unset::make_at(&spec);
     block::load_text_hook(&text, &spec);
-    routine::make_at(out, &spec, nullptr, slot, result_type(&spec));
+    return routine::make_at(out, &spec, nullptr, slot, result_type(&spec));
+}
+
+void define(const Definition& definition, Cell* out) {
+    make(definition, out);
     Cell word;
     word::load(definition.name, &word);
     context::set(&word, out);

@@ -31,8 +31,11 @@ struct Definition {
     routine::Entry entry;
 };
 
-// Makes the routine! of a definition in `out` and sets its global word.
-// The result type is read from the spec's `return:` (logic! or integer!).
+// Makes the routine! of a definition in `out` (registering its function
+// once). The result type is read from the spec's `return:` (logic! or
+// integer!).
+Cell* make(const Definition& definition, Cell* out);
+// make, then sets the global word of its name.
 void define(const Definition& definition, Cell* out);
 
 // The clipboard service, installed by it; while unset the clipboard

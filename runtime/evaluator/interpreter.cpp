@@ -1011,6 +1011,14 @@ Status eval_block(const Cell* block, bool chain) {
     Cell* const base = state.stack_top;
     if (pos >= end) {
         unset::make_at(stack::push_cell());
+    } else if (b->flags & memory::series_flag::library_code) [[unlikely]] {
+        while (pos < end) {
+            state.stack_top = base;
+            if (eval_expression(pos, end, &code, 0) == Status::thrown) [[unlikely]] {
+                state.near = saved_near;
+                return Status::thrown;
+            }
+        }
     } else {
         state.near = code;
         while (pos < end) {

@@ -17,7 +17,7 @@
 #include "runtime/evaluator/interpreter.h"
 #include "runtime/evaluator/stack.h"
 #include "runtime/init.h"
-#include "runtime/library-boot.h"
+#include "runtime/boot.h"
 #include "runtime/memory.h"
 #include "runtime/state.h"
 
@@ -27,7 +27,7 @@ inline void start_evaluator() {
     memory::reset();
     collector::set_active(false);
     runtime::init();
-    library_boot::run();
+    boot::run(0, nullptr);
     collector::set_active(true);
 }
 
