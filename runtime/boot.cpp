@@ -168,13 +168,16 @@ constexpr Step predicate_steps[] = {binder(type_predicates::bind, "type predicat
 constexpr Step conversion_steps[] = {source("library/conversions.kiv")};
 constexpr Step library_function_steps[] = {
     source("library/files.kiv"),
-    source("library/loading.kiv"),
+    source("library/load-save.kiv"),
+    source("library/scripts.kiv"),
 };
 constexpr Step system_steps[] = {
     source("library/system.kiv"),
     binder(bind_system_values, "catalogue, error prototype and state"),
     binder(bind_script_args, "system/script/args"),
 };
+constexpr Step codec_steps[] = {source("library/codecs.kiv")};
+constexpr Step preprocessor_steps[] = {source("library/preprocessor.kiv")};
 constexpr Step command_line_steps[] = {binder(run_extract_boot_args, "extract-boot-args")};
 constexpr Step console_steps[] = {
     binder(bind_editor_routines, "line-editor routines"),
@@ -198,10 +201,10 @@ constexpr Group group_table[] = {
     KIV_BOOT_EMPTY(5, "parse tracing"),
     KIV_BOOT_GROUP(6, "library functions", library_function_steps),
     KIV_BOOT_GROUP(7, "the system object", system_steps),
-    KIV_BOOT_EMPTY(8, "codecs"),
+    KIV_BOOT_GROUP(8, "codecs", codec_steps),
     KIV_BOOT_EMPTY(9, "reactivity"),
     KIV_BOOT_EMPTY(10, "schemes and URLs"),
-    KIV_BOOT_EMPTY(11, "preprocessor"),
+    KIV_BOOT_GROUP(11, "preprocessor", preprocessor_steps),
     KIV_BOOT_EMPTY(12, "tools"),
     KIV_BOOT_GROUP(13, "command line", command_line_steps),
     KIV_BOOT_EMPTY(14, "JSON and CSV"),

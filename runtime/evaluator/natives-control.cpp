@@ -101,9 +101,23 @@ const Cell* find_case(const Cell* value, const Cell* cases, bool* matched) {
 // ---------------------------------------------------------------------------
 // do.
 
+// Runs the library's preprocessor over the code in place (do/expand).
+// GC: the call block is made before anything is put in it; the code is a
+// local copy, which the collector finds on the C++ stack.
+Status expand_first(const Cell* value) {
+    const Cell code = *value;
+    Cell call;
+    block::make_at(&call, 3);
+    Cell item;
+    block::append_value(&call, word::load("expand-directives", &item));
+    block::append_value(&call, word::load("quote", &item));
+    block::append_value(&call, &code);
+    return interpreter::eval_block(&call, true);
+}
+
 Status do_block(const Cell* value, const std::int32_t* args) {
-    if (ref_used(args, 1)) fire(ErrorId::internal_not_done);  // /expand: the preprocessor's
     Cell code = *value;
+    if (ref_used(args, 1)) KIV_PROPAGATE(expand_first(&code));
     const std::int32_t length = static_cast<std::int32_t>(block::buffer(&code)->length());
     if (series::head(&code) > length) series::set_head(&code, length);
     if (Cell* position = ref_arg(args, 3)) {
@@ -120,6 +134,22 @@ Status do_block(const Cell* value, const std::int32_t* args) {
     return interpreter::eval_block(&code, true);
 }
 
+// Runs a script file or url through the library's do-file, with the /args
+// value (none without it).
+// GC: the call block is made before the words are loaded into it; the
+// values come from argument cells, which the collector scans.
+Status do_file(const Cell* value, const std::int32_t* args) {
+    Cell call;
+    block::make_at(&call, 4);
+    Cell item;
+    block::append_value(&call, word::load("do-file", &item));
+    block::append_value(&call, value);
+    block::append_value(&call, none::make_at(&item));
+    const Cell* script_args = ref_arg(args, 2);
+    block::append_value(&call, script_args ? script_args : none::make_at(&item));
+    return interpreter::eval_block(&call, true);
+}
+
 Status do_value(Cell* value, const std::int32_t* args) {
     switch (value->type()) {
         case Type::block: case Type::paren: case Type::hash: return do_block(value, args);
@@ -132,7 +162,7 @@ Status do_value(Cell* value, const std::int32_t* args) {
             *arg(0) = loaded;
             return do_block(&loaded, args);
         }
-        case Type::file: case Type::url: fire(ErrorId::internal_not_done);  // do-file
+        case Type::file: case Type::url: return do_file(value, args);
         case Type::error: {
             Cell error = *value;
             stack::raise_error(&error);
