@@ -37,8 +37,11 @@ void record_stack_bounds() {
     state.stack_guard = bounds.guard ? bounds.guard : runtime_stack_guard;
 }
 
-// FIXME: the console's launch runs here once the console exists; it answers
-// the exit status (1 after a failed command-line script, else 0).
+// FIXME: once the interpreter evaluates source, start-up binds the groups of
+// boot.h in order (the console's sources, console_routines::rows(),
+// system/script/args from boot::command_line, the aliases q and dir) and
+// calls cli-console-ctx/launch here. Its result is the exit status: 1 after
+// a failed command-line script without --catch, else 0.
 int launch() { return 0; }
 
 // The outermost catch region takes every code that reaches it: quit ends the

@@ -2,18 +2,23 @@
 
 #include "runtime/case-folding.h"
 #include "runtime/datatypes/binary.h"
+#include "runtime/datatypes/bitset.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/char.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/date.h"
 #include "runtime/datatypes/email.h"
 #include "runtime/datatypes/error.h"
 #include "runtime/datatypes/file.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/function.h"
+#include "runtime/datatypes/hash.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/issue.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/map.h"
+#include "runtime/datatypes/money.h"
 #include "runtime/datatypes/native.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/object.h"
@@ -84,14 +89,14 @@ constexpr InitStep datatype_inits[] = {
     url::init,
     file::init,
     object::init,
-    // bitset!
+    bitset::init,
     triple::init,
     float_::init,
     typeset::init,
     error::init,
     // vector!
-    // map!
-    // hash!
+    map::init,
+    hash::init,
     pair::init,
     percent::init,
     tuple::init,
@@ -99,9 +104,9 @@ constexpr InitStep datatype_inits[] = {
     tag::init,
     email::init,
     // handle!
-    // date!
+    date::init,
     // port!
-    // money!
+    money::init,
     ref::init,
     point2d::init,
     point3d::init,

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <utility>
 
+#include "runtime/datatypes/money.h"
 #include "runtime/datatypes/string-storage.h"
 #include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/word.h"
@@ -461,7 +462,7 @@ Cell* to(Cell* proto, Cell* spec, Type type) {
         case Type::tag:
         case Type::email:
         case Type::ref: d = from_text(spec, type); break;
-        // FIXME: money! converts once its unit exists.
+        case Type::money: d = money::to_float(spec); break;
         default: fire_bad_to(type, spec);
     }
     *proto = make_cell(d, type);

@@ -6,7 +6,9 @@
 #include <cstring>
 #include <utility>
 
+#include "runtime/datatypes/date.h"
 #include "runtime/datatypes/float.h"
+#include "runtime/datatypes/money.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string-storage.h"
 #include "runtime/datatypes/symbol.h"
@@ -322,7 +324,9 @@ Cell* to(Cell* proto, Cell* spec, Type) {
         case Type::email:
         case Type::ref: n = from_text(spec); break;
         case Type::issue: n = from_issue(spec); break;
-        // FIXME: money! and date! convert once their units exist.
+        case Type::money: n = money::to_integer(spec); break;
+        // Seconds since 1-Jan-1970.
+        case Type::date: n = truncate_checked(static_cast<double>(date::to_epoch(spec))); break;
         default: fire_bad_to(spec);
     }
     *proto = make_cell(n);
