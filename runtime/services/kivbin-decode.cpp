@@ -16,12 +16,16 @@
 #include <vector>
 
 #include "runtime/collector.h"
+#include "runtime/datatypes/bitset.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/char.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/error.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/function.h"
+#include "runtime/datatypes/hash.h"
+#include "runtime/datatypes/map.h"
+#include "runtime/datatypes/money.h"
 #include "runtime/datatypes/native.h"
 #include "runtime/datatypes/object.h"
 #include "runtime/datatypes/registry.h"
@@ -501,10 +505,9 @@ private:
         const std::uint8_t* digits = bytes(12);
         for (int i = 1; i < 12; ++i)
             if ((digits[i] >> 4) > 9 || (digits[i] & 0xF) > 9) invalid(h.at);
-        if (!money_currency_ok(digits[0])) invalid(h.at);
         *out = plain_cell(Type::money, 0, 0, 0);
         std::memcpy(reinterpret_cast<std::uint8_t*>(out) + 4, digits, 12);
-        if (negative) out->header |= money_sign;
+        money::set_sign(out, negative);
     }
 
     // --- words ----------------------------------------------------------------
@@ -601,12 +604,12 @@ private:
 
     // A C1 series record: the node of the referenced value, which must hold
     // storage of the unit the record's datatype needs.
-    NodeId referenced_node(const Head& h, bool cells_wanted) {
+    Cell referenced_series(const Head& h, bool cells_wanted) {
         read_path();
         const Cell v = resolve(h.at);
         switch (v.type()) {
             case Type::native: case Type::action: case Type::function: case Type::op:
-            case Type::map: case Type::bitset:
+            case Type::bitset:
                 break;
             default:
                 if (!series::is_series(v.type())) invalid(h.at);
@@ -615,32 +618,34 @@ private:
         const std::uint32_t unit = memory::buffer_of(v.data2)->unit();
         if (cells_wanted ? unit != sizeof(Cell) : (unit != 1 && unit != 2 && unit != 4)) invalid(h.at);
         if (h.type == Type::binary && unit != 1) invalid(h.at);
-        if ((h.type == Type::map || h.type == Type::bitset) && !v.is(h.type)) invalid(h.at);
-        return v.data2;
+        if (h.type == Type::bitset && !v.is(Type::bitset)) invalid(h.at);
+        if (h.type != Type::bitset && v.is(Type::bitset)) invalid(h.at);
+        return v;
     }
 
     // Block family and hash!.
     void cells(const Head& h, Cell* out) {
         const std::int32_t head = compact_ && !h.bit6 ? 0 : head_field();
         if (h.reference) {
-            const NodeId node = referenced_node(h, true);
-            *out = plain_cell(h.type, static_cast<std::uint32_t>(head), node, 0);
-            if (h.type == Type::hash) make_hash(out, head);
+            const Cell v = referenced_series(h, true);
+            *out = plain_cell(h.type, static_cast<std::uint32_t>(head), v.data2, 0);
+            // A hash! shares the index of the hash! it shares cells with.
+            if (h.type == Type::hash && v.is(Type::hash)) out->data3 = v.data3;
+            else if (h.type == Type::hash) out->set_type(Type::block), make_hash(out);
             return;
         }
         const std::uint32_t n = count(min_record());
         const NodeId node = memory::alloc_cells(n ? n : 1);
         *out = plain_cell(h.type == Type::hash ? Type::block : h.type, static_cast<std::uint32_t>(head), node, 0);
         for (std::uint32_t i = 0; i < n; ++i) fill(new_cell(node), false);
-        if (h.type == Type::hash) make_hash(out, head);
+        if (h.type == Type::hash) make_hash(out);
     }
 
     // The string family and binary!.
     void text(const Head& h, Cell* out) {
         const std::int32_t head = compact_ && !h.bit6 ? 0 : head_field();
         if (h.reference) {
-            const NodeId node = referenced_node(h, false);
-            *out = plain_cell(h.type, static_cast<std::uint32_t>(head), node, 0);
+            *out = plain_cell(h.type, static_cast<std::uint32_t>(head), referenced_series(h, false).data2, 0);
             return;
         }
         std::uint32_t unit = 1;
@@ -669,6 +674,12 @@ private:
         *out = plain_cell(h.type, static_cast<std::uint32_t>(head), node, 0);
     }
 
+    // Indexes the block in `out` as a hash!, at the same head.
+    static void make_hash(Cell* out) {
+        const Cell block = *out;
+        hash::make_at(out, &block, static_cast<std::int32_t>(memory::buffer_of(block.data2)->length()));
+    }
+
     static bool code_points_ok(const std::uint8_t* p, std::uint32_t n) {
         for (std::uint32_t i = 0; i < n; ++i, p += 4)
             if ((p[0] | (p[1] << 8) | (p[2] << 16) | (std::uint32_t{p[3]} << 24)) > char_::max_code_point)
@@ -678,39 +689,46 @@ private:
 
     void map(const Head& h, Cell* out) {
         if (h.reference) {
-            const NodeId node = referenced_node(h, true);
-            (void)node;
-            *out = resolve_copy();
+            read_path();
+            const Cell v = resolve(h.at);
+            if (!v.is(Type::map)) invalid(h.at);
+            *out = v;
+            out->header = header_of(Type::map);
             return;
         }
         const std::uint8_t* at = p_;
         const std::uint32_t n = count(min_record());
         if (n % 2) invalid(at);
         const NodeId node = memory::alloc_cells(n ? n : 2);
-        // The entries are a plain block until the keys are checked.
+        // The entries are a plain block until every key is in and checked.
         *out = plain_cell(Type::block, 0, node, 0);
         for (std::uint32_t i = 0; i < n; ++i) {
-            Cell* c = new_cell(node);
-            fill(c, false);
-            if (i % 2 == 0 && !map_key_ok(memory::buffer_of(node)->cells()[i].type())) invalid(at);
+            const std::uint8_t* record_at = p_;
+            fill(new_cell(node), false);
+            if (i % 2) continue;
+            Cell* key = memory::buffer_of(node)->cells() + i;
+            if (!map::valid_key_type_q(key->type())) invalid(record_at);
+            // Keys of the word family are stored as set-words.
+            if (is_word_record(key->type())) key->set_type(Type::set_word);
         }
-        make_map(out, n / 2);
+        const Cell entries = *out;
+        map::make_at(out, &entries, static_cast<std::int32_t>(n / 2));
     }
-
-    Cell last_resolved_;
-    Cell resolve_copy() { return last_resolved_; }
 
     void bitset(const Head& h, Cell* out) {
         const bool complemented = compact_ ? h.bit6 : (h.header & header::complemented) != 0;
         if (h.reference) {
-            const NodeId node = referenced_node(h, false);
-            *out = plain_cell(Type::bitset, 0, node, 0);
+            *out = plain_cell(Type::bitset, 0, referenced_series(h, false).data2, 0);
             return;
         }
+        const std::uint8_t* at = p_;
         const std::uint32_t n = field();
-        if (n > left()) invalid(h.at);
+        if (n > left()) invalid(at);
         const std::uint8_t* source = bytes(n);
-        make_bitset(out, source, n, complemented);
+        bitset::make_at(out, n);
+        SeriesBuffer* b = bitset::buffer(out);
+        if (n) std::memcpy(b->head(), source, n);
+        if (complemented) b->flags |= memory::series_flag::complement;
     }
 
     // --- callables ------------------------------------------------------------
@@ -931,7 +949,7 @@ private:
         if (compact_ ? h.bit6 : true) head_field();  // read and dropped
         NodeId node;
         if (h.reference) {
-            node = referenced_node(h, true);
+            node = referenced_series(h, true).data2;
         } else {
             node = body ? function::more_cell(function, function::more::body)->data2 : function->data2;
             const std::uint32_t n = count(min_record());

@@ -56,9 +56,6 @@ void put_leb(Bytes& out, std::uint32_t v) {
     out.push_back(static_cast<std::uint8_t>(v));
 }
 
-Cell integer_cell(std::int32_t n) {
-    return Cell{static_cast<std::uint32_t>(Type::integer), 0, static_cast<std::uint32_t>(n), 0};
-}
 
 [[noreturn]] void refuse(const Cell* value) {
     const Cell copy = *value;
