@@ -9,6 +9,7 @@
 #include "runtime/datatypes/point.h"
 #include "runtime/datatypes/string-storage.h"
 #include "runtime/datatypes/tuple.h"
+#include "runtime/evaluator/lexer-loaders.h"
 #include "runtime/evaluator/lexer-numbers.h"
 #include "runtime/evaluator/lexer-text.h"
 
@@ -17,27 +18,6 @@ namespace kiv::lexer {
 namespace {
 
 constexpr int type_id(Type t) { return static_cast<int>(t); }
-
-// A string-family value of `type` holding the text of [s, e), "^" read as
-// an ordinary character. An undecodable sequence raises the invalid error
-// of the type.
-void load_text(Lexer& lx, const std::uint8_t* s, const std::uint8_t* e, const std::uint8_t* text,
-               const std::uint8_t* text_end, std::uint32_t flags, bool load, Type type) {
-    TextShape shape;
-    if (!measure_text(text, text_end, flags & ~flag::caret, shape)) throw_error(lx, s, e, type_id(type));
-    lx.type = type_id(type);
-    if (!load) return;
-    Cell value;
-    string::make_at_unit(&value, shape.count, static_cast<std::uint32_t>(shape.width));
-    memory::SeriesBuffer* b = string::buffer(&value);
-    decode_text(text, text_end, flags & ~flag::caret, shape, b->head());
-    b->tail = b->offset + static_cast<std::uint32_t>(shape.count * shape.width);
-    value.set_type(type);
-    Cell* out = push(lx);
-    const std::uint32_t line_flag = out->header & cell_flag::new_line;
-    *out = value;
-    out->header |= line_flag;
-}
 
 }  // namespace
 
@@ -80,25 +60,22 @@ void binary(Lexer& lx, const std::uint8_t* s, const std::uint8_t* e, std::uint32
     Cell value;
     binary::load_at(&value, reinterpret_cast<const std::uint8_t*>(bytes.data()),
                     static_cast<std::int64_t>(bytes.size()));
-    Cell* out = push(lx);
-    const std::uint32_t line_flag = out->header & cell_flag::new_line;
-    *out = value;
-    out->header |= line_flag;
+    put(lx, s, e, value);
 }
 
 // "<a href>": the text between "<" and ">" (`e`).
 void tag(Lexer& lx, const std::uint8_t* s, const std::uint8_t* e, std::uint32_t flags, bool load) {
-    load_text(lx, s, e, s + 1, e, flags, load, Type::tag);
+    load_text(lx, s, e, s + 1, e, flags & ~flag::caret, load, Type::tag);
 }
 
 // "user@host": the whole token.
 void email(Lexer& lx, const std::uint8_t* s, const std::uint8_t* e, std::uint32_t flags, bool load) {
-    load_text(lx, s, e, s, e, flags, load, Type::email);
+    load_text(lx, s, e, s, e, flags & ~flag::caret, load, Type::email);
 }
 
 // "@name": the text after "@".
 void ref(Lexer& lx, const std::uint8_t* s, const std::uint8_t* e, std::uint32_t flags, bool load) {
-    load_text(lx, s, e, s + 1, e, flags, load, Type::ref);
+    load_text(lx, s, e, s + 1, e, flags & ~flag::caret, load, Type::ref);
 }
 
 }  // namespace load
@@ -127,7 +104,7 @@ const Hooks& scalar_hooks() {
 bool load_one(Cell* text, Type type, Cell* out) {
     const std::string utf8 = string::to_utf8(text);
     try {
-        Scan scan(scalar_hooks(), reinterpret_cast<const std::uint8_t*>(utf8.data()), utf8.size(),
+        Scan scan(value_hooks(), reinterpret_cast<const std::uint8_t*>(utf8.data()), utf8.size(),
                   Mode::load, false);
         scan.run();
         if (scan.value_count() != 1 || !scan.values()->is(type)) return false;

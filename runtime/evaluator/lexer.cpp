@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "runtime/evaluator/lexer-numbers.h"
+#include "runtime/evaluator/lexer-scan.h"
 #include "runtime/evaluator/lexer-text.h"
 #include "runtime/collector.h"
 #include "runtime/fire.h"
@@ -661,7 +662,10 @@ void mark_active_scans() {
 
 }  // namespace
 
-void init() { collector::register_hook(mark_active_scans); }
+void init() {
+    collector::register_hook(mark_active_scans);
+    init_scan();
+}
 
 Scan::Scan(const Hooks& hooks, const std::uint8_t* bytes, std::size_t count, Mode mode, bool one) {
     lx_.hooks = &hooks;

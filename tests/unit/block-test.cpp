@@ -85,12 +85,15 @@ TEST_F(Block, MakeAndTo) {
     typeset::set_bit(&set, static_cast<std::uint32_t>(Type::block));
     EXPECT_EQ(mold(to(set)), "[none! block!]");
 
+    // Without a lexer installed (the lexer's start-up installs one).
+    const block::LoadText installed = block::load_text_hook;
+    block::load_text_hook = nullptr;
     EXPECT_EQ(error_of([] { to(test::string_of("a")); }), ErrorId::internal_not_done);
     block::load_text_hook = [](const Cell* text, Cell* out) {
         *out = load(string::to_utf8(text).c_str());
     };
     EXPECT_EQ(mold(to(test::string_of("a [b] 1"))), "[a [b] 1]");
-    block::load_text_hook = nullptr;
+    block::load_text_hook = installed;
 }
 
 // ---------------------------------------------------------------------------
