@@ -50,6 +50,7 @@
 #include "runtime/output-hooks.h"
 #include "runtime/ownership.h"
 #include "runtime/platform/platform.h"
+#include "runtime/services/kivbin.h"
 #include "runtime/state.h"
 
 namespace kiv::runtime {
@@ -157,7 +158,8 @@ constexpr InitStep init_steps[] = {
     // process calls: call::init (output string of 102,400 bytes)
     stack::init,
     lexer::init,
-    // boot image: kivbin::boot_load
+    // boot image: the library's sources, decoded instead of lexed
+    kivbin::init,
     // the error catalogue, until the boot image carries it
     error::init_catalog,
     // interpreter: interpreter::init

@@ -238,6 +238,7 @@ private:
             case Type::object:
                 return field_at(v.data1, index, at);
             case Type::error:
+                if (index >= static_cast<std::uint32_t>(error::field_count)) invalid(at);
                 return field_at(v.data1, index + static_cast<std::uint32_t>(error::Field::arg1), at);
             case Type::word: case Type::set_word: case Type::lit_word: case Type::get_word:
             case Type::refinement: {
@@ -366,6 +367,8 @@ private:
         } else {
             payload(h, out);
         }
+        // A definition (a boot word's header bit 25) stands only at the top.
+        if (h.define && !allow_define) invalid(h.at);
         if (h.new_line) out->header |= cell_flag::new_line;
         return h.define;
     }
@@ -418,7 +421,7 @@ private:
             case Type::map: return map(h, out);
             case Type::bitset: return bitset(h, out);
             case Type::native: case Type::action: return native(h, out);
-            case Type::op: return op(h, out);
+            case Type::op: return op(out);
             case Type::error: return error_value(out);
             case Type::context: return context_value(h, out);
             case Type::object: return object(h, out, nullptr);
@@ -754,14 +757,14 @@ private:
         native::make_at(out, h.type, &spec_copy, static_cast<std::int32_t>(slot));
     }
 
-    void op(const Head& h, Cell* out) {
+    void op(Cell* out) {
         const std::uint8_t* at = p_;
         fill(out, false);
         const Type source = out->type();
         if (source != Type::native && source != Type::action && source != Type::function) invalid(at);
         if (!op::valid_spec_q(out->data2)) invalid(at);
         if (source == Type::function) *function::more_cell(out, function::more::source) = *out;
-        out->header = header_of(Type::op) | (h.id == 0 ? 0 : static_cast<std::uint32_t>(source) << op::source_shift);
+        out->header = header_of(Type::op) | (static_cast<std::uint32_t>(source) << op::source_shift);
     }
 
     void error_value(Cell* out) {

@@ -35,4 +35,13 @@ struct Image {
 // Reads every record into the block whose node is `root`.
 void decode_records(const Image& image, NodeId root, bool user);
 
+// Why an image was refused before its records were read.
+enum class Refusal { none, magic, payload };
+
+// Checks the preamble and decodes the records into the block of `root`; a
+// refusal before the records is answered rather than raised, so start-up
+// can print its own line. Faults in the records fire as `decode` says.
+Refusal decode_image(const std::uint8_t* image, std::size_t length, NodeId root, bool user,
+                     const Cell* data);
+
 }  // namespace kiv::kivbin

@@ -1,36 +1,26 @@
 // KIVBIN: the image's front end (preamble, decompression, headers and
-// symbol table), the codec entries of load and save, and the boot image's
-// loading. The records themselves are read in kivbin-decode.cpp and written
-// in kivbin-encode.cpp.
+// symbol table) and the codec entry of load. The records themselves are
+// read in kivbin-decode.cpp and written in kivbin-encode.cpp; the boot
+// image is loaded in kivbin-boot.cpp.
 #include "runtime/services/kivbin.h"
 
 #include <cstring>
 #include <memory>
 #include <string>
 
-#include "runtime/collector.h"
-#include "runtime/console-output.h"
 #include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/none.h"
-#include "runtime/error-exit.h"
 #include "runtime/fire.h"
 #include "runtime/lz.h"
 #include "runtime/memory.h"
 #include "runtime/services/kivbin-internal.h"
-#include "runtime/state.h"
 
 namespace kiv::kivbin {
 
 namespace {
 
 using namespace format;
-
-// Why an image was refused before its records were read.
-enum class Refusal { none, magic, payload };
-
-// The boot root block. GC: a collector root, registered on first use.
-NodeId boot_root = 0;
 
 [[noreturn]] void fire_invalid_at(const std::uint8_t* at, const std::uint8_t* body,
                                   std::size_t body_offset) {
@@ -106,8 +96,8 @@ struct LzBuffer {
     void operator()(std::uint8_t* p) const { lz::free_buffer(p); }
 };
 
-// Checks the preamble and decodes; a refusal before the records is
-// answered rather than raised, so start-up can print its own line.
+}  // namespace
+
 Refusal decode_image(const std::uint8_t* image, std::size_t length, NodeId root, bool user,
                      const Cell* data) {
     if (length < preamble_size || std::memcmp(image, magic, sizeof magic) != 0) return Refusal::magic;
@@ -123,8 +113,6 @@ Refusal decode_image(const std::uint8_t* image, std::size_t length, NodeId root,
     decode_records(read_header(body, body_length, flags, data), root, user);
     return Refusal::none;
 }
-
-}  // namespace
 
 void decode(const std::uint8_t* image, std::size_t length, Cell* target, bool from_language,
             const Cell* data) {
@@ -151,53 +139,6 @@ Cell* load(const Cell* binary, Cell* out) {
     const Cell result = *out;
     if (block::buffer(&result)->length() == 1) *out = block::buffer(&result)->cells()[0];
     return out;
-}
-
-// ---------------------------------------------------------------------------
-// The boot image.
-
-namespace {
-
-[[noreturn]] void boot_failure(const char* line) {
-    console_output::write_latin1_line(line, std::strlen(line));
-    runtime::exit_process(1);
-}
-
-std::string refusal_line(const KivError& e) {
-    if (e.id == ErrorId::script_kb_invalid_record && e.arg_count > 0)
-        return "Error: Kivbin invalid record at index " +
-               std::to_string(static_cast<std::int32_t>(e.args[0].data2));
-    return std::string("Error: Kivbin boot image refused: ") + error_info(e.id).name;
-}
-
-// Restores the collector switch on every way out.
-struct CollectorOff {
-    bool saved = collector::active();
-    CollectorOff() { collector::set_active(false); }
-    ~CollectorOff() { collector::set_active(saved); }
-};
-
-}  // namespace
-
-Cell* boot_roots(Cell* out) {
-    if (!boot_root) return none::make_at(out);
-    return block::init_at(out, boot_root);
-}
-
-void boot_load(const std::uint8_t* image, std::size_t length) {
-    CollectorOff off;
-    if (!boot_root) {
-        boot_root = memory::alloc_cells(64);
-        collector::register_root(&boot_root);
-    }
-    Refusal refusal = Refusal::none;
-    try {
-        refusal = decode_image(image, length, boot_root, false, nullptr);
-    } catch (const KivError& e) {
-        boot_failure(refusal_line(e).c_str());
-    }
-    if (refusal == Refusal::magic) boot_failure("Error: Not a Kivbin file!");
-    if (refusal == Refusal::payload) boot_failure("Error: Kivbin compressed data corrupted!");
 }
 
 }  // namespace kiv::kivbin

@@ -73,7 +73,16 @@ using CallableLookup = bool (*)(Type type, std::int32_t slot, Cell* out);
 extern CallableLookup callable_lookup;
 
 // ---------------------------------------------------------------------------
-// The boot image.
+// The boot image: the program's Kiv sources (the library, the console
+// engine, the view), loaded at build time and written as one compact image
+// that the build embeds, so start-up decodes values instead of lexing text.
+// For each source of the start-up binding order (boot.h) the image holds
+// two top-level records: its path as a file! and its values as loaded, a
+// block!.
+
+// The records of the boot image, from the sources built into the program,
+// in a new block in `out`. A syntax error in a source fires.
+Cell* boot_records(Cell* out);
 
 // Writes a boot image: compact, version 1, every cell of `records` (a
 // block, from its first cell) as one top-level record. `compress` packs the
@@ -81,15 +90,26 @@ extern CallableLookup callable_lookup;
 // unbound refinements; anything else fires script invalid-arg with it.
 Cell* encode_boot(const Cell* records, bool compress, Cell* out);
 
-// Decodes the boot image into the boot root block (made on first use, a
-// collector root), with collection switched off meanwhile. A missing magic
+// Decodes a boot image into a new boot root block (a collector root), with
+// collection switched off meanwhile. A missing magic
 // or a corrupt payload prints its line and ends the process with status 1,
 // as does any other fault in the image.
 void boot_load(const std::uint8_t* image, std::size_t length);
+
+// The runtime-init step: `boot_load` of the image built into the program
+// (in a test build, of the file that KIV_TEST_BOOT_IMAGE names when set).
+// Nothing when the program was built without one.
+void init();
+
 // The boot root block (none! before `boot_load`).
 Cell* boot_roots(Cell* out);
+// The loaded values of a source in the boot image, by its path as boot.h
+// names it ("console/engine.kiv"); false when the image has none.
+bool boot_source(const char* path, Cell* out);
 
-// The boot image built into the program (empty until the build makes one).
+// The boot image built into the program. Each executable links one
+// definition: the generated image (kiv), or an empty one (the image
+// builder itself and the tests).
 extern const std::uint8_t boot_image[];
 extern const std::size_t boot_image_size;
 

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 
+#include "runtime/evaluator/lexer.h"
 #include "runtime/lz.h"
 #include "tests/unit/kivbin-support.h"
 
@@ -536,6 +537,22 @@ TEST_F(Kivbin, InvalidRecordsReportTheirPosition) {
     EXPECT_EQ(position, 14);  // 1-based: the tag after C1
 }
 
+// Nesting is bounded, so a small image cannot exhaust the native stack.
+TEST_F(Kivbin, NestingIsBounded) {
+    for (int levels : {9999, 10001}) {
+        Bytes records;
+        for (int i = 0; i < levels; ++i) records.push_back(0x05), records.push_back(0x01);
+        records.push_back(0x85);
+        Bytes image{'K', 'I', 'V', 'B', 'I', 'N', 2, 1, 1};
+        for (std::uint32_t v = static_cast<std::uint32_t>(records.size());; v >>= 7) {
+            image.push_back(static_cast<std::uint8_t>(v >= 0x80 ? (v & 0x7F) | 0x80 : v));
+            if (v < 0x80) break;
+        }
+        image.insert(image.end(), records.begin(), records.end());
+        EXPECT_EQ(decode_error(image), levels < 10000 ? ErrorId::count_ : ErrorId::script_kb_invalid_record);
+    }
+}
+
 // A word's context index must name a field of its symbol.
 TEST_F(Kivbin, WordIndexesAreChecked) {
     const Cell obj = object_of("a: 1 b: 2");
@@ -639,6 +656,28 @@ TEST_F(Kivbin, BootImagesDefineWordsAndBindByRootIndex) {
         block::make_at(&into, 4);
         kivbin::decode(b.data(), b.size(), &into, false);
         EXPECT_EQ(mold_all(into), mold_all(records));
+    }
+}
+
+// The image the build embeds: every source of the binding order, decoded
+// to what lexing it gives.
+TEST_F(Kivbin, BootImageHoldsEverySourceAsLoaded) {
+    lexer::init();
+    Cell records;
+    kivbin::boot_records(&records);
+    ASSERT_GT(block::ks_length(&records), 0);
+    for (bool packed : {false, true}) {
+        Cell image;
+        kivbin::encode_boot(&records, packed, &image);
+        const Bytes b = test::bytes_of(image);
+        kivbin::boot_load(b.data(), b.size());
+        for (std::int32_t i = 0; i < block::ks_length(&records); i += 2) {
+            const Cell* r = block::buffer(&records)->cells() + i;
+            const std::string path = string::to_utf8(r);
+            Cell loaded;
+            ASSERT_TRUE(kivbin::boot_source(path.c_str(), &loaded)) << path;
+            EXPECT_EQ(mold_all(loaded), mold_all(r[1])) << path;
+        }
     }
 }
 
