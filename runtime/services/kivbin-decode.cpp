@@ -72,6 +72,7 @@ public:
           symbols_(image.symbols) {
         root_base_ = static_cast<std::int32_t>(memory::buffer_of(root)->length());
         ids_.assign(symbols_.count, 0);
+        global_indexes_.assign(symbols_.count, 0);
     }
 
     // Decodes every record into the root block.
@@ -94,6 +95,10 @@ private:
     std::int32_t root_base_ = 0;
     SymbolTable symbols_;
     std::vector<std::uint32_t> ids_;  // interned symbol ids, 0 until first use
+    // The global word's index for each table index, + 1 (0: not looked up);
+    // a word's index never changes once it is in the global context.
+    std::vector<std::uint32_t> global_indexes_;
+    std::uint32_t last_symbol_ = 0;
     std::vector<std::uint32_t> path_;
     int depth_ = 0;
 
@@ -180,10 +185,13 @@ private:
 
     // --- symbols --------------------------------------------------------------
 
+    // The symbol id of the table index read here; the index goes to
+    // `last_symbol_`.
     std::uint32_t symbol() {
         const std::uint8_t* at = p_;
         const std::uint32_t index = field();
         if (index >= symbols_.count) invalid(at);
+        last_symbol_ = index;
         if (ids_[index]) return ids_[index];
         const std::uint8_t* o = symbols_.offsets + 4 * std::size_t{index};
         const std::uint32_t offset = o[0] | (o[1] << 8) | (o[2] << 16) | (std::uint32_t{o[3]} << 24);
@@ -515,14 +523,23 @@ private:
 
     // --- words ----------------------------------------------------------------
 
-    // A word bound to the global context, or an unbound refinement.
+    // A word bound to the global context, or an unbound refinement; `sym`
+    // was the last symbol read.
     void global_word(Type type, std::uint32_t sym, Cell* out) {
         if (type == Type::refinement) {
             *out = plain_cell(type, 0, sym, 0xFFFFFFFF);
             return;
         }
+        // PERF: the global lookup once per symbol of the image, not once
+        // per word (decoding a 156 KB image: 2.3 ms before).
+        std::uint32_t& known = global_indexes_[last_symbol_];
+        if (known) {
+            *out = plain_cell(type, context::global(), sym, known - 1);
+            return;
+        }
         word::make_at(sym, out);
         out->set_type(type);
+        known = out->data3 + 1;
     }
 
     void user_word(const Head& h, Cell* out) {
