@@ -235,9 +235,12 @@ TEST_F(Kivbin, SharedSeriesStayShared) {
     Cell s = text_of("shared");
     Cell bits = bitset_of("q", false);
     Cell inner = test::read("x");
+    const Cell obj = object_of("a: 1");
+    const Cell fn = function_of("x", "[x]");
+    const Cell m = map_of("k 1");
     Cell outer;
     block::make_at(&outer, 8);
-    const Cell items[] = {s, with_head(s, 2), inner, bits, inner, bits};
+    const Cell items[] = {s, with_head(s, 2), inner, bits, inner, bits, obj, fn, m, obj, fn, m};
     for (const Cell& c : items) block::ks_append(&outer, &c);
     for (Mode mode : modes) {
         const Cell back = test::round_trip(outer, mode);
@@ -247,6 +250,9 @@ TEST_F(Kivbin, SharedSeriesStayShared) {
         EXPECT_EQ(c[2].data2, c[4].data2);
         EXPECT_EQ(c[3].data2, c[5].data2);
         EXPECT_NE(c[0].data2, c[2].data2);
+        EXPECT_EQ(c[6].data1, c[9].data1);   // one object
+        EXPECT_EQ(c[7].data1, c[10].data1);  // one function
+        EXPECT_EQ(c[8].data2, c[11].data2);  // one map
     }
 }
 
