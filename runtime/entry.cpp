@@ -38,7 +38,8 @@ void record_stack_bounds() {
 }
 
 // FIXME: once the interpreter evaluates source, start-up binds the groups of
-// boot.h in order (the console's sources, console_routines::rows(),
+// boot.h in order (the console's sources, whose loaded values the boot
+// image holds: kivbin::boot_source; console_routines::rows(),
 // system/script/args from boot::command_line, the aliases q and dir) and
 // calls cli-console-ctx/launch here. Its result is the exit status: 1 after
 // a failed command-line script without --catch, else 0.

@@ -14,8 +14,8 @@ cmake -S . -B "$out" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clan
   -DCMAKE_CXX_FLAGS="-O1 -g -fsanitize=fuzzer-no-link $sanitize" >/dev/null
 cmake --build "$out" --target kivcore -j 4
 clang++ -std=c++20 -O1 -g -I. -fsanitize=fuzzer $sanitize -o "$out/lexer-fuzz" \
-  tests/fuzz/lexer-fuzz.cpp tests/unit/lexer-harness.cpp "$out/libkivcore.a" -lcrypto -lpthread -lm
+  tests/fuzz/lexer-fuzz.cpp tests/unit/lexer-harness.cpp tools/boot-image-empty.cpp "$out/libkivcore.a" -lcrypto -lpthread -lm
 clang++ -std=c++20 -O1 -g -I. -fsanitize=fuzzer $sanitize -o "$out/kivbin-fuzz" \
-  tests/fuzz/kivbin-fuzz.cpp "$out/libkivcore.a" -lcrypto -lpthread -lm
+  tests/fuzz/kivbin-fuzz.cpp tools/boot-image-empty.cpp "$out/libkivcore.a" -lcrypto -lpthread -lm
 mkdir -p "$out/corpus" "$out/kivbin-corpus"
 echo "built $out/lexer-fuzz and $out/kivbin-fuzz"
