@@ -14,6 +14,7 @@
 #include "runtime/evaluator/interpreter.h"
 #include "runtime/evaluator/stack.h"
 #include "runtime/fire.h"
+#include "runtime/services/kivbin.h"
 
 namespace kiv::library_boot {
 
@@ -65,6 +66,11 @@ void eval_source(const char* text, std::size_t size) {
     Cell code;
     unset::make_at(&code);
     block::load_text_hook(&source, &code);
+    eval_loaded(&code);
+}
+
+void eval_loaded(Cell* code_block) {
+    Cell code = *code_block;
     memory::SeriesBuffer* b = block::buffer(&code);
     if (b->length() >= 2 && b->cells()[0].is(Type::word) && b->cells()[1].is(Type::block) &&
         symbol::resolve(b->cells()[0].data2) == symbol::resolve(symbol::make("Kiv")))
@@ -76,8 +82,14 @@ void eval_source(const char* text, std::size_t size) {
 void run() {
     bind_datatype_words();
     bind_make();
-    for (const embedded::Source* s = embedded::sources; s->path; ++s)
-        if (is_library_source(s->path)) eval_source(s->text, s->size);
+    for (const embedded::Source* s = embedded::sources; s->path; ++s) {
+        if (!is_library_source(s->path)) continue;
+        // PERF: the values as the build loaded them, decoded from the boot
+        // image at start-up; the text is lexed only without an image.
+        Cell code;
+        if (kivbin::boot_source(s->path, &code)) eval_loaded(&code);
+        else eval_source(s->text, s->size);
+    }
 }
 
 }  // namespace kiv::library_boot

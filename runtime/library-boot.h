@@ -1,13 +1,16 @@
-// The library's top level, until the boot image carries it: start-up makes
-// the datatype words stand for their datatypes, binds `make`, and then
-// evaluates the embedded library sources in path order (each source's
-// "Kiv [...]" header skipped). The sources bind the natives, the actions,
+// The library's top level: start-up makes the datatype words stand for
+// their datatypes, binds `make`, and then evaluates the embedded library
+// sources in path order (each source's "Kiv [...]" header skipped), their
+// values taken from the boot image (lexed from the text in a program built
+// without one). The sources bind the natives, the actions,
 // the operators and the typeset words.
 //
 // GC: evaluates code: allocates and may collect.
 #pragma once
 
 #include <cstddef>
+
+#include "runtime/cell.h"
 
 namespace kiv::library_boot {
 
@@ -18,5 +21,7 @@ void run();
 
 // Loads the UTF-8 text and evaluates it, skipping a "Kiv [...]" header.
 void eval_source(const char* text, std::size_t size);
+// Evaluates loaded values, skipping a "Kiv [...]" header.
+void eval_loaded(Cell* code);
 
 }  // namespace kiv::library_boot
