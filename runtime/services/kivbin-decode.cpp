@@ -763,13 +763,8 @@ private:
         fill(new_cell(scratch), false);
         const Cell spec = memory::buffer_of(scratch)->cells()[0];
         if (!spec.is(Type::block)) invalid(spec_at);
-        if (user_) {
-            // A spec from outside could lie about the arguments: take the
-            // value the runtime registered for the slot.
-            if (!callable_lookup || !callable_lookup(h.type, static_cast<std::int32_t>(slot), out))
-                no_codec(h.id);
-            return;
-        }
+        // The spec is taken as `make native!` takes one: the slot names the
+        // entry, the spec what the interpreter passes it.
         Cell spec_copy = spec;
         native::make_at(out, h.type, &spec_copy, static_cast<std::int32_t>(slot));
     }
@@ -998,8 +993,6 @@ private:
 };
 
 }  // namespace
-
-CallableLookup callable_lookup = nullptr;
 
 void decode_records(const Image& image, NodeId root, bool user) {
     Reader reader(image, root, user);

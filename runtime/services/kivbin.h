@@ -63,15 +63,6 @@ Cell* load(const Cell* binary, Cell* out);
 // The kivbin codec of `save`: `encode` in normal mode, or compact when asked.
 Cell* save(const Cell* value, bool compact, Cell* out);
 
-// The registered native! or action! value of a table slot, into `out`;
-// false when the slot holds none. Decoding user data takes natives and
-// actions from it rather than trusting the spec an image carries (an image
-// could claim other arguments than the native takes); while it is unset,
-// natives and actions in user data fire access no-codec. The natives table
-// installs it.
-using CallableLookup = bool (*)(Type type, std::int32_t slot, Cell* out);
-extern CallableLookup callable_lookup;
-
 // ---------------------------------------------------------------------------
 // The boot image: the program's Kiv sources (the library, the console
 // engine, the view), loaded at build time and written as one compact image

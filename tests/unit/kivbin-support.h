@@ -106,7 +106,6 @@ class KivbinTest : public ::testing::Test {
 protected:
     void SetUp() override { start_kivbin_runtime(); }
     void TearDown() override {
-        kivbin::callable_lookup = nullptr;
         error::forget();
         stack::forget();
         collector::set_active(false);
