@@ -604,7 +604,10 @@ private:
         std::int32_t root_index = -1;
         std::int32_t index = -1;
         if (compact_) {
-            if (h.bit6) root_index = static_cast<std::int32_t>(leb()), index = unzigzag(leb());
+            if (h.bit6) {
+                root_index = static_cast<std::int32_t>(leb());
+                index = unzigzag(leb());
+            }
         } else {
             root_index = static_cast<std::int32_t>(raw32());
             index = static_cast<std::int32_t>(raw32());
@@ -651,7 +654,7 @@ private:
             *out = plain_cell(h.type, static_cast<std::uint32_t>(head), v.data2, 0);
             // A hash! shares the index of the hash! it shares cells with.
             if (h.type == Type::hash && v.is(Type::hash)) out->data3 = v.data3;
-            else if (h.type == Type::hash) out->set_type(Type::block), make_hash(out);
+            else if (h.type == Type::hash) make_hash(out);
             return;
         }
         const std::uint32_t n = count(min_record());
@@ -694,9 +697,10 @@ private:
         *out = plain_cell(h.type, static_cast<std::uint32_t>(head), node, 0);
     }
 
-    // Indexes the block in `out` as a hash!, at the same head.
+    // Indexes the cells of `out` as a hash!, at the same head.
     static void make_hash(Cell* out) {
-        const Cell block = *out;
+        Cell block = *out;
+        block.set_type(Type::block);
         hash::make_at(out, &block, static_cast<std::int32_t>(memory::buffer_of(block.data2)->length()));
     }
 
@@ -886,7 +890,10 @@ private:
         std::int32_t class_id = signed_field();
         const bool handlers = compact_ ? h.bit6 : (h.header & header::handlers) != 0;
         std::uint32_t entries[2] = {0, 0};
-        if (handlers) entries[0] = static_cast<std::uint32_t>(signed_field()), entries[1] = static_cast<std::uint32_t>(signed_field());
+        if (handlers) {
+            entries[0] = static_cast<std::uint32_t>(signed_field());
+            entries[1] = static_cast<std::uint32_t>(signed_field());
+        }
         if (user_) class_id = -1;
         const std::uint8_t* context_at = p_;
         const ContextShape s = context_head();
@@ -972,8 +979,12 @@ private:
         }
         Cell block = plain_cell(Type::block, 0, node, 0);
         if (h.new_line) block.header |= cell_flag::new_line;
-        if (body) *function::more_cell(function, function::more::body) = block;
-        else function->data2 = node, *context::owner(function->data1) = *function;
+        if (body) {
+            *function::more_cell(function, function::more::body) = block;
+            return;
+        }
+        function->data2 = node;
+        *context::owner(function->data1) = *function;
     }
 
     // User data: the spec must be one a function could be made from, and

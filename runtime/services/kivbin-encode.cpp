@@ -88,11 +88,11 @@ public:
     void value(const Cell* v) {
         switch (v->type()) {
             case Type::unset: case Type::none: head(v, false, false, 0); break;
-            case Type::datatype: head(v, false, false, 0), field(v->data1); break;
+            case Type::datatype: scalar(v, v->data1); break;
             case Type::logic: logic(v); break;
             case Type::integer: integer(v); break;
-            case Type::char_: head(v, false, false, 0), field(v->data2); break;
-            case Type::pair: head(v, false, false, 0), signed_field(v->data2), signed_field(v->data3); break;
+            case Type::char_: scalar(v, v->data2); break;
+            case Type::pair: pair(v); break;
             case Type::point2d: point(v, 2); break;
             case Type::point3d: point(v, 3); break;
             case Type::float_: case Type::time: case Type::percent: number(v); break;
@@ -100,7 +100,7 @@ public:
             case Type::typeset: typeset(v); break;
             case Type::tuple: tuple_value(v); break;
             case Type::money: money(v); break;
-            case Type::issue: head(v, false, false, 0), field(symbol_index(v->data2)); break;
+            case Type::issue: scalar(v, symbol_index(v->data2)); break;
             case Type::word: case Type::set_word: case Type::lit_word: case Type::get_word:
             case Type::refinement:
                 word(v);
@@ -226,6 +226,24 @@ private:
 
     // --- scalars ------------------------------------------------------------
 
+    // A record of one unsigned field.
+    void scalar(const Cell* v, std::uint32_t n) {
+        head(v, false, false, 0);
+        field(n);
+    }
+
+    void pair(const Cell* v) {
+        head(v, false, false, 0);
+        signed_field(v->data2);
+        signed_field(v->data3);
+    }
+
+    void three_words(const Cell* v) {
+        raw32(v->data1);
+        raw32(v->data2);
+        raw32(v->data3);
+    }
+
     void logic(const Cell* v) {
         if (!compact_) {
             head(v, false, false, 0);
@@ -291,10 +309,7 @@ private:
 
     void typeset(const Cell* v) {
         head(v, false, false, 0);
-        if (!compact_) {
-            raw32(v->data1), raw32(v->data2), raw32(v->data3);
-            return;
-        }
+        if (!compact_) return three_words(v);
         const auto* bytes = reinterpret_cast<const std::uint8_t*>(&v->data1);
         int n = 12;
         while (n > 0 && bytes[n - 1] == 0) --n;
@@ -305,10 +320,7 @@ private:
     void tuple_value(const Cell* v) {
         const int n = tuple::length(v);
         head(v, false, n != 3, static_cast<std::uint32_t>(n) << header::unit_shift);
-        if (!compact_) {
-            raw32(v->data1), raw32(v->data2), raw32(v->data3);
-            return;
-        }
+        if (!compact_) return three_words(v);
         if (n != 3) byte(static_cast<std::uint8_t>(n));
         raw_bytes(tuple::bytes(v), static_cast<std::size_t>(n));
     }
