@@ -54,6 +54,7 @@
 #include "runtime/output-hooks.h"
 #include "runtime/ownership.h"
 #include "runtime/platform/platform.h"
+#include "runtime/services/file-io.h"
 #include "runtime/services/kivbin.h"
 #include "runtime/state.h"
 
@@ -167,6 +168,8 @@ constexpr InitStep init_steps[] = {
     // port and checksum method words: natives::init_method_words
     // compression method words: compress::init_words
     // process calls: call::init (output string of 102,400 bytes)
+    // the file layer behind the file! actions
+    file_io::init,
     stack::init,
     lexer::init,
     // boot image: the library's sources, decoded instead of lexed

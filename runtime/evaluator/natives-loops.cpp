@@ -8,6 +8,7 @@
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/integer.h"
+#include "runtime/datatypes/map.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/unset.h"
@@ -71,6 +72,11 @@ std::int32_t loop_count(Cell* value) {
 bool more_values(const Cell* cursor) { return !series::ks_tail_q(cursor); }
 
 void set_word(const Cell* word, const Cell* value) {
+    // PERF: a word of a global or function context is stored directly.
+    if (Cell* slot = interpreter::internal::plain_slot(word)) {
+        *slot = *value;
+        return;
+    }
     Cell w = *word;
     context::set(&w, value);
 }
@@ -256,8 +262,9 @@ Status foreach(const std::int32_t*, std::int32_t) {
     Cell* const result = state.stack_arguments;
     unset::make_at(result);
     state.stack_top = result + 1;
-    while (more_values(cursor)) {
-        step(cursor, words, count);
+    const bool map = cursor->is(Type::map);
+    while (map ? map::foreach_next(words, cursor) : more_values(cursor)) {
+        if (!map) step(cursor, words, count);
         Round round;
         KIV_PROPAGATE(run_round(f + 2, &round));
         if (round == Round::broke) break;

@@ -77,9 +77,11 @@ bool read_replacement(std::vector<std::uint8_t>* image) {
 Cell* boot_records(Cell* out) {
     block::make_at(out, 32);
     for (int g = 0; g < boot::group_count(); ++g) {
-        for (const char* const* s = boot::groups()[g].sources; *s; ++s) {
-            const char* text = boot::source_text(*s);
-            if (text) add_source(out, *s, text);
+        const boot::Group& group = boot::groups()[g];
+        for (int i = 0; i < group.count; ++i) {
+            const char* path = group.steps[i].source;
+            const char* text = path ? boot::source_text(path) : nullptr;
+            if (text) add_source(out, path, text);
         }
     }
     return out;
