@@ -22,6 +22,7 @@
 #include "runtime/evaluator/interpreter.h"
 #include "runtime/evaluator/lexer-scan.h"
 #include "runtime/evaluator/stack.h"
+#include "runtime/services/kivbin.h"
 #include "runtime/fire.h"
 #include "runtime/state.h"
 
@@ -247,6 +248,10 @@ void run_step(const Step& step) {
         step.bind();
         return;
     }
+    // PERF: the values as the build loaded them, decoded from the boot image
+    // at start-up; the text is lexed only in a program built without one.
+    Cell code;
+    if (kivbin::boot_source(step.source, &code)) return eval_loaded(&code);
     for (const embedded::Source* s = embedded::sources; s->path; ++s)
         if (std::strcmp(s->path, step.source) == 0) return eval_source(s->text, s->size);
 }
@@ -299,6 +304,11 @@ void eval_source(const char* text, std::size_t size) {
     unset::make_at(&code);
     lexer::scan(&code, reinterpret_cast<const std::uint8_t*>(text), size, false, true, true, true,
                 nullptr, nullptr, nullptr, nullptr);
+    eval_loaded(&code);
+}
+
+void eval_loaded(Cell* loaded) {
+    Cell code = *loaded;
     mark_library_code(code.data2);
     memory::SeriesBuffer* b = block::buffer(&code);
     if (b->length() >= 2 && b->cells()[0].is(Type::word) && b->cells()[1].is(Type::block) &&

@@ -9,9 +9,9 @@
 // words or fields, runtime values handed to the library). Groups whose
 // subsystems are not built yet are left empty. No file is read from disk.
 //
-// Until the boot image carries them, the library's functions are made by
-// evaluating their sources: each word still receives a function! with its
-// spec and body.
+// The library's functions are made by evaluating their sources, whose
+// loaded values the boot image holds (kivbin::boot_source): each word
+// receives a function! with its spec and body.
 //
 // GC: binding evaluates code: it allocates and may collect.
 #pragma once
@@ -65,6 +65,9 @@ int launch();
 
 // Loads the UTF-8 text and evaluates it, skipping a "Kiv [...]" header.
 void eval_source(const char* text, std::size_t size);
+// Evaluates a source's loaded values (as the boot image holds them),
+// skipping a "Kiv [...]" header.
+void eval_loaded(Cell* code);
 
 // The value cell that a path of words names, read from the global context
 // field by field (an object! at each step but the last); null when a step

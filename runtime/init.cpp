@@ -55,6 +55,7 @@
 #include "runtime/ownership.h"
 #include "runtime/platform/platform.h"
 #include "runtime/services/file-io.h"
+#include "runtime/services/kivbin.h"
 #include "runtime/state.h"
 
 namespace kiv::runtime {
@@ -171,7 +172,8 @@ constexpr InitStep init_steps[] = {
     file_io::init,
     stack::init,
     lexer::init,
-    // boot image: kivbin::boot_load
+    // boot image: the library's sources, decoded instead of lexed
+    kivbin::init,
     // the error catalogue, until the boot image carries it
     error::init_catalog,
     interpreter::init,

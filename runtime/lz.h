@@ -1,4 +1,5 @@
-// The runtime's own LZ77 stream format, decompression only.
+// The runtime's own LZ77 stream format: the decompressor, and a compressor
+// for the images the build writes.
 //
 // Stream: an 8-byte header (compressed size, the bytes after the header;
 // uncompressed size, the total of all block lengths; both 32-bit
@@ -13,6 +14,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace kiv::lz {
 
@@ -28,5 +30,10 @@ std::uint8_t* decompress(const std::uint8_t* stream, std::size_t length, std::si
 
 // Releases a buffer that decompress answered.
 void free_buffer(std::uint8_t* buffer);
+
+// A stream that `decompress` turns back into the `length` bytes at `data`:
+// greedy matching over hash chains with one step of lazy evaluation, a match
+// taken only where its code is shorter than the literals it replaces.
+std::vector<std::uint8_t> compress(const std::uint8_t* data, std::size_t length);
 
 }  // namespace kiv::lz

@@ -217,6 +217,11 @@ void write_restore_text() {
 
 }  // namespace
 
+const char* boot_image_file() {
+    const char* path = std::getenv("KIV_TEST_BOOT_IMAGE");
+    return path && *path ? path : nullptr;
+}
+
 Status run_fault_hook() {
     restore_text = std::getenv("KIV_TEST_RESTORE_TEXT");
     if (restore_text) state.restore_terminal = write_restore_text;

@@ -14,8 +14,12 @@ namespace kiv::runtime::test_hooks {
 
 #if KIV_TEST_HOOKS
 Status run_fault_hook();
+// The file KIV_TEST_BOOT_IMAGE names, which start-up loads as its boot
+// image instead of the built-in one; null when unset.
+const char* boot_image_file();
 #else
 inline Status run_fault_hook() { return Status::ok; }
+inline const char* boot_image_file() { return nullptr; }
 #endif
 
 }  // namespace kiv::runtime::test_hooks

@@ -11,7 +11,8 @@ output at all, or exactly the text it names (a language error that no try
 frame took is printed in its standard form and ends the process with
 status -2, 254 as the shell sees it). kiv runs an empty script, so that a
 run without a fault prints nothing (no console banner) and ends with status
-0. Usage: run-fatal-tests.py path/to/kiv
+0. Boot images named by KIV_TEST_BOOT_IMAGE check that a broken one ends
+start-up with its line and status 1. Usage: run-fatal-tests.py path/to/kiv
 """
 import concurrent.futures
 import os
@@ -78,6 +79,30 @@ CASES = [
     ("interrupt", QUIET, None, -signal.SIGINT, {"KIV_TEST_RESTORE_TEXT": "restored"}, "restored"),
 ]
 
+# Boot images that start-up must refuse with its line and status 1, and one
+# that loads: (file name, image bytes, status, output).
+BOOT_IMAGES = [
+    ("not-kivbin", b"KIVBOX\x01\x01\x01\x01\x85", 1, "Error: Not a Kivbin file!\n"),
+    ("corrupt-payload", b"KIVBIN\x01\x03\x05\x00\x00\x00\x01\x00\x00\x00", 1,
+     "Error: Kivbin compressed data corrupted!\n"),
+    ("invalid-record", b"KIVBIN\x01\x01\x01\x01\x00", 1,
+     "Error: KIVBIN - invalid record at index 11\n"),
+    ("cut-record", b"KIVBIN\x01\x01\x01\x02\x0B", 1,
+     "Error: KIVBIN - invalid record at index 11\n"),
+    ("loads", b"KIVBIN\x01\x01\x01\x01\x85", 0, ""),
+]
+
+
+def boot_image_cases(directory):
+    cases = []
+    for name, image, status, text in BOOT_IMAGES:
+        path = os.path.join(directory, name)
+        with open(path, "wb") as f:
+            f.write(image)
+        cases.append(("", QUIET, None, status, {"KIV_TEST_BOOT_IMAGE": path}, text))
+    return cases
+
+
 # A sanitizer build must leave the fault signals and failed allocations to kiv.
 SANITIZER_OPTIONS = ("handle_segv=0:handle_sigbus=0:handle_sigfpe=0:handle_sigill=0:"
                      "handle_abort=0:allow_user_segv_handler=1:allocator_may_return_null=1:"
@@ -102,6 +127,7 @@ def run(kiv, case):
     env = dict(os.environ)
     env.pop("KIV_TEST_FAULT", None)
     env.pop("KIV_TEST_RESTORE_TEXT", None)
+    env.pop("KIV_TEST_BOOT_IMAGE", None)
     if fault:
         env["KIV_TEST_FAULT"] = fault
     env.update(extra)
@@ -144,8 +170,9 @@ def main():
     SCRIPT = os.path.join(folder.name, "empty.kiv")
     with open(SCRIPT, "w") as f:
         f.write("Kiv []\n")
+    cases = CASES + boot_image_cases(folder.name)
     with concurrent.futures.ThreadPoolExecutor(min(8, os.cpu_count() or 2)) as pool:
-        results = list(pool.map(lambda c: run(kiv, c), CASES))
+        results = list(pool.map(lambda c: run(kiv, c), cases))
     results.append(run_with_closed_stdout(kiv))
     failed = [r for r in results if r]
     for r in failed:
