@@ -14,7 +14,8 @@ namespace kiv::boot {
 
 // ORDER BOOT. Group number, name, and its sources in evaluation order.
 #define KIV_BOOT_GROUPS(X)                                                     \
-    X(1, "low-level routines")                                                 \
+    X(1, "low-level routines", "library/actions.kiv", "library/base-types.kiv",  \
+      "library/natives.kiv", "library/operators.kiv")                          \
     X(2, "first library functions")                                            \
     X(3, "type predicates")                                                    \
     X(4, "conversions and helpers")                                            \

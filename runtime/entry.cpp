@@ -5,7 +5,11 @@
 #include <cfenv>
 #include <new>
 
+#include "console/launch.h"
+#include "console/stand-in-load.h"
+#include "runtime/collector.h"
 #include "runtime/error-exit.h"
+#include "runtime/library-boot.h"
 #include "runtime/fire.h"
 #include "runtime/init.h"
 #include "runtime/platform/platform.h"
@@ -37,12 +41,8 @@ void record_stack_bounds() {
     state.stack_guard = bounds.guard ? bounds.guard : runtime_stack_guard;
 }
 
-// FIXME: once the interpreter evaluates source, start-up binds the groups of
-// boot.h in order (the console's sources, console_routines::rows(),
-// system/script/args from boot::command_line, the aliases q and dir) and
-// calls cli-console-ctx/launch here. Its result is the exit status: 1 after
-// a failed command-line script without --catch, else 0.
-int launch() { return 0; }
+// FIXME: the console engine's launch replaces the stand-in once it exists.
+int launch() { return console::launch(state.argc, state.argv); }
 
 // The outermost catch region takes every code that reaches it: quit ends the
 // process quietly, anything else is a throw that nothing caught.
@@ -55,9 +55,13 @@ int start_up() {
     state.native_stack_bound = static_cast<char*>(__builtin_frame_address(0));
     init();
     // FIXME: here come, once their units exist: the words that native code
-    // names (kept in the root block while keep_in_root is set), the root
-    // cells of the boot image, switching the collector on and keep_in_root
-    // off, and the library's top level.
+    // names (kept in the root block while keep_in_root is set) and the root
+    // cells of the boot image. Until the lexer's loaders exist, the
+    // stand-in loader reads the library's sources.
+    console::install_stand_in_loader();
+    library_boot::run();
+    state.keep_in_root = false;
+    collector::set_active(true);
     // A throw code that no region took reaches the outermost one here.
     if (test_hooks::run_fault_hook() != Status::ok) top_level_catch(state.thrown_code);
     return launch();

@@ -41,9 +41,12 @@
 #include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/url.h"
 #include "runtime/datatypes/word.h"
+#include "runtime/evaluator/actions.h"
+#include "runtime/evaluator/interpreter.h"
 #include "runtime/evaluator/lexer.h"
-#include "runtime/evaluator/stack.h"
+#include "runtime/evaluator/natives.h"
 #include "runtime/evaluator/random.h"
+#include "runtime/evaluator/stack.h"
 #include "runtime/externals.h"
 #include "runtime/fixed-words.h"
 #include "runtime/memory.h"
@@ -120,6 +123,9 @@ void register_datatypes() {
 
 void keep_start_up_words() { state.keep_in_root = true; }
 
+void make_symbol_table() { symbol::init_table(4000); }
+void make_global_context() { context::init_global(4000); }
+
 // ORDER INIT. A unit that does not exist yet stands as a comment at its place;
 // it replaces the comment with its line when it arrives.
 constexpr InitStep init_steps[] = {
@@ -132,24 +138,27 @@ constexpr InitStep init_steps[] = {
     // collector, so the later steps for those have nothing left to do
     memory::init,
     externals::init,
+    // datatype registry: type table and action tables (57 type ids)
     registry::init,
     register_datatypes,
-    // generic action table: actions::init
+    // generic action table
+    actions::init,
     // first node frame and first series frame: made by memory::init
     // root block: 8,749 cells, no parent
     stack::make_argument_stack,
     stack::make_call_stack,
     // symbol table: empty block of 4,000 cells in the root block
-    [] { symbol::init_table(4000); },
+    make_symbol_table,
     // global context: room for 4,000 words
-    [] { context::init_global(4000); },
+    make_global_context,
     case_folding::init,
     // hash index of the symbol table: 4,000 entries, context-words kind
     [] { symbol::init_index(4000); },
     registry::build_words,
     // the runtime's fixed words, refinements and issue
     words::init,
-    // natives table: natives::init (107 entries)
+    // natives table (107 entries)
+    natives::init,
     // parse working blocks: parse::init (8 and 100 cells in the root block)
     ownership::init,
     // port and checksum method words: natives::init_method_words
@@ -160,7 +169,7 @@ constexpr InitStep init_steps[] = {
     // boot image: kivbin::boot_load
     // the error catalogue, until the boot image carries it
     error::init_catalog,
-    // interpreter: interpreter::init
+    interpreter::init,
     // collector counters: set by memory::init
 };
 

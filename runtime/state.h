@@ -79,6 +79,22 @@ struct State {
     // The last class id handed out at run time.
     std::int32_t class_id_counter;
 
+    // --- interpreter (runtime/evaluator/interpreter.h) ---
+    // Whether trace events fire now, and whether a tracing run started by
+    // `do` is active.
+    bool tracing;
+    bool trace_run;
+    // The events the run's callback asked for, and its count of locals.
+    std::uint32_t trace_mask;
+    std::int32_t trace_extra;
+    // The run's callback (a function!), or none. A collector root.
+    Cell trace_callback;
+
+    // --- natives (runtime/evaluator/natives.h) ---
+    // The block `print` and `prin` reduce into, shared by nested prints.
+    // A collector root.
+    Cell print_scratch;
+
     // --- exit ---
     // Puts the terminal back into the state the process found it in (raw
     // mode, alternate screen, mouse reporting, cursor). Runs on every way

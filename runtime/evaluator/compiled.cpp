@@ -51,8 +51,8 @@ void set_refinement(const Cell* value, Cell* flag_slot, std::int32_t n) {
     for (std::int32_t i = 1; i <= n; ++i) none::make_at(flag_slot + i);
 }
 
-void call_with_refinements(std::int32_t slot, bool native, Cell* frame, std::int32_t refinements,
-                           const RefinementUse* uses, std::int32_t use_count) {
+Status call_with_refinements(std::int32_t slot, bool native, Cell* frame, std::int32_t refinements,
+                             const RefinementUse* uses, std::int32_t use_count) {
     const Entry* table = native ? tables.natives : tables.actions;
     const std::int32_t size = native ? tables.native_count : tables.action_count;
     if (slot < 1 || slot > size || refinements > max_refinements) fire(ErrorId::internal_not_done);
@@ -69,7 +69,8 @@ void call_with_refinements(std::int32_t slot, bool native, Cell* frame, std::int
             for (std::int32_t i = 0; i < use.count; ++i) none::make_at(frame + use.slot + i);
         }
     }
-    table[slot - 1](args, refinements + (native ? 1 : 0));
+    if (!table[slot - 1]) fire(ErrorId::internal_not_done);
+    return table[slot - 1](args, refinements + (native ? 1 : 0));
 }
 
 Cell* eval_path(Cell* path, const Cell* value, Cell* result) {

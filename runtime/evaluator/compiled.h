@@ -12,6 +12,7 @@
 #include <cstdint>
 
 #include "runtime/cell.h"
+#include "runtime/throw.h"
 
 namespace kiv::compiled {
 
@@ -22,7 +23,7 @@ namespace kiv::compiled {
 // 1 and then one frame position per refinement, an action the positions
 // alone; a position is the frame slot of the refinement's first argument,
 // or -1 when the refinement is not used.
-using Entry = void (*)(const std::int32_t* args, std::int32_t count);
+using Entry = Status (*)(const std::int32_t* args, std::int32_t count);
 
 // The natives and the generic action tables (1-based slots); the evaluator
 // installs them at start-up.
@@ -49,8 +50,9 @@ constexpr std::int32_t max_refinements = 32;
 // table with the positions of `refinements` refinements: a use whose value
 // is true passes its slot, any other refinement -1; the argument slots of a
 // refinement given a false value become none in `frame`.
-void call_with_refinements(std::int32_t slot, bool native, Cell* frame, std::int32_t refinements,
-                           const RefinementUse* uses, std::int32_t use_count);
+// Answers the entry's status.
+Status call_with_refinements(std::int32_t slot, bool native, Cell* frame, std::int32_t refinements,
+                             const RefinementUse* uses, std::int32_t use_count);
 
 // ---------------------------------------------------------------------------
 // Paths and lookups.

@@ -164,6 +164,7 @@ void make_call_stack() {
 }
 
 void init() {
+    // A heap reset forgets every hook and root, so each init registers again.
     collector::register_hook(mark_frames);
     collector::register_root_cell(&state.near);
     state.stack_bottom = state.stack_top = state.stack_arguments = argument_cells_start;

@@ -175,9 +175,10 @@ TEST_F(Paths, SwitchAndSelect) {
 // A stand-in natives table that records what it was passed.
 std::int32_t seen[8];
 std::int32_t seen_count;
-void record(const std::int32_t* args, std::int32_t count) {
+Status record(const std::int32_t* args, std::int32_t count) {
     seen_count = count;
     std::memcpy(seen, args, sizeof(std::int32_t) * static_cast<std::size_t>(count));
+    return Status::ok;
 }
 
 TEST_F(Paths, RefinementsOfDirectCalls) {
@@ -188,7 +189,7 @@ TEST_F(Paths, RefinementsOfDirectCalls) {
     const Cell yes = logic::true_value;
     const Cell no = logic::false_value;
     const compiled::RefinementUse uses[] = {{&yes, 1, 1, 1}, {&no, 3, 3, 2}};
-    compiled::call_with_refinements(2, true, frame, 3, uses, 2);
+    EXPECT_EQ(compiled::call_with_refinements(2, true, frame, 3, uses, 2), Status::ok);
     ASSERT_EQ(seen_count, 4);
     EXPECT_EQ(seen[0], 1);
     EXPECT_EQ(seen[1], 1);
@@ -198,7 +199,7 @@ TEST_F(Paths, RefinementsOfDirectCalls) {
     EXPECT_TRUE(frame[3].is(Type::none));
     EXPECT_TRUE(frame[4].is(Type::none));
     EXPECT_TRUE(frame[5].is(Type::integer));
-    compiled::call_with_refinements(1, false, frame, 3, uses, 1);
+    EXPECT_EQ(compiled::call_with_refinements(1, false, frame, 3, uses, 1), Status::ok);
     ASSERT_EQ(seen_count, 3);
     EXPECT_EQ(seen[0], 1);
     EXPECT_EQ(seen[1], -1);

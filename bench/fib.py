@@ -1,0 +1,4 @@
+# Recursive fib 30.
+def fib(n):
+    return n if n < 2 else fib(n - 1) + fib(n - 2)
+print(fib(30))

@@ -1,0 +1,130 @@
+// What the interpreter's own files share: the fast word read, one call in
+// progress, and the call and body runners. Not for other units.
+#pragma once
+
+#include <cstdint>
+
+#include "runtime/cell.h"
+#include "runtime/datatypes/context.h"
+#include "runtime/evaluator/compiled.h"
+#include "runtime/evaluator/interpreter.h"
+#include "runtime/evaluator/stack.h"
+#include "runtime/state.h"
+#include "runtime/fire.h"
+#include "runtime/memory.h"
+#include "runtime/throw.h"
+
+namespace kiv::interpreter::internal {
+
+constexpr std::int32_t compiled_max_refinements = compiled::max_refinements;
+
+// Symbols of the frame names <body> and <anon>.
+extern std::uint32_t body_symbol;
+extern std::uint32_t anon_symbol;
+
+// The value cell of a word when it can be read at once, else null: an
+// unresolved word, a context without values (a function that does not
+// run). The slow path goes through the context unit, which raises the
+// right error.
+inline Cell* word_slot_fast(const Cell* word) {
+    const auto index = static_cast<std::int32_t>(word->data3);
+    if (index < 0 || !word->data1) [[unlikely]]
+        return nullptr;
+    const Cell* h = memory::buffer_of(word->data1)->cells();
+    if (!h->data2) [[unlikely]]
+        return nullptr;
+    if (h->header & context::flag::values_on_stack) return cage::at<Cell>(h->data2) + index;
+    return memory::buffer_of(h->data2)->cells() + index;
+}
+Cell* word_slot_slow(const Cell* word);
+
+// The value cell a set-word may store into directly: a word of a global or
+// function context (an object field goes through the context unit, which
+// marks it written and runs the change handler); null otherwise.
+inline Cell* plain_slot(const Cell* word) {
+    const auto index = static_cast<std::int32_t>(word->data3);
+    if (index < 0 || !word->data1) [[unlikely]]
+        return nullptr;
+    const Cell* h = memory::buffer_of(word->data1)->cells();
+    if (!h->data2 || (h->header & context::flag::kind_mask) ==
+                         static_cast<std::uint32_t>(context::Kind::object) << context::flag::kind_shift)
+        return nullptr;
+    if (h->header & context::flag::values_on_stack) return cage::at<Cell>(h->data2) + index;
+    return memory::buffer_of(h->data2)->cells() + index;
+}
+inline Cell* word_slot(const Cell* word) {
+    Cell* slot = word_slot_fast(word);
+    return slot ? slot : word_slot_slow(word);
+}
+
+[[noreturn, gnu::cold, gnu::noinline]] void fire_with_word(ErrorId id, const Cell* word);
+
+// ---------------------------------------------------------------------------
+// Frames, inline: the same entries the stack unit writes, without a call.
+// PERF: opening and closing frames is most of a call's cost.
+
+// Opens a frame (the function context's values word saved when there is a
+// context). A full call stack, or a native stack nearly used up, goes
+// through the stack unit, which raises stack-overflow.
+inline void open_frame(std::uint32_t symbol, NodeId word_context, std::uint32_t header,
+                       NodeId function_context) {
+    if (state.frames_top >= state.frames_end || native_stack_room() < stack::native_reserve) [[unlikely]]
+        stack::push_named_frame(symbol, header);
+    stack::CallFrame* e = state.frames_top++;
+    *e = stack::CallFrame{header, symbol, cage::offset_of(state.stack_arguments), word_context,
+                          function_context,
+                          function_context ? memory::buffer_of(function_context)->cells()->data2 : 0};
+    state.stack_arguments = state.stack_top;
+}
+
+// Closes the newest frame keeping its result pushed (the function
+// context's values put back when it has one).
+inline void close_frame() {
+    stack::CallFrame* e = --state.frames_top;
+    if (e->function_context) memory::buffer_of(e->function_context)->cells()->data2 = e->saved_values;
+    state.stack_top = state.stack_arguments + 1;
+    state.stack_arguments = cage::at<Cell>(e->saved_base);
+}
+
+// One call in progress.
+struct Call {
+    const Cell* fn;          // the function value (natives, actions, functions, routines)
+    const Cell* fn_word;     // the word that names it in messages and events
+    const Cell* frame_name;  // the word that names its frame
+    Cell*& pos;              // where its arguments come from
+    Cell* end;
+    const Cell* code;        // the block holding them (null: none)
+    const Cell* path;        // the calling path, or null
+    Cell* refs;              // the refinements the path asks for, up to refs_end
+    Cell* refs_end;
+    bool infix;              // the left operand is pushed and starts the frame
+};
+
+// The argument cache of a callable (its cells, header first), built on the
+// first call.
+const Cell* build_cache(const Cell* function);
+inline const Cell* argument_cache(const Cell* function) {
+    const Cell* c = memory::buffer_of(function->data3)->cells() + 1;
+    if (c->is(Type::block)) [[likely]]
+        return memory::buffer_of(c->data2)->cells();
+    return build_cache(function);
+}
+
+// Opens the frame, fetches the arguments, calls and closes; the result is
+// the top cell (the frame's base).
+Status invoke(Call& c);
+// Calls a function value met in code: a copy of it is pushed first and
+// the result takes its cell.
+Status call_value(const Cell* fn, const Cell* word, const Cell* frame_name, Cell*& pos, Cell* end,
+                  const Cell* code, const Cell* path, Cell* refs, Cell* refs_end);
+// Runs a function!'s body in its frame (the current one): the context's
+// values are the frame's cells, return and exit stop here, the result is
+// the frame's first cell. The frame is left open.
+Status run_body(const Cell* fn, const Cell* name);
+// Evaluates a paren, its value pushed.
+Status eval_paren(const Cell* paren, std::uint32_t frame_symbol);
+
+// The trace machinery's start-up.
+void init_tracing();
+
+}  // namespace kiv::interpreter::internal

@@ -1,0 +1,1159 @@
+// The interpreter: blocks, expressions, words, infix operators, calls with
+// their argument fetching, and the argument cache. Paths are in
+// interpreter-paths.cpp, trace events in interpreter-trace.cpp.
+#include "runtime/evaluator/interpreter.h"
+
+#include "runtime/collector.h"
+#include "runtime/datatypes/block.h"
+#include "runtime/datatypes/context.h"
+#include "runtime/datatypes/error.h"
+#include "runtime/datatypes/float.h"
+#include "runtime/datatypes/function.h"
+#include "runtime/datatypes/integer.h"
+#include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/native.h"
+#include "runtime/datatypes/none.h"
+#include "runtime/datatypes/routine.h"
+#include "runtime/datatypes/series.h"
+#include "runtime/datatypes/string.h"
+#include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/typeset.h"
+#include "runtime/datatypes/unset.h"
+#include "runtime/datatypes/word.h"
+#include "runtime/evaluator/actions.h"
+#include "runtime/evaluator/eval-api.h"
+#include "runtime/evaluator/interpreter-internal.h"
+#include "runtime/evaluator/natives.h"
+#include "runtime/evaluator/stack.h"
+#include "runtime/fire.h"
+#include "runtime/fixed-words.h"
+
+namespace kiv::interpreter {
+
+using namespace internal;
+
+namespace internal {
+
+std::uint32_t body_symbol = 0;
+std::uint32_t anon_symbol = 0;
+
+[[noreturn, gnu::cold, gnu::noinline]] void fire_with_word(ErrorId id, const Cell* word) {
+    Cell w = *word;
+    fire(id, &w);
+}
+
+Cell* word_slot_slow(const Cell* word) { return context::get(word); }
+
+}  // namespace internal
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// The argument cache.
+//
+// A block of cells: cell 0 is a header (integer!: data1 the arguments
+// before the first refinement, data2 the refinements, data3 the frame cells
+// of a function: arguments, refinement slots and locals); then one entry
+// per spec item in spec order: a typeset! per argument (kind in header bits
+// 20-21, the argument's position in the spec in bits 8-19), a refinement!
+// per refinement (data1: its frame slot << 16 | its argument count; data2:
+// its canonical symbol; data3: its ordinal from 1), and an integer! for the
+// locals (data2: /local and the words after it).
+
+constexpr std::uint32_t kind_shift = 20;
+constexpr std::uint32_t spec_position_shift = 8;
+constexpr std::uint32_t spec_position_mask = 0xFFF;
+
+enum ArgKind : std::uint32_t { evaluated = 0, get_argument = 1, literal = 2 };
+
+bool is_local_refinement(const Cell* c) {
+    return c->is(Type::refinement) && symbol::resolve(c->data2) == symbol::resolve(words::symbol(words::Ref::local));
+}
+
+struct CacheBuild {
+    std::int32_t mandatory = 0;
+    std::int32_t refinements = 0;
+    std::int32_t slots = 0;
+    std::int32_t locals = 0;
+    std::int32_t current_refinement = -1;  // cache index of the refinement being filled
+    bool in_locals = false;
+};
+
+void add_argument(Cell* cache, CacheBuild& b, NodeId spec, std::int32_t& i, ArgKind kind) {
+    memory::SeriesBuffer* sb = memory::buffer_of(spec);
+    Cell* added;
+    if (i + 1 < static_cast<std::int32_t>(sb->length()) && sb->cells()[i + 1].is(Type::block)) {
+        Cell types = sb->cells()[i + 1];
+        added = typeset::make_from_block(cache, &types);
+    } else {
+        added = typeset::make_default_in(cache);
+    }
+    const std::uint32_t position = i > static_cast<std::int32_t>(spec_position_mask) ? spec_position_mask
+                                                                          : static_cast<std::uint32_t>(i);
+    added->header |= (static_cast<std::uint32_t>(kind) << kind_shift) | (position << spec_position_shift);
+    if (i + 1 < static_cast<std::int32_t>(memory::buffer_of(spec)->length()) &&
+        memory::buffer_of(spec)->cells()[i + 1].is(Type::block))
+        ++i;
+    ++b.slots;
+    if (b.current_refinement < 0) {
+        ++b.mandatory;
+    } else {
+        Cell* r = block::buffer(cache)->cells() + b.current_refinement;
+        r->data1 += 1;
+    }
+}
+
+void add_refinement(Cell* cache, CacheBuild& b, const Cell* c) {
+    ++b.refinements;
+    Cell entry = *c;
+    entry.header = static_cast<std::uint32_t>(Type::refinement);
+    entry.data1 = static_cast<std::uint32_t>(b.slots) << 16;
+    entry.data2 = symbol::resolve(c->data2);
+    entry.data3 = static_cast<std::uint32_t>(b.refinements);
+    b.current_refinement = static_cast<std::int32_t>(block::buffer(cache)->length());
+    *memory::append_slot(cache) = entry;
+    ++b.slots;
+}
+
+}  // namespace
+
+namespace internal {
+
+// Builds the cache of a callable from its spec and keeps it in its more
+// block. GC: allocates; the spec is read again after each allocation.
+const Cell* build_cache(const Cell* function) {
+    const Cell fn = *function;
+    Cell cache;
+    block::make_at(&cache, 8);
+    none::make_in(&cache);  // the header, filled at the end
+    CacheBuild b;
+    const NodeId spec = fn.data2;
+    for (std::int32_t i = 0; i < static_cast<std::int32_t>(memory::buffer_of(spec)->length()); ++i) {
+        const Cell c = memory::buffer_of(spec)->cells()[i];
+        switch (c.type()) {
+            case Type::word: case Type::get_word: case Type::lit_word:
+                if (b.in_locals) {
+                    if (c.is(Type::word)) ++b.locals, ++b.slots;
+                    break;
+                }
+                add_argument(&cache, b, spec, i,
+                             c.is(Type::word) ? evaluated : c.is(Type::get_word) ? get_argument : literal);
+                break;
+            case Type::refinement:
+                if (b.in_locals) break;
+                if (is_local_refinement(&c)) {
+                    b.in_locals = true;
+                    b.locals = 1;
+                    ++b.slots;
+                    break;
+                }
+                add_refinement(&cache, b, &c);
+                break;
+            case Type::set_word: {
+                // return: and its type block take no frame cell.
+                memory::SeriesBuffer* sb = memory::buffer_of(spec);
+                if (i + 1 < static_cast<std::int32_t>(sb->length()) && sb->cells()[i + 1].is(Type::block)) ++i;
+                break;
+            }
+            default: break;
+        }
+    }
+    if (b.locals) {
+        Cell* n = memory::append_slot(&cache);
+        *n = integer::make_cell(b.locals);
+    }
+    memory::SeriesBuffer* cb = block::buffer(&cache);
+    cb->cells()[0] = Cell{static_cast<std::uint32_t>(Type::integer), static_cast<std::uint32_t>(b.mandatory),
+                          static_cast<std::uint32_t>(b.refinements), static_cast<std::uint32_t>(b.slots)};
+    *function::more_cell(&fn, 1) = cache;
+    if (fn.is(Type::native) || fn.is(Type::action))
+        natives::remember_spec(fn.is(Type::native), static_cast<std::int32_t>(fn.data1), &fn);
+    return block::buffer(&cache)->cells();
+}
+
+}  // namespace internal
+
+std::int32_t arity(const Cell* function) {
+    return static_cast<std::int32_t>(argument_cache(function)->data1);
+}
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Argument errors.
+
+// The spec word of a cache entry, as a word!.
+Cell* entry_word(const Cell* fn, const Cell* entry, Cell* out) {
+    const std::uint32_t position = (entry->header >> spec_position_shift) & spec_position_mask;
+    memory::SeriesBuffer* sb = memory::buffer_of(fn->data2);
+    if (position < sb->length()) {
+        *out = sb->cells()[position];
+        out->header = static_cast<std::uint32_t>(Type::word);
+        return out;
+    }
+    return words::word(words::W::anon, out);
+}
+
+[[noreturn, gnu::cold, gnu::noinline]] void fire_no_arg(const Call& c, const Cell* entry) {
+    Cell name = *c.fn_word;
+    Cell arg;
+    entry_word(c.fn, entry, &arg);
+    fire(ErrorId::script_no_arg, &name, &arg);
+}
+
+[[noreturn, gnu::cold, gnu::noinline]] void fire_expect_arg(const Call& c, const Cell* entry,
+                                                            const Cell* value) {
+    Cell name = *c.fn_word;
+    Cell type;
+    registry::make_datatype(&type, value->type());
+    Cell arg;
+    entry_word(c.fn, entry, &arg);
+    fire(ErrorId::script_expect_arg, &name, &type, &arg);
+}
+
+// ---------------------------------------------------------------------------
+// Fetching arguments.
+
+Status fetch_literal(Call& c) {
+    Cell* v = c.pos++;
+    switch (v->type()) {
+        case Type::paren: return eval_paren(v, anon_symbol);
+        case Type::get_word: stack::push_copy(word_slot(v)); return Status::ok;
+        case Type::get_path: return eval_path(v, c.pos, c.end, c.code, nullptr);
+        default: stack::push_copy(v); return Status::ok;
+    }
+}
+
+// Fetches one argument as the entry says and pushes it; with `check` its
+// datatype must be in the entry's typeset.
+Status fetch_argument(Call& c, const Cell* entry, bool check, bool infix_second) {
+    const std::uint32_t kind = (entry->header >> kind_shift) & 3;
+    if (c.pos >= c.end) {
+        if (kind == literal && typeset::has(entry, static_cast<std::uint32_t>(Type::unset))) {
+            unset::make_at(stack::push_cell());
+            return Status::ok;
+        }
+        fire_no_arg(c, entry);
+    }
+    switch (kind) {
+        case evaluated:
+            KIV_PROPAGATE(eval_expression(c.pos, c.end, c.code,
+                                          flag::sub | (infix_second ? flag::no_infix : 0)));
+            break;
+        case get_argument:
+            if (tracing()) [[unlikely]]
+                KIV_PROPAGATE(fire_event(Event::fetch, c.code, c.pos, nullptr, c.pos));
+            stack::push_copy(c.pos++);
+            break;
+        default:
+            if (tracing()) [[unlikely]]
+                KIV_PROPAGATE(fire_event(Event::fetch, c.code, c.pos, nullptr, c.pos));
+            KIV_PROPAGATE(fetch_literal(c));
+            break;
+    }
+    const Cell* got = state.stack_top - 1;
+    if (tracing()) [[unlikely]]
+        KIV_PROPAGATE(fire_event(Event::push, c.code, nullptr, nullptr, got));
+    if (check && !typeset::has(entry, got->type_id())) fire_expect_arg(c, entry, got);
+    return Status::ok;
+}
+
+// The cells of a function's frame after its mandatory arguments: false and
+// none for each refinement and its arguments, false and none for the locals.
+void push_defaults(const Cell* cache) {
+    const Cell* e = cache + 1 + cache->data1;
+    const std::int32_t n = static_cast<std::int32_t>(cache->data3) - static_cast<std::int32_t>(cache->data1);
+    Cell* out = state.stack_top;
+    if (n <= 0) return;
+    if (out + n >= state.stack_end) stack::overflow_arguments();
+    Cell* const last = out + n;
+    for (; out < last; ++e) {
+        std::int32_t k;
+        if (e->is(Type::refinement)) k = static_cast<std::int32_t>(e->data1 & 0xFFFF) + 1;
+        else if (e->is(Type::integer)) k = static_cast<std::int32_t>(e->data2);
+        else continue;
+        logic::make_at(out++, false);
+        for (std::int32_t i = 1; i < k; ++i) none::make_at(out++);
+    }
+    state.stack_top = last;
+}
+
+const Cell* find_refinement(const Cell* cache, const Cell* item) {
+    const std::uint32_t wanted = symbol::resolve(item->data2);
+    const Cell* e = cache + 1 + cache->data1;
+    for (std::int32_t left = static_cast<std::int32_t>(cache->data2); left > 0; ++e) {
+        if (!e->is(Type::refinement)) continue;
+        if (e->data2 == wanted) return e;
+        --left;
+    }
+    return nullptr;
+}
+
+// The refinements a calling path asks for, in path order.
+Status apply_refinements(Call& c, const Cell* cache, std::int32_t* positions) {
+    std::uint64_t used = 0;
+    const bool slots = c.fn->is(Type::function) || c.fn->is(Type::routine);
+    Cell* base = state.stack_arguments;
+    for (Cell* item = c.refs; item < c.refs_end; ++item) {
+        bool active;
+        if (item->is(Type::word)) {
+            active = true;
+        } else if (item->is(Type::get_word)) {
+            const Cell* v = word_slot(item);
+            if (v->is(Type::unset)) fire_with_word(ErrorId::script_no_value, item);
+            active = natives::truthy(v);
+        } else {
+            Cell bad = *item;
+            fire(ErrorId::script_bad_refine, &bad);
+        }
+        const Cell* e = find_refinement(cache, item);
+        if (!e) {
+            Cell name = *c.fn_word;
+            Cell bad = *item;
+            fire(ErrorId::script_no_refine, &name, &bad);
+        }
+        const std::uint64_t bit = std::uint64_t{1} << (e->data3 & 63);
+        if (used & bit) {
+            Cell path = c.path ? *c.path : *item;
+            fire(ErrorId::script_dup_refine, &path);
+        }
+        used |= bit;
+        const std::int32_t count = static_cast<std::int32_t>(e->data1 & 0xFFFF);
+        const std::int32_t slot = static_cast<std::int32_t>(e->data1 >> 16);
+        if (slots) logic::make_at(base + slot, active);
+        else if (active) positions[e->data3] = static_cast<std::int32_t>(state.stack_top - base);
+        for (std::int32_t i = 0; i < count; ++i) {
+            KIV_PROPAGATE(fetch_argument(c, e + 1 + i, active, false));
+            if (!active) {
+                stack::drop(1);
+            } else if (slots) {
+                base[slot + 1 + i] = *(state.stack_top - 1);
+                stack::drop(1);
+            }
+        }
+    }
+    return Status::ok;
+}
+
+// Fetches the arguments of a call whose frame is open (its first
+// `already` arguments in place).
+Status fetch_arguments(Call& c, const Cell* cache, std::int32_t already, std::int32_t* positions) {
+    const std::int32_t mandatory = static_cast<std::int32_t>(cache->data1);
+    for (std::int32_t i = already; i < mandatory; ++i) {
+        const Cell* entry = cache + 1 + i;
+        const bool infix_second = c.infix && i == 1;
+        // PERF: an evaluated argument with code left is the common case.
+        if (!(entry->header & (3u << kind_shift)) && c.pos < c.end && !tracing()) [[likely]] {
+            KIV_PROPAGATE(eval_expression(c.pos, c.end, c.code,
+                                          flag::sub | (infix_second ? flag::no_infix : 0)));
+            const Cell* got = state.stack_top - 1;
+            if (!typeset::has(entry, got->type_id())) [[unlikely]]
+                fire_expect_arg(c, entry, got);
+        } else {
+            KIV_PROPAGATE(fetch_argument(c, entry, true, infix_second));
+        }
+    }
+    if (c.fn->is(Type::function) || c.fn->is(Type::routine)) push_defaults(cache);
+    if (c.refs < c.refs_end) [[unlikely]]
+        KIV_PROPAGATE(apply_refinements(c, cache, positions));
+    return Status::ok;
+}
+
+// What a code value of each datatype does when evaluated: true when it is
+// pushed as it is.
+struct Literals {
+    bool plain[256] = {};
+    constexpr Literals() {
+        for (int t = 0; t < 256; ++t) plain[t] = true;
+        for (Type t : {Type::word, Type::set_word, Type::get_word, Type::lit_word, Type::paren,
+                       Type::path, Type::lit_path, Type::get_path, Type::set_path, Type::op,
+                       Type::native, Type::action, Type::function, Type::routine, Type::issue})
+            plain[static_cast<int>(t)] = false;
+    }
+};
+constexpr Literals literals;
+
+// Whether a word's value is pushed as it is (not called, not an error).
+struct WordValues {
+    bool plain[256] = {};
+    constexpr WordValues() {
+        for (int t = 0; t < 256; ++t) plain[t] = true;
+        for (Type t : {Type::op, Type::native, Type::action, Type::function, Type::routine, Type::unset})
+            plain[static_cast<int>(t)] = false;
+    }
+};
+constexpr WordValues word_values;
+
+// ---------------------------------------------------------------------------
+// Infix operators, with the fast paths of integer and float arithmetic and
+// comparison.
+
+// The op's action or native, when the fast path knows it.
+enum class Fast : std::uint8_t { none, add, subtract, multiply, compare };
+
+[[gnu::always_inline]] inline Fast fast_kind(Type source, std::uint32_t slot, CompareOp* cmp) {
+    if (source == Type::action) {
+        switch (static_cast<Action>(slot)) {
+            case Action::add: return Fast::add;
+            case Action::subtract: return Fast::subtract;
+            case Action::multiply: return Fast::multiply;
+            default: return Fast::none;
+        }
+    }
+    if (source == Type::native && slot >= static_cast<std::uint32_t>(natives::Native::equal_q) &&
+        slot <= static_cast<std::uint32_t>(natives::Native::greater_or_equal_q)) {
+        constexpr CompareOp ops[] = {CompareOp::equal, CompareOp::not_equal, CompareOp::strict_equal,
+                                     CompareOp::lesser, CompareOp::greater, CompareOp::lesser_or_equal,
+                                     CompareOp::greater_or_equal};
+        *cmp = ops[slot - static_cast<std::uint32_t>(natives::Native::equal_q)];
+        return Fast::compare;
+    }
+    return Fast::none;
+}
+
+// The right operand when reading it cannot raise anything nor call
+// anything: a number literal, or a word holding a number.
+const Cell* plain_number(const Cell* pos) {
+    if (pos->is(Type::integer) || pos->is(Type::float_)) return pos;
+    if (!pos->is(Type::word)) return nullptr;
+    const Cell* v = word_slot_fast(pos);
+    if (v && (v->is(Type::integer) || v->is(Type::float_))) return v;
+    return nullptr;
+}
+
+template <class T>
+bool compare_numbers(T a, T b, CompareOp op) {
+    switch (op) {
+        case CompareOp::equal: case CompareOp::strict_equal: return a == b;
+        case CompareOp::not_equal: return a != b;
+        case CompareOp::lesser: return a < b;
+        case CompareOp::lesser_or_equal: return a <= b;
+        case CompareOp::greater: return a > b;
+        default: return a >= b;
+    }
+}
+
+// Integer and float operands computed in place of the left operand; false
+// when the operands are not both of those datatypes.
+[[gnu::always_inline]] inline bool fast_math(Fast kind, CompareOp cmp, Cell* left, const Cell* right) {
+    if (left->is(Type::integer) && right->is(Type::integer)) {
+        const std::int32_t a = integer::get(left);
+        const std::int32_t b = integer::get(right);
+        std::int32_t r;
+        bool overflow;
+        switch (kind) {
+            case Fast::add: overflow = __builtin_add_overflow(a, b, &r); break;
+            case Fast::subtract: overflow = __builtin_sub_overflow(a, b, &r); break;
+            case Fast::multiply: overflow = __builtin_mul_overflow(a, b, &r); break;
+            default:
+                *left = Cell{static_cast<std::uint32_t>(Type::logic), compare_numbers(a, b, cmp) ? 1u : 0u, 0, 0};
+                return true;
+        }
+        if (!overflow) [[likely]] {
+            left->data2 = static_cast<std::uint32_t>(r);
+            return true;
+        }
+        // Out of the 32-bit range: the exact result as a float!.
+        const double x = a, y = b;
+        const double d = kind == Fast::add ? x + y : kind == Fast::subtract ? x - y : x * y;
+        *left = float_::make_cell(d);
+        return true;
+    }
+    if (left->is(Type::float_) && right->is(Type::float_) && kind != Fast::compare) {
+        const double x = float_::get(left), y = float_::get(right);
+        const double d = kind == Fast::add ? x + y : kind == Fast::subtract ? x - y : x * y;
+        float_::set(left, d);
+        left->header = static_cast<std::uint32_t>(Type::float_) | (left->header & cell_flag::new_line);
+        return true;
+    }
+    return false;
+}
+
+// A value that evaluating cannot turn into a call or an error: a literal,
+// or a word holding a plain value; null otherwise.
+[[gnu::always_inline]] inline const Cell* plain_operand(const Cell* pos) {
+    if (pos->is(Type::word)) {
+        const Cell* v = word_slot_fast(pos);
+        return v && word_values.plain[v->type_id()] ? v : nullptr;
+    }
+    return literals.plain[pos->type_id()] ? pos : nullptr;
+}
+
+// How far simple_value got: not at all, the whole expression, or up to an
+// operator it cannot compute (the value so far is its left operand).
+enum class Simple : std::uint8_t { no, whole, partly };
+
+// Computes an expression of plain values and fast operators into `out`
+// without running anything; `pos` moves past what was computed.
+// Applies the fast operators that follow `p` to `out` while their right
+// operands are plain numbers; `p` moves past what was applied.
+[[gnu::always_inline]] inline Simple simple_tail(Cell*& p, Cell* end, Cell* out) {
+    while (p < end && p->is(Type::word)) {
+        const Cell* op = word_slot_fast(p);
+        if (!op || !op->is(Type::op)) break;
+        CompareOp cmp = CompareOp::equal;
+        const Fast kind = fast_kind(op::source_type(op), op->data1, &cmp);
+        const Cell* right = kind != Fast::none && p + 1 < end ? plain_number(p + 1) : nullptr;
+        if (!right || !fast_math(kind, cmp, out, right)) return Simple::partly;
+        p += 2;
+    }
+    return Simple::whole;
+}
+
+[[gnu::always_inline]] inline Simple simple_value(Cell*& pos, Cell* end, unsigned flags, Cell* out) {
+    const Cell* v = plain_operand(pos);
+    if (!v) return Simple::no;
+    *out = *v;
+    ++pos;
+    if (flags & flag::no_infix) return Simple::whole;
+    return simple_tail(pos, end, out);
+}
+
+bool is_callable_type(Type t) {
+    return t == Type::native || t == Type::action || t == Type::function || t == Type::routine;
+}
+
+// ---------------------------------------------------------------------------
+// Calls.
+
+// Opens the frame of a call. An infix call's frame starts at its left
+// operand, already pushed.
+void open_call_frame(const Call& c, bool function_frame) {
+    if (c.infix) --state.stack_top;
+    if (function_frame)
+        open_frame(c.frame_name->data2, c.frame_name->data1, stack::header::interpreted_function, c.fn->data1);
+    else
+        open_frame(c.frame_name->data2, c.frame_name->data1, stack::header::interpreted_native, 0);
+    if (c.infix) ++state.stack_top;
+}
+
+// Checks an infix call's left operand against the first argument.
+void check_left(const Call& c, const Cell* cache) {
+    if (cache->data1 < 1) return;
+    const Cell* left = state.stack_arguments;
+    if (!typeset::has(cache + 1, left->type_id())) fire_expect_arg(c, cache + 1, left);
+}
+
+Status invoke_native(Call& c) {
+    const Cell* cache = argument_cache(c.fn);
+    const bool is_native = c.fn->is(Type::native);
+    const std::int32_t refinements = static_cast<std::int32_t>(cache->data2);
+    // positions[0] is a native's check flag; positions[k] refinement k's.
+    // An action receives them from positions[1].
+    std::int32_t positions[1 + compiled_max_refinements];
+    if (refinements > compiled_max_refinements) fire(ErrorId::internal_not_done);
+    positions[0] = 0;
+    for (std::int32_t k = 1; k <= refinements; ++k) positions[k] = -1;
+    open_call_frame(c, false);
+    if (c.infix) check_left(c, cache);
+    KIV_PROPAGATE(fetch_arguments(c, cache, c.infix ? 1 : 0, positions));
+    if (tracing()) [[unlikely]]
+        KIV_PROPAGATE(fire_event(Event::call, c.code, nullptr, c.fn_word, c.fn));
+    if (c.infix && !tracing()) {
+        // An operator whose right operand needed a call: the arithmetic of
+        // integers and floats still needs no entry.
+        CompareOp cmp = CompareOp::equal;
+        const Fast kind = fast_kind(c.fn->type(), c.fn->data1, &cmp);
+        if (kind != Fast::none && fast_math(kind, cmp, state.stack_arguments, state.stack_arguments + 1)) {
+            close_frame();
+            return Status::ok;
+        }
+    }
+    const auto slot = static_cast<std::int32_t>(c.fn->data1);
+    const natives::Entry entry = is_native ? natives::entry(slot) : actions::entry(slot);
+    if (!entry) fire(ErrorId::internal_not_done);
+    if (is_native) KIV_PROPAGATE(entry(positions, refinements + 1));
+    else KIV_PROPAGATE(entry(positions + 1, refinements));
+    close_frame();
+    return Status::ok;
+}
+
+Status invoke_routine(Call& c) {
+    const Cell* cache = argument_cache(c.fn);
+    open_call_frame(c, false);
+    if (c.infix) check_left(c, cache);
+    KIV_PROPAGATE(fetch_arguments(c, cache, c.infix ? 1 : 0, nullptr));
+    if (tracing()) [[unlikely]]
+        KIV_PROPAGATE(fire_event(Event::call, c.code, nullptr, c.fn_word, c.fn));
+    Cell* base = state.stack_arguments;
+    routine::call(c.fn, base, base);
+    close_frame();
+    return Status::ok;
+}
+
+Status invoke_function(Call& c) {
+    const Cell* cache = argument_cache(c.fn);
+    open_call_frame(c, true);
+    if (c.infix) check_left(c, cache);
+    KIV_PROPAGATE(fetch_arguments(c, cache, c.infix ? 1 : 0, nullptr));
+    if (tracing()) [[unlikely]]
+        KIV_PROPAGATE(fire_event(Event::call, c.code, nullptr, c.fn_word, c.fn));
+    KIV_PROPAGATE(run_body(c.fn, c.fn_word));
+    close_frame();
+    return Status::ok;
+}
+
+}  // namespace
+
+namespace internal {
+
+namespace {
+
+[[gnu::noinline]] Status invoke_traced(Call& c) {
+    KIV_PROPAGATE(fire_event(Event::open, c.code, nullptr, c.fn_word, c.fn));
+    switch (c.fn->type()) {
+        case Type::native: case Type::action: KIV_PROPAGATE(invoke_native(c)); break;
+        case Type::function: KIV_PROPAGATE(invoke_function(c)); break;
+        case Type::routine: KIV_PROPAGATE(invoke_routine(c)); break;
+        default: fire(ErrorId::internal_not_done);
+    }
+    return fire_event(Event::return_, c.code, nullptr, c.fn_word, state.stack_top - 1);
+}
+
+}  // namespace
+
+Status invoke(Call& c) {
+    if (tracing()) [[unlikely]]
+        return invoke_traced(c);
+    switch (c.fn->type()) {
+        case Type::native: case Type::action: return invoke_native(c);
+        case Type::function: return invoke_function(c);
+        case Type::routine: return invoke_routine(c);
+        default: fire(ErrorId::internal_not_done);
+    }
+}
+
+namespace {
+
+// The mandatory arguments of a call without refinements whose frame is
+// open. PERF: the common call needs no Call record unless an argument is
+// not a plain evaluated one.
+Status fetch_plain_arguments(const Cell* fn, const Cell* word, const Cell* cache, Cell*& pos,
+                             Cell* end, const Cell* code) {
+    const auto mandatory = static_cast<std::int32_t>(cache->data1);
+    for (std::int32_t i = 0; i < mandatory; ++i) {
+        const Cell* entry = cache + 1 + i;
+        if (!(entry->header & (3u << kind_shift)) && pos < end) [[likely]] {
+            // A literal that no operator follows is its own value.
+            if (literals.plain[pos->type_id()] && (pos + 1 >= end || !pos[1].is(Type::word)) && !tracing()) {
+                stack::push_copy(pos++);
+            } else {
+                KIV_PROPAGATE(eval_expression(pos, end, code, flag::sub));
+            }
+            const Cell* got = state.stack_top - 1;
+            if (!typeset::has(entry, got->type_id())) [[unlikely]] {
+                Call c{fn, word, word, pos, end, code, nullptr, nullptr, nullptr, false};
+                fire_expect_arg(c, entry, got);
+            }
+        } else {
+            Call c{fn, word, word, pos, end, code, nullptr, nullptr, nullptr, false};
+            KIV_PROPAGATE(fetch_argument(c, entry, true, false));
+        }
+    }
+    return Status::ok;
+}
+
+// A call by a word, with no refinements, while not tracing.
+Status call_plain(Cell* fn, const Cell* word, Cell*& pos, Cell* end, const Cell* code) {
+    const Cell* cache = argument_cache(fn);
+    switch (fn->type()) {
+        case Type::function:
+            open_frame(word->data2, word->data1, stack::header::interpreted_function, fn->data1);
+            KIV_PROPAGATE(fetch_plain_arguments(fn, word, cache, pos, end, code));
+            push_defaults(cache);
+            KIV_PROPAGATE(run_body(fn, word));
+            close_frame();
+            return Status::ok;
+        case Type::native: case Type::action: {
+            const auto refinements = static_cast<std::int32_t>(cache->data2);
+            std::int32_t positions[1 + compiled_max_refinements];
+            if (refinements > compiled_max_refinements) fire(ErrorId::internal_not_done);
+            positions[0] = 0;
+            for (std::int32_t k = 1; k <= refinements; ++k) positions[k] = -1;
+            open_frame(word->data2, word->data1, stack::header::interpreted_native, 0);
+            KIV_PROPAGATE(fetch_plain_arguments(fn, word, cache, pos, end, code));
+            const auto slot = static_cast<std::int32_t>(fn->data1);
+            if (fn->is(Type::native)) {
+                const natives::Entry entry = natives::entry(slot);
+                if (!entry) fire(ErrorId::internal_not_done);
+                KIV_PROPAGATE(entry(positions, refinements + 1));
+            } else {
+                const natives::Entry entry = actions::entry(slot);
+                if (!entry) fire(ErrorId::internal_not_done);
+                KIV_PROPAGATE(entry(positions + 1, refinements));
+            }
+            close_frame();
+            return Status::ok;
+        }
+        default: {
+            Call c{fn, word, word, pos, end, code, nullptr, nullptr, nullptr, false};
+            return invoke(c);
+        }
+    }
+}
+
+}  // namespace
+
+Status call_value(const Cell* fn, const Cell* word, const Cell* frame_name, Cell*& pos, Cell* end,
+                  const Cell* code, const Cell* path, Cell* refs, Cell* refs_end) {
+    // The function stays below its frame while the call runs; the result
+    // takes its cell.
+    Cell* slot = stack::push_copy(fn);
+    if (!tracing() && refs == refs_end && word == frame_name) [[likely]] {
+        KIV_PROPAGATE(call_plain(slot, word, pos, end, code));
+    } else {
+        Call c{slot, word, frame_name, pos, end, code, path, refs, refs_end, false};
+        KIV_PROPAGATE(invoke(c));
+    }
+    *slot = *(state.stack_top - 1);
+    state.stack_top = slot + 1;
+    return Status::ok;
+}
+
+Status run_body(const Cell* fn, const Cell* name) {
+    const NodeId ctx = fn->data1;
+    Cell* base = state.stack_arguments;
+    memory::buffer_of(ctx)->cells()->data2 = cage::offset_of(base);
+    state.frames_top[-1].header |= stack::flag::body;
+    const bool was_tracing = state.tracing;
+    if (fn->header & function::flag::no_trace) state.tracing = false;
+    else if (fn->header & function::flag::trace) state.tracing = state.trace_run;
+    if (tracing()) [[unlikely]] {
+        if (fire_event(Event::prolog, nullptr, nullptr, name, fn) == Status::thrown) {
+            state.tracing = was_tracing;
+            return Status::thrown;
+        }
+    }
+    const Cell body = *function::more_cell(fn, function::more::body);
+    Status s = Status::ok;
+    if (body.is(Type::block)) s = eval_block(&body, true);
+    else none::make_at(base);
+    if (s == Status::thrown) {
+        const std::uint32_t code = state.thrown_code;
+        if (code != throw_code::return_ && code != throw_code::exit) {
+            state.tracing = was_tracing;
+            return Status::thrown;
+        }
+        // return and exit end here: the thrower made this frame current
+        // with the value in its result slot.
+        state.thrown_code = 0;
+    }
+    if (tracing()) [[unlikely]] {
+        const Cell result = *state.stack_arguments;
+        if (fire_event(Event::epilog, nullptr, nullptr, name, fn) == Status::thrown) {
+            state.tracing = was_tracing;
+            return Status::thrown;
+        }
+        *state.stack_arguments = result;
+    }
+    state.tracing = was_tracing;
+    state.frames_top[-1].header &= ~stack::flag::body;
+    state.stack_top = state.stack_arguments + 1;
+    return Status::ok;
+}
+
+Status eval_paren(const Cell* paren, std::uint32_t) { return eval_block(paren, false); }
+
+}  // namespace internal
+
+namespace {
+
+Status call_infix(const Cell* op, const Cell* word, Cell*& pos, Cell* end, const Cell* code) {
+    // The op as the function it wraps.
+    Cell fn = *op;
+    fn.header = (fn.header & ~0x00FF00FFu) | static_cast<std::uint32_t>(op::source_type(op));
+    if (!tracing() && pos < end) [[likely]] {
+        CompareOp cmp = CompareOp::equal;
+        const Fast kind = fast_kind(op::source_type(op), op->data1, &cmp);
+        if (kind != Fast::none) {
+            const Cell* right = plain_number(pos);
+            if (right && fast_math(kind, cmp, state.stack_top - 1, right)) {
+                ++pos;
+                return Status::ok;
+            }
+            // The right operand needs evaluating: in the operator's frame,
+            // which starts at the left operand.
+            const Cell* cache = argument_cache(&fn);
+            if (cache->data1 == 2 && !((cache + 2)->header & (3u << kind_shift))) {
+                --state.stack_top;
+                open_frame(word->data2, word->data1, stack::header::interpreted_native, 0);
+                ++state.stack_top;
+                Cell* left = state.stack_arguments;
+                KIV_PROPAGATE(eval_expression(pos, end, code, flag::sub | flag::no_infix));
+                if (fast_math(kind, cmp, left, left + 1)) {
+                    close_frame();
+                    return Status::ok;
+                }
+                Call c{&fn, word, word, pos, end, code, nullptr, nullptr, nullptr, true};
+                check_left(c, cache);
+                if (!typeset::has(cache + 2, left[1].type_id())) fire_expect_arg(c, cache + 2, left + 1);
+                std::int32_t positions[1] = {0};
+                const natives::Entry entry =
+                    fn.is(Type::native) ? natives::entry(static_cast<std::int32_t>(fn.data1))
+                                        : actions::entry(static_cast<std::int32_t>(fn.data1));
+                if (!entry) fire(ErrorId::internal_not_done);
+                KIV_PROPAGATE(fn.is(Type::native) ? entry(positions, 1) : entry(positions + 1, 0));
+                close_frame();
+                return Status::ok;
+            }
+        }
+    }
+    Call c{&fn, word, word, pos, end, code, nullptr, nullptr, nullptr, true};
+    return invoke(c);
+}
+
+Status infix_loop(Cell*& pos, Cell* end, const Cell* code) {
+    while (pos < end && pos->is(Type::word)) {
+        const Cell* v = word_slot_fast(pos);
+        if (!v || !v->is(Type::op)) break;
+        const Cell op = *v;
+        Cell* word = pos++;
+        if (tracing()) [[unlikely]]
+            KIV_PROPAGATE(fire_event(Event::fetch, code, word, nullptr, word));
+        KIV_PROPAGATE(call_infix(&op, word, pos, end, code));
+    }
+    return Status::ok;
+}
+
+// ---------------------------------------------------------------------------
+// Expressions.
+
+// `left`, when given, is the value's left operand, already computed from
+// the code before `pos` (which stands at an operator).
+Status eval_set_word(Cell* word, Cell*& pos, Cell* end, const Cell* code, const Cell* left) {
+    if (pos >= end) fire_with_word(ErrorId::script_need_value, word);
+    // The frame, named by the set-word, holds it and then the value.
+    open_frame(word->data2, word->data1, stack::header::interpreted_native, 0);
+    *stack::push_cell() = *word;
+    if (left) {
+        stack::push_copy(left);
+        KIV_PROPAGATE(infix_loop(pos, end, code));
+    } else {
+        KIV_PROPAGATE(eval_expression(pos, end, code, flag::sub));
+    }
+    Cell* base = state.stack_arguments;
+    if (tracing()) [[unlikely]]
+        KIV_PROPAGATE(fire_event(Event::set, code, nullptr, word, base + 1));
+    if (base[1].is(Type::unset)) fire_with_word(ErrorId::script_need_value, word);
+    if (Cell* slot = plain_slot(word)) [[likely]]
+        *slot = base[1];
+    else
+        context::set(word, base + 1);
+    base[0] = base[1];
+    close_frame();
+    return Status::ok;
+}
+
+Status eval_set_path(Cell* path, Cell*& pos, Cell* end, const Cell* code) {
+    if (pos >= end) {
+        Cell p = *path;
+        fire(ErrorId::script_need_value, &p);
+    }
+    Cell name;
+    words::word(words::W::set_path, &name);
+    stack::push_interpreted_native_frame(&name);
+    stack::push_copy(path);
+    KIV_PROPAGATE(eval_expression(pos, end, code, flag::sub));
+    Cell* base = state.stack_arguments;
+    if (tracing()) [[unlikely]]
+        KIV_PROPAGATE(fire_event(Event::set, code, nullptr, path, base + 1));
+    const Cell value = base[1];
+    Cell* after = pos;
+    KIV_PROPAGATE(eval_path(path, after, end, code, &value));
+    base = state.stack_arguments;
+    base[0] = value;
+    stack::close();
+    return Status::ok;
+}
+
+Status eval_word(Cell* word, Cell*& pos, Cell* end, const Cell* code, unsigned flags) {
+    const Cell* v = word_slot(word);
+    switch (v->type()) {
+        case Type::native: case Type::action: case Type::function: case Type::routine:
+            if (flags & flag::literal_functions) break;
+            return call_value(v, word, word, pos, end, code, nullptr, nullptr, nullptr);
+        case Type::op: fire(ErrorId::script_no_op_arg);
+        case Type::unset: fire_with_word(ErrorId::script_no_value, word);
+        default: break;
+    }
+    stack::push_copy(v);
+    return Status::ok;
+}
+
+bool is_system_issue(const Cell* issue) {
+    return words::is(issue, words::Sym::system) || words::is(issue, words::Sym::system_global);
+}
+
+Status eval_value(Cell* value, Cell*& pos, Cell* end, const Cell* code, unsigned flags) {
+    switch (value->type()) {
+        case Type::word: return eval_word(value, pos, end, code, flags);
+        case Type::set_word: return eval_set_word(value, pos, end, code, nullptr);
+        case Type::get_word: stack::push_copy(word_slot(value)); return Status::ok;
+        case Type::lit_word: stack::push_copy(value)->set_type(Type::word); return Status::ok;
+        case Type::paren: return eval_paren(value, body_symbol);
+        case Type::path: case Type::get_path: return eval_path(value, pos, end, code, nullptr);
+        case Type::lit_path: stack::push_copy(value)->set_type(Type::path); return Status::ok;
+        case Type::set_path: return eval_set_path(value, pos, end, code);
+        case Type::op: fire(ErrorId::internal_not_done);
+        case Type::native: case Type::action: case Type::function: case Type::routine: {
+            if (flags & flag::literal_functions) break;
+            Cell anon;
+            words::word(words::W::anon, &anon);
+            return call_value(value, &anon, &anon, pos, end, code, nullptr, nullptr, nullptr);
+        }
+        case Type::issue:
+            if (pos < end && pos->is(Type::block) && is_system_issue(value)) fire(ErrorId::internal_kiv_system);
+            break;
+        default: break;
+    }
+    stack::push_copy(value);
+    return Status::ok;
+}
+
+
+// The whole evaluation of one expression, with its trace events.
+[[gnu::noinline]] Status eval_expression_full(Cell*& pos, Cell* end, const Cell* code, unsigned flags) {
+    if (tracing()) [[unlikely]]
+        KIV_PROPAGATE(fire_event(Event::fetch, code, pos, nullptr, pos));
+    Cell* value = pos++;
+    KIV_PROPAGATE(eval_value(value, pos, end, code, flags));
+    if (!(flags & flag::no_infix) && pos < end) KIV_PROPAGATE(infix_loop(pos, end, code));
+    if (tracing() && !(flags & flag::sub)) [[unlikely]]
+        KIV_PROPAGATE(fire_event(Event::expr, code, nullptr, nullptr, state.stack_top - 1));
+    return Status::ok;
+}
+
+}  // namespace
+
+Status eval_expression(Cell*& pos, Cell* end, const Cell* code, unsigned flags) {
+    // PERF: an expression made of plain values (literals, words holding
+    // them) and operators with a fast path is computed here without a
+    // call; anything else goes through the whole evaluation, from where
+    // this stopped.
+    if (tracing()) [[unlikely]]
+        return eval_expression_full(pos, end, code, flags);
+    Cell value;
+    Simple done;
+    Cell* const start = pos;
+    switch (start->type()) {
+        case Type::word: {
+            const Cell* v = word_slot_fast(start);
+            if (!v) return eval_expression_full(pos, end, code, flags);
+            if (word_values.plain[v->type_id()]) {
+                value = *v;
+                ++pos;
+                done = flags & flag::no_infix ? Simple::whole : simple_tail(pos, end, &value);
+                break;
+            }
+            if (!is_callable_type(v->type()) || (flags & flag::literal_functions))
+                return eval_expression_full(pos, end, code, flags);
+            ++pos;
+            KIV_PROPAGATE(call_value(v, start, start, pos, end, code, nullptr, nullptr, nullptr));
+            if (!(flags & flag::no_infix) && pos < end && pos->is(Type::word)) return infix_loop(pos, end, code);
+            return Status::ok;
+        }
+        case Type::set_word: {
+            // A set-word whose whole value is simple needs no frame: nothing
+            // can raise an error or run while it is computed and stored.
+            Cell* slot = pos + 1 < end ? plain_slot(start) : nullptr;
+            if (!slot) return eval_expression_full(pos, end, code, flags);
+            Cell* after = pos + 1;
+            done = simple_value(after, end, flag::sub, &value);
+            if (done == Simple::no) return eval_expression_full(pos, end, code, flags);
+            pos = after;
+            if (done == Simple::whole) {
+                *slot = value;
+                stack::push_copy(&value);
+            } else {
+                KIV_PROPAGATE(eval_set_word(start, pos, end, code, &value));
+            }
+            if (!(flags & flag::no_infix) && pos < end && pos->is(Type::word)) return infix_loop(pos, end, code);
+            return Status::ok;
+        }
+        default:
+            if (!literals.plain[start->type_id()]) return eval_expression_full(pos, end, code, flags);
+            value = *start;
+            ++pos;
+            done = flags & flag::no_infix ? Simple::whole : simple_tail(pos, end, &value);
+            break;
+    }
+    stack::push_copy(&value);
+    if (done == Simple::partly) return infix_loop(pos, end, code);
+    return Status::ok;
+}
+
+// ---------------------------------------------------------------------------
+// Blocks.
+
+Status eval_block(const Cell* block, bool chain) {
+    // PERF: a block evaluation opens no call frame: nothing unwinds to one
+    // (break, return and throw target loops, bodies and catches), and names
+    // of <body> frames never show. Its cells start at the current top.
+    const Cell saved_near = state.near;
+    Cell code = *block;
+    if (tracing()) [[unlikely]]
+        KIV_PROPAGATE(fire_event(Event::enter, &code, nullptr, nullptr, nullptr));
+    memory::SeriesBuffer* b = block::buffer(&code);
+    Cell* first = b->cells();
+    Cell* end = b->cells_tail();
+    std::int32_t index = series::head(&code);
+    if (index < 0) index = 0;
+    Cell* pos = first + index;
+    Cell* const base = state.stack_top;
+    if (pos >= end) {
+        unset::make_at(stack::push_cell());
+    } else {
+        state.near = code;
+        while (pos < end) {
+            state.stack_top = base;
+            state.near.data1 = static_cast<std::uint32_t>(pos - first);
+            if (eval_expression(pos, end, &code, 0) == Status::thrown) [[unlikely]] {
+                state.near = saved_near;
+                return Status::thrown;
+            }
+        }
+    }
+    if (tracing()) [[unlikely]]
+        KIV_PROPAGATE(fire_event(Event::exit, &code, nullptr, nullptr, state.stack_top - 1));
+    state.near = saved_near;
+    if (chain) *state.stack_arguments = *base;
+    state.stack_top = base + 1;
+    return Status::ok;
+}
+
+Status eval_next_at(const Cell* code, Cell*& pos, Cell* end, bool sub) {
+    Cell* const base = state.stack_top;
+    if (pos >= end) unset::make_at(stack::push_cell());
+    else KIV_PROPAGATE(eval_expression(pos, end, code, 0));
+    if (!sub) *state.stack_arguments = *base;
+    state.stack_top = base + 1;
+    return Status::ok;
+}
+
+Status eval_next(Cell* block) {
+    memory::SeriesBuffer* b = block::buffer(block);
+    Cell* first = b->cells();
+    std::int32_t index = series::head(block);
+    if (index < 0) index = 0;
+    Cell* pos = first + index;
+    const Cell code = *block;
+    KIV_PROPAGATE(eval_next_at(&code, pos, b->cells_tail(), false));
+    if (pos > first + index) series::set_head(block, pos - first);
+    return Status::ok;
+}
+
+// ---------------------------------------------------------------------------
+// Calls from C++.
+
+Status call_with_arguments(const Cell* function, const Cell* name, const Cell* args,
+                           std::int32_t count, Cell* result) {
+    Cell anon;
+    if (!name) name = words::word(words::W::anon, &anon);
+    Cell* slot = stack::push_copy(function);
+    const Cell* fn = slot;
+    if (!fn->is(Type::native) && !fn->is(Type::action) && !fn->is(Type::function) &&
+        !fn->is(Type::routine)) {
+        Cell bad = *fn;
+        fire(ErrorId::script_invalid_arg, &bad);
+    }
+    const Cell* cache = argument_cache(fn);
+    const bool is_function = fn->is(Type::function);
+    if (is_function) stack::push_interpreted_function_frame(name, fn->data1);
+    else stack::push_interpreted_native_frame(name);
+    const std::int32_t wanted = is_function ? static_cast<std::int32_t>(cache->data3)
+                                            : static_cast<std::int32_t>(cache->data1);
+    for (std::int32_t i = 0; i < count && i < wanted; ++i) stack::push_copy(args + i);
+    if (count < static_cast<std::int32_t>(cache->data1)) {
+        for (std::int32_t i = count; i < static_cast<std::int32_t>(cache->data1); ++i)
+            none::make_at(stack::push_cell());
+    }
+    if (is_function && count <= static_cast<std::int32_t>(cache->data1)) push_defaults(cache);
+    else if (is_function) {
+        for (std::int32_t i = count; i < wanted; ++i) none::make_at(stack::push_cell());
+    }
+    switch (fn->type()) {
+        case Type::function:
+            KIV_PROPAGATE(run_body(fn, name));
+            stack::close_function();
+            break;
+        case Type::routine:
+            routine::call(fn, state.stack_arguments, state.stack_arguments);
+            stack::close();
+            break;
+        default: {
+            const bool is_native = fn->is(Type::native);
+            std::int32_t positions[1 + compiled_max_refinements];
+            const std::int32_t refinements = static_cast<std::int32_t>(cache->data2);
+            if (refinements > compiled_max_refinements) fire(ErrorId::internal_not_done);
+            positions[0] = 0;
+            for (std::int32_t k = 1; k <= refinements; ++k) positions[k] = -1;
+            const auto s = static_cast<std::int32_t>(fn->data1);
+            const natives::Entry entry = is_native ? natives::entry(s) : actions::entry(s);
+            if (!entry) fire(ErrorId::internal_not_done);
+            if (is_native) KIV_PROPAGATE(entry(positions, refinements + 1));
+            else KIV_PROPAGATE(entry(positions + 1, refinements));
+            stack::close();
+            break;
+        }
+    }
+    *result = *(state.stack_top - 1);
+    state.stack_top = slot;
+    return Status::ok;
+}
+
+// ---------------------------------------------------------------------------
+// Hooks for the units below the interpreter.
+
+namespace {
+
+Status api_eval_block(Cell* block, Cell* result) {
+    if (eval_block(block, false) == Status::thrown) return Status::thrown;
+    *result = *(state.stack_top - 1);
+    stack::drop(1);
+    return Status::ok;
+}
+
+// The caller has opened the function's frame and pushed its cells: the body
+// runs in that frame, which the caller closes.
+Status api_call(Cell* function, const Cell* name, const Cell* args, std::int32_t count,
+                Cell* result) {
+    if (!function->is(Type::function) || args != state.stack_arguments)
+        return call_with_arguments(function, name, args, count, result);
+    const Cell fn = *function;
+    KIV_PROPAGATE(run_body(&fn, name));
+    *result = *state.stack_arguments;
+    return Status::ok;
+}
+
+Status eval_error_spec(Cell* block) {
+    KIV_PROPAGATE(eval_block(block, false));
+    stack::drop(1);
+    return Status::ok;
+}
+
+void call_comparator(Cell* function, Cell* a, Cell* b, Cell* result) {
+    const Cell args[2] = {*a, *b};
+    Cell name;
+    words::word(words::W::compare_callback, &name);
+    if (call_with_arguments(function, &name, args, 2, result) == Status::thrown) none::make_at(result);
+}
+
+}  // namespace
+
+void init() {
+    body_symbol = words::symbol(words::W::body_frame);
+    anon_symbol = words::symbol(words::W::anon);
+    none::make_at(&state.near);
+    state.tracing = false;
+    state.trace_run = false;
+    state.trace_mask = 0;
+    state.trace_extra = 0;
+    none::make_at(&state.trace_callback);
+    collector::register_root_cell(&state.trace_callback);
+    eval::install(eval::Entries{api_eval_block, api_call});
+    error::set_spec_evaluator(eval_error_spec);
+    block::call_comparator_hook = call_comparator;
+    init_tracing();
+}
+
+}  // namespace kiv::interpreter
