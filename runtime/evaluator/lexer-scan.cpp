@@ -21,6 +21,7 @@
 #include "runtime/datatypes/word.h"
 #include "runtime/evaluator/eval-api.h"
 #include "runtime/evaluator/lexer-loaders.h"
+#include "runtime/evaluator/natives.h"
 #include "runtime/evaluator/stack.h"
 #include "runtime/fire.h"
 #include "runtime/fixed-words.h"
@@ -570,3 +571,8 @@ void init_scan() {
 }
 
 }  // namespace kiv::lexer
+
+// The natives table's slot for transcode.
+namespace kiv::natives::entries {
+Status transcode(const std::int32_t* args, std::int32_t count) { return lexer::transcode_entry(args, count); }
+}  // namespace kiv::natives::entries

@@ -70,7 +70,7 @@
     X(97, sign_q, "sign?", 0) X(98, as, "as", 0) X(99, call, "call", 0)                       \
     X(100, zero_q, "zero?", 0) X(101, size_q, "size?", 0) X(102, browse, "browse", 0)         \
     X(103, compress, "compress", 0) X(104, decompress, "decompress", 0)                       \
-    X(105, recycle, "recycle", 0) X(106, transcode, "transcode", 0) X(107, apply, "apply", 0)
+    X(105, recycle, "recycle", 0) X(106, transcode, "transcode", 1) X(107, apply, "apply", 0)
 
 namespace kiv::natives {
 
