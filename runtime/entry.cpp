@@ -6,7 +6,6 @@
 #include <new>
 
 #include "console/launch.h"
-#include "console/stand-in-load.h"
 #include "runtime/collector.h"
 #include "runtime/error-exit.h"
 #include "runtime/library-boot.h"
@@ -56,9 +55,7 @@ int start_up() {
     init();
     // FIXME: here come, once their units exist: the words that native code
     // names (kept in the root block while keep_in_root is set) and the root
-    // cells of the boot image. Until the lexer's loaders exist, the
-    // stand-in loader reads the library's sources.
-    console::install_stand_in_loader();
+    // cells of the boot image.
     library_boot::run();
     state.keep_in_root = false;
     collector::set_active(true);

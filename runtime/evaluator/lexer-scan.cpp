@@ -387,6 +387,12 @@ void transcode(Cell* slot, Cell* string, std::int64_t size, bool one, std::int64
     scan_string(slot, string, size, one, true, true, false, consumed, nullptr, nullptr);
 }
 
+Cell* load_utf8(const char* text, std::size_t length, Cell* out) {
+    scan(out, reinterpret_cast<const std::uint8_t*>(text), length, false, true, true, false, nullptr, nullptr,
+         nullptr, nullptr);
+    return out;
+}
+
 int scan_type(const std::uint8_t* bytes, std::size_t count) {
     return scan(nullptr, bytes, count, true, true, false, false, nullptr, nullptr, nullptr, nullptr);
 }

@@ -47,6 +47,9 @@ int scan_string(Cell* result, Cell* string, std::int64_t length, bool one, bool 
 // (may be null) receives the characters consumed. Syntax errors are raised.
 void transcode(Cell* slot, Cell* string, std::int64_t size, bool one, std::int64_t* consumed);
 
+// Loads UTF-8 text into a new block at `out`. Syntax errors are raised.
+Cell* load_utf8(const char* text, std::size_t length, Cell* out);
+
 // The datatype id the UTF-8 text's first value would load as, without
 // making it: error! for a malformed token, 0 when there is no token.
 int scan_type(const std::uint8_t* bytes, std::size_t count);

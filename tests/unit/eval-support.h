@@ -8,7 +8,6 @@
 
 #include <string>
 
-#include "console/stand-in-load.h"
 #include "runtime/collector.h"
 #include "runtime/datatypes/error.h"
 #include "runtime/datatypes/string-storage.h"
@@ -17,6 +16,7 @@
 #include "runtime/evaluator/interpreter.h"
 #include "runtime/evaluator/stack.h"
 #include "runtime/init.h"
+#include "runtime/evaluator/lexer-scan.h"
 #include "runtime/library-boot.h"
 #include "runtime/memory.h"
 #include "runtime/state.h"
@@ -27,8 +27,6 @@ inline void start_evaluator() {
     memory::reset();
     collector::set_active(false);
     runtime::init();
-    block::load_text_hook = nullptr;
-    console::install_stand_in_loader();
     library_boot::run();
     collector::set_active(true);
 }
@@ -56,7 +54,7 @@ inline std::string eval(const std::string& text) {
     try {
         Cell code;
         unset::make_at(&code);
-        console::load_text(text.data(), text.size(), &code);
+        lexer::load_utf8(text.data(), text.size(), &code);
         if (interpreter::eval_block(&code, false) == Status::thrown) {
             out = "thrown";
             state.thrown_code = 0;

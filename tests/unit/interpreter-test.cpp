@@ -33,7 +33,7 @@ void expect_balanced(const std::string& text, const std::string& expected) {
     Cell* const base = state.stack_arguments;
     stack::CallFrame* const open = state.frames_top;
     Cell code;
-    console::load_text(text.data(), text.size(), &code);
+    lexer::load_utf8(text.data(), text.size(), &code);
     ASSERT_EQ(interpreter::eval_block(&code, false), Status::ok) << text;
     EXPECT_EQ(state.stack_top, base + 1) << text;
     EXPECT_EQ(state.frames_top, open) << text;
@@ -112,7 +112,7 @@ TEST_F(Interpreter, TheCallEntryRunsABodyInTheCallersFrame) {
 
     Cell code;
     const std::string text = "1 + 2 3 * 4";
-    console::load_text(text.data(), text.size(), &code);
+    lexer::load_utf8(text.data(), text.size(), &code);
     ASSERT_EQ(eval::eval_block(&code, &result), Status::ok);
     EXPECT_EQ(integer::get(&result), 12);
     EXPECT_EQ(state.stack_top, top);
