@@ -142,9 +142,6 @@ Cell type_value(int id, bool in_message) {
 // Callbacks
 // ---------------------------------------------------------------------------
 
-bool call_function_callback(const Cell* callback, Cell* args, Cell* result);
-CallbackCaller callback_caller = call_function_callback;
-
 // Raised out of the token loop when a callback left a throw pending.
 struct CallbackThrow {};
 
@@ -241,8 +238,9 @@ std::uint32_t event_mask_of_callback(const Cell* callback) {
 
 // Calls a function! in a frame named <lexer-callback>: the five arguments,
 // then its local slots (false for /local, none for the words after it).
-// The arguments are read back before the frame closes.
-bool call_function_callback(const Cell* callback, Cell* args, Cell* result) {
+// The arguments are read back before the frame closes. Answers true when
+// the callback left a throw pending.
+bool call_callback(const Cell* callback, Cell* args, Cell* result) {
     Cell function = *callback;
     Cell name;
     words::word(words::W::lexer_callback, &name);
@@ -289,7 +287,7 @@ bool send_to_callback(Lexer& lx, const EventInfo& info) {
     }
     Cell result;
     none::make_at(&result);
-    if (callback_caller(&ctx.callback, args, &result)) throw CallbackThrow{};
+    if (call_callback(&ctx.callback, args, &result)) throw CallbackThrow{};
     // A callback that moved its input makes the scan go on from there.
     if (!ctx.input.is(Type::none) && args[1].data2 == ctx.input.data2 &&
         args[1].data1 != static_cast<std::uint32_t>(given))
@@ -492,12 +490,6 @@ Status transcode_entry(const std::int32_t* args, std::int32_t) {
 // ---------------------------------------------------------------------------
 // Callbacks, exit states
 // ---------------------------------------------------------------------------
-
-CallbackCaller install_callback_caller(CallbackCaller caller) {
-    const CallbackCaller before = callback_caller;
-    callback_caller = caller;
-    return before;
-}
 
 std::uint32_t event_mask_of(const Cell* body) {
     if (!body || !body->is(Type::block)) return 0x3F;

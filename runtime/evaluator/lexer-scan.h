@@ -80,15 +80,10 @@ Status transcode_entry(const std::int32_t* args, std::int32_t count);
 // ---------------------------------------------------------------------------
 // Callbacks
 
-// Calls the callback function with its five arguments (event, input, type,
-// line, token) in a call frame named <lexer-callback>; afterwards `args`
-// holds the arguments' values as the function left them (a callback may
-// move its input). Answers the function's result in `result`. Returns true
-// when a break, return, throw or similar is pending and the scan must end.
-// The one in place calls a function! through the interpreter's entry;
-// tests install their own. Answers the caller that was installed before.
-using CallbackCaller = bool (*)(const Cell* callback, Cell* args, Cell* result);
-CallbackCaller install_callback_caller(CallbackCaller caller);
+// A callback is a function! (or routine!) of five arguments (event, input,
+// type, line, token) called in a frame named <lexer-callback> through the
+// interpreter's entry (eval-api.h); its result decides whether the event is
+// taken, and moving its input makes the scan go on from there.
 
 // The events a callback takes: the words (prescan, scan, load, open, close,
 // error) of a block that begins its body; every event when the body does
