@@ -80,7 +80,9 @@ int start_up() {
     } catch (...) {
         top_level_catch(throw_code::error);
     }
-    error_exit(status, nullptr);
+    // The console's status (1 after a failed script) is a plain exit, not a
+    // fatal report.
+    exit_process(status);
 }
 
 void* runtime_thread(void*) { run_runtime(); }

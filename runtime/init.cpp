@@ -45,6 +45,7 @@
 #include "runtime/evaluator/interpreter.h"
 #include "runtime/evaluator/lexer.h"
 #include "runtime/evaluator/natives.h"
+#include "runtime/evaluator/parse.h"
 #include "runtime/evaluator/random.h"
 #include "runtime/evaluator/stack.h"
 #include "runtime/externals.h"
@@ -159,7 +160,8 @@ constexpr InitStep init_steps[] = {
     words::init,
     // natives table (107 entries)
     natives::init,
-    // parse working blocks: parse::init (8 and 100 cells in the root block)
+    // parse working blocks: 8 and 100 cells
+    parse::init,
     ownership::init,
     // port and checksum method words: natives::init_method_words
     // compression method words: compress::init_words

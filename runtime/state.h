@@ -95,6 +95,12 @@ struct State {
     // A collector root.
     Cell print_scratch;
 
+    // --- parse (runtime/evaluator/parse.h) ---
+    // The input stack and the rule stack: block! values whose head is the
+    // position of the run using them. GC: collector root cells.
+    Cell parse_inputs;
+    Cell parse_rules;
+
     // --- exit ---
     // Puts the terminal back into the state the process found it in (raw
     // mode, alternate screen, mouse reporting, cursor). Runs on every way

@@ -83,7 +83,7 @@ def run(kiv, path):
 
 
 def main():
-    kiv, root = sys.argv[1], sys.argv[2]
+    kiv, root = os.path.abspath(sys.argv[1]), sys.argv[2]
     files = sorted(os.path.join(d, f) for d, _, fs in os.walk(root)
                    for f in fs if f.endswith(".txt"))
     with concurrent.futures.ThreadPoolExecutor(os.cpu_count() or 2) as pool:

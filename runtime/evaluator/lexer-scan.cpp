@@ -17,17 +17,14 @@
 #include "runtime/datatypes/routine.h"
 #include "runtime/datatypes/string-storage.h"
 #include "runtime/datatypes/symbol.h"
-#include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/evaluator/eval-api.h"
 #include "runtime/evaluator/lexer-loaders.h"
-#include "runtime/evaluator/natives.h"
 #include "runtime/evaluator/stack.h"
 #include "runtime/fire.h"
 #include "runtime/fixed-words.h"
 #include "runtime/state.h"
 #include "runtime/tracked-alloc.h"
-#include "runtime/typecheck.h"
 #include "runtime/unicode-strings.h"
 #include "runtime/unicode.h"
 
@@ -465,13 +462,6 @@ Status transcode_entry(const std::int32_t* args, std::int32_t) {
     Cell* frame = state.stack_arguments;
     auto given = [&](int k) { return args[1 + k] >= 0; };
     auto arg = [&](int k) { return given(k) ? frame + args[1 + k] : nullptr; };
-    if (args[0]) {
-        Cell types;
-        typeset::make_at(&types, 0, 0, 0);
-        typeset::set_bit(&types, static_cast<std::uint32_t>(Type::binary));
-        typeset::set_bit(&types, static_cast<std::uint32_t>(Type::string));
-        typecheck::check_arg(0, &types, 0);
-    }
     TranscodeRefinements r;
     r.next = given(0);
     r.one = given(1);
@@ -569,8 +559,3 @@ void init_scan() {
 }
 
 }  // namespace kiv::lexer
-
-// The natives table's slot for transcode.
-namespace kiv::natives::entries {
-Status transcode(const std::int32_t* args, std::int32_t count) { return lexer::transcode_entry(args, count); }
-}  // namespace kiv::natives::entries

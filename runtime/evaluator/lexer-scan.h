@@ -73,8 +73,8 @@ Status transcode_native(Cell* src, const TranscodeRefinements& refinements, Cell
 
 // The native's entry in the natives table's calling convention: the frame
 // holds the source, then the refinements' arguments where args[1..7] say
-// (/next /one /prescan /scan /part /into /trace; -1 when not given);
-// args[0] asks for the argument checks.
+// (/next /one /prescan /scan /part /into /trace; -1 when not given). The
+// table has checked the arguments.
 Status transcode_entry(const std::int32_t* args, std::int32_t count);
 
 // ---------------------------------------------------------------------------

@@ -41,36 +41,36 @@
     X(24, prin, "prin", 1) X(25, equal_q, "equal?", 1) X(26, not_equal_q, "not-equal?", 1)    \
     X(27, strict_equal_q, "strict-equal?", 1) X(28, lesser_q, "lesser?", 1)                   \
     X(29, greater_q, "greater?", 1) X(30, lesser_or_equal_q, "lesser-or-equal?", 1)           \
-    X(31, greater_or_equal_q, "greater-or-equal?", 1) X(32, same_q, "same?", 0)               \
+    X(31, greater_or_equal_q, "greater-or-equal?", 1) X(32, same_q, "same?", 1)               \
     X(33, not_, "not", 1) X(34, type_q, "type?", 1) X(35, reduce, "reduce", 1)                \
-    X(36, compose, "compose", 0) X(37, stats, "stats", 1) X(38, bind, "bind", 0)              \
-    X(39, in, "in", 0) X(40, parse, "parse", 0) X(41, union_, "union", 0)                     \
-    X(42, intersect, "intersect", 0) X(43, unique, "unique", 0)                               \
-    X(44, difference, "difference", 0) X(45, exclude, "exclude", 0)                           \
-    X(46, complement_q, "complement?", 0) X(47, dehex, "dehex", 0) X(48, enhex, "enhex", 0)   \
-    X(49, negative_q, "negative?", 0) X(50, positive_q, "positive?", 0) X(51, max, "max", 0)  \
-    X(52, min, "min", 0) X(53, shift, "shift", 0) X(54, to_hex, "to-hex", 0)                  \
-    X(55, sine, "sine", 0) X(56, cosine, "cosine", 0) X(57, tangent, "tangent", 0)            \
-    X(58, arcsine, "arcsine", 0) X(59, arccosine, "arccosine", 0)                             \
-    X(60, arctangent, "arctangent", 0) X(61, arctangent2, "arctangent2", 0)                   \
-    X(62, nan_q, "NaN?", 0) X(63, log_2, "log-2", 0) X(64, log_10, "log-10", 0)               \
-    X(65, log_e, "log-e", 0) X(66, exp, "exp", 0) X(67, square_root, "square-root", 0)        \
+    X(36, compose, "compose", 1) X(37, stats, "stats", 1) X(38, bind, "bind", 1)              \
+    X(39, in, "in", 1) X(40, parse, "parse", 1) X(41, union_, "union", 1)                     \
+    X(42, intersect, "intersect", 1) X(43, unique, "unique", 1)                               \
+    X(44, difference, "difference", 1) X(45, exclude, "exclude", 1)                           \
+    X(46, complement_q, "complement?", 1) X(47, dehex, "dehex", 1) X(48, enhex, "enhex", 1)   \
+    X(49, negative_q, "negative?", 1) X(50, positive_q, "positive?", 1) X(51, max, "max", 1)  \
+    X(52, min, "min", 1) X(53, shift, "shift", 1) X(54, to_hex, "to-hex", 1)                  \
+    X(55, sine, "sine", 1) X(56, cosine, "cosine", 1) X(57, tangent, "tangent", 1)            \
+    X(58, arcsine, "arcsine", 1) X(59, arccosine, "arccosine", 1)                             \
+    X(60, arctangent, "arctangent", 1) X(61, arctangent2, "arctangent2", 1)                   \
+    X(62, nan_q, "NaN?", 1) X(63, log_2, "log-2", 1) X(64, log_10, "log-10", 1)               \
+    X(65, log_e, "log-e", 1) X(66, exp, "exp", 1) X(67, square_root, "square-root", 1)        \
     X(68, construct, "construct", 1) X(69, value_q, "value?", 1) X(70, try_, "try", 1)        \
-    X(71, uppercase, "uppercase", 0) X(72, lowercase, "lowercase", 0)                         \
-    X(73, as_pair, "as-pair", 0) X(74, as_point2d, "as-point2D", 0)                           \
-    X(75, as_point3d, "as-point3D", 0) X(76, as_money, "as-money", 0)                         \
+    X(71, uppercase, "uppercase", 1) X(72, lowercase, "lowercase", 1)                         \
+    X(73, as_pair, "as-pair", 1) X(74, as_point2d, "as-point2D", 1)                           \
+    X(75, as_point3d, "as-point3D", 1) X(76, as_money, "as-money", 1)                         \
     X(77, break_, "break", 1) X(78, continue_, "continue", 1) X(79, exit, "exit", 1)          \
     X(80, return_, "return", 1) X(81, throw_, "throw", 1) X(82, catch_, "catch", 1)           \
-    X(83, extend, "extend", 0) X(84, debase, "debase", 0)                                     \
-    X(85, to_local_file, "to-local-file", 0) X(86, wait, "wait", 0)                           \
-    X(87, checksum, "checksum", 0) X(88, unset, "unset", 0) X(89, new_line, "new-line", 0)    \
-    X(90, new_line_q, "new-line?", 0) X(91, enbase, "enbase", 0)                              \
-    X(92, context_q, "context?", 0) X(93, set_env, "set-env", 0)                              \
-    X(94, get_env, "get-env", 0) X(95, list_env, "list-env", 0) X(96, now, "now", 0)          \
-    X(97, sign_q, "sign?", 0) X(98, as, "as", 0) X(99, call, "call", 0)                       \
-    X(100, zero_q, "zero?", 0) X(101, size_q, "size?", 0) X(102, browse, "browse", 0)         \
-    X(103, compress, "compress", 0) X(104, decompress, "decompress", 0)                       \
-    X(105, recycle, "recycle", 0) X(106, transcode, "transcode", 1) X(107, apply, "apply", 0)
+    X(83, extend, "extend", 1) X(84, debase, "debase", 1)                                     \
+    X(85, to_local_file, "to-local-file", 1) X(86, wait, "wait", 1)                           \
+    X(87, checksum, "checksum", 1) X(88, unset, "unset", 1) X(89, new_line, "new-line", 1)    \
+    X(90, new_line_q, "new-line?", 1) X(91, enbase, "enbase", 1)                              \
+    X(92, context_q, "context?", 1) X(93, set_env, "set-env", 1)                              \
+    X(94, get_env, "get-env", 1) X(95, list_env, "list-env", 1) X(96, now, "now", 1)          \
+    X(97, sign_q, "sign?", 1) X(98, as, "as", 1) X(99, call, "call", 1)                       \
+    X(100, zero_q, "zero?", 1) X(101, size_q, "size?", 1) X(102, browse, "browse", 1)         \
+    X(103, compress, "compress", 1) X(104, decompress, "decompress", 1)                       \
+    X(105, recycle, "recycle", 1) X(106, transcode, "transcode", 1) X(107, apply, "apply", 1)
 
 namespace kiv::natives {
 
