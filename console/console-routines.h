@@ -1,19 +1,15 @@
 // The console's routines: the C++ functions behind routine! values of the
-// console group, with the specs they are bound with. Start-up registers
-// them in the routine table and binds each to its word or object field.
+// console group, with the specs they are bound with. Start-up binds each
+// part at its place in the group: the line editor's routines before `ask`,
+// the standard input readers after `input`, and `system/console/init` once
+// the console object exists.
 #pragma once
-
-#include "runtime/datatypes/routine.h"
 
 namespace kiv::console_routines {
 
-struct Row {
-    const char* name;  // the word, or the path of the object field
-    const char* spec;  // Kiv text of the spec block
-    routine::Entry entry;  // answers nothing the language sees
-};
+enum class Part { editor, stdin_readers, console_init };
 
-// In binding order; ends with a row whose name is null.
-const Row* rows();
+// Makes the part's routines and binds them to their words or field.
+void bind(Part part);
 
 }  // namespace kiv::console_routines

@@ -5,10 +5,9 @@
 #include <cfenv>
 #include <new>
 
-#include "console/launch.h"
+#include "runtime/boot.h"
 #include "runtime/collector.h"
 #include "runtime/error-exit.h"
-#include "runtime/library-boot.h"
 #include "runtime/fire.h"
 #include "runtime/init.h"
 #include "runtime/platform/platform.h"
@@ -40,9 +39,6 @@ void record_stack_bounds() {
     state.stack_guard = bounds.guard ? bounds.guard : runtime_stack_guard;
 }
 
-// FIXME: the console engine's launch replaces the stand-in once it exists.
-int launch() { return console::launch(state.argc, state.argv); }
-
 // The outermost catch region takes every code that reaches it: quit ends the
 // process quietly, anything else is a throw that nothing caught.
 [[noreturn, gnu::noinline]] void top_level_catch(std::uint32_t code) {
@@ -53,15 +49,14 @@ int launch() { return console::launch(state.argc, state.argv); }
 int start_up() {
     state.native_stack_bound = static_cast<char*>(__builtin_frame_address(0));
     init();
-    // FIXME: here come, once their units exist: the words that native code
-    // names (kept in the root block while keep_in_root is set) and the root
-    // cells of the boot image.
-    library_boot::run();
+    // The words and root cells that native code names are made by the units'
+    // own init steps; from here on the collector may run.
     state.keep_in_root = false;
     collector::set_active(true);
+    boot::run(state.argc, state.argv);
     // A throw code that no region took reaches the outermost one here.
     if (test_hooks::run_fault_hook() != Status::ok) top_level_catch(state.thrown_code);
-    return launch();
+    return boot::launch();
 }
 
 [[noreturn]] void run_runtime() {
@@ -80,8 +75,7 @@ int start_up() {
     } catch (...) {
         top_level_catch(throw_code::error);
     }
-    // The console's status (1 after a failed script) is a plain exit, not a
-    // fatal report.
+    // The console's end: 0, or 1 after a script that failed (no report).
     exit_process(status);
 }
 

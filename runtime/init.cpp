@@ -54,6 +54,7 @@
 #include "runtime/output-hooks.h"
 #include "runtime/ownership.h"
 #include "runtime/platform/platform.h"
+#include "runtime/services/file-io.h"
 #include "runtime/state.h"
 
 namespace kiv::runtime {
@@ -166,6 +167,8 @@ constexpr InitStep init_steps[] = {
     // port and checksum method words: natives::init_method_words
     // compression method words: compress::init_words
     // process calls: call::init (output string of 102,400 bytes)
+    // the file layer behind the file! actions
+    file_io::init,
     stack::init,
     lexer::init,
     // boot image: kivbin::boot_load

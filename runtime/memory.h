@@ -41,6 +41,9 @@ constexpr std::uint32_t big = 0x01000000;         // lives alone in a big frame
 constexpr std::uint32_t fixed = 0x00100000;       // never moves, never reclaimed
 constexpr std::uint32_t complement = 0x00080000;  // bitset bits stored complemented
 constexpr std::uint32_t owned = 0x00020000;       // has an entry in the owners table
+// Code of the library's built-in sources. It stands for compiled library
+// code, which leaves the interpreter's position (an error's near) alone.
+constexpr std::uint32_t library_code = 0x00040000;
 }  // namespace series_flag
 
 // A series buffer: this 20-byte header, `size` bytes of capacity, then one

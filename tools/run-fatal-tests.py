@@ -9,7 +9,9 @@ provokes (the test build's fault hook). A report case expects exactly
 on standard output and the code as exit status; a quiet case expects no
 output at all, or exactly the text it names (a language error that no try
 frame took is printed in its standard form and ends the process with
-status -2, 254 as the shell sees it). Usage: run-fatal-tests.py path/to/kiv
+status -2, 254 as the shell sees it). kiv runs an empty script, so that a
+run without a fault prints nothing (no console banner) and ends with status
+0. Usage: run-fatal-tests.py path/to/kiv
 """
 import concurrent.futures
 import os
@@ -17,6 +19,7 @@ import re
 import signal
 import subprocess
 import sys
+import tempfile
 
 QUIET = None
 
@@ -90,6 +93,10 @@ def expected_pattern(code, message, after):
     return re.compile(report + re.escape(after.encode()) + b"\\Z")
 
 
+# The empty script every run is given (made by main).
+SCRIPT = None
+
+
 def run(kiv, case):
     fault, code, message, status, extra, after = case
     env = dict(os.environ)
@@ -101,7 +108,7 @@ def run(kiv, case):
     env["ASAN_OPTIONS"] = ":".join(filter(None, [env.get("ASAN_OPTIONS", ""), SANITIZER_OPTIONS]))
     name = f"{fault or '(none)'} {extra or ''}".strip()
     try:
-        proc = subprocess.run([kiv], stdin=subprocess.DEVNULL, capture_output=True,
+        proc = subprocess.run([kiv, SCRIPT], stdin=subprocess.DEVNULL, capture_output=True,
                               env=env, timeout=120)
     except subprocess.TimeoutExpired:
         return f"{name}: timed out"
@@ -121,7 +128,7 @@ def run_with_closed_stdout(kiv):
     os.close(read_end)
     env = dict(os.environ, KIV_TEST_FAULT="exit:22")
     try:
-        proc = subprocess.run([kiv], stdin=subprocess.DEVNULL, stdout=write_end,
+        proc = subprocess.run([kiv, SCRIPT], stdin=subprocess.DEVNULL, stdout=write_end,
                               stderr=subprocess.PIPE, env=env, timeout=120)
     finally:
         os.close(write_end)
@@ -131,7 +138,12 @@ def run_with_closed_stdout(kiv):
 
 
 def main():
+    global SCRIPT
     kiv = sys.argv[1]
+    folder = tempfile.TemporaryDirectory(prefix="kiv-fatal-")
+    SCRIPT = os.path.join(folder.name, "empty.kiv")
+    with open(SCRIPT, "w") as f:
+        f.write("Kiv []\n")
     with concurrent.futures.ThreadPoolExecutor(min(8, os.cpu_count() or 2)) as pool:
         results = list(pool.map(lambda c: run(kiv, c), CASES))
     results.append(run_with_closed_stdout(kiv))

@@ -10,19 +10,29 @@ Lines starting with ";;;" are comments, except these directives at the top:
   ;;; args: A B C      command-line arguments for kiv (after the program)
   ;;; status: N        the exit status kiv must end with (default 0)
   ;;; env: NAME=VALUE  an environment variable for the run
+  ;;; banner: no       the console prints no banner (a script ran first)
+  ;;; last line open   the input's last line has no line feed after it
+The console's banner is expected in the output of a run (first, or after
+what a script named on the command line printed) unless "banner: no" is
+given; it is checked and taken off before the outputs are compared.
 The run's working directory is a fresh temporary folder; "$DIR" in args and
 input lines stands for the transcript's own folder.
 """
 import concurrent.futures
 import os
+import re
 import shlex
 import subprocess
 import sys
 import tempfile
 
 
+BANNER = re.compile(r"--== Kiv \S+ ==-- $")
+BANNER_REST = ["Type HELP for starting information. ", ""]
+
+
 def parse(path):
-    args, env, status = [], {}, 0
+    args, env, status, banner, open_end = [], {}, 0, True, False
     inputs, expected, owner = [], [], []
     here = os.path.dirname(os.path.abspath(path))
     with open(path, encoding="utf-8") as f:
@@ -37,6 +47,10 @@ def parse(path):
                 args = [a.replace("$DIR", here) for a in shlex.split(body[5:])]
             elif body.startswith("status:"):
                 status = int(body[7:])
+            elif body == "last line open":
+                open_end = True
+            elif body.startswith("banner:"):
+                banner = body[7:].strip() != "no"
             elif body.startswith("env:"):
                 k, _, v = body[4:].strip().partition("=")
                 env[k] = v.replace("$DIR", here)
@@ -47,16 +61,18 @@ def parse(path):
             continue
         expected.append(line)
         owner.append(case)
-    return args, env, status, inputs, expected, owner
+    return args, env, status, banner, open_end, inputs, expected, owner
 
 
 def run(kiv, path):
-    args, env, status, inputs, expected, owner = parse(path)
+    args, env, status, banner, open_end, inputs, expected, owner = parse(path)
     full_env = dict(os.environ)
     full_env.update(env)
     with tempfile.TemporaryDirectory(prefix="kiv-t-") as tmp:
         full_env.setdefault("XDG_CACHE_HOME", tmp)
         data = "".join(line + "\n" for line in inputs).encode("utf-8")
+        if open_end:
+            data = data[:-1]
         try:
             proc = subprocess.run([kiv] + args, input=data, capture_output=True,
                                   cwd=tmp, env=full_env, timeout=600)
@@ -66,6 +82,13 @@ def run(kiv, path):
     if out and out[-1] == "":
         out.pop()
     problems = []
+    if banner:
+        at = next((i for i in range(len(out) - 2)
+                   if BANNER.match(out[i]) and out[i + 1:i + 3] == BANNER_REST), None)
+        if at is None:
+            problems.append(f"{path}: the output holds no banner: {out[:3]!r}")
+        else:
+            del out[at:at + 3]
     for i in range(max(len(out), len(expected))):
         got = out[i] if i < len(out) else "<missing>"
         want = expected[i] if i < len(expected) else "<nothing more>"

@@ -212,6 +212,9 @@ Cell* clone(const Cell* value, bool deep, bool deep_any, Cell* out) {
     std::memcpy(buffer(out)->cells(), buffer(&source)->cells() + head(&source),
                 std::size_t(count) * sizeof(Cell));
     buffer(out)->tail += static_cast<std::uint32_t>(count) * sizeof(Cell);
+    // A clone of the library's code (a function body made from it) is the
+    // library's code too.
+    buffer(out)->flags |= buffer(&source)->flags & memory::series_flag::library_code;
     out->header = source.type_id();
     if (!deep || count == 0) return out;
     if (cycles::find(source.data2)) {

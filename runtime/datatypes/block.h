@@ -111,7 +111,8 @@ bool remove_value(Cell* block, const Cell* value, bool from_head);
 // cells from the head to the tail; `deep` clones nested block! values (and
 // with `deep_any` paren! and path values) the same way, each clone keeping
 // its source cell's header. The result's header is the datatype alone.
-// A block that contains itself raises internal no-cycle when deep.
+// A block that contains itself raises internal no-cycle when deep. A clone
+// of the library's code keeps that mark.
 Cell* clone(const Cell* value, bool deep, bool deep_any, Cell* out);
 // Replaces each cell of [from, to) of the block, in steps of `step`, whose
 // datatype is in `types` (a typeset! or a datatype!) and that is a series,

@@ -35,6 +35,12 @@ constexpr std::uint32_t values_on_stack = 0x400000;
 constexpr std::uint32_t has_self = 0x1000000;
 // On the header cell of an object context: the object owns its series.
 constexpr std::uint32_t owner = 0x00010000;
+// On the header cell of a boot object's context (the library's and the
+// console's objects made at start-up): the calls its functions make among
+// themselves stand for compiled library code, which names its frames by
+// global words, so call frames named through its words are read in the
+// global context.
+constexpr std::uint32_t library = 0x00020000;
 }  // namespace flag
 
 // Registers context! (no actions). A datatype registration of start-up.

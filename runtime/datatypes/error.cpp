@@ -27,7 +27,19 @@ namespace {
 // GC: a collector root; the block holds the catalogue, the prototype and
 // the state values, at these positions.
 NodeId roots = 0;
-enum RootSlot : std::int32_t { catalog_slot, standard_slot, stack_trace_slot, source_files_slot, root_count };
+enum RootSlot : std::int32_t {
+    catalog_slot,
+    standard_slot,
+    stack_trace_slot,
+    source_files_slot,
+    state_slot,
+    root_count
+};
+
+// The class ids of the boot objects built here.
+constexpr std::int32_t catalog_class_id = 184;
+constexpr std::int32_t first_category_class_id = 186;
+constexpr std::int32_t standard_class_id = 245;
 
 bool is_ready = false;
 SpecEvaluator spec_evaluator = nullptr;
@@ -169,7 +181,7 @@ Cell build_category(std::int32_t index) {
         add_field(ctx, info.name, &message);
     }
     Cell category;
-    return *object::make_from_context(&category, ctx, 0);
+    return *object::make_from_context(&category, ctx, first_category_class_id + 2 * index);
 }
 
 Cell build_catalog() {
@@ -179,14 +191,14 @@ Cell build_catalog() {
         add_field(ctx, category_rows[i].name, &category);
     }
     Cell catalog;
-    return *object::make_from_context(&catalog, ctx, 0);
+    return *object::make_from_context(&catalog, ctx, catalog_class_id);
 }
 
 Cell build_standard() {
     const NodeId ctx = new_object_context(field_count);
     for (const char* name : field_names) add_field(ctx, name, &none::value);
     Cell standard;
-    return *object::make_from_context(&standard, ctx, 0);
+    return *object::make_from_context(&standard, ctx, standard_class_id);
 }
 
 // ---------------------------------------------------------------------------
@@ -527,6 +539,7 @@ void init_catalog() {
     b->cells()[standard_slot] = built_standard;
     b->cells()[stack_trace_slot] = integer_cell(1);
     b->cells()[source_files_slot] = files;
+    b->cells()[state_slot] = none::value;
     b->tail = b->offset + root_count * sizeof(Cell);
     roots = node;
     is_ready = true;
@@ -542,8 +555,22 @@ void forget() {
 Cell* catalog() { return root_cell(catalog_slot); }
 Cell* category(std::int32_t index) { return object::field_value(catalog_context(), index); }
 Cell* standard() { return root_cell(standard_slot); }
-Cell* stack_trace() { return root_cell(stack_trace_slot); }
-Cell* source_files() { return root_cell(source_files_slot); }
+// A field of the attached system/state object, else the runtime's own cell.
+Cell* state_field(const char* name, RootSlot own) {
+    const Cell state = *root_cell(state_slot);
+    if (state.is(Type::object)) {
+        Cell word;
+        word::load(name, &word);
+        const std::int32_t index = object::find_field(&state, &word);
+        if (index >= 0) return object::field_value(object::context_of(&state), index);
+    }
+    return root_cell(own);
+}
+
+Cell* stack_trace() { return state_field("stack-trace", stack_trace_slot); }
+Cell* source_files() { return state_field("source-files", source_files_slot); }
+
+void attach_state(const Cell* state) { *root_cell(state_slot) = *state; }
 
 // ---------------------------------------------------------------------------
 // Making and raising.

@@ -57,6 +57,9 @@ Cell* category(std::int32_t index);
 Cell* standard();
 Cell* stack_trace();
 Cell* source_files();
+// From now on `stack-trace` and `source-files` are read from this object
+// (the library's system/state) when it has them.
+void attach_state(const Cell* state);
 
 // A new error from the catalogue, pushed on the argument stack: the
 // category's word and the id's word, as fields of the catalogue, then up to

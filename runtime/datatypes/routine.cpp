@@ -137,6 +137,12 @@ Cell* call(const Cell* routine, Cell* args, Cell* result) {
     }
     const Entry entry = entry_at(static_cast<std::int32_t>(function::more_cell(&r, function::more::entry)->data2));
     if (!entry) fire(ErrorId::internal_not_done);
+    // A routine without a result type answers through the cell after its
+    // arguments. It is not `result` itself, which may be the first
+    // argument's cell: the routine must still read its arguments.
+    Cell answer;
+    unset::make_at(&answer);
+    raw[n].cell = &answer;
     const std::int32_t value = entry(raw);
     const auto type = static_cast<std::int32_t>(function::more_cell(&r, function::more::result_type)->data2);
     if (type == static_cast<std::int32_t>(Type::logic))
@@ -144,7 +150,7 @@ Cell* call(const Cell* routine, Cell* args, Cell* result) {
     else if (type == static_cast<std::int32_t>(Type::integer))
         *result = Cell{type_header(Type::integer), 0, static_cast<std::uint32_t>(value), 0};
     else
-        unset::make_at(result);
+        *result = answer;
     return result;
 }
 

@@ -30,6 +30,9 @@ union Raw {
     std::int32_t number;
     Cell* cell;
 };
+// The entry answers the result of a routine with a logic! or integer!
+// result type; a routine without one may make args[arity].cell (unset! on
+// entry) its result.
 using Entry = std::int32_t (*)(const Raw* args);
 
 constexpr std::int32_t table_capacity = 512;
@@ -58,7 +61,8 @@ inline std::int32_t get_arity(const Cell* routine) {
 }
 
 // Calls the routine with its arguments (arity cells), converted by the
-// spec, and makes `result` the converted result (unset! without one).
+// spec, and makes `result` the converted result (without a result type,
+// the cell the routine answered through).
 Cell* call(const Cell* routine, Cell* args, Cell* result);
 
 // Registers routine! (parent function!).

@@ -437,19 +437,16 @@ constexpr natives::Entry table[action_count] = {
 #undef KIV_ACTION_TABLE_ROW
 };
 
-// Set once start-up reaches the action table's step; entries answer null
-// before.
-bool ready = false;
-
 }  // namespace
 
-void init() { ready = true; }
+namespace detail {
+// Set once start-up reaches the action table's step; entries answer null
+// before.
+const natives::Entry* table = nullptr;
+}  // namespace detail
+
+void init() { detail::table = table; }
 
 const natives::Entry* table_start() { return table; }
-
-natives::Entry entry(std::int32_t slot) {
-    if (!ready || slot < 1 || slot > action_count) return nullptr;
-    return table[slot - 1];
-}
 
 }  // namespace kiv::actions

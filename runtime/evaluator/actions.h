@@ -31,8 +31,15 @@ KIV_ACTION_LIST(KIV_ACTION_ENTRY_DECLARE)
 // Opens the generic table. Start-up calls it after the datatypes register.
 void init();
 
+namespace detail {
+extern const natives::Entry* table;  // null until init
+}
 // The entry of a 1-based slot, or null (set-path, or outside the table).
-natives::Entry entry(std::int32_t slot);
+inline natives::Entry entry(std::int32_t slot) {
+    if (slot < 1 || slot > action_count || !detail::table) [[unlikely]]
+        return nullptr;
+    return detail::table[slot - 1];
+}
 // The whole table, slot 1 first (action_count entries).
 const natives::Entry* table_start();
 

@@ -634,9 +634,13 @@ Status fetch_plain_arguments(const Cell* fn, const Cell* word, const Cell* cache
     for (std::int32_t i = 0; i < mandatory; ++i) {
         const Cell* entry = cache + 1 + i;
         if (!(entry->header & (3u << kind_shift)) && pos < end) [[likely]] {
-            // A literal that no operator follows is its own value.
-            if (literals.plain[pos->type_id()] && (pos + 1 >= end || !pos[1].is(Type::word)) && !tracing()) {
-                stack::push_copy(pos++);
+            // An argument of plain values and fast operators is computed
+            // here; anything else is evaluated.
+            Cell value;
+            Cell* after = pos;
+            if (!tracing() && simple_value(after, end, 0, &value) == Simple::whole) {
+                stack::push_copy(&value);
+                pos = after;
             } else {
                 KIV_PROPAGATE(eval_expression(pos, end, code, flag::sub));
             }
@@ -724,7 +728,7 @@ Status run_body(const Cell* fn, const Cell* name) {
             return Status::thrown;
         }
     }
-    const Cell body = *function::more_cell(fn, function::more::body);
+    const Cell body = memory::buffer_of(fn->data3)->cells()[function::more::body];
     Status s = Status::ok;
     if (body.is(Type::block)) s = eval_block(&body, true);
     else none::make_at(base);
@@ -970,6 +974,11 @@ Status eval_expression(Cell*& pos, Cell* end, const Cell* code, unsigned flags) 
             if (!(flags & flag::no_infix) && pos < end && pos->is(Type::word)) return infix_loop(pos, end, code);
             return Status::ok;
         }
+        case Type::paren:
+            ++pos;
+            KIV_PROPAGATE(eval_block(start, false));
+            if (!(flags & flag::no_infix) && pos < end && pos->is(Type::word)) return infix_loop(pos, end, code);
+            return Status::ok;
         default:
             if (!literals.plain[start->type_id()]) return eval_expression_full(pos, end, code, flags);
             value = *start;
@@ -1002,6 +1011,14 @@ Status eval_block(const Cell* block, bool chain) {
     Cell* const base = state.stack_top;
     if (pos >= end) {
         unset::make_at(stack::push_cell());
+    } else if (b->flags & memory::series_flag::library_code) [[unlikely]] {
+        while (pos < end) {
+            state.stack_top = base;
+            if (eval_expression(pos, end, &code, 0) == Status::thrown) [[unlikely]] {
+                state.near = saved_near;
+                return Status::thrown;
+            }
+        }
     } else {
         state.near = code;
         while (pos < end) {

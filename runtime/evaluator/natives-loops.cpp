@@ -72,6 +72,11 @@ std::int32_t loop_count(Cell* value) {
 bool more_values(const Cell* cursor) { return !series::ks_tail_q(cursor); }
 
 void set_word(const Cell* word, const Cell* value) {
+    // PERF: a word of a global or function context is stored directly.
+    if (Cell* slot = interpreter::internal::plain_slot(word)) {
+        *slot = *value;
+        return;
+    }
     Cell w = *word;
     context::set(&w, value);
 }

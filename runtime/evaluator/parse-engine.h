@@ -5,8 +5,9 @@
 //
 // One run is one Engine on the C++ stack. Its cells are seen by the
 // collector's stack scan; the rule block and the input are held as values
-// and indexes, never as cell pointers across code that may run (parens, the
-// callback, insert and change), since that code may move or cut them.
+// and indexes. The only pointers kept across steps are the cached buffers
+// (see sync()), re-read after any code that may move or cut them (parens,
+// the callback, insert, change, remove, keep, setting a word).
 //
 // Rule stack frames, three cells each (the trace callback sees them):
 //   block frame: none!, triple (cmd index in the parent, input position,
@@ -15,9 +16,11 @@
 //                triple (keyword index, input position at the start of the
 //                iteration, input length then); a pair!-typed marker whose
 //                data2 is the rule type and data3 the flag of keep pick
-// Indexes of cmd are relative to the head of the block they are in.
+// The cmd indexes saved in frames count from the head of their block; cmd
+// itself counts from the first cell of the rule block's buffer.
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 #include "runtime/cell.h"
@@ -80,8 +83,23 @@ enum class Keyword : std::uint8_t {
 
 // Fills the table of keyword symbols (the runtime's fixed words must exist).
 void init_keywords();
+// Keywords by symbol id, filled as words are met: a case variant finds its
+// canonical spelling's keyword once (symbols never change their alias).
+constexpr std::uint32_t keyword_table_size = 65536;
+constexpr std::uint8_t keyword_unknown = 0xFF;
+extern std::array<std::uint8_t, keyword_table_size> keyword_by_symbol;
+Keyword keyword_of_slow(std::uint32_t id);
+
 // The keyword of a word's canonical symbol, Keyword::none_ for others.
-Keyword keyword_of(const Cell* word);
+inline Keyword keyword_of(const Cell* word) {
+    const std::uint32_t id = word->data2;
+    if (id < keyword_table_size) [[likely]] {
+        const std::uint8_t k = keyword_by_symbol[id];
+        if (k != keyword_unknown) [[likely]]
+            return static_cast<Keyword>(k);
+    }
+    return keyword_of_slow(id);
+}
 // The global word of a keyword, for error arguments.
 Cell* keyword_word(Keyword k, Cell* out);
 
@@ -133,10 +151,36 @@ struct Engine {
     bool tracing = false;
     Cell* base = nullptr;  // the argument stack's top when the run began
 
+    // --- cached buffers ---
+    // PERF: the rule block's cells and tail and the rule stack's buffer,
+    // read on every step. GC: these pointers pin their buffers (the engine
+    // lives on the C++ stack), but a buffer that grows moves by design and
+    // any code may cut the rules: sync() re-reads them after anything that
+    // may run code or grow them (parens, the callback, actions, setting a
+    // word, a push that grows the stack, a new rule block).
+    Cell* rule_cells_ = nullptr;
+    std::int32_t rule_tail_ = 0;
+    memory::SeriesBuffer* frames_ = nullptr;
+    void sync_rules() {
+        memory::SeriesBuffer* b = memory::buffer_of(rules.data2);
+        rule_cells_ = b->cells();
+        rule_tail_ = static_cast<std::int32_t>((b->tail - b->offset) / sizeof(Cell));
+    }
+    void sync() {
+        sync_rules();
+        frames_ = memory::buffer_of(state.parse_rules.data2);
+    }
+    // Sets a word, whose owner's handler may run code.
+    void set_word(const Cell* word, const Cell* v);
+
     // --- parse.cpp: input position ---
     std::int32_t pos() const { return static_cast<std::int32_t>(input.data1); }
     void set_pos(std::int32_t p);
-    std::int32_t length() const { return static_cast<std::int32_t>(memory::buffer_of(input.data2)->length()); }
+    std::int32_t length() const {
+        // PERF: units are powers of two; a shift instead of a division.
+        const memory::SeriesBuffer* b = memory::buffer_of(input.data2);
+        return static_cast<std::int32_t>(b->used_bytes() >> __builtin_ctz(b->unit()));
+    }
     // Where matching stops: the tail, or the limit when it comes first.
     std::int32_t stop_at() const {
         const std::int32_t n = length();
@@ -147,11 +191,8 @@ struct Engine {
     void enter_input(const Cell* series, std::int32_t stop);
 
     // --- parse.cpp: rules ---
-    Cell* rule_cells() const { return memory::buffer_of(rules.data2)->cells(); }
-    std::int32_t rule_tail() const {
-        const memory::SeriesBuffer* b = memory::buffer_of(rules.data2);
-        return static_cast<std::int32_t>((b->tail - b->offset) / sizeof(Cell));
-    }
+    Cell* rule_cells() const { return rule_cells_; }
+    std::int32_t rule_tail() const { return rule_tail_; }
     std::int32_t rule_head() const { return static_cast<std::int32_t>(rules.data1); }
     bool cmd_at_tail() const { return cmd >= rule_tail(); }
     // The cell at cmd + n, or null past the tail.
@@ -164,20 +205,19 @@ struct Engine {
     [[noreturn]] void fire_rule(Keyword k) const;
 
     // --- parse.cpp: rule stack ---
-    static memory::SeriesBuffer* frames() { return memory::buffer_of(state.parse_rules.data2); }
-    static std::int32_t frames_used() {
-        const memory::SeriesBuffer* b = frames();
-        return static_cast<std::int32_t>((b->tail - b->offset) / sizeof(Cell));
+    memory::SeriesBuffer* frames() const { return frames_; }
+    std::int32_t frames_used() const {
+        return static_cast<std::int32_t>((frames_->tail - frames_->offset) / sizeof(Cell));
     }
     // Cells from the stack's position.
-    static std::int32_t frames_length() {
+    std::int32_t frames_length() const {
         return frames_used() - static_cast<std::int32_t>(state.parse_rules.data1);
     }
     // The first cell of the top frame.
-    static Cell* top_frame() { return frames()->cells_tail() - 3; }
-    static bool top_is_rule() { return frames_length() >= 3 && top_frame()[2].is(Type::pair); }
+    Cell* top_frame() const { return frames_->cells_tail() - 3; }
+    bool top_is_rule() const { return frames_length() >= 3 && top_frame()[2].is(Type::pair); }
     // The rule type of the top frame, a rule frame.
-    static std::int32_t top_type() { return static_cast<std::int32_t>(top_frame()[2].data2); }
+    std::int32_t top_type() const { return static_cast<std::int32_t>(top_frame()[2].data2); }
     void push_frame(const Cell& c1, const Cell& c2, const Cell& c3);
     void drop_frame();
     // Drops the top rule frame; a keep frame below learns the popped type.

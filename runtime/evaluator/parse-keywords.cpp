@@ -52,11 +52,6 @@ constexpr Spelling spellings[] = {
     {Keyword::set, false, int(Sym::set)},       {Keyword::none, false, int(Sym::none)},
 };
 
-// Keywords by symbol id, filled as words are met: a case variant finds its
-// canonical spelling's keyword once. Symbols never change their alias.
-constexpr std::uint32_t table_size = 65536;
-constexpr std::uint8_t unknown = 0xFF;
-std::array<std::uint8_t, table_size> by_symbol{};
 std::array<std::uint32_t, sizeof(spellings) / sizeof(spellings[0]) + 1> symbol_of{};
 
 Keyword lookup_keyword(std::uint32_t id) {
@@ -88,18 +83,18 @@ Cell* target_series(const Cell* target) {
 }  // namespace
 
 void init_keywords() {
-    by_symbol.fill(unknown);
+    keyword_by_symbol.fill(keyword_unknown);
     for (const Spelling& s : spellings) {
         symbol_of[static_cast<std::size_t>(s.keyword)] = symbol::resolve(spelling_symbol(s));
     }
 }
 
-Keyword keyword_of(const Cell* word) {
-    const std::uint32_t id = word->data2;
-    if (id >= table_size) [[unlikely]]
-        return lookup_keyword(id);
-    if (by_symbol[id] == unknown) by_symbol[id] = static_cast<std::uint8_t>(lookup_keyword(id));
-    return static_cast<Keyword>(by_symbol[id]);
+std::array<std::uint8_t, keyword_table_size> keyword_by_symbol{};
+
+Keyword keyword_of_slow(std::uint32_t id) {
+    const Keyword k = lookup_keyword(id);
+    if (id < keyword_table_size) keyword_by_symbol[id] = static_cast<std::uint8_t>(k);
+    return k;
 }
 
 Cell* keyword_word(Keyword k, Cell* out) {
@@ -212,7 +207,7 @@ const Cell* Engine::simple_rule(Cell* scratch) const {
 }
 
 Step Engine::repeat(Keyword k, std::int32_t low, std::int32_t high, std::int32_t t) {
-    if (t == rule::repeat && !rule_at(1)) fire_end(k);
+    if (t == rule::repeat && cmd + 1 >= rule_tail()) fire_end(k);
     // PERF: a simple value is counted at once, without a frame.
     Cell scratch;
     if (const Cell* simple = simple_rule(&scratch)) {
@@ -269,18 +264,18 @@ Step Engine::complete_rule(std::int32_t t) {
         case rule::thru: return to_thru_rule(t);
         case rule::copy:
             if (match) {
-                Cell w = f[0];
+                const Cell w = f[0];
                 last_copy = copy_part(start, pos());
-                context::set(&w, &last_copy);
+                set_word(&w, &last_copy);
             }
             break;
         case rule::set:
             if (match) {
-                Cell w = f[0];
+                const Cell w = f[0];
                 Cell item;
                 if (pos() > start) item = item_at(start);
                 else none::make_at(&item);
-                context::set(&w, &item);
+                set_word(&w, &item);
             }
             break;
         case rule::not_:
@@ -435,6 +430,7 @@ void Engine::remove_range(std::int32_t from, std::int32_t to) {
     Cell part;
     series::make_integer(&part, to - from);
     registry::find<Action::remove>(&series)(&series, &part, nullptr);
+    sync();
     set_pos(std::min(from, length()));
 }
 
@@ -466,12 +462,14 @@ Step Engine::insert_keyword(bool change) {
         const std::int32_t from = std::min(at, before);
         series::set_head(&series, from);
         registry::find<Action::change>(&series)(&series, &v, std::max(at, before) - from, only, 1);
+        sync();
         set_pos(std::min(from, length()));
     } else {
         const std::int32_t where = at < 0 ? before : at;
         const std::int32_t old_length = length();
         series::set_head(&series, where);
         registry::find<Action::insert>(&series)(&series, &v, -1, only, 1, false);
+        sync();
         if (where <= before) set_pos(std::min(before + length() - old_length, length()));
     }
     recompute_end();
@@ -500,6 +498,7 @@ Step Engine::change_done(std::int32_t t) {
         series::set_head(&series, start);
         const Cell* after = registry::find<Action::change>(&series)(
             &series, &v, std::max(pos() - start, 0), t == rule::change_only, 1);
+        sync();
         set_pos(std::min(series::head(after), length()));
     } else if (rule_at(1)->is(Type::path)) {
         fire(ErrorId::script_parse_rule, rule_at(1));
@@ -573,11 +572,12 @@ void Engine::keep_value(const Cell* v) {
     Cell item = kept;
     const bool after = top->is(Type::refinement);
     const Cell* moved = registry::find<Action::insert>(&series)(&series, &item, -1, true, 1, after);
+    const Cell advanced = *moved;
+    sync();
     if (after) return;
     Cell w = *top;
     w.set_type(Type::word);
-    const Cell advanced = *moved;
-    context::set(&w, &advanced);
+    set_word(&w, &advanced);
 }
 
 Step Engine::keep_done(std::int32_t t) {
@@ -623,7 +623,7 @@ Step Engine::collect_done() {
         series::set_head(&series, position);
         Cell w = *top;
         w.set_type(Type::word);
-        context::set(&w, &series);
+        set_word(&w, &series);
         stack::drop(1);
         return finish_rule();
     }
@@ -634,8 +634,7 @@ Step Engine::collect_done() {
         result = collected;
         result_is_block = true;
     } else if (below->is(Type::word)) {
-        Cell w = *below;
-        context::set(&w, &collected);
+        set_word(below, &collected);
         stack::drop(1);
     } else {
         keep_value(&collected);

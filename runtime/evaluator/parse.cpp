@@ -156,13 +156,20 @@ void Engine::push_frame(const Cell& c1, const Cell& c2, const Cell& c3) {
         b->tail += sizeof(frame);
     } else {
         at = reinterpret_cast<Cell*>(memory::alloc_tail_bytes(b, sizeof(frame)));
+        sync();
     }
     at[0] = frame[0];
     at[1] = frame[1];
     at[2] = frame[2];
 }
 
-void Engine::drop_frame() { block::ks_truncate(rule_stack(), used(rule_stack()) - 3); }
+void Engine::drop_frame() { frames_->tail -= 3 * sizeof(Cell); }
+
+void Engine::set_word(const Cell* word, const Cell* v) {
+    Cell w = *word;
+    context::set(&w, v);
+    sync();
+}
 
 void Engine::drop_rule_frame() {
     const std::int32_t t = top_type();
@@ -179,6 +186,7 @@ void Engine::drop_rule_frame() {
 
 void Engine::after_code(bool on_cell) {
     // cmd stood on a cell (a paren): it stays on one; else it may be at the tail.
+    sync();
     const std::int32_t tail = rule_tail();
     if (cmd > tail - (on_cell ? 1 : 0)) cmd = tail - (on_cell ? 1 : 0);
     if (pos() > length()) set_pos(length());
@@ -255,6 +263,7 @@ Step Engine::push_block() {
     push_frame(none_cell, triple_of(cmd - rule_head(), pos(), length()), rules);
     rules = value;
     rules.clear_new_line();
+    sync_rules();
     cmd = rule_head() - 1;
     match = true;
     recompute_end();
@@ -272,6 +281,7 @@ Step Engine::pop_block() {
     const Cell* f = top_frame();
     const std::int32_t index = triple::a(f + 1);
     rules = f[2];
+    sync_rules();
     cmd = rule_head() + index;
     drop_frame();
     if (top_is_rule()) return Step::pop_rule;
@@ -336,11 +346,9 @@ Step Engine::do_action() {
         case Type::datatype:
         case Type::typeset:
             return datatype_rule();
-        case Type::set_word: {
-            Cell w = value;
-            context::set(&w, &input);
+        case Type::set_word:
+            set_word(&value, &input);
             return check_pending();
-        }
         case Type::get_word:
             return get_word_rule();
         case Type::integer:
@@ -371,6 +379,11 @@ Step Engine::next_action() {
             if (refetch) {
                 refetch = false;
                 return Step::match_rule;
+            }
+            // PERF: words, the most common items, go to their state at once.
+            if (value.is(Type::word)) {
+                keyword_rule = false;
+                return word_state();
             }
             return Step::do_action;
         }
@@ -515,6 +528,7 @@ Status Engine::run(const Cell* input_value, const Cell* rule_block, Cell* out) {
     enter_input(input_value, top_limit);
     rules = *rule_block;
     rules.clear_new_line();
+    sync();
     value = rules;
     cmd = rule_head() - 1;
     Step step = Step::push_block;

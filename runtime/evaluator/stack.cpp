@@ -98,6 +98,7 @@ bool usable_context(NodeId ctx) {
 // The context in which a frame's word is read.
 NodeId naming_context(const CallFrame* e) {
     if (is_self(e) || !usable_context(e->word_context)) return context::global();
+    if (context::header(e->word_context)->header & context::flag::library) return context::global();
     return e->word_context;
 }
 
@@ -430,7 +431,14 @@ Cell* where_name(Cell* out) {
     const CallFrame* start = state.frames_top;
     if (state.throw_start && state.throw_start < state.frames_top) start = state.throw_start;
     state.throw_start = nullptr;
-    return named_word(nearest_named(start), out);
+    // A try/all region holds code handed to it whole (the console's typed
+    // input, a script): an error of that code's own top level names no
+    // call, and the frames of whoever opened the region are not its place.
+    for (const CallFrame* e = start - 1; e >= state.frames_bottom; --e) {
+        if (e->kind() == Kind::try_all) return none::make_at(out);
+        if (!is_hidden(e)) return frame_word(e, out);
+    }
+    return words::word(words::W::not_found, out);
 }
 
 void collect_calls(Cell* block) {

@@ -263,7 +263,8 @@ inline void took_throw() {
 // The word that names the nearest frame not named <body> or <anon>, looked
 // up in the frame's word context, else the global word; <not-found> when
 // there is none. `where_name` starts below the entry where a throw started,
-// when that is set, and clears it.
+// when that is set, and clears it; it answers none when it meets a try-all
+// entry first (an error of that region's own code, which no call raised).
 Cell* current_function_word(Cell* out);
 Cell* where_name(Cell* out);
 // For each entry from the newest down to (not including) the bottom-most,

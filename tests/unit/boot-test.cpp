@@ -28,15 +28,20 @@ TEST(Boot, CommandLineRebuiltFromTheArguments) {
         EXPECT_EQ(boot::command_line(static_cast<int>(c.argv.size()), c.argv.data()), c.line);
 }
 
-// Every built-in source has its place in the binding order, every listed
+// Every step is a source or a binder; every built-in source has its place
+// in the binding order, every listed
 // source is built in, and each one loads with its header.
 TEST(Boot, EverySourceIsBoundOnceAndLoads) {
     std::set<std::string> listed;
     for (int g = 0; g < boot::group_count(); ++g) {
-        EXPECT_EQ(boot::groups()[g].number, g + 1);
-        for (const char* const* s = boot::groups()[g].sources; *s; ++s) {
-            EXPECT_TRUE(listed.insert(*s).second) << *s << " listed twice";
-            EXPECT_NE(boot::source_text(*s), nullptr) << *s << " is not built in";
+        const boot::Group& group = boot::groups()[g];
+        EXPECT_EQ(group.number, g);
+        for (int i = 0; i < group.count; ++i) {
+            const boot::Step& step = group.steps[i];
+            EXPECT_NE(step.source == nullptr, step.bind == nullptr) << step.name;
+            if (!step.source) continue;
+            EXPECT_TRUE(listed.insert(step.source).second) << step.source << " listed twice";
+            EXPECT_NE(boot::source_text(step.source), nullptr) << step.source << " is not built in";
         }
     }
     for (const embedded::Source* s = embedded::sources; s->path; ++s) {
@@ -46,6 +51,20 @@ TEST(Boot, EverySourceIsBoundOnceAndLoads) {
         EXPECT_EQ(std::strncmp(s->text, "Kiv [", 5), 0) << path;
         std::string loaded = lexer::test::load(std::string(s->text, s->size));
         EXPECT_EQ(loaded.rfind("error:", 0), std::string::npos) << path << ": " << loaded;
+    }
+}
+
+// Each boot object has its own class id, given after a group that exists.
+TEST(Boot, ClassIdsAreUniqueAndFollowTheirGroup) {
+    std::set<std::int32_t> ids;
+    std::set<std::string> paths;
+    for (int i = 0; i < boot::class_id_count(); ++i) {
+        const boot::ClassId& row = boot::class_ids()[i];
+        EXPECT_TRUE(ids.insert(row.id).second) << row.path;
+        EXPECT_TRUE(paths.insert(row.path).second) << row.path;
+        ASSERT_GE(row.group, 0);
+        ASSERT_LT(row.group, boot::group_count());
+        EXPECT_GT(boot::groups()[row.group].count, 0) << row.path << " after an empty group";
     }
 }
 

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "runtime/collector.h"
+#include "runtime/datatypes/block.h"
 #include "runtime/datatypes/error.h"
 #include "runtime/datatypes/string-storage.h"
 #include "runtime/datatypes/unset.h"
@@ -16,8 +17,7 @@
 #include "runtime/evaluator/interpreter.h"
 #include "runtime/evaluator/stack.h"
 #include "runtime/init.h"
-#include "runtime/evaluator/lexer-scan.h"
-#include "runtime/library-boot.h"
+#include "runtime/boot.h"
 #include "runtime/memory.h"
 #include "runtime/state.h"
 
@@ -27,7 +27,7 @@ inline void start_evaluator() {
     memory::reset();
     collector::set_active(false);
     runtime::init();
-    library_boot::run();
+    boot::run(0, nullptr);
     collector::set_active(true);
 }
 
@@ -41,6 +41,18 @@ protected:
     }
 };
 
+// The block of values the text loads into.
+inline Cell load(const std::string& text) {
+    Cell source;
+    unset::make_at(&source);
+    string::make_at(&source, static_cast<std::int64_t>(text.size()));
+    string::append_utf8(&source, text);
+    Cell code;
+    unset::make_at(&code);
+    block::load_text_hook(&source, &code);
+    return code;
+}
+
 // Loads and evaluates the text in a try frame: the molded value, "unset"
 // for unset, or "error: " and the error's id.
 inline std::string eval(const std::string& text) {
@@ -52,9 +64,7 @@ inline std::string eval(const std::string& text) {
     stack::push_try_frame(&try_word);
     std::string out;
     try {
-        Cell code;
-        unset::make_at(&code);
-        lexer::load_utf8(text.data(), text.size(), &code);
+        Cell code = load(text);
         if (interpreter::eval_block(&code, false) == Status::thrown) {
             out = "thrown";
             state.thrown_code = 0;

@@ -32,8 +32,7 @@ void expect_balanced(const std::string& text, const std::string& expected) {
     stack::push_try_frame(&try_word);
     Cell* const base = state.stack_arguments;
     stack::CallFrame* const open = state.frames_top;
-    Cell code;
-    lexer::load_utf8(text.data(), text.size(), &code);
+    Cell code = test::load(text);
     ASSERT_EQ(interpreter::eval_block(&code, false), Status::ok) << text;
     EXPECT_EQ(state.stack_top, base + 1) << text;
     EXPECT_EQ(state.frames_top, open) << text;
@@ -110,9 +109,7 @@ TEST_F(Interpreter, TheCallEntryRunsABodyInTheCallersFrame) {
     EXPECT_EQ(integer::get(&result), 21);
     EXPECT_EQ(state.stack_top, top);
 
-    Cell code;
-    const std::string text = "1 + 2 3 * 4";
-    lexer::load_utf8(text.data(), text.size(), &code);
+    Cell code = test::load("1 + 2 3 * 4");
     ASSERT_EQ(eval::eval_block(&code, &result), Status::ok);
     EXPECT_EQ(integer::get(&result), 12);
     EXPECT_EQ(state.stack_top, top);
@@ -133,6 +130,46 @@ TEST_F(Interpreter, ACheckedNativeCallRefusesAWrongArgument) {
         ADD_FAILURE() << "no error";
     } catch (const KivError& e) {
         EXPECT_EQ(e.id, ErrorId::script_expect_arg);
+    }
+}
+
+}  // namespace
+}  // namespace kiv
+
+namespace kiv {
+namespace {
+
+// The apply mode, through the apply native.
+TEST_F(Interpreter, TheApplyModeTakesArgumentsAndRefinementsFromABlock) {
+    test::eval("g: func [x /double /add n] [if double [x: x * 2] if add [x: x + n] x]");
+    test::eval("h: func [a b] [reduce [a b]]");
+    const struct {
+        const char* fn;
+        const char* args;
+        bool all;
+        bool safer;
+        const char* result;
+    } cases[] = {
+        {"g", "5", false, false, "5"},
+        {"g", "5 /double true", false, false, "10"},
+        {"g", "5 /add yes 3 /double true", false, false, "13"},
+        {"g", "5 /add false 3", false, false, "5"},
+        {"g", "5 /sub true", false, false, "error: no-refine"},
+        {"g", "5 6", false, false, "error: bad-refine"},
+        {"h", "1 2 3", false, false, "[1 2]"},
+        {"h", "1", false, false, "[1 none]"},
+        {"h", "1 + 1 2", false, false, "[2 2]"},
+        {"h", "1 + 1 2", false, true, "error: no-op-arg"},
+        {"g", "5 true false 3", true, false, "10"},
+        {"g", "5 false true 3", true, false, "8"},
+        {"g", "5 1 false 3", true, false, "error: expect-arg"},
+        {"g", "5 true", true, false, "10"},
+        {"append", "[1] 2 /dup true 3", false, false, "[1 2 2 2]"},
+    };
+    for (const auto& c : cases) {
+        const std::string call = std::string("apply") + (c.all ? "/all" : "") + (c.safer ? "/safer" : "") +
+                                 " :" + c.fn + " [" + c.args + "]";
+        EXPECT_EQ(test::eval(call), c.result) << call;
     }
 }
 

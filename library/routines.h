@@ -1,0 +1,50 @@
+// The library routines: routine! values whose bodies are C++ functions of
+// this unit, giving the library written in Kiv its way into the runtime
+// (ending the process, setting without change events, bit shifts, the
+// current directory, directories, system information, tuples, UTF-8
+// counting, the stacks, the trace flag, the clipboard and standard output).
+//
+// Each routine's spec is kept here as Kiv text next to its C++ function;
+// `bind` registers the functions in the routine table, makes the routine!
+// values from the loaded specs and sets their global words, in the order of
+// the table below.
+//
+// GC: binding loads text and makes values; the routines that make values
+// allocate, and write-stdout molds.
+#pragma once
+
+#include "runtime/cell.h"
+#include "runtime/datatypes/routine.h"
+
+namespace kiv::library_routines {
+
+// Makes the routines and binds their global words. Needs the runtime's
+// init done and a text loader installed (block::load_text_hook). Binding
+// again re-makes them over the same table slots.
+void bind();
+
+// One routine of the library: its global word, the text of its spec (with
+// no outer brackets) and its C++ function.
+struct Definition {
+    const char* name;
+    const char* spec;
+    routine::Entry entry;
+};
+
+// Makes the routine! of a definition in `out` (registering its function
+// once). The result type is read from the spec's `return:` (logic! or
+// integer!).
+Cell* make(const Definition& definition, Cell* out);
+// make, then sets the global word of its name.
+void define(const Definition& definition, Cell* out);
+
+// The clipboard service, installed by it; while unset the clipboard
+// routines fire internal not-done. read makes `result` the clipboard's
+// content (false on failure, none when empty); write answers success.
+struct Clipboard {
+    void (*read)(Cell* result);
+    bool (*write)(Cell* data);
+};
+extern Clipboard clipboard;
+
+}  // namespace kiv::library_routines
