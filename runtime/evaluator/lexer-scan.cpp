@@ -17,7 +17,6 @@
 #include "runtime/datatypes/routine.h"
 #include "runtime/datatypes/string-storage.h"
 #include "runtime/datatypes/symbol.h"
-#include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/evaluator/eval-api.h"
 #include "runtime/evaluator/lexer-loaders.h"
@@ -26,7 +25,6 @@
 #include "runtime/fixed-words.h"
 #include "runtime/state.h"
 #include "runtime/tracked-alloc.h"
-#include "runtime/typecheck.h"
 #include "runtime/unicode-strings.h"
 #include "runtime/unicode.h"
 
@@ -141,9 +139,6 @@ Cell type_value(int id, bool in_message) {
 // Callbacks
 // ---------------------------------------------------------------------------
 
-bool call_function_callback(const Cell* callback, Cell* args, Cell* result);
-CallbackCaller callback_caller = call_function_callback;
-
 // Raised out of the token loop when a callback left a throw pending.
 struct CallbackThrow {};
 
@@ -240,8 +235,9 @@ std::uint32_t event_mask_of_callback(const Cell* callback) {
 
 // Calls a function! in a frame named <lexer-callback>: the five arguments,
 // then its local slots (false for /local, none for the words after it).
-// The arguments are read back before the frame closes.
-bool call_function_callback(const Cell* callback, Cell* args, Cell* result) {
+// The arguments are read back before the frame closes. Answers true when
+// the callback left a throw pending.
+bool call_callback(const Cell* callback, Cell* args, Cell* result) {
     Cell function = *callback;
     Cell name;
     words::word(words::W::lexer_callback, &name);
@@ -288,7 +284,7 @@ bool send_to_callback(Lexer& lx, const EventInfo& info) {
     }
     Cell result;
     none::make_at(&result);
-    if (callback_caller(&ctx.callback, args, &result)) throw CallbackThrow{};
+    if (call_callback(&ctx.callback, args, &result)) throw CallbackThrow{};
     // A callback that moved its input makes the scan go on from there.
     if (!ctx.input.is(Type::none) && args[1].data2 == ctx.input.data2 &&
         args[1].data1 != static_cast<std::uint32_t>(given))
@@ -386,6 +382,12 @@ void transcode(Cell* slot, Cell* string, std::int64_t size, bool one, std::int64
     scan_string(slot, string, size, one, true, true, false, consumed, nullptr, nullptr);
 }
 
+Cell* load_utf8(const char* text, std::size_t length, Cell* out) {
+    scan(out, reinterpret_cast<const std::uint8_t*>(text), length, false, true, true, false, nullptr, nullptr,
+         nullptr, nullptr);
+    return out;
+}
+
 int scan_type(const std::uint8_t* bytes, std::size_t count) {
     return scan(nullptr, bytes, count, true, true, false, false, nullptr, nullptr, nullptr, nullptr);
 }
@@ -460,13 +462,6 @@ Status transcode_entry(const std::int32_t* args, std::int32_t) {
     Cell* frame = state.stack_arguments;
     auto given = [&](int k) { return args[1 + k] >= 0; };
     auto arg = [&](int k) { return given(k) ? frame + args[1 + k] : nullptr; };
-    if (args[0]) {
-        Cell types;
-        typeset::make_at(&types, 0, 0, 0);
-        typeset::set_bit(&types, static_cast<std::uint32_t>(Type::binary));
-        typeset::set_bit(&types, static_cast<std::uint32_t>(Type::string));
-        typecheck::check_arg(0, &types, 0);
-    }
     TranscodeRefinements r;
     r.next = given(0);
     r.one = given(1);
@@ -485,12 +480,6 @@ Status transcode_entry(const std::int32_t* args, std::int32_t) {
 // ---------------------------------------------------------------------------
 // Callbacks, exit states
 // ---------------------------------------------------------------------------
-
-CallbackCaller install_callback_caller(CallbackCaller caller) {
-    const CallbackCaller before = callback_caller;
-    callback_caller = caller;
-    return before;
-}
 
 std::uint32_t event_mask_of(const Cell* body) {
     if (!body || !body->is(Type::block)) return 0x3F;

@@ -47,6 +47,9 @@ int scan_string(Cell* result, Cell* string, std::int64_t length, bool one, bool 
 // (may be null) receives the characters consumed. Syntax errors are raised.
 void transcode(Cell* slot, Cell* string, std::int64_t size, bool one, std::int64_t* consumed);
 
+// Loads UTF-8 text into a new block at `out`. Syntax errors are raised.
+Cell* load_utf8(const char* text, std::size_t length, Cell* out);
+
 // The datatype id the UTF-8 text's first value would load as, without
 // making it: error! for a malformed token, 0 when there is no token.
 int scan_type(const std::uint8_t* bytes, std::size_t count);
@@ -70,22 +73,17 @@ Status transcode_native(Cell* src, const TranscodeRefinements& refinements, Cell
 
 // The native's entry in the natives table's calling convention: the frame
 // holds the source, then the refinements' arguments where args[1..7] say
-// (/next /one /prescan /scan /part /into /trace; -1 when not given);
-// args[0] asks for the argument checks.
+// (/next /one /prescan /scan /part /into /trace; -1 when not given). The
+// table has checked the arguments.
 Status transcode_entry(const std::int32_t* args, std::int32_t count);
 
 // ---------------------------------------------------------------------------
 // Callbacks
 
-// Calls the callback function with its five arguments (event, input, type,
-// line, token) in a call frame named <lexer-callback>; afterwards `args`
-// holds the arguments' values as the function left them (a callback may
-// move its input). Answers the function's result in `result`. Returns true
-// when a break, return, throw or similar is pending and the scan must end.
-// The one in place calls a function! through the interpreter's entry;
-// tests install their own. Answers the caller that was installed before.
-using CallbackCaller = bool (*)(const Cell* callback, Cell* args, Cell* result);
-CallbackCaller install_callback_caller(CallbackCaller caller);
+// A callback is a function! (or routine!) of five arguments (event, input,
+// type, line, token) called in a frame named <lexer-callback> through the
+// interpreter's entry (eval-api.h); its result decides whether the event is
+// taken, and moving its input makes the scan go on from there.
 
 // The events a callback takes: the words (prescan, scan, load, open, close,
 // error) of a block that begins its body; every event when the body does

@@ -1,7 +1,7 @@
 // Helpers for tests that load source text into values: a runtime with
 // every datatype present registered (in start-up order), the stacks, the
-// error catalogue and the lexer; `load` of a text into a block, and the
-// text of the syntax error a text raises.
+// error catalogue and the lexer, and the text of the syntax error a text
+// raises. `load` (eval-support.h) loads a text into a block.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -36,6 +36,7 @@
 #include "runtime/evaluator/lexer-scan.h"
 #include "runtime/evaluator/lexer.h"
 #include "tests/unit/error-support.h"
+#include "tests/unit/eval-support.h"
 
 namespace kiv::test {
 
@@ -86,14 +87,6 @@ protected:
         collector::set_active(false);
     }
 };
-
-// The block of values the text loads to. A syntax error is raised.
-inline Cell load(const std::string& text) {
-    Cell source = string_of(text.c_str());
-    Cell out;
-    lexer::transcode(&out, &source, -1, false, nullptr);
-    return out;
-}
 
 // The values the text loads to, molded (without the outer brackets), or
 // the printed form of the error it raises.
