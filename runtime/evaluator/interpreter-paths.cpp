@@ -61,6 +61,21 @@ Status push_selector(Cell* item) {
     }
 }
 
+// Datatypes whose whole value sits in the cell, so that writing one of its
+// fields through a path must write the cell where the value lives.
+bool held_in_cell(Type type) {
+    switch (type) {
+        case Type::time:
+        case Type::date:
+        case Type::pair:
+        case Type::tuple:
+        case Type::point2d:
+        case Type::point3d:
+        case Type::money: return true;
+        default: return false;
+    }
+}
+
 }  // namespace
 
 Status eval_path(const Cell* path_value, Cell*& pos, Cell* end, const Cell* code, const Cell* value,
@@ -97,6 +112,10 @@ Status eval_path(const Cell* path_value, Cell*& pos, Cell* end, const Cell* code
     Cell previous = *first;
     const std::int32_t count = static_cast<std::int32_t>(last - first);
     Cell to_set = setting ? *value : none::value;
+    // Where `current` lives (the word's slot, a field, a block cell): a
+    // field write of a value held whole in its cell (the hour of a time, the
+    // x of a pair) changes that cell, not a copy.
+    Cell* slot = const_cast<Cell*>(start);
     for (Cell* item = first + 1; item < last; ++item) {
         KIV_PROPAGATE(push_selector(item));
         Cell selector = *(state.stack_top - 1);
@@ -112,8 +131,10 @@ Status eval_path(const Cell* path_value, Cell*& pos, Cell* end, const Cell* code
         if (!fn) fire_bad_path_type(&path, &current, static_cast<std::int32_t>(item - first) + head);
         const bool report = setting && is_last && count >= 3 && reports_change(&grand_parent, &previous);
         Cell parent = current;
-        Cell* next = fn(&parent, &selector, setting && is_last ? &to_set : nullptr, &p, &grand_parent,
+        Cell* target = setting && is_last && slot && held_in_cell(current.type()) ? slot : &parent;
+        Cell* next = fn(target, &selector, setting && is_last ? &to_set : nullptr, &p, &grand_parent,
                         &previous, static_cast<int>(item - first), false, get, is_last, report);
+        slot = next;
         grand_parent = current;
         previous = *item;
         current = *next;
