@@ -14,6 +14,7 @@
 #include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/evaluator/lexer-numbers.h"
+#include "runtime/evaluator/lexer-scalars.h"
 #include "runtime/evaluator/random.h"
 #include "runtime/fire.h"
 #include "runtime/float-text.h"
@@ -425,9 +426,13 @@ double from_parts(const Cell* spec, Type type) {
 
 // float!: the characters from the index read as a float ("," may stand for
 // the decimal point, "'" separates digits).
-// FIXME: percent! loads the text as one value (a float!, percent! or
-// integer!) once the lexer can load a single value.
+// percent!: the text must load as exactly one percent! value.
 double from_text(Cell* spec, Type type) {
+    if (type == Type::percent) {
+        Cell loaded;
+        if (!lexer::load_one(spec, Type::percent, &loaded)) fire_bad_to(type, spec);
+        return get(&loaded);
+    }
     if (type != Type::float_) fire_bad_to(type, spec);
     const std::int32_t count = string::ks_length(spec);
     const std::uint32_t unit = string::buffer(spec)->unit();

@@ -10,6 +10,7 @@
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string-storage.h"
+#include "runtime/evaluator/lexer-scalars.h"
 #include "runtime/fire.h"
 #include "runtime/fixed-words.h"
 #include "runtime/memory.h"
@@ -188,7 +189,13 @@ Cell* make(Cell* proto, Cell* spec, Type) {
             t = from_parts(buffer->cells() + index, length - index, spec);
             break;
         }
-        // FIXME: text loads one value through the lexer once it exists.
+        case Type::string: {
+            // The text must load as exactly one time! value.
+            Cell loaded;
+            if (!lexer::load_one(spec, Type::time, &loaded)) fire_bad_part(spec);
+            t = get(&loaded);
+            break;
+        }
         default: fire_bad_part(spec);
     }
     *proto = make_cell(t);
