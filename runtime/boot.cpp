@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "console/console-routines.h"
+#include "library/kivbin-codec.h"
 #include "library/routines.h"
 #include "library/type-predicates.h"
 #include "runtime/datatypes/block.h"
@@ -177,7 +178,10 @@ constexpr Step system_steps[] = {
     binder(bind_system_values, "catalogue, error prototype and state"),
     binder(bind_script_args, "system/script/args"),
 };
-constexpr Step codec_steps[] = {source("library/codecs.kiv")};
+constexpr Step codec_steps[] = {
+    source("library/codecs.kiv"),
+    binder(kivbin_codec::bind, "kivbin codec routines"),
+};
 constexpr Step preprocessor_steps[] = {source("library/preprocessor.kiv")};
 constexpr Step command_line_steps[] = {binder(run_extract_boot_args, "extract-boot-args")};
 constexpr Step console_steps[] = {

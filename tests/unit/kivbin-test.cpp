@@ -272,6 +272,7 @@ TEST_F(Kivbin, WordsKeepTheirObjectAndTheObjectItsFields) {
         EXPECT_EQ(c[1].data1, c[2].data1);
         EXPECT_EQ(static_cast<std::int32_t>(c[1].data3), 1);
         EXPECT_EQ(mold_all(*context::get(&c[1])), "[x]");
+        EXPECT_EQ(mold_all(c[2]), mold_all(obj));
         EXPECT_EQ(object::class_id(&c[2]), -1);
     }
     // The second word refers to the first one's object: a C1 word record.
