@@ -39,9 +39,9 @@ std::int32_t decode(const Raw* args) {
     }
     if (!data.is(Type::binary)) fire(ErrorId::script_invalid_data, payload);
     const std::int64_t length = binary::buffer(&data)->used_bytes() - static_cast<std::int64_t>(data.data1);
-    if (length < shortest_image) fire(ErrorId::script_invalid_data, &data);
+    if (length < shortest_image) fire(ErrorId::script_invalid_data, payload);
     *out = data;  // GC: keeps the bytes reachable while they are decoded
-    kivbin::load(&data, out);
+    kivbin::load(&data, out, payload);
     return 0;
 }
 
