@@ -11,6 +11,7 @@
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/error.h"
+#include "runtime/datatypes/map.h"
 #include "runtime/datatypes/native.h"
 #include "runtime/datatypes/object.h"
 #include "runtime/datatypes/registry.h"
@@ -226,6 +227,7 @@ constexpr Group group_table[] = {
     X("system/options/float", 224, 7) X("system/options", 222, 7)                        \
     X("system/script", 229, 7) X("system/standard/header", 233, 7)                       \
     X("system/standard", 231, 7) X("system/lexer", 254, 7) X("system", 174, 7)           \
+    X("system/codecs/kivbin", 273, 8)                                                    \
     X("system/console", 600, 16) X("cli-console-ctx/settings", 621, 16)                  \
     X("cli-console-ctx", 619, 16)
 constexpr ClassId class_id_table[] = {
@@ -330,6 +332,14 @@ Cell* resolve(const char* path) {
         const std::size_t slash = rest.find('/');
         const std::string name(rest.substr(0, slash));
         rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
+        if (cell && cell->is(Type::map)) {
+            // A registry such as system/codecs: the step is a key.
+            Cell key;
+            word::load(name.c_str(), &key);
+            cell = map::get(cell, &key, false);
+            if (!cell) return nullptr;
+            continue;
+        }
         if (cell) {
             if (!cell->is(Type::object)) return nullptr;
             ctx = object::context_of(cell);
