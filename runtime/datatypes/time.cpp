@@ -189,7 +189,12 @@ Cell* make(Cell* proto, Cell* spec, Type) {
             t = from_parts(buffer->cells() + index, length - index, spec);
             break;
         }
-        case Type::string: {
+        case Type::string:
+        case Type::file:
+        case Type::url:
+        case Type::tag:
+        case Type::email:
+        case Type::ref: {
             // The text must load as exactly one time! value.
             Cell loaded;
             if (!lexer::load_one(spec, Type::time, &loaded)) fire_bad_part(spec);
