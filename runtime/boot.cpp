@@ -179,6 +179,7 @@ constexpr Step system_steps[] = {
     binder(bind_system_values, "catalogue, error prototype and state"),
     binder(bind_script_args, "system/script/args"),
     binder(library_routines::bind_float_switch, "system/options/float switches"),
+    binder(library_routines::bind_money_digits, "system/options/money-digits"),
 };
 constexpr Step codec_steps[] = {
     source("library/codecs.kiv"),
