@@ -193,7 +193,8 @@ Cell* resolve_or_fire(const Home& h, const Cell* path, std::int32_t cut) {
 // path from the object would tell it; none for any other word.
 Cell field_owner(const Cell* word) {
     const NodeId bound = word->data1;
-    if (bound && static_cast<std::int32_t>(word->data3) >= 0 && context::kind_of(bound) == context::Kind::object) {
+    if (bound && static_cast<std::int32_t>(word->data3) >= 0 &&
+        context::kind_of(bound) == context::Kind::object) {
         const Cell* owner = context::owner(bound);
         if (owner->is(Type::object)) return *owner;
     }
@@ -223,7 +224,8 @@ struct HeldChain {
 void write_back(HeldChain& chain, Cell* path, const Cell* first_word, std::int32_t head) {
     for (int i = chain.depth - 1; i >= 0; --i) {
         const bool outermost = i == 0;
-        Cell* target = outermost ? resolve_or_fire(chain.home, path, chain.step + 1 + head) : &chain.copies[i - 1];
+        Cell* target =
+            outermost ? resolve_or_fire(chain.home, path, chain.step + 1 + head) : &chain.copies[i - 1];
         auto fn = registry::lookup<Action::eval_path>(target->type());
         const bool report = outermost && (chain.step >= 2 || chain.grand_parent.is(Type::object)) &&
                             reports_change(&chain.grand_parent, &chain.previous);
@@ -295,7 +297,8 @@ Status eval_path(const Cell* path_value, Cell*& pos, Cell* end, const Cell* code
         if (!fn) fire_bad_path_type(&path, &current, cut);
         const bool held = setting && home.kind != Home::Kind::none && held_in_cell(current.type());
         Cell* holder = held && first_step && owner.is(Type::object) ? &owner : &grand_parent;
-        const bool report = setting && is_last && (count >= 3 || holder == &owner) && reports_change(holder, &previous);
+        const bool report =
+            setting && is_last && (count >= 3 || holder == &owner) && reports_change(holder, &previous);
         Cell parent = current;
         // GC: the paren just evaluated may have moved or shrunk the
         // container, so the cell is found again here.
