@@ -172,28 +172,6 @@ void append_bytes(Cell* value, const char* text, std::int64_t count) {
         b = append_char(b, static_cast<std::uint8_t>(text[i]));
 }
 
-SeriesBuffer* append_string(Cell* destination, Cell* source, std::int64_t part) {
-    std::int64_t count = ks_length(source);
-    if (part >= 0 && part < count) count = part;
-    SeriesBuffer* d = buffer(destination);
-    if (count == 0) return d;
-    const std::uint32_t from = buffer(source)->unit();
-    if (d->unit() < from) d = widen_buffer(d, d->unit(), from);
-    const std::uint32_t to = d->unit();
-    const NodeId node = d->node;
-    memory::alloc_tail_bytes(d, count * to);
-    d = memory::buffer_of(node);
-    // GC: re-read both positions after the reservation, which may collect.
-    std::uint8_t* out = d->tail_ptr() - count * to;
-    const std::uint8_t* in = ks_head(source);
-    if (from == to) {
-        std::memmove(out, in, count * to);
-    } else {
-        for (std::int64_t i = 0; i < count; ++i) store(out + i * to, to, get_char(in + i * from, from));
-    }
-    return d;
-}
-
 void append_utf8(Cell* value, std::string_view utf8) {
     const auto* p = reinterpret_cast<const std::uint8_t*>(utf8.data());
     const std::uint8_t* end = p + utf8.size();
@@ -422,14 +400,74 @@ void copy_units(std::uint8_t* out, std::uint32_t to, const std::uint8_t* in, std
     for (std::int64_t i = count; i-- > 0;) store(out + i * to, to, get_char(in + i * from, from));
 }
 
+// Copies 1 to 16 bytes between regions that do not overlap, in fixed-size
+// moves: short texts are the usual case, and a call to memcpy costs more.
+void copy_short(std::uint8_t* out, const std::uint8_t* in, std::uint64_t n) {
+    if (n >= 8) {
+        std::uint64_t a, b;
+        std::memcpy(&a, in, 8);
+        std::memcpy(&b, in + n - 8, 8);
+        std::memcpy(out, &a, 8);
+        std::memcpy(out + n - 8, &b, 8);
+    } else if (n >= 4) {
+        std::uint32_t a, b;
+        std::memcpy(&a, in, 4);
+        std::memcpy(&b, in + n - 4, 4);
+        std::memcpy(out, &a, 4);
+        std::memcpy(out + n - 4, &b, 4);
+    } else {
+        out[0] = in[0];
+        out[n / 2] = in[n / 2];
+        out[n - 1] = in[n - 1];
+    }
+}
+
 constexpr std::size_t scratch_standard = 65536;
 std::uint8_t* scratch = nullptr;
 std::size_t scratch_size = 0;
 
 }  // namespace
 
+// Appending, the common case, without the bookkeeping that writing inside
+// the text needs: the source's text and the room past the destination's tail
+// never overlap, even in one buffer.
+SeriesBuffer* append_string(Cell* destination, Cell* source, std::int64_t part) {
+    const std::uint32_t from = buffer(source)->unit();
+    const std::int64_t length = buffer(source)->used_bytes() >> shift_of(from);
+    const std::int64_t index = static_cast<std::int32_t>(source->data1);
+    SeriesBuffer* d = buffer(destination);
+    if (index >= length) {
+        source->data1 = static_cast<std::uint32_t>(length);
+        return d;
+    }
+    std::int64_t count = length - index;
+    if (part >= 0 && part < count) count = part;
+    if (count == 0) return d;
+    if (d->unit() < from) d = widen_buffer(d, d->unit(), from);
+    const std::uint32_t to = d->unit();
+    const std::uint64_t bytes = static_cast<std::uint64_t>(count) << shift_of(to);
+    if (bytes > d->room()) {
+        const std::uint64_t need = std::uint64_t{d->used_bytes()} + bytes;
+        if (need > 0x7FFFFFFF) fire(ErrorId::internal_no_memory);
+        d = grow_for(d, need);
+    }
+    // GC: widening and growing may have moved the source; read it afresh.
+    const std::uint8_t* in = buffer(source)->head() + (index << shift_of(from));
+    std::uint8_t* out = d->tail_ptr();
+    if (from != to) {
+        copy_units(out, to, in, from, count);
+    } else if (bytes <= 16) {
+        copy_short(out, in, bytes);
+    } else {
+        std::memcpy(out, in, bytes);
+    }
+    d->tail += static_cast<std::uint32_t>(bytes);
+    return d;
+}
+
 SeriesBuffer* concatenate(Cell* destination, Cell* source, std::int64_t part, std::int64_t offset,
                           Mode mode) {
+    if (mode == Mode::append) return append_string(destination, source, part);
     std::int64_t count = ks_length(source);
     if (part >= 0 && part < count) count = part;
     SeriesBuffer* d = buffer(destination);
@@ -438,9 +476,7 @@ SeriesBuffer* concatenate(Cell* destination, Cell* source, std::int64_t part, st
     if (d->unit() < from) d = widen_buffer(d, d->unit(), from);
     const std::uint32_t to = d->unit();
     const std::uint64_t bytes = static_cast<std::uint64_t>(count) * to;
-    const std::uint64_t position =
-        mode == Mode::append ? d->used_bytes()
-                             : static_cast<std::uint64_t>(destination->data1 + offset) * to;
+    const std::uint64_t position = static_cast<std::uint64_t>(destination->data1 + offset) * to;
     const std::uint64_t end = position + bytes;
     const std::uint64_t need = mode == Mode::overwrite ? (end > d->used_bytes() ? end : d->used_bytes())
                                                        : std::uint64_t{d->used_bytes()} + bytes;
@@ -448,7 +484,7 @@ SeriesBuffer* concatenate(Cell* destination, Cell* source, std::int64_t part, st
     const bool shared = source->data2 == destination->data2;
     // A source in the same buffer is read before anything moves.
     std::vector<std::uint8_t> saved;
-    if (shared && mode != Mode::append) {
+    if (shared) {
         const std::uint8_t* in = ks_head(source);
         saved.assign(in, in + count * from);
     }
@@ -460,9 +496,7 @@ SeriesBuffer* concatenate(Cell* destination, Cell* source, std::int64_t part, st
     const std::uint8_t* in = saved.empty() ? ks_head(source) : saved.data();
     copy_units(at, to, in, from, count);
     const std::uint32_t old_tail = d->tail;
-    if (mode == Mode::append) {
-        d->tail = d->offset + static_cast<std::uint32_t>(end);
-    } else if (mode == Mode::insert) {
+    if (mode == Mode::insert) {
         d->tail = old_tail + static_cast<std::uint32_t>(bytes);
     } else if (d->offset + end > old_tail) {
         d->tail = d->offset + static_cast<std::uint32_t>(end);

@@ -84,7 +84,8 @@ void append_literal(Cell* value, const char* text);
 void append_bytes(Cell* value, const char* text, std::int64_t count);
 // Appends the code points of `source` from its index: at most `part` of them
 // when `part` is not negative. The destination widens to the source's unit;
-// the source keeps its own.
+// the source keeps its own. The two may share a buffer. Grows by doubling.
+// Allocates; returns the destination's buffer.
 SeriesBuffer* append_string(Cell* destination, Cell* source, std::int64_t part);
 // Decodes UTF-8 text and appends its code points, as loading would store
 // them (unit 1 kept up to 0xFF). Undecodable bytes are appended one byte per
