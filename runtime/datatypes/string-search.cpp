@@ -68,17 +68,19 @@ struct ByteFolding {
     }
 };
 
+ByteFolding folding_table;
+bool folding_ready = false;
+
 const ByteFolding& byte_folding() {
-    static const ByteFolding table = [] {
+    if (!folding_ready) [[unlikely]] {
         case_folding::init();
-        ByteFolding t{};
         for (std::uint32_t b = 0; b < 256; ++b) {
-            t.upper[b] = fold_upper(b);
-            t.add(b, t.upper[b]);
+            folding_table.upper[b] = fold_upper(b);
+            folding_table.add(b, folding_table.upper[b]);
         }
-        return t;
-    }();
-    return table;
+        folding_ready = true;
+    }
+    return folding_table;
 }
 
 // The first byte in [p, end) that is `a` or `b`, or null.
@@ -102,7 +104,15 @@ const std::uint8_t* find_either(const std::uint8_t* p, const std::uint8_t* end, 
 // `folded`), or null.
 const std::uint8_t* next_in_class(const std::uint8_t* p, const std::uint8_t* end,
                                   const ByteClass& c, std::uint32_t folded, const ByteFolding& t) {
-    if (c.count == 1) return static_cast<const std::uint8_t*>(std::memchr(p, c.bytes[0], end - p));
+    if (c.count == 1) {
+        // The next candidate is often close by: look there before paying
+        // for a call.
+        const std::uint8_t* near = end - p > 16 ? p + 16 : end;
+        for (; p < near; ++p)
+            if (*p == c.bytes[0]) return p;
+        return p == end ? nullptr
+                        : static_cast<const std::uint8_t*>(std::memchr(p, c.bytes[0], end - p));
+    }
     if (c.count == 2) return find_either(p, end, c.bytes[0], c.bytes[1]);
     for (; p < end; ++p)
         if (t.upper[*p] == folded) return p;
@@ -183,19 +193,38 @@ std::int64_t find_points(const std::uint8_t* head, std::uint32_t unit, std::int6
 
 }  // namespace
 
-std::int64_t find_forward(const std::uint8_t* head, std::uint32_t unit, std::int64_t low,
-                          std::int64_t high, const TextNeedle& needle, bool fold) {
-    std::uint32_t small[64];
-    std::vector<std::uint32_t> large;
-    std::uint32_t* f = small;
-    if (needle.length > static_cast<std::int64_t>(std::size(small))) {
-        large.resize(static_cast<std::size_t>(needle.length));
-        f = large.data();
+namespace {
+
+// The needle's code points, folded when `fold`, into f.
+void fold_needle(const TextNeedle& needle, bool fold, std::uint32_t* f) {
+    if (fold && needle.unit == 1) {
+        const ByteFolding& t = byte_folding();
+        for (std::int64_t i = 0; i < needle.length; ++i) f[i] = t.upper[needle.first[i]];
+        return;
     }
     for (std::int64_t i = 0; i < needle.length; ++i) {
         const std::uint32_t c = read_unit(needle.first + i * needle.unit, needle.unit);
         f[i] = fold ? fold_upper(c) : c;
     }
+}
+
+constexpr std::int64_t short_needle = 64;
+
+[[gnu::noinline]] std::int64_t find_long(const std::uint8_t* head, std::uint32_t unit,
+                                         std::int64_t low, std::int64_t high,
+                                         const TextNeedle& needle, bool fold) {
+    std::vector<std::uint32_t> f(static_cast<std::size_t>(needle.length));
+    fold_needle(needle, fold, f.data());
+    return find_points(head, unit, low, high, f.data(), needle.length, fold);
+}
+
+}  // namespace
+
+std::int64_t find_forward(const std::uint8_t* head, std::uint32_t unit, std::int64_t low,
+                          std::int64_t high, const TextNeedle& needle, bool fold) {
+    if (needle.length > short_needle) return find_long(head, unit, low, high, needle, fold);
+    std::uint32_t f[short_needle];
+    fold_needle(needle, fold, f);
     return find_points(head, unit, low, high, f, needle.length, fold);
 }
 

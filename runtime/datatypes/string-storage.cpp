@@ -91,28 +91,6 @@ std::uint32_t get_char(const std::uint8_t* p, std::uint32_t unit) {
     }
 }
 
-std::uint8_t* ks_head(Cell* value) {
-    SeriesBuffer* b = buffer(value);
-    const std::uint32_t length = b->length();
-    if (static_cast<std::int32_t>(value->data1) > static_cast<std::int32_t>(length))
-        value->data1 = length;
-    return b->head() + (value->data1 << shift_of(b->unit()));
-}
-
-std::int32_t ks_length(Cell* value) {
-    const std::int32_t length = static_cast<std::int32_t>(buffer(value)->length());
-    const std::int32_t index = static_cast<std::int32_t>(value->data1);
-    if (index >= length) {
-        value->data1 = static_cast<std::uint32_t>(length);
-        return 0;
-    }
-    return length - index;
-}
-
-std::int32_t ks_abs_length(const Cell* value) {
-    return static_cast<std::int32_t>(buffer(value)->length());
-}
-
 std::uint32_t ks_abs_at(const Cell* value, std::int32_t position) {
     SeriesBuffer* b = buffer(value);
     return get_char(b->head() + (position << shift_of(b->unit())), b->unit());
@@ -426,23 +404,12 @@ constexpr std::size_t scratch_standard = 65536;
 std::uint8_t* scratch = nullptr;
 std::size_t scratch_size = 0;
 
-}  // namespace
-
-// Appending, the common case, without the bookkeeping that writing inside
-// the text needs: the source's text and the room past the destination's tail
-// never overlap, even in one buffer.
-SeriesBuffer* append_string(Cell* destination, Cell* source, std::int64_t part) {
+// `count` code points of the source from `index` (both checked) at the
+// destination's tail, widening and growing it as needed.
+[[gnu::noinline]] SeriesBuffer* append_widening(Cell* destination, Cell* source,
+                                                std::int64_t index, std::int64_t count) {
     const std::uint32_t from = buffer(source)->unit();
-    const std::int64_t length = buffer(source)->used_bytes() >> shift_of(from);
-    const std::int64_t index = static_cast<std::int32_t>(source->data1);
     SeriesBuffer* d = buffer(destination);
-    if (index >= length) {
-        source->data1 = static_cast<std::uint32_t>(length);
-        return d;
-    }
-    std::int64_t count = length - index;
-    if (part >= 0 && part < count) count = part;
-    if (count == 0) return d;
     if (d->unit() < from) d = widen_buffer(d, d->unit(), from);
     const std::uint32_t to = d->unit();
     const std::uint64_t bytes = static_cast<std::uint64_t>(count) << shift_of(to);
@@ -461,6 +428,33 @@ SeriesBuffer* append_string(Cell* destination, Cell* source, std::int64_t part) 
     } else {
         std::memcpy(out, in, bytes);
     }
+    d->tail += static_cast<std::uint32_t>(bytes);
+    return d;
+}
+
+}  // namespace
+
+// Appending, the common case, without the bookkeeping that writing inside
+// the text needs: the source's text and the room past the destination's tail
+// never overlap, even in one buffer. Text of the destination's unit that
+// fits its room is copied at once; the rest widens or grows first.
+SeriesBuffer* append_string(Cell* destination, Cell* source, std::int64_t part) {
+    SeriesBuffer* s = buffer(source);
+    const std::uint32_t from = s->unit();
+    const std::int64_t length = s->used_bytes() >> shift_of(from);
+    const std::int64_t index = static_cast<std::int32_t>(source->data1);
+    SeriesBuffer* d = buffer(destination);
+    if (index >= length) {
+        source->data1 = static_cast<std::uint32_t>(length);
+        return d;
+    }
+    std::int64_t count = length - index;
+    if (part >= 0 && part < count) count = part;
+    if (count == 0) return d;
+    const std::uint64_t bytes = static_cast<std::uint64_t>(count) << shift_of(from);
+    if (d->unit() != from || bytes > d->room() || bytes > 16)
+        return append_widening(destination, source, index, count);
+    copy_short(d->tail_ptr(), s->head() + (index << shift_of(from)), bytes);
     d->tail += static_cast<std::uint32_t>(bytes);
     return d;
 }

@@ -239,13 +239,17 @@ std::int64_t clamped_index(Cell* series) {
     return static_cast<std::int32_t>(series->data1);
 }
 
-Cell* append_text(Cell* series, Cell* value, std::int32_t part, bool only, std::int32_t dup,
-                  bool report) {
-    // Text onto text, once and with no owner to hear of it: the common case
-    // goes straight to the copy.
+// Text onto text, once and with no owner to hear of it: the common case,
+// which goes straight to the copy.
+bool plain_append_q(Cell* series, const Cell* value, std::int32_t dup, bool report) {
     const Type t = value->type();
-    if (is_any_string(t) && t != Type::tag && dup <= 1 &&
-        !(report && (buffer(series)->flags & memory::series_flag::owned))) {
+    return is_any_string(t) && t != Type::tag && dup <= 1 &&
+           !(report && (buffer(series)->flags & memory::series_flag::owned));
+}
+
+[[gnu::noinline]] Cell* append_text(Cell* series, Cell* value, std::int32_t part, bool only,
+                                    std::int32_t dup, bool report) {
+    if (plain_append_q(series, value, dup, report)) {
         append_string(series, value, part);
         series->data1 = 0;
         return series;
@@ -270,7 +274,8 @@ Cell* append_text(Cell* series, Cell* value, std::int32_t part, bool only, std::
     return series;
 }
 
-Cell* insert_text(Cell* series, Cell* value, std::int32_t part, bool only, std::int32_t dup) {
+[[gnu::noinline]] Cell* insert_text(Cell* series, Cell* value, std::int32_t part, bool only,
+                                    std::int32_t dup) {
     const bool owned = series::check_owner(series, series::Change::insert, value,
                                            static_cast<std::int32_t>(clamped_index(series)), 0);
     // GC: the owner's handler may have changed the series: read it afresh.
@@ -1101,6 +1106,11 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cel
 }
 
 Cell* append_insert(Cell* series, Cell* value, int part, bool only, int dup, bool append) {
+    if (append && plain_append_q(series, value, dup, true)) {
+        append_string(series, value, part);
+        series->data1 = 0;
+        return series;
+    }
     return append ? append_text(series, value, part, only, dup, true)
                   : insert_text(series, value, part, only, dup);
 }
