@@ -8,21 +8,14 @@
 #endif
 
 #include "runtime/case-folding.h"
+#include "runtime/unicode.h"
 
 namespace kiv::string {
 
 namespace {
 
 std::uint32_t read_unit(const std::uint8_t* p, std::uint32_t unit) {
-    if (unit == 1) return *p;
-    if (unit == 2) {
-        std::uint16_t v;
-        std::memcpy(&v, p, 2);
-        return v;
-    }
-    std::uint32_t v;
-    std::memcpy(&v, p, 4);
-    return v;
+    return unicode::unit_at(p, static_cast<int>(unit));
 }
 
 std::uint32_t fold_upper(std::uint32_t cp) { return case_folding::change_char(cp, true); }

@@ -20,15 +20,7 @@ constexpr std::uint32_t string_header = static_cast<std::uint32_t>(Type::string)
 constexpr std::uint32_t unset_header = static_cast<std::uint32_t>(Type::unset);
 
 void store(std::uint8_t* p, std::uint32_t unit, std::uint32_t cp) {
-    switch (unit) {
-        case 1: *p = static_cast<std::uint8_t>(cp); break;
-        case 2: {
-            std::uint16_t v = static_cast<std::uint16_t>(cp);
-            std::memcpy(p, &v, 2);
-            break;
-        }
-        default: std::memcpy(p, &cp, 4); break;
-    }
+    unicode::store_unit(p, static_cast<int>(unit), cp);
 }
 
 void set_unit(SeriesBuffer* b, std::uint32_t unit) {
@@ -74,22 +66,6 @@ Cell* make_at_unit(Cell* cell, std::int64_t count, std::uint32_t unit) {
     return cell;
 }
 
-std::uint32_t get_char(const std::uint8_t* p, std::uint32_t unit) {
-    switch (unit) {
-        case 1: return *p;
-        case 2: {
-            std::uint16_t v;
-            std::memcpy(&v, p, 2);
-            return v;
-        }
-        case 4: {
-            std::uint32_t v;
-            std::memcpy(&v, p, 4);
-            return v;
-        }
-        default: __builtin_trap();  // a string buffer has no other unit
-    }
-}
 
 std::uint32_t ks_abs_at(const Cell* value, std::int32_t position) {
     SeriesBuffer* b = buffer(value);
@@ -643,12 +619,10 @@ NodeId load_utf8_new(const std::uint8_t* bytes, std::int64_t length) {
 }
 
 std::string units_to_utf8(const std::uint8_t* first, const std::uint8_t* end, std::uint32_t unit) {
-    std::string out;
-    std::uint8_t bytes[4];
-    for (const std::uint8_t* p = first; p < end; p += unit) {
-        const int n = unicode::encode_utf8_char(get_char(p, unit), bytes);
-        out.append(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(n));
-    }
+    const int u = static_cast<int>(unit);
+    std::string out(unicode::utf8_size(first, end, u), '\0');
+    unicode::units_to_utf8(first, static_cast<std::size_t>(end - first) / unit, u,
+                           reinterpret_cast<std::uint8_t*>(out.data()), false);
     return out;
 }
 

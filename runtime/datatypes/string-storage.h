@@ -24,6 +24,7 @@
 #include "runtime/cell.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/memory.h"
+#include "runtime/unicode.h"
 
 namespace kiv::string {
 
@@ -42,7 +43,9 @@ Cell* make_at(Cell* cell, std::int64_t size);
 Cell* make_at_unit(Cell* cell, std::int64_t count, std::uint32_t unit);
 
 // The code point stored at `p` in a buffer of `unit`.
-std::uint32_t get_char(const std::uint8_t* p, std::uint32_t unit);
+inline std::uint32_t get_char(const std::uint8_t* p, std::uint32_t unit) {
+    return unicode::unit_at(p, static_cast<int>(unit));
+}
 
 // A unit is a power of two, never 0.
 inline std::uint32_t shift_of(std::uint32_t unit) { return static_cast<std::uint32_t>(__builtin_ctz(unit)); }

@@ -241,7 +241,7 @@ std::int64_t clamped_index(Cell* series) {
 
 // Text onto text, once and with no owner to hear of it: the common case,
 // which goes straight to the copy.
-bool plain_append_q(Cell* series, const Cell* value, std::int32_t dup, bool report) {
+inline bool plain_append_q(Cell* series, const Cell* value, std::int32_t dup, bool report) {
     const Type t = value->type();
     return is_any_string(t) && t != Type::tag && dup <= 1 &&
            !(report && (buffer(series)->flags & memory::series_flag::owned));
