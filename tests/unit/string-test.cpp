@@ -4,7 +4,10 @@
 
 #include <string>
 
+#include "runtime/datatypes/context.h"
 #include "runtime/datatypes/word.h"
+#include "runtime/hashtable.h"
+#include "runtime/ownership.h"
 #include "text-values.h"
 
 namespace kiv {
@@ -475,6 +478,35 @@ TEST_F(StringActions, Append) {
     EXPECT_EQ(utf8(e), "é");
     Cell a = appended("", character('a'));
     EXPECT_EQ(unit_of(a), 1u);
+}
+
+// An owner hears of an append before and after it, whatever is appended.
+int owner_calls = 0;
+std::int32_t owner_index = -1, owner_part = -1;
+
+TEST_F(StringActions, AppendToAnOwnedStringIsReported) {
+    owner_calls = 0;
+    ownership::set_deep_change_handler(
+        [](Cell*, Cell*, Cell*, Cell*, Cell*, std::int32_t index, std::int32_t part) {
+            ++owner_calls;
+            owner_index = index;
+            owner_part = part;
+        });
+    const NodeId ctx = context::create(1, false, true, 0, context::Kind::object);
+    const Cell field = test::word_of("name");
+    context::add_word(ctx, &field);
+    const Cell owner{static_cast<std::uint32_t>(Type::object), ctx, 0, 0};
+    *context::owner(ctx) = owner;
+    Cell name = text("ab");
+    ownership::bind(&name, &owner, &field);
+    hashtable::get_key(ownership::table(), name.data2)[1].data3 = owner.data1;
+    Cell added = text("cd");
+    row().append(&name, &added, -1, false, 1, true);
+    ownership::set_deep_change_handler(nullptr);
+    EXPECT_EQ(utf8(name), "abcd");
+    EXPECT_EQ(owner_calls, 2);
+    EXPECT_EQ(owner_index, 2);
+    EXPECT_EQ(owner_part, 2);
 }
 
 struct EditCase {
