@@ -239,21 +239,27 @@ std::int64_t clamped_index(Cell* series) {
     return static_cast<std::int32_t>(series->data1);
 }
 
-// Text onto text, once and with no owner to hear of it: the common case,
-// which goes straight to the copy.
-inline bool plain_append_q(Cell* series, const Cell* value, std::int32_t dup, bool report) {
+// Text or a char! onto text, once and with no owner to hear of it: the
+// common case, which goes straight to the copy. Answers false, touching
+// nothing, when the append needs the general path.
+inline bool append_plain(Cell* series, Cell* value, std::int32_t part, std::int32_t dup,
+                         bool report) {
     const Type t = value->type();
-    return is_any_string(t) && t != Type::tag && dup <= 1 &&
-           !(report && (buffer(series)->flags & memory::series_flag::owned));
+    if (dup > 1 || (report && (buffer(series)->flags & memory::series_flag::owned))) return false;
+    if (t == Type::char_) {
+        append_char(buffer(series), value->data2);
+    } else if (is_any_string(t) && t != Type::tag) {
+        append_string(series, value, part);
+    } else {
+        return false;
+    }
+    series->data1 = 0;
+    return true;
 }
 
 [[gnu::noinline]] Cell* append_text(Cell* series, Cell* value, std::int32_t part, bool only,
                                     std::int32_t dup, bool report) {
-    if (plain_append_q(series, value, dup, report)) {
-        append_string(series, value, part);
-        series->data1 = 0;
-        return series;
-    }
+    if (append_plain(series, value, part, dup, report)) return series;
     const std::int32_t start = ks_abs_length(series);
     const bool owned = report && series::check_owner(series, series::Change::append, value, start, 0);
     Limits limits;
@@ -1106,11 +1112,7 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cel
 }
 
 Cell* append_insert(Cell* series, Cell* value, int part, bool only, int dup, bool append) {
-    if (append && plain_append_q(series, value, dup, true)) {
-        append_string(series, value, part);
-        series->data1 = 0;
-        return series;
-    }
+    if (append && append_plain(series, value, part, dup, true)) return series;
     return append ? append_text(series, value, part, only, dup, true)
                   : insert_text(series, value, part, only, dup);
 }
