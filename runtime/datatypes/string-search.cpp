@@ -162,11 +162,16 @@ std::int64_t find_exact_bytes(const std::uint8_t* head, std::int64_t low, std::i
 }
 
 // Search in 2- or 4-byte text: the first code point filters the candidates.
-std::int64_t find_in_units(const std::uint8_t* head, std::uint32_t unit, std::int64_t low,
-                           std::int64_t high, const std::uint32_t* f, std::int64_t m, bool fold) {
+// One copy a unit and a folding, so that the scan has no branch on either.
+template <int Unit, bool Fold>
+std::int64_t find_in_units(const std::uint8_t* head, std::int64_t low, std::int64_t high,
+                           const std::uint32_t* f, std::int64_t m) {
+    const ByteFolding& t = byte_folding();
+    // Code points below 0x100 fold through the byte table, without a call.
     auto at = [&](std::int64_t p) {
-        const std::uint32_t c = read_unit(head + p * unit, unit);
-        return fold ? fold_upper(c) : c;
+        const std::uint32_t c = unicode::unit_at(head + p * Unit, Unit);
+        if constexpr (Fold) return c <= 0xFF ? t.upper[c] : fold_upper(c);
+        return c;
     };
     for (std::int64_t p = low; p + m <= high; ++p) {
         if (at(p) != f[0]) continue;
@@ -180,7 +185,14 @@ std::int64_t find_in_units(const std::uint8_t* head, std::uint32_t unit, std::in
 std::int64_t find_points(const std::uint8_t* head, std::uint32_t unit, std::int64_t low,
                          std::int64_t high, const std::uint32_t* f, std::int64_t m, bool fold) {
     if (high - low < m) return -1;
-    if (unit != 1) return find_in_units(head, unit, low, high, f, m, fold);
+    if (unit == 2) {
+        return fold ? find_in_units<2, true>(head, low, high, f, m)
+                    : find_in_units<2, false>(head, low, high, f, m);
+    }
+    if (unit == 4) {
+        return fold ? find_in_units<4, true>(head, low, high, f, m)
+                    : find_in_units<4, false>(head, low, high, f, m);
+    }
     return fold ? find_folded_bytes(head, low, high, f, m) : find_exact_bytes(head, low, high, f, m);
 }
 
