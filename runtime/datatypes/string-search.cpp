@@ -72,6 +72,8 @@ const ByteFolding& byte_folding() {
             folding_table.add(b, folding_table.upper[b]);
         }
         folding_ready = true;
+        std::memcpy(byte_upper, folding_table.upper, sizeof byte_upper);
+        byte_upper_ready = true;
     }
     return folding_table;
 }
@@ -232,6 +234,13 @@ std::int64_t find_forward(const std::uint8_t* head, std::uint32_t unit, std::int
     fold_needle(needle, fold, f);
     return find_points(head, unit, low, high, f, needle.length, fold);
 }
+
+std::uint32_t byte_upper[256];
+bool byte_upper_ready = false;
+
+void fill_byte_upper() { byte_folding(); }
+
+std::uint32_t fold_code_point(std::uint32_t cp) { return fold_upper(cp); }
 
 std::int64_t find_char_forward(const std::uint8_t* head, std::uint32_t unit, std::int64_t low,
                                std::int64_t high, std::uint32_t cp, bool fold) {

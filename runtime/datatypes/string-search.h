@@ -18,6 +18,9 @@ namespace kiv::string {
 
 // A needle as the search reads it: `length` code points of `unit` bytes
 // from `first`.
+// The upper case of any code point (the case-folding tables).
+std::uint32_t fold_code_point(std::uint32_t cp);
+
 struct TextNeedle {
     const std::uint8_t* first;
     std::uint32_t unit;
@@ -34,5 +37,16 @@ std::int64_t find_forward(const std::uint8_t* head, std::uint32_t unit, std::int
 // The same for one code point, given already folded when `fold`.
 std::int64_t find_char_forward(const std::uint8_t* head, std::uint32_t unit, std::int64_t low,
                                std::int64_t high, std::uint32_t cp, bool fold);
+
+// The upper case of each of the 256 byte values, once `byte_upper_ready`
+// (from the first search or `fill_byte_upper` on).
+extern std::uint32_t byte_upper[256];
+extern bool byte_upper_ready;
+void fill_byte_upper();
+
+// The upper case of a code point, through the byte table below 0x100.
+inline std::uint32_t fold_point(std::uint32_t cp) {
+    return cp <= 0xFF && byte_upper_ready ? byte_upper[cp] : fold_code_point(cp);
+}
 
 }  // namespace kiv::string

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "runtime/case-folding.h"
+#include "runtime/datatypes/string-search.h"
 #include "runtime/fire.h"
 #include "runtime/float-text.h"
 #include "runtime/tracked-alloc.h"
@@ -192,8 +192,8 @@ int compare_strings(Cell* value1, Cell* value2, CompareOp op, bool match) {
         std::uint32_t ca = get_char(pa, ua);
         std::uint32_t cb = get_char(pb, ub);
         if (fold) {
-            ca = case_folding::change_char(ca, true);
-            cb = case_folding::change_char(cb, true);
+            ca = fold_point(ca);
+            cb = fold_point(cb);
         }
         if (ca != cb) return ca < cb ? -1 : 1;
     }
@@ -274,11 +274,11 @@ bool find_char_skip_q(Cell* value, std::uint32_t cp, std::int64_t skip, bool cas
     const std::uint8_t* p = ks_head(value);
     const std::uint8_t* end = ks_tail(value);
     const std::uint32_t unit = buffer(value)->unit();
-    if (!case_sensitive) cp = case_folding::change_char(cp, true);
+    if (!case_sensitive) cp = fold_point(cp);
     const std::int64_t step = skip * unit;
     for (; p < end; p += step) {
         std::uint32_t c = get_char(p, unit);
-        if (!case_sensitive) c = case_folding::change_char(c, true);
+        if (!case_sensitive) c = fold_point(c);
         if (c == cp) return true;
         if (end - p <= step) break;
     }
@@ -323,8 +323,8 @@ bool match_at_q(Cell* value, Cell* v, CompareOp op) {
             std::uint32_t a = get_char(ks_head(value), buffer(value)->unit());
             std::uint32_t b = v->data2;
             if (op != CompareOp::strict_equal) {
-                a = case_folding::change_char(a, true);
-                b = case_folding::change_char(b, true);
+                a = fold_point(a);
+                b = fold_point(b);
             }
             return a == b;
         }
@@ -605,6 +605,7 @@ const char* int_to_hex(std::uint32_t value, bool trim) {
 }
 
 void init_storage() {
+    fill_byte_upper();
     if (!scratch) {
         scratch = static_cast<std::uint8_t*>(memory::allocate(scratch_standard));
         scratch_size = scratch_standard;

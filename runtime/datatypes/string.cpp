@@ -13,7 +13,6 @@
 #include <limits>
 #include <vector>
 
-#include "runtime/case-folding.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/block.h"
@@ -55,7 +54,7 @@ bool is_block_like(Type t) { return t == Type::block || t == Type::paren || t ==
 // datatypes and char!.
 bool is_text(Type t) { return is_any_string(t) || t == Type::char_; }
 
-std::uint32_t fold_upper(std::uint32_t cp) { return case_folding::change_char(cp, true); }
+std::uint32_t fold_upper(std::uint32_t cp) { return fold_point(cp); }
 
 // A new empty string! in `out` with room for `count` code points of unit 1.
 Cell* new_string(Cell* out, std::int64_t count) { return make_at_unit(out, count, 1); }
