@@ -89,6 +89,13 @@ TEST(StringSearch, AgreesWithAPlainScan) {
     }
 }
 
+TEST(StringSearch, ByteTableFoldsAsTheCaseTables) {
+    case_folding::init();
+    string::fill_byte_upper();
+    for (std::uint32_t cp = 0; cp < 0x300; ++cp)
+        EXPECT_EQ(string::fold_point(cp), case_folding::change_char(cp, true)) << cp;
+}
+
 TEST(StringSearch, LongNeedlesAndFarMatches) {
     case_folding::init();
     // A match far past the first candidates, and a needle longer than the
