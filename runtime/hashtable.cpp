@@ -876,6 +876,8 @@ void rehash_block(NodeId table, std::int32_t position) {
 }
 
 bool refresh(NodeId table, std::int32_t delta, std::int32_t start) {
+    // Values added at the tail move no stored position.
+    if (delta > 0 && start >= block_length(record(table)) - delta) return false;
     if (block_length(record(table)) > refresh_limit) return true;
     remap_positions(table, [&](std::int32_t p) { return p >= start ? p + delta : p; });
     reindex(table);
