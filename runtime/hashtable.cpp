@@ -43,10 +43,22 @@ std::int32_t block_length(const Record* r) {
 std::int32_t* index_words(const Record* r) {
     return reinterpret_cast<std::int32_t*>(memory::buffer_of(r->index)->head());
 }
-// Map kind: the hash of each bucket's key, so that probing compares hashes
-// before keys and growth re-inserts without hashing again.
-std::uint32_t* hash_words(const Record* r) {
-    return reinterpret_cast<std::uint32_t*>(memory::buffer_of(r->index)->head());
+// Map kind: beside the flags and keys, each bucket's hash and key in one
+// slot, so that a lookup reads one array, compares hashes before keys, and
+// growth re-inserts without hashing again. A slot's key says whether the
+// bucket is empty or deleted as its flags do.
+struct MapSlot {
+    std::uint32_t hash;
+    std::uint32_t key;
+};
+constexpr std::uint32_t empty_slot = 0xFFFFFFFFu;
+constexpr std::uint32_t deleted_slot = 0xFFFFFFFEu;
+MapSlot* map_slots(const Record* r) {
+    return reinterpret_cast<MapSlot*>(memory::buffer_of(r->index)->head());
+}
+void clear_slots(const Record* r) {
+    SeriesBuffer* b = memory::buffer_of(r->index);
+    std::memset(b->head(), 0xFF, b->used_bytes());
 }
 
 int flag_at(const std::uint32_t* flags, std::int32_t i) {
@@ -66,18 +78,21 @@ std::uint32_t code_point_at(const std::uint8_t* p, std::uint32_t unit) {
 }
 
 // Case folding as every case-insensitive comparison and hash does it, with
-// the first 256 code points read from a table of its own.
-struct LatinFold {
-    std::uint32_t to[256];
-    LatinFold() {
-        case_folding::init();
-        for (std::uint32_t c = 0; c < 256; ++c) to[c] = case_folding::change_char(c, true);
-    }
-};
+// the first 256 code points read from a table of its own, filled on first
+// use (latin_ready() before fold_case()).
+std::uint32_t latin_fold[256];
+bool latin_filled = false;
 
-std::uint32_t fold_case(std::uint32_t cp) {
-    static const LatinFold latin;
-    return cp < 256 ? latin.to[cp] : case_folding::change_char(cp, true);
+bool latin_ready() {
+    if (latin_filled) return true;
+    case_folding::init();
+    for (std::uint32_t c = 0; c < 256; ++c) latin_fold[c] = case_folding::change_char(c, true);
+    latin_filled = true;
+    return true;
+}
+
+inline std::uint32_t fold_case(std::uint32_t cp) {
+    return cp < 256 ? latin_fold[cp] : case_folding::change_char(cp, true);
 }
 
 std::int32_t bound_for(std::int32_t buckets) {
@@ -120,11 +135,15 @@ NodeId new_record(Kind kind) {
 void new_buckets(NodeId table, std::int32_t buckets) {
     const NodeId flags = make_flags(buckets);
     const NodeId keys = make_keys(buckets);
-    const NodeId hashes = record(table)->kind == Kind::map ? make_keys(buckets) : 0;
+    NodeId slots = 0;
+    if (record(table)->kind == Kind::map) {
+        slots = memory::alloc_filled_bytes(std::int64_t{buckets} * 8, 0xFF);
+        memory::buffer_of(slots)->tail = memory::buffer_of(slots)->offset + static_cast<std::uint32_t>(buckets) * 8;
+    }
     Record* r = record(table);
     r->flags = flags;
     r->keys = keys;
-    if (hashes) r->index = hashes;
+    if (slots) r->index = slots;
     r->buckets = buckets;
     r->bound = bound_for(buckets);
     r->size = 0;
@@ -179,7 +198,7 @@ void occupy(Record* r, std::int32_t bucket, std::uint32_t key, std::uint32_t has
     ++r->size;
     set_flag(flags, bucket, live);
     key_words(r)[bucket] = key;
-    if (r->kind == Kind::map) hash_words(r)[bucket] = hash;
+    if (r->kind == Kind::map) map_slots(r)[bucket] = MapSlot{hash, key};
 }
 
 // The first bucket on the key's probe that holds no live key.
@@ -276,6 +295,7 @@ bool texts_equal(const Cell* a, const Cell* b, bool fold) {
     const std::uint8_t* pa = ba->head() + std::size_t{ia} * ua;
     const std::uint8_t* pb = bb->head() + std::size_t{ib} * ub;
     if (!fold && ua == ub) return std::memcmp(pa, pb, std::size_t{n} * ua) == 0;
+    latin_ready();
     for (std::uint32_t i = 0; i < n; ++i, pa += ua, pb += ub) {
         std::uint32_t ca = code_point_at(pa, ua);
         std::uint32_t cb = code_point_at(pb, ub);
@@ -302,14 +322,33 @@ bool same_key(Cell* stored, const Cell* value, CompareOp op) {
     return compare(stored, const_cast<Cell*>(value), op) == 0;
 }
 
-// Probes a map for a key, comparing stored hashes before keys.
-Slot probe_map(const Record* r, std::uint32_t hash, const Cell* key, CompareOp op) {
-    const std::uint32_t* hashes = hash_words(r);
-    const std::uint32_t* keys = key_words(r);
+// Probes a map over its slots: `match` receives the key cell of each live
+// bucket on the probe whose hash is `hash`.
+template <class Match>
+Slot probe_slots(const Record* r, std::uint32_t hash, Match&& match) {
+    const MapSlot* slots = map_slots(r);
     Cell* cells = block_cells(r);
-    return probe_buckets(r, hash, [&](std::uint32_t bucket) {
-        return hashes[bucket] == hash && same_key(cells + keys[bucket], key, op);
-    });
+    const std::uint32_t mask = static_cast<std::uint32_t>(r->buckets) - 1;
+    const std::uint32_t home = hash & mask;
+    std::uint32_t i = home;
+    std::uint32_t step = 0;
+    Slot slot;
+    for (;;) {
+        const MapSlot at = slots[i];
+        if (at.key >= deleted_slot) {
+            if (slot.free < 0) slot.free = static_cast<std::int32_t>(i);
+            if (at.key == empty_slot) return slot;
+        } else if (at.hash == hash && match(cells + at.key)) {
+            slot.found = static_cast<std::int32_t>(i);
+            return slot;
+        }
+        i = (i + ++step) & mask;
+        if (i == home) return slot;
+    }
+}
+
+Slot probe_map(const Record* r, std::uint32_t hash, const Cell* key, CompareOp op) {
+    return probe_slots(r, hash, [&](Cell* c) { return same_key(c, key, op); });
 }
 
 // Whether a value's hash depends on a node id.
@@ -431,7 +470,7 @@ void reinsert(NodeId table, std::int32_t buckets) {
     if (in_use >= bound) return;
     const NodeId old_flags = r->flags;
     const NodeId old_keys = r->keys;
-    const NodeId old_hashes = r->kind == Kind::map ? r->index : 0;
+    const NodeId old_slots = r->kind == Kind::map ? r->index : 0;
     const std::int32_t old_buckets = r->buckets;
     const std::int32_t size = r->size;
     new_buckets(table, buckets);
@@ -439,11 +478,11 @@ void reinsert(NodeId table, std::int32_t buckets) {
     r->bound = bound;
     const auto* flags = reinterpret_cast<const std::uint32_t*>(memory::buffer_of(old_flags)->head());
     const auto* keys = reinterpret_cast<const std::uint32_t*>(memory::buffer_of(old_keys)->head());
-    const auto* hashes =
-        old_hashes ? reinterpret_cast<const std::uint32_t*>(memory::buffer_of(old_hashes)->head()) : nullptr;
+    const auto* slots =
+        old_slots ? reinterpret_cast<const MapSlot*>(memory::buffer_of(old_slots)->head()) : nullptr;
     for (std::int32_t b = 0; b < old_buckets; ++b) {
         if (flag_at(flags, b) != live) continue;
-        const std::uint32_t hash = hashes ? hashes[b] : key_hash(r, keys[b]);
+        const std::uint32_t hash = slots ? slots[b].hash : key_hash(r, keys[b]);
         occupy(r, free_bucket(r, hash), keys[b], hash);
     }
     r->size = size;
@@ -749,22 +788,18 @@ bool preferred(const Cell* c, const Cell* best) {
 
 }  // namespace
 
-Cell* find_map_key(NodeId table, const Cell* key, CompareOp op) {
+Cell* find_map_key(NodeId table, const Cell* key, CompareOp op, std::uint32_t* hash_out) {
     check_refresh(table);
     Cell k = *key;
     if (k.is(Type::word) || k.is(Type::lit_word) || k.is(Type::get_word)) k.set_type(Type::set_word);
     const std::uint32_t hash = hash_value(&k, true);
+    if (hash_out) *hash_out = hash;
     const Record* r = record(table);
     // Strictly equal keys never repeat, nor do equal ones until a
     // case-sensitive store adds a variant: then the first match is the one.
     const bool first = op == CompareOp::strict_equal || (op == CompareOp::equal && !r->variants);
-    const std::uint32_t* hashes = hash_words(r);
-    const std::uint32_t* keys = key_words(r);
-    Cell* cells = block_cells(r);
     Cell* best = nullptr;
-    probe_buckets(r, hash, [&](std::uint32_t bucket) {
-        if (hashes[bucket] != hash) return false;
-        Cell* c = cells + keys[bucket];
+    probe_slots(r, hash, [&](Cell* c) {
         if (!same_key(c, &k, op)) return false;
         if (preferred(c, best)) best = c;
         return first;
@@ -772,13 +807,17 @@ Cell* find_map_key(NodeId table, const Cell* key, CompareOp op) {
     return best;
 }
 
-void add_map_key(NodeId table, std::int32_t position, bool case_) {
+void add_map_key(NodeId table, std::int32_t position, bool case_, std::uint32_t hash) {
     if (record(table)->occupied >= record(table)->bound) grow(table, record(table)->buckets + 1);
     Record* r = record(table);
     const Cell* key = block_cells(r) + position;
-    const std::uint32_t hash = hash_value(key, true);
     if (case_ && !r->variants && probe_map(r, hash, key, CompareOp::equal).found >= 0) r->variants = 1;
-    occupy(r, free_bucket(r, hash), static_cast<std::uint32_t>(position), hash);
+    // The lookup that found the key absent has just read these slots.
+    const MapSlot* slots = map_slots(r);
+    const std::uint32_t mask = static_cast<std::uint32_t>(r->buckets) - 1;
+    std::uint32_t i = hash & mask;
+    for (std::uint32_t step = 1; slots[i].key < deleted_slot; ++step) i = (i + step) & mask;
+    occupy(r, static_cast<std::int32_t>(i), static_cast<std::uint32_t>(position), hash);
 }
 
 std::int32_t find_position(NodeId table, const Cell* value, CompareOp op, std::int32_t from,
@@ -834,6 +873,7 @@ void remove_range(NodeId table, std::int32_t position, std::int32_t count) {
         for (std::int32_t b = 0; b < r->buckets; ++b) {
             if (flag_at(flags, b) == live && keys[b] == at) {
                 set_flag(flags, b, deleted);
+                map_slots(r)[b].key = deleted_slot;
                 --r->size;
             }
         }
@@ -902,6 +942,7 @@ void clear(NodeId table) {
     r->size = 0;
     r->occupied = 0;
     if (r->kind == Kind::hash) clear_index(r);
+    if (r->kind == Kind::map) clear_slots(r);
 }
 
 void resize(NodeId table, std::int32_t size) {
@@ -953,6 +994,7 @@ void rebuild_index(NodeId table) {
     const std::int32_t size = r->size;
     r->size = 0;
     r->occupied = 0;
+    if (r->kind == Kind::map) clear_slots(r);
     for (std::uint32_t key : live_keys) {
         const std::uint32_t hash = key_hash(r, key);
         occupy(r, free_bucket(r, hash), key, hash);
@@ -1249,6 +1291,7 @@ std::uint32_t hash_string(const Cell* value, bool fold) {
     Murmur m;
     const std::uint8_t* end = b->tail_ptr();
     const std::uint8_t* p = b->head() + index * unit;
+    if (fold) latin_ready();
     if (unit == 1) {
         if (fold) {
             for (; p < end; ++p) m.block(fold_case(*p));

@@ -121,10 +121,13 @@ Cell* find(NodeId table, const Cell* value, std::int32_t start, std::int32_t ski
 // strict-equal or same; a word key is looked up as a set-word): among
 // several matches (keys that differ only in case, stored case-sensitively)
 // a live entry before a removed one, then the earliest. nullptr when absent.
-Cell* find_map_key(NodeId table, const Cell* key, CompareOp op);
+// The key's hash goes to `hash` when given.
+Cell* find_map_key(NodeId table, const Cell* key, CompareOp op, std::uint32_t* hash = nullptr);
 // Enters the key at `position` of the entry block, which the caller found
-// absent (case-sensitively with `case_`). Grows the table when full.
-void add_map_key(NodeId table, std::int32_t position, bool case_);
+// absent (case-sensitively with `case_`) by a lookup that gave `hash`: the
+// stored key (made ready from the looked-up one) hashes alike. Grows the
+// table when full.
+void add_map_key(NodeId table, std::int32_t position, bool case_, std::uint32_t hash);
 
 // Hash kind: the position nearest `from` of a value matching `value` under
 // `op`, among from, from + step, from + 2 step ... (a negative step
