@@ -131,19 +131,22 @@ NodeId new_record(Kind kind) {
     return table;
 }
 
-// Gives the record new empty buckets (and a map its new hashes).
+// Gives the record new empty buckets: keys, or a map's slots.
 void new_buckets(NodeId table, std::int32_t buckets) {
     const NodeId flags = make_flags(buckets);
-    const NodeId keys = make_keys(buckets);
+    const bool map = record(table)->kind == Kind::map;
+    NodeId keys = 0;
     NodeId slots = 0;
-    if (record(table)->kind == Kind::map) {
+    if (map) {
         slots = memory::alloc_filled_bytes(std::int64_t{buckets} * 8, 0xFF);
         memory::buffer_of(slots)->tail = memory::buffer_of(slots)->offset + static_cast<std::uint32_t>(buckets) * 8;
+    } else {
+        keys = make_keys(buckets);
     }
     Record* r = record(table);
     r->flags = flags;
     r->keys = keys;
-    if (slots) r->index = slots;
+    if (map) r->index = slots;
     r->buckets = buckets;
     r->bound = bound_for(buckets);
     r->size = 0;
@@ -184,11 +187,17 @@ Slot probe_buckets(const Record* r, std::uint32_t hash, Match&& match) {
     }
 }
 
+// The key of a live bucket, from the keys or a map's slots.
+std::uint32_t key_at(const Record* r, std::int32_t bucket) {
+    return r->kind == Kind::map ? map_slots(r)[bucket].key : key_words(r)[bucket];
+}
+
 // `match` receives the key of each live bucket on the probe.
 template <class Match>
 Slot probe(const Record* r, std::uint32_t hash, Match&& match) {
-    const std::uint32_t* keys = key_words(r);
-    return probe_buckets(r, hash, [&](std::uint32_t bucket) { return match(keys[bucket]); });
+    return probe_buckets(r, hash, [&](std::uint32_t bucket) {
+        return match(key_at(r, static_cast<std::int32_t>(bucket)));
+    });
 }
 
 // Enters a key in the free bucket a probe found; a map keeps its hash.
@@ -197,8 +206,11 @@ void occupy(Record* r, std::int32_t bucket, std::uint32_t key, std::uint32_t has
     if (flag_at(flags, bucket) == empty) ++r->occupied;
     ++r->size;
     set_flag(flags, bucket, live);
-    key_words(r)[bucket] = key;
-    if (r->kind == Kind::map) map_slots(r)[bucket] = MapSlot{hash, key};
+    if (r->kind == Kind::map) {
+        map_slots(r)[bucket] = MapSlot{hash, key};
+    } else {
+        key_words(r)[bucket] = key;
+    }
 }
 
 // The first bucket on the key's probe that holds no live key.
@@ -477,13 +489,16 @@ void reinsert(NodeId table, std::int32_t buckets) {
     r = record(table);
     r->bound = bound;
     const auto* flags = reinterpret_cast<const std::uint32_t*>(memory::buffer_of(old_flags)->head());
-    const auto* keys = reinterpret_cast<const std::uint32_t*>(memory::buffer_of(old_keys)->head());
-    const auto* slots =
-        old_slots ? reinterpret_cast<const MapSlot*>(memory::buffer_of(old_slots)->head()) : nullptr;
     for (std::int32_t b = 0; b < old_buckets; ++b) {
         if (flag_at(flags, b) != live) continue;
-        const std::uint32_t hash = slots ? slots[b].hash : key_hash(r, keys[b]);
-        occupy(r, free_bucket(r, hash), keys[b], hash);
+        if (old_slots) {
+            const MapSlot at = reinterpret_cast<const MapSlot*>(memory::buffer_of(old_slots)->head())[b];
+            occupy(r, free_bucket(r, at.hash), at.key, at.hash);
+            continue;
+        }
+        const std::uint32_t key = reinterpret_cast<const std::uint32_t*>(memory::buffer_of(old_keys)->head())[b];
+        const std::uint32_t hash = key_hash(r, key);
+        occupy(r, free_bucket(r, hash), key, hash);
     }
     r->size = size;
 }
@@ -564,7 +579,7 @@ void add_block_keys(NodeId table) {
 
 namespace detail {
 int bucket_flag(const Record* r, std::int32_t bucket) { return flag_at(flag_words(r), bucket); }
-std::uint32_t bucket_key(const Record* r, std::int32_t bucket) { return key_words(r)[bucket]; }
+std::uint32_t bucket_key(const Record* r, std::int32_t bucket) { return key_at(r, bucket); }
 Cell* entry_at(const Record* r, std::uint32_t offset) {
     return reinterpret_cast<Cell*>(memory::buffer_of(r->values)->head() + offset);
 }
@@ -643,8 +658,10 @@ NodeId copy_record(NodeId table, NodeId values) {
     const NodeId copy = new_record(record(table)->kind);
     const NodeId flags = memory::copy_series(memory::buffer_of(record(table)->flags));
     record(copy)->flags = flags;
-    const NodeId keys = memory::copy_series(memory::buffer_of(record(table)->keys));
-    record(copy)->keys = keys;
+    if (record(table)->keys) {
+        const NodeId keys = memory::copy_series(memory::buffer_of(record(table)->keys));
+        record(copy)->keys = keys;
+    }
     if (!values) values = memory::copy_series(memory::buffer_of(record(table)->values));
     Record* from = record(table);
     Record* to = record(copy);
@@ -708,11 +725,10 @@ Cell* find_next(NodeId table, const Cell* key, Probe* p, CompareOp op) {
     const Record* r = record(table);
     const std::uint32_t mask = static_cast<std::uint32_t>(r->buckets) - 1;
     const std::uint32_t* flags = flag_words(r);
-    const std::uint32_t* keys = key_words(r);
     Cell* cells = block_cells(r);
     for (;;) {
         if (p->in_chain >= 0) {
-            const auto k = static_cast<std::int32_t>(keys[p->bucket]);
+            const auto k = static_cast<std::int32_t>(key_at(r, p->bucket));
             const std::uint32_t* chain = chain_first(r, k);
             const std::int32_t n = chain_length(r, k);
             while (p->in_chain < n) {
@@ -739,11 +755,11 @@ Cell* find_next(NodeId table, const Cell* key, Probe* p, CompareOp op) {
             return nullptr;
         }
         if (f == deleted) continue;
-        const auto k = static_cast<std::int32_t>(keys[p->bucket]);
+        const auto k = static_cast<std::int32_t>(key_at(r, p->bucket));
         if (k < 0) {
             // A chain holds values equal to its first: a match among them
             // has to be equal to that one, or a word of another kind.
-            Cell* first = key_cell(r, keys[p->bucket]);
+            Cell* first = key_cell(r, key_at(r, p->bucket));
             const bool other_kind = op == CompareOp::find && first->type_id() != key->type_id();
             if (same_key(first, key, other_kind ? CompareOp::find : CompareOp::equal)) p->in_chain = 0;
             continue;
@@ -868,10 +884,9 @@ void remove_range(NodeId table, std::int32_t position, std::int32_t count) {
         }
         // A map's entries leave their buckets outright.
         const auto at = static_cast<std::uint32_t>(position + i);
-        std::uint32_t* keys = key_words(r);
         std::uint32_t* flags = flag_words(r);
         for (std::int32_t b = 0; b < r->buckets; ++b) {
-            if (flag_at(flags, b) == live && keys[b] == at) {
+            if (flag_at(flags, b) == live && key_at(r, b) == at) {
                 set_flag(flags, b, deleted);
                 map_slots(r)[b].key = deleted_slot;
                 --r->size;
@@ -908,7 +923,7 @@ void rehash_block(NodeId table, std::int32_t position) {
         // A repeated key: the earlier key takes the later value and the
         // later pair leaves the block.
         SeriesBuffer* b = memory::buffer_of(r->values);
-        cells[key_words(r)[slot.found] + 1] = key[1];
+        cells[key_at(r, slot.found) + 1] = key[1];
         std::memmove(key, key + 2, static_cast<std::size_t>(b->cells_tail() - (key + 2)) * sizeof(Cell));
         b->tail -= 2 * sizeof(Cell);
         at -= 2;
@@ -987,7 +1002,7 @@ void rebuild_index(NodeId table) {
     live_keys.clear();
     const std::uint32_t* flags = flag_words(r);
     for (std::int32_t b = 0; b < r->buckets; ++b)
-        if (flag_at(flags, b) == live) live_keys.push(key_words(r)[b]);
+        if (flag_at(flags, b) == live) live_keys.push(key_at(r, b));
     SeriesBuffer* fb = memory::buffer_of(r->flags);
     std::memset(fb->head(), 0xAA, fb->used_bytes());
     // A map's removed entries keep their buckets but leave its size.
