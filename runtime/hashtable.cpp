@@ -672,6 +672,7 @@ NodeId copy_record(NodeId table, NodeId values) {
     to->bound = from->bound;
     to->stamp = from->stamp;
     to->entry_size = from->entry_size;
+    to->variants = from->variants;
     return copy;
 }
 
