@@ -23,6 +23,11 @@ namespace kiv::library_routines {
 // again re-makes them over the same table slots.
 void bind();
 
+// Puts the routine that switches the float printing flags in place of the
+// word float-switch in the body of system/options/float/on-change*, so that
+// setting pretty? there changes how floats are formed. Needs system.kiv run.
+void bind_float_switch();
+
 // One routine of the library: its global word, the text of its spec (with
 // no outer brackets) and its C++ function.
 struct Definition {

@@ -176,6 +176,7 @@ constexpr Step system_steps[] = {
     source("library/system.kiv"),
     binder(bind_system_values, "catalogue, error prototype and state"),
     binder(bind_script_args, "system/script/args"),
+    binder(library_routines::bind_float_switch, "system/options/float switches"),
 };
 constexpr Step codec_steps[] = {source("library/codecs.kiv")};
 constexpr Step preprocessor_steps[] = {source("library/preprocessor.kiv")};
