@@ -43,10 +43,10 @@ std::int32_t block_length(const Record* r) {
 std::int32_t* index_words(const Record* r) {
     return reinterpret_cast<std::int32_t*>(memory::buffer_of(r->index)->head());
 }
-// Map kind: beside the flags and keys, each bucket's hash and key in one
-// slot, so that a lookup reads one array, compares hashes before keys, and
-// growth re-inserts without hashing again. A slot's key says whether the
-// bucket is empty or deleted as its flags do.
+// Map kind: in place of the keys, each bucket's hash and key in one slot,
+// so that a lookup reads one array, compares hashes before keys, and growth
+// re-inserts without hashing again. A slot's key also says whether the
+// bucket is empty or deleted, as its flags do.
 struct MapSlot {
     std::uint32_t hash;
     std::uint32_t key;
@@ -83,12 +83,11 @@ std::uint32_t code_point_at(const std::uint8_t* p, std::uint32_t unit) {
 std::uint32_t latin_fold[256];
 bool latin_filled = false;
 
-bool latin_ready() {
-    if (latin_filled) return true;
+void latin_ready() {
+    if (latin_filled) return;
     case_folding::init();
     for (std::uint32_t c = 0; c < 256; ++c) latin_fold[c] = case_folding::change_char(c, true);
     latin_filled = true;
-    return true;
 }
 
 inline std::uint32_t fold_case(std::uint32_t cp) {
@@ -139,7 +138,8 @@ void new_buckets(NodeId table, std::int32_t buckets) {
     NodeId slots = 0;
     if (map) {
         slots = memory::alloc_filled_bytes(std::int64_t{buckets} * 8, 0xFF);
-        memory::buffer_of(slots)->tail = memory::buffer_of(slots)->offset + static_cast<std::uint32_t>(buckets) * 8;
+        SeriesBuffer* b = memory::buffer_of(slots);
+        b->tail = b->offset + static_cast<std::uint32_t>(buckets) * 8;
     } else {
         keys = make_keys(buckets);
     }
@@ -218,7 +218,9 @@ std::int32_t free_bucket(const Record* r, std::uint32_t hash) {
     const std::uint32_t* flags = flag_words(r);
     const std::uint32_t mask = static_cast<std::uint32_t>(r->buckets) - 1;
     std::uint32_t i = hash & mask;
-    for (std::uint32_t step = 1; flag_at(flags, static_cast<std::int32_t>(i)) == live; ++step) i = (i + step) & mask;
+    for (std::uint32_t step = 1; flag_at(flags, static_cast<std::int32_t>(i)) == live; ++step) {
+        i = (i + step) & mask;
+    }
     return static_cast<std::int32_t>(i);
 }
 
@@ -496,7 +498,8 @@ void reinsert(NodeId table, std::int32_t buckets) {
             occupy(r, free_bucket(r, at.hash), at.key, at.hash);
             continue;
         }
-        const std::uint32_t key = reinterpret_cast<const std::uint32_t*>(memory::buffer_of(old_keys)->head())[b];
+        const auto* keys = reinterpret_cast<const std::uint32_t*>(memory::buffer_of(old_keys)->head());
+        const std::uint32_t key = keys[b];
         const std::uint32_t hash = key_hash(r, key);
         occupy(r, free_bucket(r, hash), key, hash);
     }

@@ -9,6 +9,10 @@
 //   integer  scratch tables keyed by 32-bit integers
 //   owners   the series owners table (integer keys: nodes; held weakly)
 // The symbol table's interning probes the same way over its own table.
+// A map keeps each bucket's key together with the key's hash, so that its
+// lookups compare hashes before keys and its growth hashes nothing again;
+// keys that differ only in case, stored case-sensitively, take buckets of
+// their own.
 //
 // Probing visits home, home + 1, home + 3, home + 6 ... (the k-th step adds
 // k) and gives up back at home. A search stops at an empty bucket and skips
@@ -45,7 +49,8 @@ struct Record {
     std::int32_t occupied;  // live plus deleted buckets
     std::uint32_t keys_header;
     std::int32_t buckets;   // a power of two, at least 4
-    NodeId keys;            // one 32-bit key per bucket
+    NodeId keys;            // one 32-bit key per bucket (0 in a map, whose
+                            // slots hold its keys)
     std::int32_t bound;     // occupied stays below this
     std::uint32_t values_header;
     Kind kind;
@@ -54,7 +59,7 @@ struct Record {
     std::uint32_t index_header;
     std::uint32_t entry_size;  // integer kinds: bytes per entry
     NodeId index;           // hash kind: bucket (1-based) of each block position;
-                            // map kind: the full hash of each bucket's key
+                            // map kind: each bucket's hash and key
     std::uint32_t unused1;
     std::uint32_t chains_header;
     std::uint32_t variants; // map kind: 1 once two keys equal but for case coexist

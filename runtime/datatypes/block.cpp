@@ -383,10 +383,10 @@ Found search(Cell* series, const Cell* value, const SearchArgs& a) {
     if (series->is(Type::hash) && series->data3 && s.n == 0 && !a.match && !type_match && !set_match &&
         hashtable::indexable_q(value)) {
         // A hash! looks the value up in its index instead of scanning.
+        const auto start = static_cast<std::int32_t>(s.start);
         const bool down = s.step < 0;
-        f.at = hashtable::find_position(series->data3, value, s.op, static_cast<std::int32_t>(s.start), s.step,
-                                        down ? s.low : static_cast<std::int32_t>(s.start),
-                                        down ? static_cast<std::int32_t>(s.start) + 1 : s.end);
+        f.at = hashtable::find_position(series->data3, value, s.op, start, s.step, down ? s.low : start,
+                                        down ? start + 1 : s.end);
         return f;
     }
     const Cell* cells = buffer(series)->cells();
