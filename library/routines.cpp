@@ -12,7 +12,9 @@
 #include "runtime/datatypes/file.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/function.h"
+#include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/money.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/object.h"
 #include "runtime/datatypes/registry.h"
@@ -429,6 +431,21 @@ void bind_float_switch() {
         if (c->is(Type::word) && same_symbol(c, word.data2)) *c = routine;
     }
 }
+
+namespace {
+
+// Money shows as many decimals as system/options/money-digits holds, read
+// at each forming so that a plain set of the field takes effect at once.
+bool money_digits(std::int32_t* digits) {
+    const Cell* field = boot::resolve("system/options/money-digits");
+    if (!field || !field->is(Type::integer)) return false;
+    *digits = integer::get(field);
+    return true;
+}
+
+}  // namespace
+
+void bind_money_digits() { money::set_digits_source(money_digits); }
 
 void bind() {
     for (const Definition& d : definitions) {

@@ -28,6 +28,10 @@ void bind();
 // setting pretty? there changes how floats are formed. Needs system.kiv run.
 void bind_float_switch();
 
+// Makes money's text forms take their count of decimals from
+// system/options/money-digits (2 when it holds no integer).
+void bind_money_digits();
+
 // One routine of the library: its global word, the text of its spec (with
 // no outer brackets) and its C++ function.
 struct Definition {
