@@ -510,6 +510,35 @@ TEST(Collector, ChurnWithoutStressKeepsTheHeapBounded) {
     });
 }
 
+// With much live data the heap grows by about the live bytes between cycles
+// instead of collecting each time a frame runs out of room, and still stays
+// within a small multiple of what is live.
+TEST(Collector, CyclesAreSpacedByTheLiveData) {
+    isolated([] {
+        collector::set_active(true);
+        constexpr int live = 6000;  // 6 MB in slots of 1,000 bytes
+        root(0, memory::alloc_cells(live));
+        for (int i = 0; i < live; ++i) {
+            NodeId n = make_slot(1000, static_cast<std::uint8_t>(i));
+            *memory::alloc_tail_cell(memory::buffer_of(roots[0])) =
+                Cell{static_cast<std::uint32_t>(Type::binary), 0, n, 0};
+        }
+        const std::uint32_t before = collector::cycle_count();
+        std::uint64_t peak = 0;
+        for (int i = 0; i < 60000; ++i) {
+            make_garbage(1000);
+            peak = std::max(peak, memory::stats().total);
+        }
+        EXPECT_LE(collector::cycle_count() - before, 12u);
+        EXPECT_GE(collector::cycle_count() - before, 5u);
+        EXPECT_LT(peak, 28u << 20);
+        SeriesBuffer* kept = memory::buffer_of(roots[0]);
+        for (int i = 0; i < live; i += 599)
+            EXPECT_TRUE(intact(kept->cells()[i].data2, static_cast<std::uint8_t>(i))) << i;
+        test::expect_heap_sound();
+    });
+}
+
 }  // namespace kiv
 
 namespace kiv {
