@@ -197,37 +197,47 @@ NodeId forward(NodeId n) {
     return n;
 }
 
+// The buffer of the node in the slot when it is newly marked, else null.
+[[gnu::always_inline]] inline SeriesBuffer* mark_slot(NodeId* slot) {
+    NodeId n = *slot;
+    if (!n) return nullptr;
+    if (nodes_moved) [[unlikely]] {
+        n = forward(n);
+        *slot = n;
+    }
+    if (!memory::is_live_node(n)) return nullptr;
+    SeriesBuffer* b = memory::buffer_of(n);
+    if (b->flags & flag::mark) return nullptr;
+    b->flags |= flag::mark;
+    return b;
+}
+
+[[gnu::always_inline]] inline bool mark_slot_deeply(NodeId* slot) {
+    SeriesBuffer* b = mark_slot(slot);
+    if (!b) return false;
+    if (b->unit() == 16) gray.push(cage::offset_of(b));
+    return true;
+}
+
 void drain_gray() {
     while (!gray.empty()) {
         auto* b = cage::at<SeriesBuffer>(gray.pop());
-        // PERF: most cells refer to nothing; only the others take the call.
-        for (Cell* c = b->cells(), *e = b->cells_tail(); c < e; ++c)
-            if (ref_table.rows[c->type_id()] != Refs::none) mark_cell(c);
+        // PERF: most cells refer to nothing, and most of the others to one
+        // node in word 2; only the rest take the general path.
+        for (Cell* c = b->cells(), *e = b->cells_tail(); c < e; ++c) {
+            const Refs refs = ref_table.rows[c->type_id()];
+            if (refs == Refs::none) continue;
+            if (refs == Refs::series || refs == Refs::node2) mark_slot_deeply(&c->data2);
+            else mark_cell(c);
+        }
     }
 }
 
 }  // namespace
 
-bool mark_node(NodeId* slot) {
-    NodeId n = *slot;
-    if (!n) return false;
-    if (nodes_moved) {
-        n = forward(n);
-        *slot = n;
-    }
-    if (!memory::is_live_node(n)) return false;
-    SeriesBuffer* b = memory::buffer_of(n);
-    if (b->flags & flag::mark) return false;
-    b->flags |= flag::mark;
-    return true;
-}
+bool mark_node(NodeId* slot) { return mark_slot(slot) != nullptr; }
 
-bool mark_block(NodeId* slot) {
-    if (!mark_node(slot)) return false;
-    SeriesBuffer* b = memory::buffer_of(*slot);
-    if (b->unit() == 16) gray.push(cage::offset_of(b));
-    return true;
-}
+bool mark_block(NodeId* slot) { return mark_slot_deeply(slot); }
 
 bool mark_series_value(Cell* value) { return mark_block(&value->data2); }
 void mark_context(NodeId* slot) { mark_block(slot); }
