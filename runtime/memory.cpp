@@ -108,10 +108,13 @@ std::uint64_t carved_bytes() {
 // since the last cycle reach what that cycle left behind; with a large live
 // set this spaces the cycles out in proportion to it, instead of running
 // one each time a frame's worth of room runs out. A heap that has not been
-// collected yet, or that collects at every allocation, collects as soon as
-// no frame has room.
+// collected yet, that collects at every allocation, or that holds half of
+// what the cage's low half can hold (so that a frame can't fail to come when
+// a cycle would have found room) collects as soon as no frame has room.
 bool grow_instead_of_collecting() {
+    constexpr std::uint64_t growth_ceiling = (cage::high_start - cage::low_start) / 2;
     if (!collector::active() || stress_interval || carved_after_cycle == 0) return false;
+    if (record.total + record.max_series_size > growth_ceiling) return false;
     return carved_bytes() - carved_after_cycle < carved_after_cycle;
 }
 
