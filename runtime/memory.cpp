@@ -139,8 +139,21 @@ SeriesFrame* frame_for(std::uint32_t slot) {
     return f;
 }
 
+NodeFrame* node_frame_with_room();
+
+// Pops a node from the current node frame's free chain; the caller fills it.
+[[gnu::always_inline]] inline NodeId pop_node() {
+    NodeFrame* f = node_frame(record.node_current);
+    if (!f || !f->free_head || f->evacuated) [[unlikely]]
+        f = node_frame_with_room();
+    const NodeId n = f->free_head;
+    f->free_head = node_slot(n);
+    ++f->used;
+    return n;
+}
+
 NodeId tie_to_node(SeriesBuffer* b) {
-    NodeId n = alloc_node();
+    const NodeId n = pop_node();
     node_slot(n) = cage::offset_of(b);
     b->node = n;
     return n;
@@ -245,9 +258,11 @@ void drop_node_frame(NodeFrame* f) {
     cage::release_node_slot(reinterpret_cast<std::uint8_t*>(f) - 4);
 }
 
+namespace {
+
 // The first frame in list order with a free node, or a new one; it becomes
 // current.
-[[gnu::noinline]] static NodeFrame* node_frame_with_room() {
+[[gnu::noinline]] NodeFrame* node_frame_with_room() {
     NodeFrame* f = node_frame(record.node_head);
     while (f && (!f->free_head || f->evacuated)) f = node_frame(f->next);
     if (!f) f = new_node_frame(nodes_per_frame);
@@ -255,14 +270,11 @@ void drop_node_frame(NodeFrame* f) {
     return f;
 }
 
+}  // namespace
+
 NodeId alloc_node() {
-    NodeFrame* f = node_frame(record.node_current);
-    if (!f || !f->free_head || f->evacuated) [[unlikely]]
-        f = node_frame_with_room();
-    NodeId n = f->free_head;
-    f->free_head = node_slot(n);
+    const NodeId n = pop_node();
     node_slot(n) = 0;
-    ++f->used;
     return n;
 }
 
