@@ -31,6 +31,13 @@ std::uint32_t stress_countdown = 0;
 // Offsets of the fixed buffers, in creation order.
 raw::RawArray<std::uint32_t> fixed_buffers;
 std::uint32_t big_tail = 0;
+// PERF: full-size series frames that compaction emptied stay committed (and
+// counted in the total) for the next frames the heap needs: a heap that
+// shrinks at a cycle and grows again after it then takes no new pages.
+constexpr std::uint32_t max_spare_frames = 4;
+std::uint32_t spare_frames[max_spare_frames];
+std::uint32_t spare_count = 0;
+
 // Bytes carved from the series frames when the last cycle ended.
 std::uint64_t carved_after_cycle = 0;
 
@@ -64,6 +71,10 @@ void free_frame(void* frame) {
     std::uint32_t length = *reinterpret_cast<std::uint32_t*>(block);
     record.total -= length;
     cage::release_low(block, length);
+}
+
+void release_spare_frames() {
+    while (spare_count) free_frame(series_frame(spare_frames[--spare_count]));
 }
 
 // Writes a new buffer's header at `at`.
@@ -187,6 +198,7 @@ void reset() {
     if (!ready) return init();
     while (NodeFrame* f = node_frame(record.node_head)) drop_node_frame(f);
     while (SeriesFrame* f = series_frame(record.series_head)) drop_series_frame(f);
+    release_spare_frames();
     while (BigFrame* f = big_frame(record.big_head)) free_big_frame(f->buffer());
     for (std::uint32_t i = 0; i < fixed_buffers.count; ++i) {
         SeriesBuffer* b = fixed_at(i);
@@ -312,7 +324,9 @@ SeriesFrame* new_series_frame() {
         if (record.next_series_size > record.max_series_size)
             record.next_series_size = record.max_series_size;
     }
-    auto* f = reinterpret_cast<SeriesFrame*>(allocate_frame(std::uint64_t{size} + 20));
+    auto* f = size == record.max_series_size && spare_count
+                  ? series_frame(spare_frames[--spare_count])
+                  : reinterpret_cast<SeriesFrame*>(allocate_frame(std::uint64_t{size} + 20));
     std::uint32_t self = cage::offset_of(f);
     f->size = size + 20;
     f->heap = cage::offset_of(f->data());
@@ -340,7 +354,10 @@ void drop_series_frame(SeriesFrame* f) {
     if (SeriesFrame* n = series_frame(f->next)) n->previous = f->previous;
     else record.series_tail = f->previous;
     if (record.series_current == self) record.series_current = record.series_tail;
-    free_frame(f);
+    if (f->size - 20 == record.max_series_size && spare_count < max_spare_frames)
+        spare_frames[spare_count++] = self;
+    else
+        free_frame(f);
 }
 
 SeriesFrame* find_series_frame(std::uint32_t slot) {

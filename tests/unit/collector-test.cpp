@@ -180,6 +180,30 @@ TEST(Collector, RunsMoveIntoThePrecedingFrameAndTheLastFrameStays) {
     });
 }
 
+// A full-size frame that compaction empties keeps its pages for the next
+// frame the heap needs.
+TEST(Collector, AnEmptiedFrameIsTakenAgainForTheNextFrame) {
+    isolated([] {
+        root(0, make_slot(1032, 1));
+        make_garbage(1000024);
+        make_garbage(2000024);
+        root(1, make_slot(100024, 2));  // no room in frames 1 or 2
+        ASSERT_EQ(frame_count(), 3);
+        const std::uint32_t second = cage::offset_of(nth_frame(1));
+        const std::uint64_t total = memory::stats().total;
+        collect();
+        ASSERT_EQ(frame_count(), 2);
+        EXPECT_EQ(memory::stats().total, total);
+        make_garbage(2000024);  // fills the last frame
+        make_garbage(2000024);  // needs a new one
+        ASSERT_EQ(frame_count(), 3);
+        EXPECT_EQ(cage::offset_of(nth_frame(1)), second);
+        EXPECT_EQ(memory::stats().total, total);
+        EXPECT_TRUE(intact(roots[1], 2));
+        test::expect_heap_sound();
+    });
+}
+
 // After a collection a frame needs more than 52,428 bytes of room to take
 // moved buffers or new ones. Rooms move in steps of 8 bytes.
 TEST(Collector, FramesWithLittleRoomAreLeftAlone) {
