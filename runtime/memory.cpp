@@ -163,7 +163,7 @@ NodeFrame* node_frame_with_room();
     return n;
 }
 
-NodeId tie_to_node(SeriesBuffer* b) {
+[[gnu::always_inline]] inline NodeId tie_to_node(SeriesBuffer* b) {
     const NodeId n = pop_node();
     node_slot(n) = cage::offset_of(b);
     b->node = n;
