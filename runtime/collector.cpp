@@ -475,6 +475,7 @@ void pin_candidates() {
             std::uint8_t* p = cage::ptr(c);
             auto* b = reinterpret_cast<SeriesBuffer*>(cursor);
             while (cursor + b->slot_length() <= p) {
+                __builtin_prefetch(cursor + 1024);  // PERF: as in the compaction walk
                 cursor += b->slot_length();
                 b = reinterpret_cast<SeriesBuffer*>(cursor);
             }
