@@ -373,6 +373,26 @@ TEST(Collector, MarkingFollowsTheDatatype) {
     }
 }
 
+// The heap check takes a word's first payload word for a binding only when
+// it names a node: a count kept there passes, a node that died does not.
+TEST(Collector, HeapCheckReadsWordBindingsAsTheMarkingDoes) {
+    isolated([] {
+        root(0, memory::alloc_cells(2));
+        SeriesBuffer* b = memory::buffer_of(roots[0]);
+        *memory::alloc_tail_cell(b) =
+            Cell{static_cast<std::uint32_t>(Type::refinement), 2u << 16, 0, 1};
+        test::expect_heap_sound();
+        const NodeId dead = memory::alloc_cells(1);
+        *memory::alloc_tail_cell(memory::buffer_of(roots[0])) =
+            Cell{static_cast<std::uint32_t>(Type::word), dead, 0, 0};
+        memory::buffer_of(dead)->flags &= ~flag::in_use;  // as if reclaimed
+        memory::node_slot(dead) = 0;
+        std::string problem;
+        EXPECT_FALSE(collector::verify_heap(&problem));
+        EXPECT_NE(problem.find("not in use"), std::string::npos) << problem;
+    });
+}
+
 namespace {
 NodeId hooked;
 bool hooked_seen_marked;
