@@ -462,7 +462,7 @@ bool append_in_room(Cell* series, const Cell* value, bool only) {
     return true;
 }
 
-[[gnu::noinline]] Cell* insert_any(Cell* series, Cell* value, int part, bool only, int dup,
+[[gnu::noipa]] Cell* insert_any(Cell* series, Cell* value, int part, bool only, int dup,
                                    bool append) {
     const Cell v = *value;
     const bool spread = !only && is_block_like(v.type());
