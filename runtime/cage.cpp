@@ -25,6 +25,7 @@ void out_of_memory() {
 namespace kiv::cage {
 
 std::uint8_t* base = nullptr;
+std::uint8_t node_slot_used[node_slot_count];
 
 namespace {
 
@@ -35,8 +36,6 @@ struct Range {
 
 // Free ranges of the low half, sorted by address, never adjacent.
 raw::RawArray<Range> free_low;
-// One byte per node-frame slot: 1 while committed.
-std::uint8_t node_slot_used[node_slot_count];
 std::uint32_t node_slot_first_free = 0;
 
 bool commit(std::uint8_t* p, std::uint64_t length) {
@@ -118,6 +117,7 @@ void release_node_slot(void* start) {
     if (i < node_slot_first_free) node_slot_first_free = i;
 }
 
+#if !defined(NDEBUG) || defined(KIV_SANITIZE)
 void poison([[maybe_unused]] void* first, [[maybe_unused]] std::uint64_t length) {
 #ifndef NDEBUG
     unpoison(first, length);
@@ -134,8 +134,6 @@ void unpoison([[maybe_unused]] void* first, [[maybe_unused]] std::uint64_t lengt
 #endif
 }
 
-bool node_slot_live(std::uint32_t index) {
-    return index < node_slot_count && node_slot_used[index];
-}
+#endif
 
 }  // namespace kiv::cage

@@ -62,14 +62,23 @@ std::uint8_t* take_node_slot();
 void release_node_slot(void* start);
 inline std::uint32_t node_slot_index(Offset off) { return (off - high_start) / node_slot_bytes; }
 inline Offset node_slot_offset(std::uint32_t index) { return high_start + index * node_slot_bytes; }
+// One byte per node-frame slot: 1 while committed.
+extern std::uint8_t node_slot_used[node_slot_count];
 // Whether node-frame slot `index` is currently committed.
-bool node_slot_live(std::uint32_t index);
+inline bool node_slot_live(std::uint32_t index) {
+    return index < node_slot_count && node_slot_used[index];
+}
 
 // Free space inside frames is marked unreadable in sanitizer builds and
 // filled with 0xDD in debug builds, so that a stale pointer into reclaimed
 // or moved-from bytes shows itself; `unpoison` makes a range usable again.
+#if defined(NDEBUG) && !defined(KIV_SANITIZE)
+inline void poison(void*, std::uint64_t) {}
+inline void unpoison(void*, std::uint64_t) {}
+#else
 void poison(void* first, std::uint64_t length);
 void unpoison(void* first, std::uint64_t length);
+#endif
 
 constexpr std::uint64_t round_to_pages(std::uint64_t n) {
     return (n + page_size - 1) & ~std::uint64_t{page_size - 1};

@@ -31,6 +31,15 @@ std::uint32_t stress_countdown = 0;
 // Offsets of the fixed buffers, in creation order.
 raw::RawArray<std::uint32_t> fixed_buffers;
 std::uint32_t big_tail = 0;
+// PERF: full-size series frames that compaction emptied stay committed (and
+// counted in the total) for the next frames the heap needs: a heap that
+// shrinks at a cycle and grows again after it then takes no new pages.
+constexpr std::uint32_t max_spare_frames = 4;
+std::uint32_t spare_frames[max_spare_frames];
+std::uint32_t spare_count = 0;
+
+// Bytes carved from the series frames when the last cycle ended.
+std::uint64_t carved_after_cycle = 0;
 
 constexpr std::uint32_t cell_unset_header = static_cast<std::uint32_t>(Type::unset);
 
@@ -64,6 +73,10 @@ void free_frame(void* frame) {
     cage::release_low(block, length);
 }
 
+void release_spare_frames() {
+    while (spare_count) free_frame(series_frame(spare_frames[--spare_count]));
+}
+
 // Writes a new buffer's header at `at`.
 SeriesBuffer* format_buffer(std::uint8_t* at, std::uint32_t capacity, std::uint32_t unit,
                             std::int64_t head_offset, std::uint32_t extra_flags) {
@@ -93,25 +106,65 @@ SeriesBuffer* carve(SeriesFrame* f, std::uint32_t slot) {
 
 bool has_room(const SeriesFrame* f, std::uint32_t slot) { return f->heap + slot < f->end; }
 
+// Bytes carved from all series frames (live, dead and pinned buffers alike).
+std::uint64_t carved_bytes() {
+    std::uint64_t n = 0;
+    for (SeriesFrame* f = series_frame(record.series_head); f; f = series_frame(f->next))
+        n += f->heap - cage::offset_of(f->data());
+    return n;
+}
+
+// PERF: a cycle costs about what the live data it traces and moves costs,
+// so when the frames are full the heap first grows until the bytes carved
+// since the last cycle reach what that cycle left behind; with a large live
+// set this spaces the cycles out in proportion to it, instead of running
+// one each time a frame's worth of room runs out. A heap that has not been
+// collected yet, that collects at every allocation, or that holds half of
+// what the cage's low half can hold (so that a frame can't fail to come when
+// a cycle would have found room) collects as soon as no frame has room.
+bool grow_instead_of_collecting() {
+    constexpr std::uint64_t growth_ceiling = (cage::high_start - cage::low_start) / 2;
+    if (!collector::active() || stress_interval || carved_after_cycle == 0) return false;
+    if (record.total + record.max_series_size > growth_ceiling) return false;
+    return carved_bytes() - carved_after_cycle < carved_after_cycle;
+}
+
+SeriesFrame* new_frame_for(std::uint32_t slot) {
+    if (slot >= record.next_series_size) record.next_series_size = record.max_series_size;
+    return new_series_frame();
+}
+
 // The frame a new slot goes to, collecting when no frame has room.
 SeriesFrame* frame_for(std::uint32_t slot) {
     SeriesFrame* f = series_frame(record.series_current);
     if (f && has_room(f, slot)) return f;
     f = find_series_frame(slot);
-    if (!f) {
+    if (!f && grow_instead_of_collecting()) {
+        f = new_frame_for(slot);
+    } else if (!f) {
         collector::run_if_enabled();
         f = find_series_frame(slot);
-        if (!f || f->room() < min_frame_room) {
-            if (slot >= record.next_series_size) record.next_series_size = record.max_series_size;
-            f = new_series_frame();
-        }
+        if (!f || f->room() < min_frame_room) f = new_frame_for(slot);
     }
     record.series_current = cage::offset_of(f);
     return f;
 }
 
-NodeId tie_to_node(SeriesBuffer* b) {
-    NodeId n = alloc_node();
+NodeFrame* node_frame_with_room();
+
+// Pops a node from the current node frame's free chain; the caller fills it.
+[[gnu::always_inline]] inline NodeId pop_node() {
+    NodeFrame* f = node_frame(record.node_current);
+    if (!f || !f->free_head || f->evacuated) [[unlikely]]
+        f = node_frame_with_room();
+    const NodeId n = f->free_head;
+    f->free_head = node_slot(n);
+    ++f->used;
+    return n;
+}
+
+[[gnu::always_inline]] inline NodeId tie_to_node(SeriesBuffer* b) {
+    const NodeId n = pop_node();
     node_slot(n) = cage::offset_of(b);
     b->node = n;
     return n;
@@ -129,6 +182,7 @@ void init() {
     record.default_series_size = default_frame_size;
     record.next_series_size = default_frame_size;
     record.max_series_size = max_frame_size;
+    carved_after_cycle = 0;
     const char* s = std::getenv("KIV_GC_STRESS");
     stress_interval = s ? static_cast<std::uint32_t>(std::strtoul(s, nullptr, 10)) : 0;
     stress_countdown = stress_interval;
@@ -144,6 +198,7 @@ void reset() {
     if (!ready) return init();
     while (NodeFrame* f = node_frame(record.node_head)) drop_node_frame(f);
     while (SeriesFrame* f = series_frame(record.series_head)) drop_series_frame(f);
+    release_spare_frames();
     while (BigFrame* f = big_frame(record.big_head)) free_big_frame(f->buffer());
     for (std::uint32_t i = 0; i < fixed_buffers.count; ++i) {
         SeriesBuffer* b = fixed_at(i);
@@ -157,25 +212,8 @@ void reset() {
     init();
 }
 bool stress() { return stress_interval != 0; }
+void cycle_done() { carved_after_cycle = carved_bytes(); }
 void set_stress(bool on) { stress_interval = stress_countdown = on ? 1 : 0; }
-
-NodeFrame* frame_of_node(std::uint32_t node) {
-    if (node < cage::high_start) return nullptr;
-    std::uint32_t index = cage::node_slot_index(node);
-    if (!cage::node_slot_live(index)) return nullptr;
-    auto* f = cage::at<NodeFrame>(cage::node_slot_offset(index) + 4);
-    if (node < f->first_node() || node >= f->end_node()) return nullptr;
-    return f;
-}
-
-bool is_live_node(std::uint32_t word) {
-    if ((word & 3) != 0) return false;
-    NodeFrame* f = frame_of_node(word);
-    if (!f || f->evacuated) return false;
-    if (((word - f->first_node()) & 3) != 0) return false;
-    std::uint32_t content = node_slot(word);
-    return content != 0 && content < cage::high_start;
-}
 
 Stats stats() {
     Stats s{};
@@ -232,18 +270,23 @@ void drop_node_frame(NodeFrame* f) {
     cage::release_node_slot(reinterpret_cast<std::uint8_t*>(f) - 4);
 }
 
+namespace {
+
+// The first frame in list order with a free node, or a new one; it becomes
+// current.
+[[gnu::noinline]] NodeFrame* node_frame_with_room() {
+    NodeFrame* f = node_frame(record.node_head);
+    while (f && (!f->free_head || f->evacuated)) f = node_frame(f->next);
+    if (!f) f = new_node_frame(nodes_per_frame);
+    record.node_current = cage::offset_of(f);
+    return f;
+}
+
+}  // namespace
+
 NodeId alloc_node() {
-    NodeFrame* f = node_frame(record.node_current);
-    if (!f || !f->free_head || f->evacuated) {
-        f = node_frame(record.node_head);
-        while (f && (!f->free_head || f->evacuated)) f = node_frame(f->next);
-        if (!f) f = new_node_frame(nodes_per_frame);
-        record.node_current = cage::offset_of(f);
-    }
-    NodeId n = f->free_head;
-    f->free_head = node_slot(n);
+    const NodeId n = pop_node();
     node_slot(n) = 0;
-    ++f->used;
     return n;
 }
 
@@ -281,7 +324,9 @@ SeriesFrame* new_series_frame() {
         if (record.next_series_size > record.max_series_size)
             record.next_series_size = record.max_series_size;
     }
-    auto* f = reinterpret_cast<SeriesFrame*>(allocate_frame(std::uint64_t{size} + 20));
+    auto* f = size == record.max_series_size && spare_count
+                  ? series_frame(spare_frames[--spare_count])
+                  : reinterpret_cast<SeriesFrame*>(allocate_frame(std::uint64_t{size} + 20));
     std::uint32_t self = cage::offset_of(f);
     f->size = size + 20;
     f->heap = cage::offset_of(f->data());
@@ -309,7 +354,10 @@ void drop_series_frame(SeriesFrame* f) {
     if (SeriesFrame* n = series_frame(f->next)) n->previous = f->previous;
     else record.series_tail = f->previous;
     if (record.series_current == self) record.series_current = record.series_tail;
-    free_frame(f);
+    if (f->size - 20 == record.max_series_size && spare_count < max_spare_frames)
+        spare_frames[spare_count++] = self;
+    else
+        free_frame(f);
 }
 
 SeriesFrame* find_series_frame(std::uint32_t slot) {
@@ -362,18 +410,12 @@ void sweep_big_frames() {
 // ---------------------------------------------------------------------------
 // Buffers.
 
-SeriesBuffer* alloc_series_buffer(std::int64_t count, std::uint32_t unit,
-                                  std::int64_t head_offset) {
-    std::uint32_t capacity = capacity_for(count, unit);
-    std::uint32_t slot = capacity + 24;
-#ifndef NDEBUG
-    // A marking hook or release callback that allocates would get a buffer
-    // that the sweep in progress reclaims at once.
-    if (collector::collecting()) {
-        std::fputs("series allocated during a collection\n", stderr);
-        std::abort();
-    }
-#endif
+namespace {
+
+// Stress collections, big slots and a current frame without room.
+[[gnu::noinline]] SeriesBuffer* alloc_buffer_slow(std::uint32_t capacity, std::uint32_t unit,
+                                                  std::int64_t head_offset) {
+    const std::uint32_t slot = capacity + 24;
     bool stressed = false;
     if (stress_interval && --stress_countdown == 0) {
         stress_countdown = stress_interval;
@@ -390,8 +432,37 @@ SeriesBuffer* alloc_series_buffer(std::int64_t count, std::uint32_t unit,
                          head_offset, 0);
 }
 
+// PERF: the common case, a small slot carved from the current frame, is a
+// few instructions inlined into each allocator; everything else goes to the
+// slow path.
+[[gnu::always_inline]] inline SeriesBuffer* alloc_buffer(std::int64_t count, std::uint32_t unit,
+                                                         std::int64_t head_offset) {
+    const std::uint32_t capacity = capacity_for(count, unit);
+    const std::uint32_t slot = capacity + 24;
+#ifndef NDEBUG
+    // A marking hook or release callback that allocates would get a buffer
+    // that the sweep in progress reclaims at once.
+    if (collector::collecting()) {
+        std::fputs("series allocated during a collection\n", stderr);
+        std::abort();
+    }
+#endif
+    SeriesFrame* f = series_frame(record.series_current);
+    if (!stress_interval && slot < record.max_series_size && f && has_room(f, slot)) [[likely]]
+        return format_buffer(reinterpret_cast<std::uint8_t*>(carve(f, slot)), capacity, unit,
+                             head_offset, 0);
+    return alloc_buffer_slow(capacity, unit, head_offset);
+}
+
+}  // namespace
+
+SeriesBuffer* alloc_series_buffer(std::int64_t count, std::uint32_t unit,
+                                  std::int64_t head_offset) {
+    return alloc_buffer(count, unit, head_offset);
+}
+
 NodeId alloc_series(std::int64_t count, std::uint32_t unit, std::int64_t head_offset) {
-    return tie_to_node(alloc_series_buffer(count, unit, head_offset));
+    return tie_to_node(alloc_buffer(count, unit, head_offset));
 }
 
 // Fixed buffers get pages of their own and are never reclaimed.
@@ -409,7 +480,7 @@ NodeId alloc_fixed_series(std::int64_t count, std::uint32_t unit, std::int64_t h
     return tie_to_node(alloc_fixed_buffer(count, unit, head_offset));
 }
 
-NodeId alloc_cells(std::int64_t count) { return alloc_series(count, 16, 0); }
+NodeId alloc_cells(std::int64_t count) { return tie_to_node(alloc_buffer(count, 16, 0)); }
 
 NodeId alloc_unset_cells(std::int64_t count) {
     NodeId n = alloc_cells(count);

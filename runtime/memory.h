@@ -153,10 +153,24 @@ inline BigFrame* big_frame(std::uint32_t off) { return off ? cage::at<BigFrame>(
 
 // The node frame that holds `node`, or null when `node` lies in no live node
 // frame's node area.
-NodeFrame* frame_of_node(std::uint32_t node);
+inline NodeFrame* frame_of_node(std::uint32_t node) {
+    if (node < cage::high_start) return nullptr;
+    const std::uint32_t index = cage::node_slot_index(node);
+    if (!cage::node_slot_live(index)) return nullptr;
+    auto* f = cage::at<NodeFrame>(cage::node_slot_offset(index) + 4);
+    if (node < f->first_node() || node >= f->end_node()) return nullptr;
+    return f;
+}
 // Whether `word` names an in-use node: it lies in a node frame's node area,
 // on a slot boundary, and the slot holds a buffer offset.
-bool is_live_node(std::uint32_t word);
+inline bool is_live_node(std::uint32_t word) {
+    if ((word & 3) != 0) return false;
+    NodeFrame* f = frame_of_node(word);
+    if (!f || f->evacuated) return false;
+    // Node areas start 40 bytes into a slot, on a 4-byte boundary.
+    const std::uint32_t content = node_slot(word);
+    return content != 0 && content < cage::high_start;
+}
 
 // ---------------------------------------------------------------------------
 // Set-up.
@@ -247,6 +261,10 @@ template <class F>
 void for_each_fixed(F&& visit);
 std::uint32_t fixed_count();
 SeriesBuffer* fixed_at(std::uint32_t i);
+
+// Notes the bytes a cycle left in the series frames; the allocator lets the
+// heap grow by about as much before it collects again (the collector's use).
+void cycle_done();
 
 // Whether full collections run at series allocations whether needed or not:
 // KIV_GC_STRESS=1 collects at every one, KIV_GC_STRESS=n at every n-th.

@@ -459,7 +459,21 @@ namespace {
 
 // ---- append and insert
 
-Cell* insert(Cell* series, Cell* value, int part, bool only, int dup, bool append) {
+// Appends one value into spare room at the tail of a block that no owner
+// watches and no index follows; answers false, having changed nothing, when
+// the general path is needed.
+bool append_in_room(Cell* series, const Cell* value, bool only) {
+    if (series->is(Type::hash) || (!only && is_block_like(value->type()))) return false;
+    SeriesBuffer* b = buffer(series);
+    if ((b->flags & memory::series_flag::owned) || b->room() < sizeof(Cell)) return false;
+    *b->cells_tail() = *value;
+    b->tail += sizeof(Cell);
+    set_head(series, 0);
+    return true;
+}
+
+[[gnu::noipa]] Cell* insert_any(Cell* series, Cell* value, int part, bool only, int dup,
+                                   bool append) {
     const Cell v = *value;
     const bool spread = !only && is_block_like(v.type());
     const std::int64_t count = spread ? std::max(ks_length(&v), 0) : 1;
@@ -491,6 +505,11 @@ Cell* insert(Cell* series, Cell* value, int part, bool only, int dup, bool appen
     series::report_owner(owned, series, change, at, static_cast<std::int32_t>(total));
     set_head(series, append ? 0 : std::min<std::int64_t>(at + total, units(series)));
     return series;
+}
+
+Cell* insert(Cell* series, Cell* value, int part, bool only, int dup, bool append) {
+    if (append && dup == 1 && part < 0 && append_in_room(series, value, only)) return series;
+    return insert_any(series, value, part, only, dup, append);
 }
 
 // ---- change

@@ -180,6 +180,30 @@ TEST(Collector, RunsMoveIntoThePrecedingFrameAndTheLastFrameStays) {
     });
 }
 
+// A full-size frame that compaction empties keeps its pages for the next
+// frame the heap needs.
+TEST(Collector, AnEmptiedFrameIsTakenAgainForTheNextFrame) {
+    isolated([] {
+        root(0, make_slot(1032, 1));
+        make_garbage(1000024);
+        make_garbage(2000024);
+        root(1, make_slot(100024, 2));  // no room in frames 1 or 2
+        ASSERT_EQ(frame_count(), 3);
+        const std::uint32_t second = cage::offset_of(nth_frame(1));
+        const std::uint64_t total = memory::stats().total;
+        collect();
+        ASSERT_EQ(frame_count(), 2);
+        EXPECT_EQ(memory::stats().total, total);
+        make_garbage(2000024);  // fills the last frame
+        make_garbage(2000024);  // needs a new one
+        ASSERT_EQ(frame_count(), 3);
+        EXPECT_EQ(cage::offset_of(nth_frame(1)), second);
+        EXPECT_EQ(memory::stats().total, total);
+        EXPECT_TRUE(intact(roots[1], 2));
+        test::expect_heap_sound();
+    });
+}
+
 // After a collection a frame needs more than 52,428 bytes of room to take
 // moved buffers or new ones. Rooms move in steps of 8 bytes.
 TEST(Collector, FramesWithLittleRoomAreLeftAlone) {
@@ -349,6 +373,26 @@ TEST(Collector, MarkingFollowsTheDatatype) {
     }
 }
 
+// The heap check takes a word's first payload word for a binding only when
+// it names a node: a count kept there passes, a node that died does not.
+TEST(Collector, HeapCheckReadsWordBindingsAsTheMarkingDoes) {
+    isolated([] {
+        root(0, memory::alloc_cells(2));
+        SeriesBuffer* b = memory::buffer_of(roots[0]);
+        *memory::alloc_tail_cell(b) =
+            Cell{static_cast<std::uint32_t>(Type::refinement), 2u << 16, 0, 1};
+        test::expect_heap_sound();
+        const NodeId dead = memory::alloc_cells(1);
+        *memory::alloc_tail_cell(memory::buffer_of(roots[0])) =
+            Cell{static_cast<std::uint32_t>(Type::word), dead, 0, 0};
+        memory::buffer_of(dead)->flags &= ~flag::in_use;  // as if reclaimed
+        memory::node_slot(dead) = 0;
+        std::string problem;
+        EXPECT_FALSE(collector::verify_heap(&problem));
+        EXPECT_NE(problem.find("not in use"), std::string::npos) << problem;
+    });
+}
+
 namespace {
 NodeId hooked;
 bool hooked_seen_marked;
@@ -506,6 +550,35 @@ TEST(Collector, ChurnWithoutStressKeepsTheHeapBounded) {
         }
         EXPECT_LT(peak, 16u << 20);
         EXPECT_GT(collector::cycle_count(), 5u);
+        test::expect_heap_sound();
+    });
+}
+
+// With much live data the heap grows by about the live bytes between cycles
+// instead of collecting each time a frame runs out of room, and still stays
+// within a small multiple of what is live.
+TEST(Collector, CyclesAreSpacedByTheLiveData) {
+    isolated([] {
+        collector::set_active(true);
+        constexpr int live = 6000;  // 6 MB in slots of 1,000 bytes
+        root(0, memory::alloc_cells(live));
+        for (int i = 0; i < live; ++i) {
+            NodeId n = make_slot(1000, static_cast<std::uint8_t>(i));
+            *memory::alloc_tail_cell(memory::buffer_of(roots[0])) =
+                Cell{static_cast<std::uint32_t>(Type::binary), 0, n, 0};
+        }
+        const std::uint32_t before = collector::cycle_count();
+        std::uint64_t peak = 0;
+        for (int i = 0; i < 60000; ++i) {
+            make_garbage(1000);
+            peak = std::max(peak, memory::stats().total);
+        }
+        EXPECT_LE(collector::cycle_count() - before, 12u);
+        EXPECT_GE(collector::cycle_count() - before, 5u);
+        EXPECT_LT(peak, 28u << 20);
+        SeriesBuffer* kept = memory::buffer_of(roots[0]);
+        for (int i = 0; i < live; i += 599)
+            EXPECT_TRUE(intact(kept->cells()[i].data2, static_cast<std::uint8_t>(i))) << i;
         test::expect_heap_sound();
     });
 }
