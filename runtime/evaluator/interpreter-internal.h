@@ -66,9 +66,18 @@ inline Cell* word_slot(const Cell* word) {
 // Opens a frame (the function context's values word saved when there is a
 // context). A full call stack, or a native stack nearly used up, goes
 // through the stack unit, which raises stack-overflow.
+// Whether the native stack has less than native_reserve left. PERF: reads
+// the stack pointer itself; taking the frame address would cost the caller
+// its frame-pointer register.
+inline bool native_stack_short() {
+    std::uintptr_t sp;
+    asm("mov %%rsp, %0" : "=r"(sp));
+    return sp < reinterpret_cast<std::uintptr_t>(state.stack_low) + stack::native_reserve;
+}
+
 inline void open_frame(std::uint32_t symbol, NodeId word_context, std::uint32_t header,
                        NodeId function_context) {
-    if (state.frames_top >= state.frames_end || native_stack_room() < stack::native_reserve) [[unlikely]]
+    if (state.frames_top >= state.frames_end || native_stack_short()) [[unlikely]]
         stack::push_named_frame(symbol, header);
     stack::CallFrame* e = state.frames_top++;
     *e = stack::CallFrame{header, symbol, cage::offset_of(state.stack_arguments), word_context,
