@@ -179,6 +179,10 @@ std::int32_t arity(const Cell* function) {
 
 namespace {
 
+// Applies the operators that follow `pos`, left to right, to the value on
+// top of the stack.
+Status infix_loop(Cell*& pos, Cell* end, const Cell* code);
+
 // ---------------------------------------------------------------------------
 // Argument errors.
 
@@ -597,6 +601,48 @@ Status invoke_function(Call& c) {
 
 namespace internal {
 
+// A word holding a function value of any kind, at `pos`, called with no
+// refinements while not tracing; `pos` moves past its arguments and the
+// operators that follow.
+Status eval_call_word(const Cell* fn, Cell*& pos, Cell* end, const Cell* code, unsigned flags);
+
+// What simple_expression did.
+enum class Step : std::uint8_t { done, call, other };
+
+// One whole expression of plain values and fast operators (or a set-word
+// taking one), pushed, while not tracing: done. A word holding a function
+// value: call, with the value in `fn`. Anything else: other. `pos` moves
+// only when done.
+[[gnu::always_inline]] inline Step simple_expression(Cell*& pos, Cell* end, const Cell** fn) {
+    if (tracing()) [[unlikely]]
+        return Step::other;
+    Cell value;
+    Cell* after = pos;
+    if (pos->is(Type::word)) {
+        const Cell* v = word_slot_fast(pos);
+        if (!v) return Step::other;
+        if (!word_values.plain[v->type_id()]) {
+            if (!is_callable_type(v->type())) return Step::other;
+            *fn = v;
+            return Step::call;
+        }
+        value = *v;
+        ++after;
+        if (simple_tail(after, end, &value) != Simple::whole) return Step::other;
+    } else if (pos->is(Type::set_word)) {
+        Cell* slot = pos + 1 < end ? plain_slot(pos) : nullptr;
+        if (!slot) return Step::other;
+        ++after;
+        if (simple_value(after, end, 0, &value) != Simple::whole) return Step::other;
+        *slot = value;
+    } else if (simple_value(after, end, 0, &value) != Simple::whole) {
+        return Step::other;
+    }
+    stack::push_copy(&value);
+    pos = after;
+    return Step::done;
+}
+
 // eval_block's body, inlined into the call paths. PERF: a function body
 // and a conditional's branch skip one call level (fib 20: 45.8M
 // instructions before, 44.9M after).
@@ -630,8 +676,18 @@ namespace internal {
         state.near = code;
         while (pos < end) {
             state.stack_top = base;
+            // PERF: an expression of plain values and fast operators, or a
+            // set-word taking one, is computed here without a call; it
+            // cannot raise an error, so `near` need not follow it. A word
+            // calling a function goes straight to the call (a while round:
+            // 520 instructions before, 452 after; a one-argument function
+            // call in a loop: 439 before, 413 after).
+            const Cell* fn;
+            const Step step = simple_expression(pos, end, &fn);
+            if (step == Step::done) continue;
             state.near.data1 = static_cast<std::uint32_t>(pos - first);
-            if (eval_expression(pos, end, &code, 0) == Status::thrown) [[unlikely]] {
+            if ((step == Step::call ? eval_call_word(fn, pos, end, &code, 0)
+                                    : eval_expression(pos, end, &code, 0)) == Status::thrown) [[unlikely]] {
                 state.near = saved_near;
                 return Status::thrown;
             }
@@ -799,6 +855,27 @@ Status call_plain(Cell* fn, const Cell* word, Cell*& pos, Cell* end, const Cell*
 }
 
 }  // namespace
+
+[[gnu::always_inline]] inline Status call_word(const Cell* fn, Cell*& pos, Cell* end, const Cell* code,
+                                               unsigned flags) {
+    Cell* const word = pos++;
+    // PERF: straight to the plain call paths, without call_value's checks
+    // and arguments.
+    if (fn->is(Type::native) || fn->is(Type::action)) {
+        KIV_PROPAGATE(call_native_plain(fn, word, pos, end, code));
+    } else {
+        Cell* slot = stack::push_copy(fn);
+        KIV_PROPAGATE(call_plain(slot, word, pos, end, code));
+        *slot = *(state.stack_top - 1);
+        state.stack_top = slot + 1;
+    }
+    if (!(flags & flag::no_infix) && pos < end && pos->is(Type::word)) return infix_loop(pos, end, code);
+    return Status::ok;
+}
+
+Status eval_call_word(const Cell* fn, Cell*& pos, Cell* end, const Cell* code, unsigned flags) {
+    return call_word(fn, pos, end, code, flags);
+}
 
 Status call_value(const Cell* fn, const Cell* word, const Cell* frame_name, Cell*& pos, Cell* end,
                   const Cell* code, const Cell* path, Cell* refs, Cell* refs_end) {
@@ -1056,19 +1133,7 @@ Status eval_expression(Cell*& pos, Cell* end, const Cell* code, unsigned flags) 
             }
             if (!is_callable_type(v->type()) || (flags & flag::literal_functions))
                 return eval_expression_full(pos, end, code, flags);
-            ++pos;
-            // PERF: straight to the plain call paths, without call_value's
-            // checks and arguments.
-            if (v->is(Type::native) || v->is(Type::action)) {
-                KIV_PROPAGATE(call_native_plain(v, start, pos, end, code));
-            } else {
-                Cell* slot = stack::push_copy(v);
-                KIV_PROPAGATE(call_plain(slot, start, pos, end, code));
-                *slot = *(state.stack_top - 1);
-                state.stack_top = slot + 1;
-            }
-            if (!(flags & flag::no_infix) && pos < end && pos->is(Type::word)) return infix_loop(pos, end, code);
-            return Status::ok;
+            return call_word(v, pos, end, code, flags);
         }
         case Type::set_word: {
             // A set-word whose whole value is simple needs no frame: nothing
