@@ -854,6 +854,37 @@ Status call_plain(Cell* fn, const Cell* word, Cell*& pos, Cell* end, const Cell*
     return invoke(c);
 }
 
+// A function! that changes no trace flag, called by a word with no
+// refinements while not tracing. PERF: as a native's, its frame starts at
+// the current top with the function copied into a local (whose node ids
+// keep it alive); its more block gives both the argument cache and the body
+// (a one-argument call in a loop: 413 instructions before, 386 after).
+Status call_function_plain(const Cell* function, const Cell* word, Cell*& pos, Cell* end, const Cell* code) {
+    const Cell f = *function;
+    const Cell* const fn = &f;
+    const Cell* more = memory::buffer_of(f.data3)->cells();
+    const Cell* cache = more[1].is(Type::block) ? memory::buffer_of(more[1].data2)->cells() : build_cache(fn);
+    open_frame(word->data2, word->data1, stack::header::interpreted_function, f.data1);
+    KIV_PROPAGATE(fetch_plain_arguments(fn, word, cache, pos, end, code));
+    if (cache->data3 != cache->data1) push_defaults(cache);
+    Cell* base = state.stack_arguments;
+    memory::buffer_of(f.data1)->cells()->data2 = cage::offset_of(base);
+    state.frames_top[-1].header |= stack::flag::body;
+    // Read again: the arguments may have moved the more block.
+    const Cell* body = memory::buffer_of(f.data3)->cells() + function::more::body;
+    if (!body->is(Type::block)) [[unlikely]] {
+        none::make_at(base);
+    } else if (run_block(body, true) == Status::thrown) [[unlikely]] {
+        const std::uint32_t thrown = state.thrown_code;
+        if (thrown != throw_code::return_ && thrown != throw_code::exit) return Status::thrown;
+        // return and exit end here: the thrower made this frame current
+        // with the value in its result slot.
+        state.thrown_code = 0;
+    }
+    close_frame();
+    return Status::ok;
+}
+
 }  // namespace
 
 [[gnu::always_inline]] inline Status call_word(const Cell* fn, Cell*& pos, Cell* end, const Cell* code,
@@ -863,6 +894,8 @@ Status call_plain(Cell* fn, const Cell* word, Cell*& pos, Cell* end, const Cell*
     // and arguments.
     if (fn->is(Type::native) || fn->is(Type::action)) {
         KIV_PROPAGATE(call_native_plain(fn, word, pos, end, code));
+    } else if (fn->is(Type::function) && !(fn->header & (function::flag::trace | function::flag::no_trace))) {
+        KIV_PROPAGATE(call_function_plain(fn, word, pos, end, code));
     } else {
         Cell* slot = stack::push_copy(fn);
         KIV_PROPAGATE(call_plain(slot, word, pos, end, code));
