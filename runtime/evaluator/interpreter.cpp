@@ -3,6 +3,8 @@
 // interpreter-paths.cpp, trace events in interpreter-trace.cpp.
 #include "runtime/evaluator/interpreter.h"
 
+#include <cstring>
+
 #include "runtime/collector.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
@@ -65,6 +67,17 @@ constexpr std::uint32_t spec_position_shift = 8;
 constexpr std::uint32_t spec_position_mask = 0xFFF;
 
 enum ArgKind : std::uint32_t { evaluated = 0, get_argument = 1, literal = 2 };
+
+// Whether an argument entry's typeset holds the datatype. PERF: the first
+// 64 bits in one load; bit i of the set is bit i ^ 7 of those bytes read
+// in memory order.
+[[gnu::always_inline]] inline bool accepts(const Cell* entry, std::uint32_t type_id) {
+    if (type_id >= 64) [[unlikely]]
+        return typeset::has(entry, type_id);
+    std::uint64_t bits;
+    std::memcpy(&bits, &entry->data1, 8);
+    return (bits >> (type_id ^ 7)) & 1;
+}
 
 bool is_local_refinement(const Cell* c) {
     return c->is(Type::refinement) && symbol::resolve(c->data2) == symbol::resolve(words::symbol(words::Ref::local));
@@ -258,7 +271,7 @@ Status fetch_argument(Call& c, const Cell* entry, bool check, bool infix_second)
     const Cell* got = state.stack_top - 1;
     if (tracing()) [[unlikely]]
         KIV_PROPAGATE(fire_event(Event::push, c.code, nullptr, nullptr, got));
-    if (check && !typeset::has(entry, got->type_id())) fire_expect_arg(c, entry, got);
+    if (check && !accepts(entry, got->type_id())) fire_expect_arg(c, entry, got);
     return Status::ok;
 }
 
@@ -351,7 +364,7 @@ Status fetch_arguments(Call& c, const Cell* cache, std::int32_t already, std::in
             KIV_PROPAGATE(eval_expression(c.pos, c.end, c.code,
                                           flag::sub | (infix_second ? flag::no_infix : 0)));
             const Cell* got = state.stack_top - 1;
-            if (!typeset::has(entry, got->type_id())) [[unlikely]]
+            if (!accepts(entry, got->type_id())) [[unlikely]]
                 fire_expect_arg(c, entry, got);
         } else {
             KIV_PROPAGATE(fetch_argument(c, entry, true, infix_second));
@@ -535,7 +548,7 @@ void open_call_frame(const Call& c, bool function_frame) {
 void check_left(const Call& c, const Cell* cache) {
     if (cache->data1 < 1) return;
     const Cell* left = state.stack_arguments;
-    if (!typeset::has(cache + 1, left->type_id())) fire_expect_arg(c, cache + 1, left);
+    if (!accepts(cache + 1, left->type_id())) fire_expect_arg(c, cache + 1, left);
 }
 
 Status invoke_native(Call& c) {
@@ -750,7 +763,7 @@ namespace {
                 KIV_PROPAGATE(eval_expression(pos, end, code, flag::sub));
             }
             const Cell* got = state.stack_top - 1;
-            if (!typeset::has(entry, got->type_id())) [[unlikely]] {
+            if (!accepts(entry, got->type_id())) [[unlikely]] {
                 Call c{fn, word, word, pos, end, code, nullptr, nullptr, nullptr, false};
                 fire_expect_arg(c, entry, got);
             }
@@ -1005,7 +1018,7 @@ Status call_infix(const Cell* op, const Cell* word, Cell*& pos, Cell* end, const
                 }
                 Call c{&fn, word, word, pos, end, code, nullptr, nullptr, nullptr, true};
                 check_left(c, cache);
-                if (!typeset::has(cache + 2, left[1].type_id())) fire_expect_arg(c, cache + 2, left + 1);
+                if (!accepts(cache + 2, left[1].type_id())) fire_expect_arg(c, cache + 2, left + 1);
                 std::int32_t positions[1] = {0};
                 const natives::Entry entry =
                     fn.is(Type::native) ? natives::entry(static_cast<std::int32_t>(fn.data1))
