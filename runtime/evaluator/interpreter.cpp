@@ -998,7 +998,18 @@ Status call_infix(const Cell* op, const Cell* word, Cell*& pos, Cell* end, const
         CompareOp cmp = CompareOp::equal;
         const Fast kind = fast_kind(op::source_type(op), op->data1, &cmp);
         if (kind != Fast::none) {
-            const Cell* right = plain_number(pos);
+            // The right operand: a number, or a word holding a number or
+            // (looked up once) a function to call.
+            const Cell* right = nullptr;
+            const Cell* callee = nullptr;
+            if (pos->is(Type::integer) || pos->is(Type::float_)) {
+                right = pos;
+            } else if (pos->is(Type::word)) {
+                if (const Cell* v = word_slot_fast(pos)) {
+                    if (v->is(Type::integer) || v->is(Type::float_)) right = v;
+                    else if (is_callable_type(v->type())) callee = v;
+                }
+            }
             if (right && fast_math(kind, cmp, state.stack_top - 1, right)) {
                 ++pos;
                 return Status::ok;
@@ -1011,7 +1022,8 @@ Status call_infix(const Cell* op, const Cell* word, Cell*& pos, Cell* end, const
                 open_frame(word->data2, word->data1, stack::header::interpreted_native, 0);
                 ++state.stack_top;
                 Cell* left = state.stack_arguments;
-                KIV_PROPAGATE(eval_expression(pos, end, code, flag::sub | flag::no_infix));
+                KIV_PROPAGATE(callee ? eval_call_word(callee, pos, end, code, flag::sub | flag::no_infix)
+                                     : eval_expression(pos, end, code, flag::sub | flag::no_infix));
                 if (fast_math(kind, cmp, left, left + 1)) {
                     close_frame();
                     return Status::ok;
