@@ -872,7 +872,7 @@ Status call_plain(Cell* fn, const Cell* word, Cell*& pos, Cell* end, const Cell*
 // the current top with the function copied into a local (whose node ids
 // keep it alive); its more block gives both the argument cache and the body
 // (a one-argument call in a loop: 413 instructions before, 386 after).
-Status call_function_plain(const Cell* function, const Cell* word, Cell*& pos, Cell* end, const Cell* code) {
+[[gnu::always_inline]] inline Status call_function_plain(const Cell* function, const Cell* word, Cell*& pos, Cell* end, const Cell* code) {
     const Cell f = *function;
     const Cell* const fn = &f;
     const Cell* more = memory::buffer_of(f.data3)->cells();
