@@ -629,7 +629,9 @@ enum class Step : std::uint8_t { done, call, other };
 [[gnu::always_inline]] inline Step simple_expression(Cell*& pos, Cell* end, const Cell** fn) {
     if (tracing()) [[unlikely]]
         return Step::other;
-    Cell value;
+    // PERF: the value is computed in the next stack cell itself, which is
+    // always inside the stack; the push checks the room.
+    Cell* const next = state.stack_top;
     Cell* after = pos;
     if (pos->is(Type::word)) {
         const Cell* v = word_slot_fast(pos);
@@ -639,19 +641,19 @@ enum class Step : std::uint8_t { done, call, other };
             *fn = v;
             return Step::call;
         }
-        value = *v;
+        *next = *v;
         ++after;
-        if (simple_tail(after, end, &value) != Simple::whole) return Step::other;
+        if (simple_tail(after, end, next) != Simple::whole) return Step::other;
     } else if (pos->is(Type::set_word)) {
         Cell* slot = pos + 1 < end ? plain_slot(pos) : nullptr;
         if (!slot) return Step::other;
         ++after;
-        if (simple_value(after, end, 0, &value) != Simple::whole) return Step::other;
-        *slot = value;
-    } else if (simple_value(after, end, 0, &value) != Simple::whole) {
+        if (simple_value(after, end, 0, next) != Simple::whole) return Step::other;
+        *slot = *next;
+    } else if (simple_value(after, end, 0, next) != Simple::whole) {
         return Step::other;
     }
-    stack::push_copy(&value);
+    stack::push_cell();
     pos = after;
     return Step::done;
 }
@@ -754,10 +756,12 @@ namespace {
         if (!(entry->header & (3u << kind_shift)) && pos < end) [[likely]] {
             // An argument of plain values and fast operators is computed
             // here; anything else is evaluated.
-            Cell value;
+            // PERF: computed in the next stack cell itself, which is
+            // always inside the stack; the push checks the room.
+            Cell* const next = state.stack_top;
             Cell* after = pos;
-            if (!tracing() && simple_value(after, end, 0, &value) == Simple::whole) {
-                stack::push_copy(&value);
+            if (!tracing() && simple_value(after, end, 0, next) == Simple::whole) {
+                stack::push_cell();
                 pos = after;
             } else {
                 KIV_PROPAGATE(eval_expression(pos, end, code, flag::sub));
@@ -1176,7 +1180,9 @@ Status eval_expression(Cell*& pos, Cell* end, const Cell* code, unsigned flags) 
     // this stopped.
     if (tracing()) [[unlikely]]
         return eval_expression_full(pos, end, code, flags);
-    Cell value;
+    // PERF: a simple value is computed in the next stack cell itself,
+    // which is always inside the stack; the push checks the room.
+    Cell* const next = state.stack_top;
     Simple done;
     Cell* const start = pos;
     switch (start->type()) {
@@ -1184,9 +1190,9 @@ Status eval_expression(Cell*& pos, Cell* end, const Cell* code, unsigned flags) 
             const Cell* v = word_slot_fast(start);
             if (!v) return eval_expression_full(pos, end, code, flags);
             if (word_values.plain[v->type_id()]) {
-                value = *v;
+                *next = *v;
                 ++pos;
-                done = flags & flag::no_infix ? Simple::whole : simple_tail(pos, end, &value);
+                done = flags & flag::no_infix ? Simple::whole : simple_tail(pos, end, next);
                 break;
             }
             if (!is_callable_type(v->type()) || (flags & flag::literal_functions))
@@ -1199,14 +1205,15 @@ Status eval_expression(Cell*& pos, Cell* end, const Cell* code, unsigned flags) 
             Cell* slot = pos + 1 < end ? plain_slot(start) : nullptr;
             if (!slot) return eval_expression_full(pos, end, code, flags);
             Cell* after = pos + 1;
-            done = simple_value(after, end, flag::sub, &value);
+            done = simple_value(after, end, flag::sub, next);
             if (done == Simple::no) return eval_expression_full(pos, end, code, flags);
             pos = after;
             if (done == Simple::whole) {
-                *slot = value;
-                stack::push_copy(&value);
+                *slot = *next;
+                stack::push_cell();
             } else {
-                KIV_PROPAGATE(eval_set_word(start, pos, end, code, &value));
+                const Cell left = *next;
+                KIV_PROPAGATE(eval_set_word(start, pos, end, code, &left));
             }
             if (!(flags & flag::no_infix) && pos < end && pos->is(Type::word)) return infix_loop(pos, end, code);
             return Status::ok;
@@ -1218,12 +1225,12 @@ Status eval_expression(Cell*& pos, Cell* end, const Cell* code, unsigned flags) 
             return Status::ok;
         default:
             if (!literals.plain[start->type_id()]) return eval_expression_full(pos, end, code, flags);
-            value = *start;
+            *next = *start;
             ++pos;
-            done = flags & flag::no_infix ? Simple::whole : simple_tail(pos, end, &value);
+            done = flags & flag::no_infix ? Simple::whole : simple_tail(pos, end, next);
             break;
     }
-    stack::push_copy(&value);
+    stack::push_cell();
     if (done == Simple::partly) return infix_loop(pos, end, code);
     return Status::ok;
 }
