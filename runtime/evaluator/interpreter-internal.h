@@ -22,6 +22,37 @@ constexpr std::int32_t compiled_max_refinements = compiled::max_refinements;
 extern std::uint32_t body_symbol;
 extern std::uint32_t anon_symbol;
 
+// Where the global context's values are, kept between lookups. PERF: a
+// global word otherwise costs two node-to-buffer steps, a chain of six
+// dependent loads; here its value is one addition away, and the checks
+// read only what the cache holds. The values block keeps its node for
+// good, and a buffer that moves outside a collection (expansion) re-points
+// that node, which the check sees; every collection clears the cache (node
+// compaction may renumber the nodes).
+struct GlobalValues {
+    NodeId context;       // the global context's node, 0 while the cache is empty
+    NodeId values;        // its values block's node
+    std::uint32_t buffer; // that node's slot: the buffer's header offset
+    std::uint32_t offset; // the buffer's first cell's offset
+    Cell* cells;          // the first value
+};
+extern GlobalValues global_values;
+
+// The global value cell at the index when the cache holds the context and
+// still stands, else null.
+inline Cell* cached_global(NodeId context, std::int32_t index) {
+    const GlobalValues& g = global_values;
+    if (context != g.context) return nullptr;
+    if (memory::node_slot(g.values) != g.buffer || cage::at<memory::SeriesBuffer>(g.buffer)->offset != g.offset)
+        [[unlikely]]
+        return nullptr;
+    return g.cells + index;
+}
+// Fills the cache from the global context (its node given).
+void cache_global_values(NodeId context);
+// Clears the cache (every collection does).
+void forget_global_values();
+
 // The value cell of a word when it can be read at once, else null: an
 // unresolved word, a context without values (a function that does not
 // run). The slow path goes through the context unit, which raises the
@@ -30,6 +61,10 @@ inline Cell* word_slot_fast(const Cell* word) {
     const auto index = static_cast<std::int32_t>(word->data3);
     if (index < 0 || !word->data1) [[unlikely]]
         return nullptr;
+    if (Cell* v = cached_global(word->data1, index)) [[likely]]
+        return v;
+    if (word->data1 == state.global_context) [[unlikely]]
+        cache_global_values(word->data1);
     const Cell* h = memory::buffer_of(word->data1)->cells();
     if (!h->data2) [[unlikely]]
         return nullptr;
@@ -45,6 +80,8 @@ inline Cell* plain_slot(const Cell* word) {
     const auto index = static_cast<std::int32_t>(word->data3);
     if (index < 0 || !word->data1) [[unlikely]]
         return nullptr;
+    if (Cell* v = cached_global(word->data1, index)) [[likely]]
+        return v;
     const Cell* h = memory::buffer_of(word->data1)->cells();
     if (!h->data2 || (h->header & context::flag::kind_mask) ==
                          static_cast<std::uint32_t>(context::Kind::object) << context::flag::kind_shift)

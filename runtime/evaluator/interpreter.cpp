@@ -46,6 +46,17 @@ std::uint32_t anon_symbol = 0;
 
 Cell* word_slot_slow(const Cell* word) { return context::get(word); }
 
+GlobalValues global_values = {};
+
+void cache_global_values(NodeId context) {
+    const Cell* h = memory::buffer_of(context)->cells();
+    if (!h->data2 || (h->header & context::flag::values_on_stack)) return;
+    memory::SeriesBuffer* b = memory::buffer_of(h->data2);
+    global_values = GlobalValues{context, h->data2, memory::node_slot(h->data2), b->offset, b->cells()};
+}
+
+void forget_global_values() { global_values = GlobalValues{}; }
+
 }  // namespace internal
 
 namespace {
@@ -1369,6 +1380,8 @@ void init() {
     state.trace_extra = 0;
     none::make_at(&state.trace_callback);
     collector::register_root_cell(&state.trace_callback);
+    forget_global_values();
+    collector::register_hook(forget_global_values);
     eval::install(eval::Entries{api_eval_block, api_call});
     error::set_spec_evaluator(eval_error_spec);
     block::call_comparator_hook = call_comparator;
