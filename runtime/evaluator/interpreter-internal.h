@@ -50,8 +50,25 @@ inline Cell* cached_global(NodeId context, std::int32_t index) {
 }
 // Fills the cache from the global context (its node given).
 void cache_global_values(NodeId context);
-// Clears the cache (every collection does).
+
+// The header cell of the function context last read, kept between
+// lookups. PERF: a function's own words skip the node-to-buffer step. A
+// context's header buffer never grows, so only a collection moves it, and
+// every collection clears the cache.
+struct LocalContext {
+    NodeId context;  // 0 while the cache is empty
+    const Cell* header;
+};
+extern LocalContext local_context;
+
+// Clears both caches (every collection does).
 void forget_global_values();
+
+// The value cell of a word of a context whose values are on the stack,
+// from its header cell: null while the function does not run.
+inline Cell* stack_value(const Cell* header, std::int32_t index) {
+    return header->data2 ? cage::at<Cell>(header->data2) + index : nullptr;
+}
 
 // The value cell of a word when it can be read at once, else null: an
 // unresolved word, a context without values (a function that does not
@@ -63,12 +80,17 @@ inline Cell* word_slot_fast(const Cell* word) {
         return nullptr;
     if (Cell* v = cached_global(word->data1, index)) [[likely]]
         return v;
+    if (word->data1 == local_context.context) [[likely]]
+        return stack_value(local_context.header, index);
     if (word->data1 == state.global_context) [[unlikely]]
         cache_global_values(word->data1);
     const Cell* h = memory::buffer_of(word->data1)->cells();
     if (!h->data2) [[unlikely]]
         return nullptr;
-    if (h->header & context::flag::values_on_stack) return cage::at<Cell>(h->data2) + index;
+    if (h->header & context::flag::values_on_stack) {
+        local_context = LocalContext{word->data1, h};
+        return cage::at<Cell>(h->data2) + index;
+    }
     return memory::buffer_of(h->data2)->cells() + index;
 }
 Cell* word_slot_slow(const Cell* word);
@@ -82,6 +104,8 @@ inline Cell* plain_slot(const Cell* word) {
         return nullptr;
     if (Cell* v = cached_global(word->data1, index)) [[likely]]
         return v;
+    if (word->data1 == local_context.context) [[likely]]
+        return stack_value(local_context.header, index);
     const Cell* h = memory::buffer_of(word->data1)->cells();
     if (!h->data2 || (h->header & context::flag::kind_mask) ==
                          static_cast<std::uint32_t>(context::Kind::object) << context::flag::kind_shift)
@@ -100,9 +124,6 @@ inline Cell* word_slot(const Cell* word) {
 // Frames, inline: the same entries the stack unit writes, without a call.
 // PERF: opening and closing frames is most of a call's cost.
 
-// Opens a frame (the function context's values word saved when there is a
-// context). A full call stack, or a native stack nearly used up, goes
-// through the stack unit, which raises stack-overflow.
 // Whether the native stack has less than native_reserve left. PERF: reads
 // the stack pointer itself; taking the frame address would cost the caller
 // its frame-pointer register.
@@ -111,6 +132,10 @@ inline bool native_stack_short() {
     asm("mov %%rsp, %0" : "=r"(sp));
     return sp < reinterpret_cast<std::uintptr_t>(state.stack_low) + stack::native_reserve;
 }
+
+// Opens a frame (the function context's values word saved when there is a
+// context). A full call stack, or a native stack nearly used up, goes
+// through the stack unit, which raises stack-overflow.
 
 inline void open_frame(std::uint32_t symbol, NodeId word_context, std::uint32_t header,
                        NodeId function_context) {

@@ -55,7 +55,12 @@ void cache_global_values(NodeId context) {
     global_values = GlobalValues{context, h->data2, memory::node_slot(h->data2), b->offset, b->cells()};
 }
 
-void forget_global_values() { global_values = GlobalValues{}; }
+LocalContext local_context = {};
+
+void forget_global_values() {
+    global_values = GlobalValues{};
+    local_context = LocalContext{};
+}
 
 }  // namespace internal
 
