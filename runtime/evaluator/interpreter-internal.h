@@ -61,8 +61,9 @@ struct LocalContext {
 };
 extern LocalContext local_context;
 
-// Clears both caches (every collection does).
-void forget_global_values();
+// Clears the lookup caches: both above and the call cache (every
+// collection does).
+void forget_lookup_caches();
 
 // The value cell of a word of a context whose values are on the stack,
 // from its header cell: null while the function does not run.
