@@ -1032,6 +1032,67 @@ Status run_body(const Cell* fn, const Cell* name) {
 
 Status eval_paren(const Cell* paren, std::uint32_t) { return eval_block(paren, false); }
 
+namespace {
+
+// One round of a loop's body: the stack top goes back to the loop frame
+// first; continue goes on, break stops (`*broke`), any other code passes on.
+[[gnu::always_inline]] inline Status loop_round(const Cell* body, bool* broke) {
+    state.stack_top = state.stack_arguments;
+    if (run_block(body, true) == Status::ok) [[likely]]
+        return Status::ok;
+    if (state.thrown_code == throw_code::continue_) {
+        state.thrown_code = 0;
+        return Status::ok;
+    }
+    if (state.thrown_code == throw_code::break_) {
+        state.thrown_code = 0;
+        *broke = true;
+        return Status::ok;
+    }
+    return Status::thrown;
+}
+
+}  // namespace
+
+Status while_rounds(Cell* f) {
+    Cell* const result = state.stack_arguments;
+    for (;;) {
+        state.stack_top = result;
+        if (run_block(f, true) == Status::thrown) {
+            if (state.thrown_code != throw_code::break_ && state.thrown_code != throw_code::continue_)
+                return Status::thrown;
+            state.thrown_code = 0;
+            fire(ErrorId::throw__while_cond);
+        }
+        if (!natives::truthy_strict(result)) {
+            unset::make_at(result);
+            return Status::ok;
+        }
+        bool broke = false;
+        KIV_PROPAGATE(loop_round(f + 1, &broke));
+        if (broke) return Status::ok;
+    }
+}
+
+Status repeat_rounds(Cell* f, std::int32_t count) {
+    // The counter is 64-bit, so a count of 2147483647 ends without
+    // overflowing it; the word still receives integer! values.
+    for (std::int64_t i = 1; i <= count; ++i) {
+        const Cell counter = integer::make_cell(static_cast<std::int32_t>(i));
+        // A word of a global or function context is stored directly.
+        if (Cell* slot = plain_slot(f)) {
+            *slot = counter;
+        } else {
+            Cell w = *f;
+            context::set(&w, &counter);
+        }
+        bool broke = false;
+        KIV_PROPAGATE(loop_round(f + 2, &broke));
+        if (broke) break;
+    }
+    return Status::ok;
+}
+
 }  // namespace internal
 
 namespace {
