@@ -1074,6 +1074,15 @@ Status while_rounds(Cell* f) {
     }
 }
 
+Status count_rounds(Cell* f, std::int32_t count) {
+    for (; count > 0; --count) {
+        bool broke = false;
+        KIV_PROPAGATE(loop_round(f + 1, &broke));
+        if (broke) break;
+    }
+    return Status::ok;
+}
+
 Status repeat_rounds(Cell* f, std::int32_t count) {
     // The counter is 64-bit, so a count of 2147483647 ends without
     // overflowing it; the word still receives integer! values.

@@ -197,11 +197,7 @@ Status loop(const std::int32_t*, std::int32_t) {
     }
     open_loop();
     unset::make_at(state.stack_arguments);
-    for (; n > 0; --n) {
-        Round round;
-        KIV_PROPAGATE(run_round(f + 1, &round));
-        if (round == Round::broke) break;
-    }
+    KIV_PROPAGATE(interpreter::internal::count_rounds(f, n));
     return close_loop();
 }
 
