@@ -196,7 +196,7 @@ Status run_body(const Cell* fn, const Cell* name);
 // Evaluates a paren, its value pushed.
 Status eval_paren(const Cell* paren, std::uint32_t frame_symbol);
 
-// The rounds of `while`, `repeat` and `loop`, with their blocks run in place.
+// The rounds of `while`, `repeat`, `loop` and `foreach`, with their blocks run in place.
 // PERF: each round's blocks skip a call level (a while round: 425
 // instructions before, 372 after). Called with the loop frame open; answers
 // ok when the loop ends or breaks (the frame's first cell holding what the
@@ -209,6 +209,9 @@ Status while_rounds(Cell* f);
 Status repeat_rounds(Cell* f, std::int32_t count);
 // loop: `f` holds the count and then the body.
 Status count_rounds(Cell* f, std::int32_t count);
+// foreach with one word over a block-like series: the word takes each
+// value from the cursor on, the cursor moving past it before the round.
+Status foreach_block_rounds(Cell* cursor, const Cell* word, const Cell* body);
 
 // The trace machinery's start-up.
 void init_tracing();

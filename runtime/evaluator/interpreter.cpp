@@ -1036,6 +1036,16 @@ namespace {
 
 // One round of a loop's body: the stack top goes back to the loop frame
 // first; continue goes on, break stops (`*broke`), any other code passes on.
+// Sets a loop's word: a word of a global or function context directly.
+[[gnu::always_inline]] inline void store_word(const Cell* word, const Cell* value) {
+    if (Cell* slot = plain_slot(word)) [[likely]] {
+        *slot = *value;
+        return;
+    }
+    Cell w = *word;
+    context::set(&w, value);
+}
+
 [[gnu::always_inline]] inline Status loop_round(const Cell* body, bool* broke) {
     state.stack_top = state.stack_arguments;
     if (run_block(body, true) == Status::ok) [[likely]]
@@ -1083,18 +1093,28 @@ Status count_rounds(Cell* f, std::int32_t count) {
     return Status::ok;
 }
 
+Status foreach_block_rounds(Cell* cursor, const Cell* word, const Cell* body) {
+    Cell* const result = state.stack_arguments;
+    while (!series::ks_tail_q(cursor)) {
+        memory::SeriesBuffer* b = block::buffer(cursor);
+        const std::int64_t at = series::head(cursor);
+        const Cell value = at < 0 || at >= static_cast<std::int64_t>(b->length()) ? none::value : b->cells()[at];
+        store_word(word, &value);
+        series::set_head(cursor, static_cast<std::int64_t>(series::head(cursor)) + 1);
+        bool broke = false;
+        KIV_PROPAGATE(loop_round(body, &broke));
+        if (broke) break;
+        state.stack_top = result + 1;
+    }
+    return Status::ok;
+}
+
 Status repeat_rounds(Cell* f, std::int32_t count) {
     // The counter is 64-bit, so a count of 2147483647 ends without
     // overflowing it; the word still receives integer! values.
     for (std::int64_t i = 1; i <= count; ++i) {
         const Cell counter = integer::make_cell(static_cast<std::int32_t>(i));
-        // A word of a global or function context is stored directly.
-        if (Cell* slot = plain_slot(f)) {
-            *slot = counter;
-        } else {
-            Cell w = *f;
-            context::set(&w, &counter);
-        }
+        store_word(f, &counter);
         bool broke = false;
         KIV_PROPAGATE(loop_round(f + 2, &broke));
         if (broke) break;

@@ -235,6 +235,10 @@ Status foreach(const std::int32_t*, std::int32_t) {
     unset::make_at(result);
     state.stack_top = result + 1;
     const bool map = cursor->is(Type::map);
+    if (words->is(Type::word) && series::is_block_like(cursor->type())) {
+        KIV_PROPAGATE(interpreter::internal::foreach_block_rounds(cursor, words, f + 2));
+        return close_loop();
+    }
     while (map ? map::foreach_next(words, cursor) : more_values(cursor)) {
         if (!map) step(cursor, words, count);
         Round round;
