@@ -238,6 +238,8 @@ namespace {
 // Applies the operators that follow `pos`, left to right, to the value on
 // top of the stack.
 Status infix_loop(Cell*& pos, Cell* end, const Cell* code);
+// A set-word expression at `pos`, its value not simple.
+Status eval_set_word_expression(Cell*& pos, Cell* end, const Cell* code);
 
 // ---------------------------------------------------------------------------
 // Argument errors.
@@ -663,7 +665,7 @@ namespace internal {
 Status eval_call_word(const Cell* fn, Cell*& pos, Cell* end, const Cell* code, unsigned flags);
 
 // What simple_expression did.
-enum class Step : std::uint8_t { done, call, other };
+enum class Step : std::uint8_t { done, call, set, other };
 
 // One whole expression of plain values and fast operators (or a set-word
 // taking one), pushed, while not tracing: done. A word holding a function
@@ -691,7 +693,9 @@ enum class Step : std::uint8_t { done, call, other };
         Cell* slot = pos + 1 < end ? plain_slot(pos) : nullptr;
         if (!slot) return Step::other;
         ++after;
-        if (simple_value(after, end, 0, next) != Simple::whole) return Step::other;
+        const Simple got = simple_value(after, end, 0, next);
+        if (got != Simple::whole) [[unlikely]]
+            return got == Simple::no ? Step::set : Step::other;
         *slot = *next;
     } else if (simple_value(after, end, 0, next) != Simple::whole) {
         return Step::other;
@@ -744,8 +748,9 @@ enum class Step : std::uint8_t { done, call, other };
             const Step step = simple_expression(pos, end, &fn);
             if (step == Step::done) continue;
             state.near.data1 = static_cast<std::uint32_t>(pos - first);
-            if ((step == Step::call ? eval_call_word(fn, pos, end, &code, 0)
-                                    : eval_expression(pos, end, &code, 0)) == Status::thrown) [[unlikely]] {
+            if ((step == Step::call  ? eval_call_word(fn, pos, end, &code, 0)
+                 : step == Step::set ? eval_set_word_expression(pos, end, &code)
+                                     : eval_expression(pos, end, &code, 0)) == Status::thrown) [[unlikely]] {
                 state.near = saved_near;
                 return Status::thrown;
             }
@@ -1209,7 +1214,11 @@ Status eval_set_word(Cell* word, Cell*& pos, Cell* end, const Cell* code, const 
         stack::push_copy(left);
         KIV_PROPAGATE(infix_loop(pos, end, code));
     } else {
-        KIV_PROPAGATE(eval_expression(pos, end, code, flag::sub));
+        // PERF: a value that starts with a word holding a function goes
+        // straight to the call.
+        const Cell* v = !tracing() && pos->is(Type::word) ? word_slot_fast(pos) : nullptr;
+        if (v && is_callable_type(v->type())) KIV_PROPAGATE(eval_call_word(v, pos, end, code, flag::sub));
+        else KIV_PROPAGATE(eval_expression(pos, end, code, flag::sub));
     }
     Cell* base = state.stack_arguments;
     if (tracing()) [[unlikely]]
@@ -1221,6 +1230,13 @@ Status eval_set_word(Cell* word, Cell*& pos, Cell* end, const Cell* code, const 
         context::set(word, base + 1);
     base[0] = base[1];
     close_frame();
+    return Status::ok;
+}
+
+Status eval_set_word_expression(Cell*& pos, Cell* end, const Cell* code) {
+    Cell* word = pos++;
+    KIV_PROPAGATE(eval_set_word(word, pos, end, code, nullptr));
+    if (pos < end && pos->is(Type::word)) return infix_loop(pos, end, code);
     return Status::ok;
 }
 
