@@ -350,8 +350,8 @@ void push_defaults(const Cell* cache) {
     state.stack_top = last;
 }
 
-const Cell* find_refinement(const Cell* cache, const Cell* item) {
-    const std::uint32_t wanted = symbol::resolve(item->data2);
+// The cache entry of the refinement with the symbol (canonical).
+const Cell* find_refinement_symbol(const Cell* cache, std::uint32_t wanted) {
     const Cell* e = cache + 1 + cache->data1;
     for (std::int32_t left = static_cast<std::int32_t>(cache->data2); left > 0; ++e) {
         if (!e->is(Type::refinement)) continue;
@@ -359,6 +359,13 @@ const Cell* find_refinement(const Cell* cache, const Cell* item) {
         --left;
     }
     return nullptr;
+}
+
+const Cell* find_refinement(const Cell* cache, const Cell* item) {
+    // PERF: a path item spelled as the spec's refinement (its canonical
+    // symbol, which resolves to itself) needs no resolving.
+    if (const Cell* e = find_refinement_symbol(cache, item->data2)) return e;
+    return find_refinement_symbol(cache, symbol::resolve(item->data2));
 }
 
 // The refinements a calling path asks for, in path order.
@@ -407,29 +414,6 @@ Status apply_refinements(Call& c, const Cell* cache, std::int32_t* positions) {
     return Status::ok;
 }
 
-// Fetches the arguments of a call whose frame is open (its first
-// `already` arguments in place).
-Status fetch_arguments(Call& c, const Cell* cache, std::int32_t already, std::int32_t* positions) {
-    const std::int32_t mandatory = static_cast<std::int32_t>(cache->data1);
-    for (std::int32_t i = already; i < mandatory; ++i) {
-        const Cell* entry = cache + 1 + i;
-        const bool infix_second = c.infix && i == 1;
-        // PERF: an evaluated argument with code left is the common case.
-        if (!(entry->header & (3u << kind_shift)) && c.pos < c.end && !tracing()) [[likely]] {
-            KIV_PROPAGATE(eval_expression(c.pos, c.end, c.code,
-                                          flag::sub | (infix_second ? flag::no_infix : 0)));
-            const Cell* got = state.stack_top - 1;
-            if (!accepts(entry, got->type_id())) [[unlikely]]
-                fire_expect_arg(c, entry, got);
-        } else {
-            KIV_PROPAGATE(fetch_argument(c, entry, true, infix_second));
-        }
-    }
-    if (c.fn->is(Type::function) || c.fn->is(Type::routine)) push_defaults(cache);
-    if (c.refs < c.refs_end) [[unlikely]]
-        KIV_PROPAGATE(apply_refinements(c, cache, positions));
-    return Status::ok;
-}
 
 // What a code value of each datatype does when evaluated: true when it is
 // pushed as it is.
@@ -583,6 +567,39 @@ enum class Simple : std::uint8_t { no, whole, partly };
 
 bool is_callable_type(Type t) {
     return t == Type::native || t == Type::action || t == Type::function || t == Type::routine;
+}
+
+// Fetches the arguments of a call whose frame is open (its first
+// `already` arguments in place).
+Status fetch_arguments(Call& c, const Cell* cache, std::int32_t already, std::int32_t* positions) {
+    const std::int32_t mandatory = static_cast<std::int32_t>(cache->data1);
+    for (std::int32_t i = already; i < mandatory; ++i) {
+        const Cell* entry = cache + 1 + i;
+        const bool infix_second = c.infix && i == 1;
+        // PERF: an evaluated argument with code left is the common case;
+        // one of plain values and fast operators is computed in the next
+        // stack cell itself.
+        if (!(entry->header & (3u << kind_shift)) && c.pos < c.end && !tracing()) [[likely]] {
+            const unsigned flags = flag::sub | (infix_second ? flag::no_infix : 0);
+            Cell* const next = state.stack_top;
+            Cell* after = c.pos;
+            if (simple_value(after, c.end, flags, next) == Simple::whole) {
+                stack::push_cell();
+                c.pos = after;
+            } else {
+                KIV_PROPAGATE(eval_expression(c.pos, c.end, c.code, flags));
+            }
+            const Cell* got = state.stack_top - 1;
+            if (!accepts(entry, got->type_id())) [[unlikely]]
+                fire_expect_arg(c, entry, got);
+        } else {
+            KIV_PROPAGATE(fetch_argument(c, entry, true, infix_second));
+        }
+    }
+    if (c.fn->is(Type::function) || c.fn->is(Type::routine)) push_defaults(cache);
+    if (c.refs < c.refs_end) [[unlikely]]
+        KIV_PROPAGATE(apply_refinements(c, cache, positions));
+    return Status::ok;
 }
 
 // ---------------------------------------------------------------------------
