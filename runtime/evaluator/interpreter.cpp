@@ -624,7 +624,7 @@ void check_left(const Call& c, const Cell* cache) {
 }
 
 Status invoke_native(Call& c) {
-    const Cell* cache = argument_cache(c.fn);
+    const Cell* cache = cached_arguments(c.fn);
     const bool is_native = c.fn->is(Type::native);
     const std::int32_t refinements = static_cast<std::int32_t>(cache->data2);
     // positions[0] is a native's check flag; positions[k] refinement k's.
@@ -1004,8 +1004,15 @@ Status eval_call_word(const Cell* fn, Cell*& pos, Cell* end, const Cell* code, u
 Status call_value(const Cell* fn, const Cell* word, const Cell* frame_name, Cell*& pos, Cell* end,
                   const Cell* code, const Cell* path, Cell* refs, Cell* refs_end) {
     const bool plain = !tracing() && refs == refs_end && word == frame_name;
-    if (plain && (fn->is(Type::native) || fn->is(Type::action))) [[likely]]
+    const bool native = fn->is(Type::native) || fn->is(Type::action);
+    if (plain && native) [[likely]]
         return call_native_plain(fn, word, pos, end, code);
+    if (native && !tracing()) {
+        // As call_native_plain: the frame at the top, the native copied.
+        const Cell f = *fn;
+        Call c{&f, word, frame_name, pos, end, code, path, refs, refs_end, false};
+        return invoke_native(c);
+    }
     // The function stays below its frame while the call runs; the result
     // takes its cell.
     Cell* slot = stack::push_copy(fn);
