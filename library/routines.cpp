@@ -10,7 +10,11 @@
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/file.h"
+#include "runtime/datatypes/float.h"
+#include "runtime/datatypes/function.h"
+#include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/money.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/object.h"
 #include "runtime/datatypes/registry.h"
@@ -20,6 +24,7 @@
 #include "runtime/datatypes/tuple.h"
 #include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/word.h"
+#include "runtime/boot.h"
 #include "runtime/error-exit.h"
 #include "runtime/evaluator/natives.h"
 #include "runtime/evaluator/stack.h"
@@ -295,6 +300,22 @@ std::int32_t write_stdout(const Raw* args) {
     return 0;
 }
 
+// --- the float printing switch ---
+
+// Setting system/options/float/pretty? switches pretty float forming; the
+// other field, full?, changes nothing.
+std::int32_t float_switch(const Raw* args) {
+    Cell pretty;
+    word::load("pretty?", &pretty);
+    if (symbol::resolve(args[0].cell->data2) == symbol::resolve(pretty.data2))
+        float_::pretty_print = logic::truthy(args[1].cell, false, nullptr);
+    return 0;
+}
+
+// Not a global word: bind_float_switch puts it in the handler's body.
+constexpr Definition float_switch_definition = {
+    "float-switch", R"("Switches a float printing flag" word [word!] value [any-type!])", float_switch};
+
 // ORDER ROUTINES: the binding order of the global words.
 constexpr Definition definitions[] = {
     {"quit-return",
@@ -395,6 +416,36 @@ void define(const Definition& definition, Cell* out) {
     word::load(definition.name, &word);
     context::set(&word, out);
 }
+
+void bind_float_switch() {
+    Cell* handler = boot::resolve("system/options/float/on-change*");
+    if (!handler || !handler->is(Type::function)) fire(ErrorId::internal_not_done);
+    const Cell body = *function::more_cell(handler, function::more::body);
+    Cell word;
+    word::load(float_switch_definition.name, &word);
+    Cell routine;
+    make(float_switch_definition, &routine);
+    const std::int32_t length = block::ks_length(&body);
+    for (std::int32_t i = 0; i < length; ++i) {
+        Cell* c = block::ks_abs_at(&body, static_cast<std::int32_t>(body.data1) + i);
+        if (c->is(Type::word) && same_symbol(c, word.data2)) *c = routine;
+    }
+}
+
+namespace {
+
+// Money shows as many decimals as system/options/money-digits holds, read
+// at each forming so that a plain set of the field takes effect at once.
+bool money_digits(std::int32_t* digits) {
+    const Cell* field = boot::resolve("system/options/money-digits");
+    if (!field || !field->is(Type::integer)) return false;
+    *digits = integer::get(field);
+    return true;
+}
+
+}  // namespace
+
+void bind_money_digits() { money::set_digits_source(money_digits); }
 
 void bind() {
     for (const Definition& d : definitions) {

@@ -23,6 +23,15 @@ namespace kiv::library_routines {
 // again re-makes them over the same table slots.
 void bind();
 
+// Puts the routine that switches the float printing flags in place of the
+// word float-switch in the body of system/options/float/on-change*, so that
+// setting pretty? there changes how floats are formed. Needs system.kiv run.
+void bind_float_switch();
+
+// Makes money's text forms take their count of decimals from
+// system/options/money-digits (2 when it holds no integer).
+void bind_money_digits();
+
 // One routine of the library: its global word, the text of its spec (with
 // no outer brackets) and its C++ function.
 struct Definition {

@@ -5,11 +5,13 @@
 #include <string_view>
 
 #include "console/console-routines.h"
+#include "library/kivbin-codec.h"
 #include "library/routines.h"
 #include "library/type-predicates.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/error.h"
+#include "runtime/datatypes/map.h"
 #include "runtime/datatypes/native.h"
 #include "runtime/datatypes/object.h"
 #include "runtime/datatypes/registry.h"
@@ -176,8 +178,13 @@ constexpr Step system_steps[] = {
     source("library/system.kiv"),
     binder(bind_system_values, "catalogue, error prototype and state"),
     binder(bind_script_args, "system/script/args"),
+    binder(library_routines::bind_float_switch, "system/options/float switches"),
+    binder(library_routines::bind_money_digits, "system/options/money-digits"),
 };
-constexpr Step codec_steps[] = {source("library/codecs.kiv")};
+constexpr Step codec_steps[] = {
+    source("library/codecs.kiv"),
+    binder(kivbin_codec::bind, "kivbin codec routines"),
+};
 constexpr Step preprocessor_steps[] = {source("library/preprocessor.kiv")};
 constexpr Step command_line_steps[] = {binder(run_extract_boot_args, "extract-boot-args")};
 constexpr Step console_steps[] = {
@@ -222,6 +229,7 @@ constexpr Group group_table[] = {
     X("system/options/float", 224, 7) X("system/options", 222, 7)                        \
     X("system/script", 229, 7) X("system/standard/header", 233, 7)                       \
     X("system/standard", 231, 7) X("system/lexer", 254, 7) X("system", 174, 7)           \
+    X("system/codecs/kivbin", 273, 8)                                                    \
     X("system/console", 600, 16) X("cli-console-ctx/settings", 621, 16)                  \
     X("cli-console-ctx", 619, 16)
 constexpr ClassId class_id_table[] = {
@@ -326,6 +334,14 @@ Cell* resolve(const char* path) {
         const std::size_t slash = rest.find('/');
         const std::string name(rest.substr(0, slash));
         rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
+        if (cell && cell->is(Type::map)) {
+            // A registry such as system/codecs: the step is a key.
+            Cell key;
+            word::load(name.c_str(), &key);
+            cell = map::get(cell, &key, false);
+            if (!cell) return nullptr;
+            continue;
+        }
         if (cell) {
             if (!cell->is(Type::object)) return nullptr;
             ctx = object::context_of(cell);

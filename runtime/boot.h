@@ -70,8 +70,8 @@ void eval_source(const char* text, std::size_t size);
 void eval_loaded(Cell* code);
 
 // The value cell that a path of words names, read from the global context
-// field by field (an object! at each step but the last); null when a step
-// is missing. The cell is valid until the next allocation.
+// field by field (an object! at each step but the last, or a map! whose
+// key is the next word); null when a step is missing. The cell is valid until the next allocation.
 Cell* resolve(const char* path);
 
 // The command line as one text: the program's path, then each argument,

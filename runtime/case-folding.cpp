@@ -4,7 +4,9 @@
 #include <iterator>
 
 #include "runtime/fire.h"
+#include "runtime/fixed-words.h"
 #include "runtime/memory.h"
+#include "runtime/ownership.h"
 #include "runtime/unicode-strings.h"
 #include "runtime/unicode.h"
 
@@ -104,9 +106,14 @@ void change_case(Cell* value, const Cell* part, const Cell* refinement, bool to_
         if (unicode::unit_for(mapped) > unit) b = widen_for(b, mapped);
         unicode::store_unit(b->head() + i * b->unit(), static_cast<int>(b->unit()), mapped);
     }
-    // FIXME: the ownership check (action uppercase or lowercase, the index
-    // and n) runs here once series ownership exists, so that an owning
-    // object hears of the change.
+    // An owning object hears of the change once, after it, under the
+    // action's own word (the case changes have no past-tense word).
+    if (b->flags & ownership::owned_flag) {
+        Cell action;
+        words::word(to_upper ? words::W::uppercase : words::W::lowercase, &action);
+        ownership::check(value, &action, nullptr, static_cast<std::int32_t>(value->data1),
+                         static_cast<std::int32_t>(n));
+    }
 }
 
 }  // namespace case_folding

@@ -1,11 +1,13 @@
 // Hash tables of every kind; see hashtable.h for the design.
 #include "runtime/hashtable.h"
 
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
 #include "runtime/case-folding.h"
 #include "runtime/collector.h"
+#include "runtime/datatypes/date.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/memory.h"
 #include "runtime/raw-array.h"
@@ -41,6 +43,23 @@ std::int32_t block_length(const Record* r) {
 std::int32_t* index_words(const Record* r) {
     return reinterpret_cast<std::int32_t*>(memory::buffer_of(r->index)->head());
 }
+// Map kind: in place of the keys, each bucket's hash and key in one slot,
+// so that a lookup reads one array, compares hashes before keys, and growth
+// re-inserts without hashing again. A slot's key also says whether the
+// bucket is empty or deleted, as its flags do.
+struct MapSlot {
+    std::uint32_t hash;
+    std::uint32_t key;
+};
+constexpr std::uint32_t empty_slot = 0xFFFFFFFFu;
+constexpr std::uint32_t deleted_slot = 0xFFFFFFFEu;
+MapSlot* map_slots(const Record* r) {
+    return reinterpret_cast<MapSlot*>(memory::buffer_of(r->index)->head());
+}
+void clear_slots(const Record* r) {
+    SeriesBuffer* b = memory::buffer_of(r->index);
+    std::memset(b->head(), 0xFF, b->used_bytes());
+}
 
 int flag_at(const std::uint32_t* flags, std::int32_t i) {
     return static_cast<int>((flags[i >> 4] >> ((i & 15) * 2)) & 3);
@@ -48,6 +67,31 @@ int flag_at(const std::uint32_t* flags, std::int32_t i) {
 void set_flag(std::uint32_t* flags, std::int32_t i, int value) {
     const int shift = (i & 15) * 2;
     flags[i >> 4] = (flags[i >> 4] & ~(3u << shift)) | (static_cast<std::uint32_t>(value) << shift);
+}
+
+std::uint32_t code_point_at(const std::uint8_t* p, std::uint32_t unit) {
+    if (unit == 1) return *p;
+    if (unit == 2) return static_cast<std::uint32_t>(p[0] | p[1] << 8);
+    std::uint32_t v;
+    std::memcpy(&v, p, 4);
+    return v;
+}
+
+// Case folding as every case-insensitive comparison and hash does it, with
+// the first 256 code points read from a table of its own, filled on first
+// use (latin_ready() before fold_case()).
+std::uint32_t latin_fold[256];
+bool latin_filled = false;
+
+void latin_ready() {
+    if (latin_filled) return;
+    case_folding::init();
+    for (std::uint32_t c = 0; c < 256; ++c) latin_fold[c] = case_folding::change_char(c, true);
+    latin_filled = true;
+}
+
+inline std::uint32_t fold_case(std::uint32_t cp) {
+    return cp < 256 ? latin_fold[cp] : case_folding::change_char(cp, true);
 }
 
 std::int32_t bound_for(std::int32_t buckets) {
@@ -86,13 +130,23 @@ NodeId new_record(Kind kind) {
     return table;
 }
 
-// Gives the record new empty buckets.
+// Gives the record new empty buckets: keys, or a map's slots.
 void new_buckets(NodeId table, std::int32_t buckets) {
     const NodeId flags = make_flags(buckets);
-    const NodeId keys = make_keys(buckets);
+    const bool map = record(table)->kind == Kind::map;
+    NodeId keys = 0;
+    NodeId slots = 0;
+    if (map) {
+        slots = memory::alloc_filled_bytes(std::int64_t{buckets} * 8, 0xFF);
+        SeriesBuffer* b = memory::buffer_of(slots);
+        b->tail = b->offset + static_cast<std::uint32_t>(buckets) * 8;
+    } else {
+        keys = make_keys(buckets);
+    }
     Record* r = record(table);
     r->flags = flags;
     r->keys = keys;
+    if (map) r->index = slots;
     r->buckets = buckets;
     r->bound = bound_for(buckets);
     r->size = 0;
@@ -107,10 +161,10 @@ struct Slot {
     std::int32_t free = -1;   // where an absent key goes
 };
 
+// `match` receives the bucket of each live key on the probe.
 template <class Match>
-Slot probe(const Record* r, std::uint32_t hash, Match&& match) {
+Slot probe_buckets(const Record* r, std::uint32_t hash, Match&& match) {
     const std::uint32_t* flags = flag_words(r);
-    const std::uint32_t* keys = key_words(r);
     const std::uint32_t mask = static_cast<std::uint32_t>(r->buckets) - 1;
     const std::uint32_t home = hash & mask;
     std::uint32_t i = home;
@@ -124,7 +178,7 @@ Slot probe(const Record* r, std::uint32_t hash, Match&& match) {
         }
         if (f == deleted) {
             if (slot.free < 0) slot.free = static_cast<std::int32_t>(i);
-        } else if (match(keys[i])) {
+        } else if (match(i)) {
             slot.found = static_cast<std::int32_t>(i);
             return slot;
         }
@@ -133,13 +187,41 @@ Slot probe(const Record* r, std::uint32_t hash, Match&& match) {
     }
 }
 
-// Enters a key in the free bucket a probe found.
-void occupy(Record* r, std::int32_t bucket, std::uint32_t key) {
+// The key of a live bucket, from the keys or a map's slots.
+std::uint32_t key_at(const Record* r, std::int32_t bucket) {
+    return r->kind == Kind::map ? map_slots(r)[bucket].key : key_words(r)[bucket];
+}
+
+// `match` receives the key of each live bucket on the probe.
+template <class Match>
+Slot probe(const Record* r, std::uint32_t hash, Match&& match) {
+    return probe_buckets(r, hash, [&](std::uint32_t bucket) {
+        return match(key_at(r, static_cast<std::int32_t>(bucket)));
+    });
+}
+
+// Enters a key in the free bucket a probe found; a map keeps its hash.
+void occupy(Record* r, std::int32_t bucket, std::uint32_t key, std::uint32_t hash) {
     std::uint32_t* flags = flag_words(r);
     if (flag_at(flags, bucket) == empty) ++r->occupied;
     ++r->size;
     set_flag(flags, bucket, live);
-    key_words(r)[bucket] = key;
+    if (r->kind == Kind::map) {
+        map_slots(r)[bucket] = MapSlot{hash, key};
+    } else {
+        key_words(r)[bucket] = key;
+    }
+}
+
+// The first bucket on the key's probe that holds no live key.
+std::int32_t free_bucket(const Record* r, std::uint32_t hash) {
+    const std::uint32_t* flags = flag_words(r);
+    const std::uint32_t mask = static_cast<std::uint32_t>(r->buckets) - 1;
+    std::uint32_t i = hash & mask;
+    for (std::uint32_t step = 1; flag_at(flags, static_cast<std::int32_t>(i)) == live; ++step) {
+        i = (i + step) & mask;
+    }
+    return static_cast<std::int32_t>(i);
 }
 
 std::int32_t grow_target(const Record* r) {
@@ -190,14 +272,97 @@ std::uint32_t key_hash(const Record* r, std::uint32_t key) {
     }
 }
 
+bool text_type(Type t) {
+    switch (t) {
+        case Type::string: case Type::file: case Type::url: case Type::tag: case Type::email:
+        case Type::ref:
+            return true;
+        default: return false;
+    }
+}
+
+// The word datatypes that the find operation takes for one another.
+bool findable_word(Type t) {
+    switch (t) {
+        case Type::word: case Type::set_word: case Type::lit_word: case Type::get_word:
+        case Type::refinement:
+            return true;
+        default: return false;
+    }
+}
+
+// Two texts of one datatype compared as the string comparison does for
+// equality, without its generic set-up: lengths from the indexes, then
+// code points, folded unless strict.
+bool texts_equal(const Cell* a, const Cell* b, bool fold) {
+    if (a->data2 == b->data2 && a->data1 == b->data1) return true;
+    SeriesBuffer* ba = memory::buffer_of(a->data2);
+    SeriesBuffer* bb = memory::buffer_of(b->data2);
+    const std::uint32_t la = ba->length();
+    const std::uint32_t lb = bb->length();
+    const std::uint32_t ia = a->data1 < la ? a->data1 : la;
+    const std::uint32_t ib = b->data1 < lb ? b->data1 : lb;
+    const std::uint32_t n = la - ia;
+    if (n != lb - ib) return false;
+    const std::uint32_t ua = ba->unit();
+    const std::uint32_t ub = bb->unit();
+    const std::uint8_t* pa = ba->head() + std::size_t{ia} * ua;
+    const std::uint8_t* pb = bb->head() + std::size_t{ib} * ub;
+    if (!fold && ua == ub) return std::memcmp(pa, pb, std::size_t{n} * ua) == 0;
+    latin_ready();
+    for (std::uint32_t i = 0; i < n; ++i, pa += ua, pb += ub) {
+        std::uint32_t ca = code_point_at(pa, ua);
+        std::uint32_t cb = code_point_at(pb, ub);
+        if (ca == cb) continue;
+        if (!fold || fold_case(ca) != fold_case(cb)) return false;
+    }
+    return true;
+}
+
+// Under the find operation a word of one kind matches the same word of
+// another kind, as a block search finds it.
 bool same_key(Cell* stored, const Cell* value, CompareOp op) {
-    if (stored->type_id() != value->type_id()) return false;
+    if (stored->type_id() != value->type_id()) {
+        if (op != CompareOp::find || !findable_word(stored->type()) || !findable_word(value->type()))
+            return false;
+    } else if (op != CompareOp::same && text_type(stored->type())) {
+        return texts_equal(stored, value, op != CompareOp::strict_equal);
+    }
     auto compare = registry::lookup<Action::compare>(stored->type());
     if (!compare) {
         return stored->data1 == value->data1 && stored->data2 == value->data2 &&
                stored->data3 == value->data3;
     }
     return compare(stored, const_cast<Cell*>(value), op) == 0;
+}
+
+// Probes a map over its slots: `match` receives the key cell of each live
+// bucket on the probe whose hash is `hash`.
+template <class Match>
+Slot probe_slots(const Record* r, std::uint32_t hash, Match&& match) {
+    const MapSlot* slots = map_slots(r);
+    Cell* cells = block_cells(r);
+    const std::uint32_t mask = static_cast<std::uint32_t>(r->buckets) - 1;
+    const std::uint32_t home = hash & mask;
+    std::uint32_t i = home;
+    std::uint32_t step = 0;
+    Slot slot;
+    for (;;) {
+        const MapSlot at = slots[i];
+        if (at.key >= deleted_slot) {
+            if (slot.free < 0) slot.free = static_cast<std::int32_t>(i);
+            if (at.key == empty_slot) return slot;
+        } else if (at.hash == hash && match(cells + at.key)) {
+            slot.found = static_cast<std::int32_t>(i);
+            return slot;
+        }
+        i = (i + ++step) & mask;
+        if (i == home) return slot;
+    }
+}
+
+Slot probe_map(const Record* r, std::uint32_t hash, const Cell* key, CompareOp op) {
+    return probe_slots(r, hash, [&](Cell* c) { return same_key(c, key, op); });
 }
 
 // Whether a value's hash depends on a node id.
@@ -291,14 +456,15 @@ int add_position(NodeId table, std::int32_t position) {
     Record* r = record(table);
     Cell* value = block_cells(r) + position;
     if (r->stamp == 0 && refers_to_node(value)) r->stamp = collector::node_compaction_count() + 1;
-    const Slot slot = probe(r, hash_value(value, true), [&](std::uint32_t key) {
+    const std::uint32_t hash = hash_value(value, true);
+    const Slot slot = probe(r, hash, [&](std::uint32_t key) {
         return same_key(key_cell(r, key), value, CompareOp::equal);
     });
     if (slot.found >= 0) {
         if (r->kind == Kind::hash) chain_add(table, slot.found, position);
         return 1;
     }
-    occupy(r, slot.free, static_cast<std::uint32_t>(position));
+    occupy(r, slot.free, static_cast<std::uint32_t>(position), hash);
     if (r->kind == Kind::hash) {
         ensure_index(table, position + 1);
         index_words(record(table))[position] = slot.free + 1;
@@ -307,24 +473,35 @@ int add_position(NodeId table, std::int32_t position) {
 }
 
 // Re-inserts every live key into `buckets` new buckets (all kinds but hash).
+// A map's removed entries keep their buckets, so its live buckets may
+// outnumber its size.
 void reinsert(NodeId table, std::int32_t buckets) {
     Record* r = record(table);
     if (buckets < 4) buckets = 4;
     const auto bound = static_cast<std::int32_t>(buckets * load_factor + 0.5);
-    if (r->size >= bound) return;
+    std::int32_t in_use = 0;
+    for (std::int32_t b = 0; b < r->buckets; ++b) in_use += flag_at(flag_words(r), b) == live;
+    if (in_use >= bound) return;
     const NodeId old_flags = r->flags;
     const NodeId old_keys = r->keys;
+    const NodeId old_slots = r->kind == Kind::map ? r->index : 0;
     const std::int32_t old_buckets = r->buckets;
     const std::int32_t size = r->size;
     new_buckets(table, buckets);
     r = record(table);
     r->bound = bound;
     const auto* flags = reinterpret_cast<const std::uint32_t*>(memory::buffer_of(old_flags)->head());
-    const auto* keys = reinterpret_cast<const std::uint32_t*>(memory::buffer_of(old_keys)->head());
     for (std::int32_t b = 0; b < old_buckets; ++b) {
         if (flag_at(flags, b) != live) continue;
-        const Slot slot = probe(r, key_hash(r, keys[b]), [](std::uint32_t) { return false; });
-        occupy(r, slot.free, keys[b]);
+        if (old_slots) {
+            const MapSlot at = reinterpret_cast<const MapSlot*>(memory::buffer_of(old_slots)->head())[b];
+            occupy(r, free_bucket(r, at.hash), at.key, at.hash);
+            continue;
+        }
+        const auto* keys = reinterpret_cast<const std::uint32_t*>(memory::buffer_of(old_keys)->head());
+        const std::uint32_t key = keys[b];
+        const std::uint32_t hash = key_hash(r, key);
+        occupy(r, free_bucket(r, hash), key, hash);
     }
     r->size = size;
 }
@@ -393,8 +570,8 @@ void add_block_keys(NodeId table) {
     for (std::int32_t at = 0; at < length; ++at) {
         if (record(table)->occupied >= record(table)->bound) grow(table, grow_target(record(table)));
         Record* r = record(table);
-        const Slot slot = probe(r, key_hash(r, static_cast<std::uint32_t>(at)), [](std::uint32_t) { return false; });
-        occupy(r, slot.free, static_cast<std::uint32_t>(at));
+        const std::uint32_t hash = key_hash(r, static_cast<std::uint32_t>(at));
+        occupy(r, free_bucket(r, hash), static_cast<std::uint32_t>(at), hash);
     }
 }
 
@@ -405,7 +582,7 @@ void add_block_keys(NodeId table) {
 
 namespace detail {
 int bucket_flag(const Record* r, std::int32_t bucket) { return flag_at(flag_words(r), bucket); }
-std::uint32_t bucket_key(const Record* r, std::int32_t bucket) { return key_words(r)[bucket]; }
+std::uint32_t bucket_key(const Record* r, std::int32_t bucket) { return key_at(r, bucket); }
 Cell* entry_at(const Record* r, std::uint32_t offset) {
     return reinterpret_cast<Cell*>(memory::buffer_of(r->values)->head() + offset);
 }
@@ -484,8 +661,10 @@ NodeId copy_record(NodeId table, NodeId values) {
     const NodeId copy = new_record(record(table)->kind);
     const NodeId flags = memory::copy_series(memory::buffer_of(record(table)->flags));
     record(copy)->flags = flags;
-    const NodeId keys = memory::copy_series(memory::buffer_of(record(table)->keys));
-    record(copy)->keys = keys;
+    if (record(table)->keys) {
+        const NodeId keys = memory::copy_series(memory::buffer_of(record(table)->keys));
+        record(copy)->keys = keys;
+    }
     if (!values) values = memory::copy_series(memory::buffer_of(record(table)->values));
     Record* from = record(table);
     Record* to = record(copy);
@@ -496,6 +675,7 @@ NodeId copy_record(NodeId table, NodeId values) {
     to->bound = from->bound;
     to->stamp = from->stamp;
     to->entry_size = from->entry_size;
+    to->variants = from->variants;
     return copy;
 }
 
@@ -549,11 +729,10 @@ Cell* find_next(NodeId table, const Cell* key, Probe* p, CompareOp op) {
     const Record* r = record(table);
     const std::uint32_t mask = static_cast<std::uint32_t>(r->buckets) - 1;
     const std::uint32_t* flags = flag_words(r);
-    const std::uint32_t* keys = key_words(r);
     Cell* cells = block_cells(r);
     for (;;) {
         if (p->in_chain >= 0) {
-            const auto k = static_cast<std::int32_t>(keys[p->bucket]);
+            const auto k = static_cast<std::int32_t>(key_at(r, p->bucket));
             const std::uint32_t* chain = chain_first(r, k);
             const std::int32_t n = chain_length(r, k);
             while (p->in_chain < n) {
@@ -580,9 +759,13 @@ Cell* find_next(NodeId table, const Cell* key, Probe* p, CompareOp op) {
             return nullptr;
         }
         if (f == deleted) continue;
-        const auto k = static_cast<std::int32_t>(keys[p->bucket]);
+        const auto k = static_cast<std::int32_t>(key_at(r, p->bucket));
         if (k < 0) {
-            if (same_key(key_cell(r, keys[p->bucket]), key, CompareOp::equal)) p->in_chain = 0;
+            // A chain holds values equal to its first: a match among them
+            // has to be equal to that one, or a word of another kind.
+            Cell* first = key_cell(r, key_at(r, p->bucket));
+            const bool other_kind = op == CompareOp::find && first->type_id() != key->type_id();
+            if (same_key(first, key, other_kind ? CompareOp::find : CompareOp::equal)) p->in_chain = 0;
             continue;
         }
         if (same_key(cells + k, key, op)) return cells + k;
@@ -612,6 +795,76 @@ Cell* find(NodeId table, const Cell* value, std::int32_t start, std::int32_t ski
     return best;
 }
 
+namespace {
+
+bool live_entry(const Cell* key) { return key[1].header != 0; }
+
+// Whether the key cell `c` should answer a lookup rather than `best`.
+bool preferred(const Cell* c, const Cell* best) {
+    if (!best) return true;
+    if (live_entry(c) != live_entry(best)) return live_entry(c);
+    return c < best;
+}
+
+}  // namespace
+
+Cell* find_map_key(NodeId table, const Cell* key, CompareOp op, std::uint32_t* hash_out) {
+    check_refresh(table);
+    Cell k = *key;
+    if (k.is(Type::word) || k.is(Type::lit_word) || k.is(Type::get_word)) k.set_type(Type::set_word);
+    const std::uint32_t hash = hash_value(&k, true);
+    if (hash_out) *hash_out = hash;
+    const Record* r = record(table);
+    // Strictly equal keys never repeat, nor do equal ones until a
+    // case-sensitive store adds a variant: then the first match is the one.
+    const bool first = op == CompareOp::strict_equal || (op == CompareOp::equal && !r->variants);
+    Cell* best = nullptr;
+    probe_slots(r, hash, [&](Cell* c) {
+        if (!same_key(c, &k, op)) return false;
+        if (preferred(c, best)) best = c;
+        return first;
+    });
+    return best;
+}
+
+void add_map_key(NodeId table, std::int32_t position, bool case_, std::uint32_t hash) {
+    if (record(table)->occupied >= record(table)->bound) grow(table, record(table)->buckets + 1);
+    Record* r = record(table);
+    const Cell* key = block_cells(r) + position;
+    if (case_ && !r->variants && probe_map(r, hash, key, CompareOp::equal).found >= 0) r->variants = 1;
+    // The lookup that found the key absent has just read these slots.
+    const MapSlot* slots = map_slots(r);
+    const std::uint32_t mask = static_cast<std::uint32_t>(r->buckets) - 1;
+    std::uint32_t i = hash & mask;
+    for (std::uint32_t step = 1; slots[i].key < deleted_slot; ++step) i = (i + step) & mask;
+    occupy(r, static_cast<std::int32_t>(i), static_cast<std::uint32_t>(position), hash);
+}
+
+std::int32_t find_position(NodeId table, const Cell* value, CompareOp op, std::int32_t from,
+                           std::int32_t step, std::int32_t low, std::int32_t high) {
+    const std::int32_t stride = step < 0 ? -step : step;
+    std::int32_t best = -1;
+    Probe p;
+    while (Cell* c = find_next(table, value, &p, op)) {
+        const auto at = static_cast<std::int32_t>(c - block_cells(record(table)));
+        if (at < low || at >= high) continue;
+        const std::int32_t distance = step < 0 ? from - at : at - from;
+        if (distance < 0 || distance % stride != 0) continue;
+        if (best < 0 || (step < 0 ? at > best : at < best)) best = at;
+    }
+    return best;
+}
+
+bool indexable_q(const Cell* value) {
+    switch (value->type()) {
+        case Type::none: case Type::logic: case Type::char_: case Type::integer: case Type::float_:
+        case Type::percent: case Type::pair: case Type::time: case Type::date: case Type::tuple:
+        case Type::binary: case Type::issue:
+            return true;
+        default: return text_type(value->type()) || findable_word(value->type());
+    }
+}
+
 void delete_value(NodeId table, Cell* cell) {
     Record* r = record(table);
     if (r->kind == Kind::map) {
@@ -635,11 +888,11 @@ void remove_range(NodeId table, std::int32_t position, std::int32_t count) {
         }
         // A map's entries leave their buckets outright.
         const auto at = static_cast<std::uint32_t>(position + i);
-        std::uint32_t* keys = key_words(r);
         std::uint32_t* flags = flag_words(r);
         for (std::int32_t b = 0; b < r->buckets; ++b) {
-            if (flag_at(flags, b) == live && keys[b] == at) {
+            if (flag_at(flags, b) == live && key_at(r, b) == at) {
                 set_flag(flags, b, deleted);
+                map_slots(r)[b].key = deleted_slot;
                 --r->size;
             }
         }
@@ -665,17 +918,16 @@ void rehash_block(NodeId table, std::int32_t position) {
         r = record(table);
         Cell* cells = block_cells(r);
         Cell* key = cells + at;
-        const Slot slot = probe(r, hash_value(key, true), [&](std::uint32_t k) {
-            return same_key(cells + k, key, CompareOp::equal);
-        });
+        const std::uint32_t hash = hash_value(key, true);
+        const Slot slot = probe_map(r, hash, key, CompareOp::equal);
         if (slot.found < 0) {
-            occupy(r, slot.free, static_cast<std::uint32_t>(at));
+            occupy(r, slot.free, static_cast<std::uint32_t>(at), hash);
             continue;
         }
         // A repeated key: the earlier key takes the later value and the
         // later pair leaves the block.
         SeriesBuffer* b = memory::buffer_of(r->values);
-        cells[key_words(r)[slot.found] + 1] = key[1];
+        cells[key_at(r, slot.found) + 1] = key[1];
         std::memmove(key, key + 2, static_cast<std::size_t>(b->cells_tail() - (key + 2)) * sizeof(Cell));
         b->tail -= 2 * sizeof(Cell);
         at -= 2;
@@ -683,6 +935,8 @@ void rehash_block(NodeId table, std::int32_t position) {
 }
 
 bool refresh(NodeId table, std::int32_t delta, std::int32_t start) {
+    // Values added at the tail move no stored position.
+    if (delta > 0 && start >= block_length(record(table)) - delta) return false;
     if (block_length(record(table)) > refresh_limit) return true;
     remap_positions(table, [&](std::int32_t p) { return p >= start ? p + delta : p; });
     reindex(table);
@@ -707,6 +961,7 @@ void clear(NodeId table) {
     r->size = 0;
     r->occupied = 0;
     if (r->kind == Kind::hash) clear_index(r);
+    if (r->kind == Kind::map) clear_slots(r);
 }
 
 void resize(NodeId table, std::int32_t size) {
@@ -751,15 +1006,19 @@ void rebuild_index(NodeId table) {
     live_keys.clear();
     const std::uint32_t* flags = flag_words(r);
     for (std::int32_t b = 0; b < r->buckets; ++b)
-        if (flag_at(flags, b) == live) live_keys.push(key_words(r)[b]);
+        if (flag_at(flags, b) == live) live_keys.push(key_at(r, b));
     SeriesBuffer* fb = memory::buffer_of(r->flags);
     std::memset(fb->head(), 0xAA, fb->used_bytes());
+    // A map's removed entries keep their buckets but leave its size.
+    const std::int32_t size = r->size;
     r->size = 0;
     r->occupied = 0;
+    if (r->kind == Kind::map) clear_slots(r);
     for (std::uint32_t key : live_keys) {
-        const Slot slot = probe(r, key_hash(r, key), [](std::uint32_t) { return false; });
-        occupy(r, slot.free, key);
+        const std::uint32_t hash = key_hash(r, key);
+        occupy(r, free_bucket(r, hash), key, hash);
     }
+    if (r->kind == Kind::map) r->size = size;
     if (r->kind == Kind::hash) {
         // GC: nothing above allocated, so the index is rewritten in place.
         std::memset(memory::buffer_of(r->index)->head(), 0xFF, memory::buffer_of(r->index)->size);
@@ -819,7 +1078,7 @@ Cell* put_key(NodeId table, std::uint32_t key) {
     Cell* entry = detail::entry_at(r, offset);
     for (std::uint32_t i = 0; i < entry_size / sizeof(Cell); ++i) entry[i] = Cell{unset_header, 0, 0, 0};
     entry->data1 = key;
-    occupy(r, probe_key(r, key).free, offset);
+    occupy(r, probe_key(r, key).free, offset, 0);
     return entry + 1;
 }
 
@@ -894,7 +1153,7 @@ std::int32_t find_context_word(NodeId table, std::uint32_t symbol, bool by_canon
     const auto added = static_cast<std::int32_t>(wb->length());
     Cell* word = memory::alloc_tail_cell(wb);
     *word = Cell{static_cast<std::uint32_t>(Type::word), context, symbol, static_cast<std::uint32_t>(added)};
-    occupy(record(table), slot.free, static_cast<std::uint32_t>(added));
+    occupy(record(table), slot.free, static_cast<std::uint32_t>(added), 0);
     if (index) *index = added;
     return -1;
 }
@@ -956,7 +1215,7 @@ std::uint32_t intern_symbol(NodeId table, const std::uint8_t* text, std::int32_t
     const std::uint32_t position = block->length();
     Cell* symbol = memory::alloc_tail_cell(block);
     *symbol = Cell{static_cast<std::uint32_t>(Type::symbol), static_cast<std::uint32_t>(alias), 0, bytes};
-    occupy(record(table), slot.free, position);
+    occupy(record(table), slot.free, position, 0);
     return position + 1;
 }
 
@@ -1008,6 +1267,17 @@ std::uint32_t murmur_words(const std::uint32_t* words, int count) {
     return murmur3(words, static_cast<std::size_t>(count) * 4);
 }
 
+// Dates compare as instants, so equal instants in different zones, and a
+// date without time and its midnight, must hash alike. The instant is
+// taken to the nearest second: dates a fraction apart share a hash but
+// still compare unequal.
+std::uint32_t hash_instant(const Cell* value) {
+    const double seconds = static_cast<double>(date::to_days(date::packed(value))) * 86400.0 +
+                           date::time_of(value);
+    const std::int64_t whole = std::llround(seconds);
+    return murmur3(&whole, sizeof whole);
+}
+
 }  // namespace
 
 std::uint32_t murmur3(const void* data, std::size_t length) {
@@ -1038,10 +1308,20 @@ std::uint32_t hash_string(const Cell* value, bool fold) {
     std::uint32_t index = value->data1;
     if (index > b->length()) index = b->length();
     Murmur m;
-    for (const std::uint8_t* p = b->head() + index * unit; p < b->tail_ptr(); p += unit) {
-        std::uint32_t cp = unit == 1 ? *p : unit == 2 ? static_cast<std::uint32_t>(p[0] | p[1] << 8) : load32(p);
-        if (fold) cp = case_folding::change_char(cp, true);
-        m.block(cp);
+    const std::uint8_t* end = b->tail_ptr();
+    const std::uint8_t* p = b->head() + index * unit;
+    if (fold) latin_ready();
+    if (unit == 1) {
+        if (fold) {
+            for (; p < end; ++p) m.block(fold_case(*p));
+        } else {
+            for (; p < end; ++p) m.block(*p);
+        }
+        return m.finish(nullptr, 0);
+    }
+    for (; p < end; p += unit) {
+        const std::uint32_t cp = code_point_at(p, unit);
+        m.block(fold ? fold_case(cp) : cp);
     }
     return m.finish(nullptr, 0);
 }
@@ -1064,10 +1344,15 @@ std::uint32_t hash_value(const Cell* value, bool fold) {
         case Type::set_path: case Type::get_path: case Type::hash: case Type::image:
         case Type::point2d:
             return murmur_words(words, 2);
-        case Type::float_: case Type::pair: case Type::percent: case Type::time:
-            return murmur_words(words + 1, 2);
+        case Type::float_: case Type::percent: case Type::time: {
+            // -0.0 equals 0.0, so both hash as 0.0.
+            const std::uint32_t zero[2] = {0, 0};
+            return murmur_words(float_::get(value) == 0.0 ? zero : words + 1, 2);
+        }
+        case Type::pair: return murmur_words(words + 1, 2);
+        case Type::date: return hash_instant(value);
         case Type::op: case Type::function: case Type::triple: case Type::typeset:
-        case Type::date: case Type::point3d:
+        case Type::point3d:
             return murmur_words(words, 3);
         case Type::tuple: {
             const std::uint32_t length = (value->header >> 19) & 0xF;

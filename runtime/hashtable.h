@@ -9,6 +9,10 @@
 //   integer  scratch tables keyed by 32-bit integers
 //   owners   the series owners table (integer keys: nodes; held weakly)
 // The symbol table's interning probes the same way over its own table.
+// A map keeps each bucket's key together with the key's hash, so that its
+// lookups compare hashes before keys and its growth hashes nothing again;
+// keys that differ only in case, stored case-sensitively, take buckets of
+// their own.
 //
 // Probing visits home, home + 1, home + 3, home + 6 ... (the k-th step adds
 // k) and gives up back at home. A search stops at an empty bucket and skips
@@ -45,7 +49,8 @@ struct Record {
     std::int32_t occupied;  // live plus deleted buckets
     std::uint32_t keys_header;
     std::int32_t buckets;   // a power of two, at least 4
-    NodeId keys;            // one 32-bit key per bucket
+    NodeId keys;            // one 32-bit key per bucket (0 in a map, whose
+                            // slots hold its keys)
     std::int32_t bound;     // occupied stays below this
     std::uint32_t values_header;
     Kind kind;
@@ -53,10 +58,11 @@ struct Record {
     std::uint32_t stamp;    // 0, or the node-compaction count + 1 when built
     std::uint32_t index_header;
     std::uint32_t entry_size;  // integer kinds: bytes per entry
-    NodeId index;           // hash kind: bucket (1-based) of each block position
+    NodeId index;           // hash kind: bucket (1-based) of each block position;
+                            // map kind: each bucket's hash and key
     std::uint32_t unused1;
     std::uint32_t chains_header;
-    std::uint32_t unused2;
+    std::uint32_t variants; // map kind: 1 once two keys equal but for case coexist
     NodeId chains;          // hash kind: block of chains of equal positions
     std::uint32_t unused3;
 };
@@ -115,6 +121,30 @@ Cell* find_next(NodeId table, const Cell* key, Probe* probe, CompareOp op);
 // set-words. nullptr when nothing matches.
 Cell* find(NodeId table, const Cell* value, std::int32_t start, std::int32_t skip, CompareOp op,
            bool last, bool reverse);
+
+// Map kind. The key cell of the entry a key names under `op` (equal,
+// strict-equal or same; a word key is looked up as a set-word): among
+// several matches (keys that differ only in case, stored case-sensitively)
+// a live entry before a removed one, then the earliest. nullptr when absent.
+// The key's hash goes to `hash` when given.
+Cell* find_map_key(NodeId table, const Cell* key, CompareOp op, std::uint32_t* hash = nullptr);
+// Enters the key at `position` of the entry block, which the caller found
+// absent (case-sensitively with `case_`) by a lookup that gave `hash`: the
+// stored key (made ready from the looked-up one) hashes alike. Grows the
+// table when full.
+void add_map_key(NodeId table, std::int32_t position, bool case_, std::uint32_t hash);
+
+// Hash kind: the position nearest `from` of a value matching `value` under
+// `op`, among from, from + step, from + 2 step ... (a negative step
+// searches downward) inside [low, high); -1 when none. Under the find
+// operation words of the kinds word!, set-word!, lit-word!, get-word! and
+// refinement! match one another, as a block search takes them.
+std::int32_t find_position(NodeId table, const Cell* value, CompareOp op, std::int32_t from,
+                           std::int32_t step, std::int32_t low, std::int32_t high);
+// Whether lookups of this value may go through a hash index: its hash
+// agrees with the find operation's equality. (Not money!, whose amount
+// without a currency equals the amount in every currency.)
+bool indexable_q(const Cell* value);
 
 // Removes one position from the index (hash), or marks a map entry removed
 // (the header of the value cell after the key becomes 0).

@@ -15,6 +15,7 @@
 #include "runtime/datatypes/typeset.h"
 #include "runtime/fire.h"
 #include "runtime/fixed-words.h"
+#include "runtime/hashtable.h"
 #include "runtime/state.h"
 
 namespace kiv::block {
@@ -379,6 +380,15 @@ Found search(Cell* series, const Cell* value, const SearchArgs& a) {
     if (s.none) return f;
     const bool type_match = !a.only && value->is(Type::datatype);
     const bool set_match = !a.only && value->is(Type::typeset);
+    if (series->is(Type::hash) && series->data3 && s.n == 0 && !a.match && !type_match && !set_match &&
+        hashtable::indexable_q(value)) {
+        // A hash! looks the value up in its index instead of scanning.
+        const auto start = static_cast<std::int32_t>(s.start);
+        const bool down = s.step < 0;
+        f.at = hashtable::find_position(series->data3, value, s.op, start, s.step, down ? s.low : start,
+                                        down ? start + 1 : s.end);
+        return f;
+    }
     const Cell* cells = buffer(series)->cells();
     for (std::int64_t p = s.start; s.step > 0 ? p < s.end : p >= s.low; p += s.step) {
         const auto at = static_cast<std::int32_t>(p);

@@ -12,6 +12,7 @@
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
+#include "runtime/datatypes/pair.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string-storage.h"
 #include "runtime/datatypes/time.h"
@@ -20,7 +21,6 @@
 #include "runtime/fire.h"
 #include "runtime/fixed-words.h"
 #include "runtime/memory.h"
-#include "runtime/ownership.h"
 
 namespace kiv::date {
 
@@ -646,19 +646,8 @@ int mold(Cell* value, Cell* buffer, bool, bool, bool, Cell* part_arg, int part, 
 // FIXME: push on the argument stack once it exists.
 Cell path_result;
 
-void report_write(Cell* grand_parent, Cell* value, int field) {
-    if (!grand_parent || grand_parent->is(Type::object)) {
-        // FIXME: the object's on-change* handler hears the change once
-        // objects exist.
-        return;
-    }
-    Cell action;
-    words::word(words::W::set_path, &action);
-    ownership::check(grand_parent, &action, value, field, 1);
-}
-
-Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grand_parent, Cell*,
-                int, bool, bool, bool, bool report) {
+Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grand_parent,
+                Cell* previous, int, bool, bool, bool, bool report) {
     int field = -1;
     if (element->is(Type::integer)) {
         const std::int32_t n = integer::get(element);
@@ -669,10 +658,11 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* gran
     if (field < 0) fire(ErrorId::script_invalid_path, path, element);
     if (!value) return get_field(parent, field, &path_result);
     // Every check happens before the cell changes.
-    Cell changed = *parent;
+    const Cell old = *parent;
+    Cell changed = old;
     set_field(&changed, field, value);
     *parent = changed;
-    if (report) report_write(grand_parent, value, field);
+    if (report) pair::report_path_write(grand_parent, previous, &old, parent, value, field);
     return value;
 }
 

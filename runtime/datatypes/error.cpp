@@ -409,13 +409,36 @@ void append_where(Cell* error, Cell* buffer) {
     else string::append_literal(buffer, "???");
 }
 
+// The words of the listed frames below call-stack position `end`, outermost
+// first, of which only the innermost `level` are kept: the trace is that
+// many frames deep, so a runaway recursion does not list thousands.
+Cell recent_frames(std::int32_t level, std::int32_t end) {
+    // GC: `words` is on this frame while the block grows.
+    Cell words = block_cell(memory::alloc_cells(20));
+    stack::collect_words(level, &words, end);
+    memory::SeriesBuffer* b = memory::buffer_of(words.data2);
+    const auto count = static_cast<std::int32_t>(b->length());
+    if (count > level) b->set_offset(b->cells() + (count - level));
+    return words;
+}
+
 void append_stack(Cell* error, Cell* buffer, int budget) {
     const Cell* level = stack_trace();
     if (!level->is(Type::integer) || static_cast<std::int32_t>(level->data2) <= 0) return;
     Cell trace = *field(error, Field::stack);
     if (trace.is(Type::integer)) {
         string::append_literal(buffer, "\n*** Stack: ");
-        stack::form_trace(static_cast<std::int32_t>(level->data2), &trace, buffer, budget);
+        Cell words = recent_frames(static_cast<std::int32_t>(level->data2),
+                                   static_cast<std::int32_t>(trace.data2));
+        const std::uint32_t count = memory::buffer_of(words.data2)->length();
+        for (std::uint32_t i = 0; i < count && budget > 0; ++i) {
+            Cell word = memory::buffer_of(words.data2)->cells()[i];
+            budget = form_limited(&word, buffer, budget);
+            if (budget > 0) {
+                string::append_literal(buffer, " ");
+                --budget;
+            }
+        }
     } else if (trace.is(Type::block)) {
         string::append_literal(buffer, "\n*** Stack: ");
         form_limited(&trace, buffer, budget);
@@ -670,8 +693,7 @@ void capture_stack(Cell* error) {
     const auto level = trace->is(Type::integer) && static_cast<std::int32_t>(trace->data2) > 0
                            ? static_cast<std::int32_t>(trace->data2)
                            : 1;
-    Cell block = block_cell(memory::alloc_cells(20));
-    stack::collect_words(level, &block, static_cast<std::int32_t>(position.data2));
+    const Cell block = recent_frames(level, static_cast<std::int32_t>(position.data2));
     *field(error, Field::stack) = block;
     const Cell files = *source_files();
     if (files.is(Type::block) && memory::buffer_of(files.data2)->length() > files.data1) {

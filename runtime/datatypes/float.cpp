@@ -426,12 +426,15 @@ double from_parts(const Cell* spec, Type type) {
 
 // float!: the characters from the index read as a float ("," may stand for
 // the decimal point, "'" separates digits).
-// percent!: the text must load as exactly one percent! value.
+// percent!: the text must load as exactly one number, a percent!, float!
+// or integer! ("5%" and "0.05" both give 5%).
 double from_text(Cell* spec, Type type) {
     if (type == Type::percent) {
         Cell loaded;
-        if (!lexer::load_one(spec, Type::percent, &loaded)) fire_bad_to(type, spec);
-        return get(&loaded);
+        if (lexer::load_one(spec, Type::percent, &loaded) || lexer::load_one(spec, Type::float_, &loaded))
+            return get(&loaded);
+        if (lexer::load_one(spec, Type::integer, &loaded)) return integer::get(&loaded);
+        fire_bad_to(type, spec);
     }
     if (type != Type::float_) fire_bad_to(type, spec);
     const std::int32_t count = string::ks_length(spec);

@@ -35,9 +35,10 @@ bool removed(const Cell* value_cell) { return value_cell->header == 0; }
 
 CompareOp lookup_op(bool case_) { return case_ ? CompareOp::strict_equal : CompareOp::equal; }
 
-// The key cell of the first entry whose key matches, live or removed.
-Cell* find_key(const Cell* map, const Cell* key, CompareOp op) {
-    return hashtable::find(table_of(map), key, 0, 1, op, false, false);
+// The key cell of the entry whose key matches, live or removed; the key's
+// hash goes to `hash` when given.
+Cell* find_key(const Cell* map, const Cell* key, CompareOp op, std::uint32_t* hash = nullptr) {
+    return hashtable::find_map_key(table_of(map), key, op, hash);
 }
 
 [[noreturn, gnu::cold]] void fire_bad_to(const Cell* spec) {
@@ -68,8 +69,9 @@ Cell* copy_binary(Cell* key) {
     return key;
 }
 
-// Appends a new entry for an absent key; answers its value cell.
-Cell* append_entry(Cell* map, const Cell* key, const Cell* value) {
+// Appends a new entry for a key found absent (case-sensitively with
+// `case_`) by a lookup that gave `hash`; answers its value cell.
+Cell* append_entry(Cell* map, const Cell* key, const Cell* value, bool case_, std::uint32_t hash) {
     Cell k = *key;
     const Cell v = *value;
     prepare_key(&k);
@@ -77,8 +79,7 @@ Cell* append_entry(Cell* map, const Cell* key, const Cell* value) {
     *memory::append_slot(&m) = k;
     *memory::append_slot(&m) = Cell{static_cast<std::uint32_t>(Type::unset), 0, 0, 0};
     const std::int32_t at = cell_count(&m) - 2;
-    int found = 0;
-    hashtable::put(table_of(&m), cells(&m) + at, &found);
+    hashtable::add_map_key(table_of(&m), at, case_, hash);
     Cell* slot = cells(&m) + at + 1;
     *slot = v;
     return slot;
@@ -160,8 +161,9 @@ Cell* get(const Cell* map, const Cell* key, bool case_) {
 
 Cell* put(Cell* map, const Cell* key, const Cell* value, bool case_) {
     const Cell v = *value;
-    Cell* c = find_key(map, key, lookup_op(case_));
-    if (!c) return append_entry(map, key, &v);
+    std::uint32_t hash = 0;
+    Cell* c = find_key(map, key, lookup_op(case_), &hash);
+    if (!c) return append_entry(map, key, &v, case_, hash);
     if (removed(c + 1)) ++hashtable::record(table_of(map))->size;  // revived in place
     c[1] = v;
     return c + 1;

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "runtime/datatypes/float.h"
+#include "runtime/datatypes/object.h"
 #include "runtime/datatypes/point.h"
 #include "runtime/datatypes/string-storage.h"
 #include "runtime/datatypes/unset.h"
@@ -33,14 +34,19 @@ Cell* to_point2d(Cell* slot) {
     return point2d::make_at(slot, px, py);
 }
 
-void report_path_write(Cell* grand_parent, Cell* previous, const Cell* old, Cell* value,
-                       std::int32_t index) {
+void report_path_write(Cell* grand_parent, Cell* previous, const Cell* old, const Cell* updated,
+                       Cell* value, std::int32_t index) {
     if (!grand_parent) return;
     if (grand_parent->is(Type::object)) {
-        // FIXME: the object's on-change* handler hears (previous, old, new)
-        // once objects exist.
-        (void)previous;
-        (void)old;
+        // GC: the handler may run any code; it gets copies, so the field
+        // cell may move or change under it.
+        Cell object = *grand_parent;
+        Cell word = *previous;
+        Cell before = *old;
+        Cell after = *updated;
+        // A throw out of the handler stays pending for the evaluator, as
+        // for a field set by a set-word.
+        static_cast<void>(object::fire_on_set(&object, &word, &before, &after));
         return;
     }
     Cell action;
@@ -215,7 +221,7 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* gran
     if (!value->is(Type::integer)) integer::fire_invalid_type(value);
     const Cell old = *parent;
     (which == 1 ? parent->data2 : parent->data3) = value->data2;
-    if (report) report_path_write(grand_parent, previous, &old, value, which);
+    if (report) report_path_write(grand_parent, previous, &old, parent, value, which);
     return value;
 }
 

@@ -44,11 +44,13 @@ Cell* do_math(Cell* left, Cell* right, MathOp op);
 Cell* to_point2d(Cell* slot);
 
 // The owner of a value changed in place through a path hears of it: an
-// object through its field-change handler, an owning series through the
-// ownership table (with the word set-path). `old` is the value before the
-// write, `index` the element written.
-void report_path_write(Cell* grand_parent, Cell* previous, const Cell* old, Cell* value,
-                       std::int32_t index);
+// object through its on-change* handler (with the field word `previous`,
+// the whole value before and after), an owning series through the
+// ownership table (with the word set-path, the element value `value` and
+// its index `index`). `old` is the value before the write, `updated` after.
+// GC: the object's handler may run any code.
+void report_path_write(Cell* grand_parent, Cell* previous, const Cell* old, const Cell* updated,
+                       Cell* value, std::int32_t index);
 
 // Registers pair!.
 void init();

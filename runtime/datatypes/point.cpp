@@ -219,7 +219,7 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* gran
     }
     const Cell old = *parent;
     set(parent, i, d);
-    if (report) pair::report_path_write(grand_parent, previous, &old, value, i + 1);
+    if (report) pair::report_path_write(grand_parent, previous, &old, parent, value, i + 1);
     return value;
 }
 

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "runtime/case-folding.h"
+#include "runtime/datatypes/string-search.h"
 #include "runtime/fire.h"
 #include "runtime/float-text.h"
 #include "runtime/tracked-alloc.h"
@@ -20,15 +20,7 @@ constexpr std::uint32_t string_header = static_cast<std::uint32_t>(Type::string)
 constexpr std::uint32_t unset_header = static_cast<std::uint32_t>(Type::unset);
 
 void store(std::uint8_t* p, std::uint32_t unit, std::uint32_t cp) {
-    switch (unit) {
-        case 1: *p = static_cast<std::uint8_t>(cp); break;
-        case 2: {
-            std::uint16_t v = static_cast<std::uint16_t>(cp);
-            std::memcpy(p, &v, 2);
-            break;
-        }
-        default: std::memcpy(p, &cp, 4); break;
-    }
+    unicode::store_unit(p, static_cast<int>(unit), cp);
 }
 
 void set_unit(SeriesBuffer* b, std::uint32_t unit) {
@@ -74,44 +66,6 @@ Cell* make_at_unit(Cell* cell, std::int64_t count, std::uint32_t unit) {
     return cell;
 }
 
-std::uint32_t get_char(const std::uint8_t* p, std::uint32_t unit) {
-    switch (unit) {
-        case 1: return *p;
-        case 2: {
-            std::uint16_t v;
-            std::memcpy(&v, p, 2);
-            return v;
-        }
-        case 4: {
-            std::uint32_t v;
-            std::memcpy(&v, p, 4);
-            return v;
-        }
-        default: __builtin_trap();  // a string buffer has no other unit
-    }
-}
-
-std::uint8_t* ks_head(Cell* value) {
-    SeriesBuffer* b = buffer(value);
-    const std::uint32_t length = b->length();
-    if (static_cast<std::int32_t>(value->data1) > static_cast<std::int32_t>(length))
-        value->data1 = length;
-    return b->head() + (value->data1 << shift_of(b->unit()));
-}
-
-std::int32_t ks_length(Cell* value) {
-    const std::int32_t length = static_cast<std::int32_t>(buffer(value)->length());
-    const std::int32_t index = static_cast<std::int32_t>(value->data1);
-    if (index >= length) {
-        value->data1 = static_cast<std::uint32_t>(length);
-        return 0;
-    }
-    return length - index;
-}
-
-std::int32_t ks_abs_length(const Cell* value) {
-    return static_cast<std::int32_t>(buffer(value)->length());
-}
 
 std::uint32_t ks_abs_at(const Cell* value, std::int32_t position) {
     SeriesBuffer* b = buffer(value);
@@ -170,28 +124,6 @@ void append_bytes(Cell* value, const char* text, std::int64_t count) {
     SeriesBuffer* b = buffer(value);
     for (std::int64_t i = 0; i < count; ++i)
         b = append_char(b, static_cast<std::uint8_t>(text[i]));
-}
-
-SeriesBuffer* append_string(Cell* destination, Cell* source, std::int64_t part) {
-    std::int64_t count = ks_length(source);
-    if (part >= 0 && part < count) count = part;
-    SeriesBuffer* d = buffer(destination);
-    if (count == 0) return d;
-    const std::uint32_t from = buffer(source)->unit();
-    if (d->unit() < from) d = widen_buffer(d, d->unit(), from);
-    const std::uint32_t to = d->unit();
-    const NodeId node = d->node;
-    memory::alloc_tail_bytes(d, count * to);
-    d = memory::buffer_of(node);
-    // GC: re-read both positions after the reservation, which may collect.
-    std::uint8_t* out = d->tail_ptr() - count * to;
-    const std::uint8_t* in = ks_head(source);
-    if (from == to) {
-        std::memmove(out, in, count * to);
-    } else {
-        for (std::int64_t i = 0; i < count; ++i) store(out + i * to, to, get_char(in + i * from, from));
-    }
-    return d;
 }
 
 void append_utf8(Cell* value, std::string_view utf8) {
@@ -260,8 +192,8 @@ int compare_strings(Cell* value1, Cell* value2, CompareOp op, bool match) {
         std::uint32_t ca = get_char(pa, ua);
         std::uint32_t cb = get_char(pb, ub);
         if (fold) {
-            ca = case_folding::change_char(ca, true);
-            cb = case_folding::change_char(cb, true);
+            ca = fold_point(ca);
+            cb = fold_point(cb);
         }
         if (ca != cb) return ca < cb ? -1 : 1;
     }
@@ -342,11 +274,11 @@ bool find_char_skip_q(Cell* value, std::uint32_t cp, std::int64_t skip, bool cas
     const std::uint8_t* p = ks_head(value);
     const std::uint8_t* end = ks_tail(value);
     const std::uint32_t unit = buffer(value)->unit();
-    if (!case_sensitive) cp = case_folding::change_char(cp, true);
+    if (!case_sensitive) cp = fold_point(cp);
     const std::int64_t step = skip * unit;
     for (; p < end; p += step) {
         std::uint32_t c = get_char(p, unit);
-        if (!case_sensitive) c = case_folding::change_char(c, true);
+        if (!case_sensitive) c = fold_point(c);
         if (c == cp) return true;
         if (end - p <= step) break;
     }
@@ -391,8 +323,8 @@ bool match_at_q(Cell* value, Cell* v, CompareOp op) {
             std::uint32_t a = get_char(ks_head(value), buffer(value)->unit());
             std::uint32_t b = v->data2;
             if (op != CompareOp::strict_equal) {
-                a = case_folding::change_char(a, true);
-                b = case_folding::change_char(b, true);
+                a = fold_point(a);
+                b = fold_point(b);
             }
             return a == b;
         }
@@ -422,14 +354,90 @@ void copy_units(std::uint8_t* out, std::uint32_t to, const std::uint8_t* in, std
     for (std::int64_t i = count; i-- > 0;) store(out + i * to, to, get_char(in + i * from, from));
 }
 
+// Copies 1 to 16 bytes between regions that do not overlap, in fixed-size
+// moves: short texts are the usual case, and a call to memcpy costs more.
+void copy_short(std::uint8_t* out, const std::uint8_t* in, std::uint64_t n) {
+    if (n >= 8) {
+        std::uint64_t a, b;
+        std::memcpy(&a, in, 8);
+        std::memcpy(&b, in + n - 8, 8);
+        std::memcpy(out, &a, 8);
+        std::memcpy(out + n - 8, &b, 8);
+    } else if (n >= 4) {
+        std::uint32_t a, b;
+        std::memcpy(&a, in, 4);
+        std::memcpy(&b, in + n - 4, 4);
+        std::memcpy(out, &a, 4);
+        std::memcpy(out + n - 4, &b, 4);
+    } else {
+        out[0] = in[0];
+        out[n / 2] = in[n / 2];
+        out[n - 1] = in[n - 1];
+    }
+}
+
 constexpr std::size_t scratch_standard = 65536;
 std::uint8_t* scratch = nullptr;
 std::size_t scratch_size = 0;
 
+// `count` code points of the source from `index` (both checked) at the
+// destination's tail, widening and growing it as needed.
+[[gnu::noinline]] SeriesBuffer* append_widening(Cell* destination, Cell* source,
+                                                std::int64_t index, std::int64_t count) {
+    const std::uint32_t from = buffer(source)->unit();
+    SeriesBuffer* d = buffer(destination);
+    if (d->unit() < from) d = widen_buffer(d, d->unit(), from);
+    const std::uint32_t to = d->unit();
+    const std::uint64_t bytes = static_cast<std::uint64_t>(count) << shift_of(to);
+    if (bytes > d->room()) {
+        const std::uint64_t need = std::uint64_t{d->used_bytes()} + bytes;
+        if (need > 0x7FFFFFFF) fire(ErrorId::internal_no_memory);
+        d = grow_for(d, need);
+    }
+    // GC: widening and growing may have moved the source; read it afresh.
+    const std::uint8_t* in = buffer(source)->head() + (index << shift_of(from));
+    std::uint8_t* out = d->tail_ptr();
+    if (from != to) {
+        copy_units(out, to, in, from, count);
+    } else if (bytes <= 16) {
+        copy_short(out, in, bytes);
+    } else {
+        std::memcpy(out, in, bytes);
+    }
+    d->tail += static_cast<std::uint32_t>(bytes);
+    return d;
+}
+
 }  // namespace
+
+// Appending, the common case, without the bookkeeping that writing inside
+// the text needs: the source's text and the room past the destination's tail
+// never overlap, even in one buffer. Text of the destination's unit that
+// fits its room is copied at once; the rest widens or grows first.
+SeriesBuffer* append_string(Cell* destination, Cell* source, std::int64_t part) {
+    SeriesBuffer* s = buffer(source);
+    const std::uint32_t from = s->unit();
+    const std::int64_t length = s->used_bytes() >> shift_of(from);
+    const std::int64_t index = static_cast<std::int32_t>(source->data1);
+    SeriesBuffer* d = buffer(destination);
+    if (index >= length) {
+        source->data1 = static_cast<std::uint32_t>(length);
+        return d;
+    }
+    std::int64_t count = length - index;
+    if (part >= 0 && part < count) count = part;
+    if (count == 0) return d;
+    const std::uint64_t bytes = static_cast<std::uint64_t>(count) << shift_of(from);
+    if (d->unit() != from || bytes > d->room() || bytes > 16)
+        return append_widening(destination, source, index, count);
+    copy_short(d->tail_ptr(), s->head() + (index << shift_of(from)), bytes);
+    d->tail += static_cast<std::uint32_t>(bytes);
+    return d;
+}
 
 SeriesBuffer* concatenate(Cell* destination, Cell* source, std::int64_t part, std::int64_t offset,
                           Mode mode) {
+    if (mode == Mode::append) return append_string(destination, source, part);
     std::int64_t count = ks_length(source);
     if (part >= 0 && part < count) count = part;
     SeriesBuffer* d = buffer(destination);
@@ -438,9 +446,7 @@ SeriesBuffer* concatenate(Cell* destination, Cell* source, std::int64_t part, st
     if (d->unit() < from) d = widen_buffer(d, d->unit(), from);
     const std::uint32_t to = d->unit();
     const std::uint64_t bytes = static_cast<std::uint64_t>(count) * to;
-    const std::uint64_t position =
-        mode == Mode::append ? d->used_bytes()
-                             : static_cast<std::uint64_t>(destination->data1 + offset) * to;
+    const std::uint64_t position = static_cast<std::uint64_t>(destination->data1 + offset) * to;
     const std::uint64_t end = position + bytes;
     const std::uint64_t need = mode == Mode::overwrite ? (end > d->used_bytes() ? end : d->used_bytes())
                                                        : std::uint64_t{d->used_bytes()} + bytes;
@@ -448,7 +454,7 @@ SeriesBuffer* concatenate(Cell* destination, Cell* source, std::int64_t part, st
     const bool shared = source->data2 == destination->data2;
     // A source in the same buffer is read before anything moves.
     std::vector<std::uint8_t> saved;
-    if (shared && mode != Mode::append) {
+    if (shared) {
         const std::uint8_t* in = ks_head(source);
         saved.assign(in, in + count * from);
     }
@@ -460,9 +466,7 @@ SeriesBuffer* concatenate(Cell* destination, Cell* source, std::int64_t part, st
     const std::uint8_t* in = saved.empty() ? ks_head(source) : saved.data();
     copy_units(at, to, in, from, count);
     const std::uint32_t old_tail = d->tail;
-    if (mode == Mode::append) {
-        d->tail = d->offset + static_cast<std::uint32_t>(end);
-    } else if (mode == Mode::insert) {
+    if (mode == Mode::insert) {
         d->tail = old_tail + static_cast<std::uint32_t>(bytes);
     } else if (d->offset + end > old_tail) {
         d->tail = d->offset + static_cast<std::uint32_t>(end);
@@ -601,6 +605,7 @@ const char* int_to_hex(std::uint32_t value, bool trim) {
 }
 
 void init_storage() {
+    fill_byte_upper();
     if (!scratch) {
         scratch = static_cast<std::uint8_t*>(memory::allocate(scratch_standard));
         scratch_size = scratch_standard;
@@ -615,12 +620,10 @@ NodeId load_utf8_new(const std::uint8_t* bytes, std::int64_t length) {
 }
 
 std::string units_to_utf8(const std::uint8_t* first, const std::uint8_t* end, std::uint32_t unit) {
-    std::string out;
-    std::uint8_t bytes[4];
-    for (const std::uint8_t* p = first; p < end; p += unit) {
-        const int n = unicode::encode_utf8_char(get_char(p, unit), bytes);
-        out.append(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(n));
-    }
+    const int u = static_cast<int>(unit);
+    std::string out(unicode::utf8_size(first, end, u), '\0');
+    unicode::units_to_utf8(first, static_cast<std::size_t>(end - first) / unit, u,
+                           reinterpret_cast<std::uint8_t*>(out.data()), false);
     return out;
 }
 

@@ -24,6 +24,7 @@
 #include "runtime/cell.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/memory.h"
+#include "runtime/unicode.h"
 
 namespace kiv::string {
 
@@ -42,16 +43,38 @@ Cell* make_at(Cell* cell, std::int64_t size);
 Cell* make_at_unit(Cell* cell, std::int64_t count, std::uint32_t unit);
 
 // The code point stored at `p` in a buffer of `unit`.
-std::uint32_t get_char(const std::uint8_t* p, std::uint32_t unit);
+inline std::uint32_t get_char(const std::uint8_t* p, std::uint32_t unit) {
+    return unicode::unit_at(p, static_cast<int>(unit));
+}
 
+// A unit is a power of two, never 0.
+inline std::uint32_t shift_of(std::uint32_t unit) { return static_cast<std::uint32_t>(__builtin_ctz(unit)); }
+
+// Code points from the head to the tail.
+inline std::int32_t ks_abs_length(const Cell* value) {
+    const SeriesBuffer* b = buffer(value);
+    return static_cast<std::int32_t>(b->used_bytes() >> shift_of(b->unit()));
+}
 // Pointer to the unit at the index; an index past the tail is first set to
 // the tail.
-std::uint8_t* ks_head(Cell* value);
+inline std::uint8_t* ks_head(Cell* value) {
+    SeriesBuffer* b = buffer(value);
+    const std::uint32_t shift = shift_of(b->unit());
+    const std::int32_t length = static_cast<std::int32_t>(b->used_bytes() >> shift);
+    if (static_cast<std::int32_t>(value->data1) > length) value->data1 = static_cast<std::uint32_t>(length);
+    return b->head() + (value->data1 << shift);
+}
 // Code points from the index to the tail (an index past the tail is set to
 // the tail and 0 answered).
-std::int32_t ks_length(Cell* value);
-// Code points from the head to the tail.
-std::int32_t ks_abs_length(const Cell* value);
+inline std::int32_t ks_length(Cell* value) {
+    const std::int32_t length = ks_abs_length(value);
+    const std::int32_t index = static_cast<std::int32_t>(value->data1);
+    if (index >= length) {
+        value->data1 = static_cast<std::uint32_t>(length);
+        return 0;
+    }
+    return length - index;
+}
 // Code point at a 0-based position from the head (below the length).
 std::uint32_t ks_abs_at(const Cell* value, std::int32_t position);
 // Empties the value: unit back to 1, tail at the offset, index 0.
@@ -84,7 +107,8 @@ void append_literal(Cell* value, const char* text);
 void append_bytes(Cell* value, const char* text, std::int64_t count);
 // Appends the code points of `source` from its index: at most `part` of them
 // when `part` is not negative. The destination widens to the source's unit;
-// the source keeps its own.
+// the source keeps its own. The two may share a buffer. Grows by doubling.
+// Allocates; returns the destination's buffer.
 SeriesBuffer* append_string(Cell* destination, Cell* source, std::int64_t part);
 // Decodes UTF-8 text and appends its code points, as loading would store
 // them (unit 1 kept up to 0xFF). Undecodable bytes are appended one byte per
@@ -120,7 +144,6 @@ std::string units_to_utf8(const std::uint8_t* first, const std::uint8_t* end, st
 // More access, writing at positions and removing. Positions count units
 // from the buffer's first used unit (not from a value's index).
 
-inline std::uint32_t shift_of(std::uint32_t unit) { return unit == 4 ? 2 : unit == 2 ? 1 : 0; }
 // The unit a char! value needs when appended, inserted or changed in: 1
 // below 0x80, 2 below 0x10000, else 4.
 constexpr std::uint32_t unit_to_append(std::uint32_t cp) {

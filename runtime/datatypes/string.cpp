@@ -13,11 +13,11 @@
 #include <limits>
 #include <vector>
 
-#include "runtime/case-folding.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/series.h"
+#include "runtime/datatypes/string-search.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/fixed-words.h"
 #include "runtime/fire.h"
@@ -54,7 +54,7 @@ bool is_block_like(Type t) { return t == Type::block || t == Type::paren || t ==
 // datatypes and char!.
 bool is_text(Type t) { return is_any_string(t) || t == Type::char_; }
 
-std::uint32_t fold_upper(std::uint32_t cp) { return case_folding::change_char(cp, true); }
+std::uint32_t fold_upper(std::uint32_t cp) { return fold_point(cp); }
 
 // A new empty string! in `out` with room for `count` code points of unit 1.
 Cell* new_string(Cell* out, std::int64_t count) { return make_at_unit(out, count, 1); }
@@ -238,8 +238,27 @@ std::int64_t clamped_index(Cell* series) {
     return static_cast<std::int32_t>(series->data1);
 }
 
-Cell* append_text(Cell* series, Cell* value, std::int32_t part, bool only, std::int32_t dup,
-                  bool report) {
+// Text or a char! onto text, once and with no owner to hear of it: the
+// common case, which goes straight to the copy. Answers false, touching
+// nothing, when the append needs the general path.
+inline bool append_plain(Cell* series, Cell* value, std::int32_t part, std::int32_t dup,
+                         bool report) {
+    const Type t = value->type();
+    if (dup > 1 || (report && (buffer(series)->flags & memory::series_flag::owned))) return false;
+    if (t == Type::char_) {
+        append_char(buffer(series), value->data2);
+    } else if (is_any_string(t) && t != Type::tag) {
+        append_string(series, value, part);
+    } else {
+        return false;
+    }
+    series->data1 = 0;
+    return true;
+}
+
+[[gnu::noinline]] Cell* append_text(Cell* series, Cell* value, std::int32_t part, bool only,
+                                    std::int32_t dup, bool report) {
+    if (append_plain(series, value, part, dup, report)) return series;
     const std::int32_t start = ks_abs_length(series);
     const bool owned = report && series::check_owner(series, series::Change::append, value, start, 0);
     Limits limits;
@@ -260,7 +279,8 @@ Cell* append_text(Cell* series, Cell* value, std::int32_t part, bool only, std::
     return series;
 }
 
-Cell* insert_text(Cell* series, Cell* value, std::int32_t part, bool only, std::int32_t dup) {
+[[gnu::noinline]] Cell* insert_text(Cell* series, Cell* value, std::int32_t part, bool only,
+                                    std::int32_t dup) {
     const bool owned = series::check_owner(series, series::Change::insert, value,
                                            static_cast<std::int32_t>(clamped_index(series)), 0);
     // GC: the owner's handler may have changed the series: read it afresh.
@@ -401,6 +421,16 @@ Found search(const Cell* series, const Scan& s, const Needle& n, bool fold, bool
         // An empty text matches where the search starts, reading nothing.
         if (s.start < s.low || s.start >= s.high) return Found{};
         return Found{s.start, s.start, 0};
+    }
+    const bool plain = !s.backward && s.step == 1 && !match && s.start == s.low &&
+                       unit <= 4 && !series->is(Type::vector);
+    if (plain && (n.kind == Needle::text || n.kind == Needle::point)) {
+        const std::int64_t first =
+            n.kind == Needle::text
+                ? find_forward(head, unit, s.low, s.high, TextNeedle{n.first, n.unit, m}, fold)
+                : find_char_forward(head, unit, s.low, s.high, n.cp, fold);
+        if (first < 0) return Found{};
+        return Found{tail ? first + m : first, first, m};
     }
     for (std::int64_t p = s.start; p >= s.low && p < s.high; p += s.step) {
         // A candidate starts at a forward position and ends at a backward
@@ -997,8 +1027,44 @@ int compare(Cell* value1, Cell* value2, CompareOp op) {
     return compare_strings(value1, value2, op, false);
 }
 
+// find with no refinement but /case and /tail, of text or a char! in a
+// text: straight to the forward search. Answers false, touching nothing,
+// when the call needs the general path.
+bool find_plain(Cell* series, Cell* value, bool fold, bool tail) {
+    const Type t = value->type();
+    const bool is_char = t == Type::char_;
+    if (!is_char && (!is_any_string(t) || t == Type::tag)) return false;
+    SeriesBuffer* b = buffer(series);
+    const std::uint32_t unit = b->unit();
+    const std::int64_t total = b->used_bytes() >> shift_of(unit);
+    const std::int64_t index = static_cast<std::int32_t>(series->data1);
+    std::int64_t m = 1;
+    std::int64_t first = -1;
+    if (index < total) {
+        if (is_char) {
+            const std::uint32_t cp = fold ? fold_upper(value->data2) : value->data2;
+            first = find_char_forward(b->head(), unit, index, total, cp, fold);
+        } else if ((m = ks_length(value)) == 0) {
+            // An empty text matches where the search starts.
+            first = index;
+        } else {
+            const TextNeedle n{ks_head(value), buffer(value)->unit(), m};
+            first = find_forward(b->head(), unit, index, total, n, fold);
+        }
+    }
+    if (first < 0) {
+        none::make_at(series);
+    } else {
+        series->data1 = static_cast<std::uint32_t>(tail ? first + m : first);
+    }
+    return true;
+}
+
 Cell* find(Cell* series, Cell* value, Cell* part, bool, bool case_, bool same, bool any,
            Cell* with, Cell* skip, bool last, bool reverse, bool tail, bool match) {
+    if (!part && !any && !with && !skip && !last && !reverse && !match &&
+        is_any_string(series->type()) && find_plain(series, value, !case_ && !same, tail))
+        return series;
     const Found f = find_in(series, value,
                             FindArgs{part, case_, same, any, with, skip, last, reverse, tail, match});
     if (f.answer < 0) return none::make_at(series);
@@ -1045,6 +1111,7 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cel
 }
 
 Cell* append_insert(Cell* series, Cell* value, int part, bool only, int dup, bool append) {
+    if (append && append_plain(series, value, part, dup, true)) return series;
     return append ? append_text(series, value, part, only, dup, true)
                   : insert_text(series, value, part, only, dup);
 }

@@ -8,13 +8,13 @@
 #include <utility>
 
 #include "runtime/datatypes/integer.h"
+#include "runtime/datatypes/pair.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string-storage.h"
 #include "runtime/evaluator/lexer-scalars.h"
 #include "runtime/fire.h"
 #include "runtime/fixed-words.h"
 #include "runtime/memory.h"
-#include "runtime/ownership.h"
 
 namespace kiv::time {
 
@@ -189,7 +189,12 @@ Cell* make(Cell* proto, Cell* spec, Type) {
             t = from_parts(buffer->cells() + index, length - index, spec);
             break;
         }
-        case Type::string: {
+        case Type::string:
+        case Type::file:
+        case Type::url:
+        case Type::tag:
+        case Type::email:
+        case Type::ref: {
             // The text must load as exactly one time! value.
             Cell loaded;
             if (!lexer::load_one(spec, Type::time, &loaded)) fire_bad_part(spec);
@@ -218,21 +223,6 @@ int mold(Cell* value, Cell* buffer, bool, bool, bool, Cell* part_arg, int part, 
 // FIXME: push on the argument stack once it exists.
 Cell path_result;
 
-// The owner of a tracked time hears of a write: an object through its
-// on-change* handler, an owning series through ownership.
-void report_write(Cell* grand_parent, Cell* previous, const Cell* old, Cell* value, int field) {
-    if (grand_parent->is(Type::object)) {
-        // FIXME: the object's on-change* handler hears (previous, old, new)
-        // once objects exist.
-        (void)previous;
-        (void)old;
-        return;
-    }
-    Cell action;
-    words::word(words::W::set_path, &action);
-    ownership::check(grand_parent, &action, value, field, 1);
-}
-
 Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* grand_parent,
                 Cell* previous, int, bool, bool, bool, bool report) {
     int field = -1;
@@ -248,7 +238,7 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* gran
     const double t = set_field(get(parent), field, value);
     const Cell old = *parent;
     float_::set(parent, t);
-    if (report) report_write(grand_parent, previous, &old, value, field);
+    if (report) pair::report_path_write(grand_parent, previous, &old, parent, value, field);
     return value;
 }
 

@@ -298,7 +298,7 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell*, Cell* grand_par
     if (!value->is(Type::integer) && !value->is(Type::none)) integer::fire_invalid_type(value);
     const Cell old = *parent;
     poke(parent, index, value);
-    if (report) pair::report_path_write(grand_parent, previous, &old, value, index);
+    if (report) pair::report_path_write(grand_parent, previous, &old, parent, value, index);
     return value;
 }
 

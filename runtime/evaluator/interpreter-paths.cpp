@@ -2,6 +2,7 @@
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/none.h"
+#include "runtime/datatypes/object.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/evaluator/interpreter-internal.h"
 #include "runtime/evaluator/interpreter.h"
@@ -76,6 +77,54 @@ bool held_in_cell(Type type) {
     }
 }
 
+// Marks the object field a path wrote into in place, as a set-word's store
+// would: `grand_parent` the object and `previous` the field's word, or, for
+// the path's first step, the first word when it is bound to an object.
+void mark_written(const Cell* grand_parent, const Cell* previous, const Cell* first_word, bool first_step) {
+    if (grand_parent->is(Type::object) && previous->is(Type::word)) {
+        const std::int32_t index = object::find_field(grand_parent, previous);
+        if (index >= 0) context::get_word_at(object::context_of(grand_parent), index)->header |= cell_flag::written;
+        return;
+    }
+    if (!first_step) return;
+    const NodeId bound = first_word->data1;
+    const auto index = static_cast<std::int32_t>(first_word->data3);
+    if (bound && context::kind_of(bound) == context::Kind::object && index >= 0 && index < context::word_count(bound))
+        context::get_word_at(bound, index)->header |= cell_flag::written;
+}
+
+// A set-path that runs through values held whole in their cells (the time
+// of a date in `d/time/hour: 5`) reads each of them as a copy. The chain
+// keeps those copies and the selectors between them, so that after the
+// innermost write each level is set into the one holding it, out to the
+// cell where the outermost value lives.
+// GC: the copies are scalars; `home` points into a block, a context or a
+// word slot, as the one-level write's slot does.
+struct HeldChain {
+    static constexpr int max_levels = 8;
+    Cell* home = nullptr;   // the outermost value's own cell
+    Cell grand_parent;      // what holds `home`, and the selector that reached it
+    Cell previous;
+    int step = 0;           // the outermost value's step in the path
+    int depth = 0;          // copies held, innermost last
+    Cell copies[max_levels];
+    Cell selectors[max_levels + 1];
+};
+
+// Sets each level of the chain into the one holding it, innermost first;
+// the outermost write reports to its owner as a one-level write does.
+void write_back(HeldChain& chain, Cell* path, const Cell* first_word) {
+    for (int i = chain.depth - 1; i >= 0; --i) {
+        Cell* target = i == 0 ? chain.home : &chain.copies[i - 1];
+        auto fn = registry::lookup<Action::eval_path>(target->type());
+        const bool outermost = i == 0;
+        const bool report = outermost && chain.step >= 2 && reports_change(&chain.grand_parent, &chain.previous);
+        fn(target, &chain.selectors[i], &chain.copies[i], path, &chain.grand_parent, &chain.previous,
+           chain.step + i, false, false, true, report);
+    }
+    mark_written(&chain.grand_parent, &chain.previous, first_word, chain.step == 1);
+}
+
 }  // namespace
 
 Status eval_path(const Cell* path_value, Cell*& pos, Cell* end, const Cell* code, const Cell* value,
@@ -116,6 +165,7 @@ Status eval_path(const Cell* path_value, Cell*& pos, Cell* end, const Cell* code
     // field write of a value held whole in its cell (the hour of a time, the
     // x of a pair) changes that cell, not a copy.
     Cell* slot = const_cast<Cell*>(start);
+    HeldChain chain;
     for (Cell* item = first + 1; item < last; ++item) {
         KIV_PROPAGATE(push_selector(item));
         Cell selector = *(state.stack_top - 1);
@@ -131,9 +181,32 @@ Status eval_path(const Cell* path_value, Cell*& pos, Cell* end, const Cell* code
         if (!fn) fire_bad_path_type(&path, &current, static_cast<std::int32_t>(item - first) + head);
         const bool report = setting && is_last && count >= 3 && reports_change(&grand_parent, &previous);
         Cell parent = current;
-        Cell* target = setting && is_last && slot && held_in_cell(current.type()) ? slot : &parent;
+        const bool held = setting && slot && held_in_cell(current.type());
+        Cell* target = held && is_last ? slot : &parent;
         Cell* next = fn(target, &selector, setting && is_last ? &to_set : nullptr, &p, &grand_parent,
                         &previous, static_cast<int>(item - first), false, get, is_last, report);
+        if (held && is_last) {
+            if (chain.depth) write_back(chain, &p, first);
+            else mark_written(&grand_parent, &previous, first, item == first + 1);
+        }
+        if (setting && !is_last) {
+            if (!held) {
+                chain.depth = 0;
+            } else {
+                if (chain.depth == 0) {
+                    chain.home = slot;
+                    chain.grand_parent = grand_parent;
+                    chain.previous = previous;
+                    chain.step = static_cast<int>(item - first);
+                } else if (chain.depth == HeldChain::max_levels) {
+                    Cell it = *item;
+                    fire(ErrorId::script_invalid_path, &p, &it);
+                }
+                chain.selectors[chain.depth] = selector;
+                chain.copies[chain.depth] = *next;
+                next = &chain.copies[chain.depth++];
+            }
+        }
         slot = next;
         grand_parent = current;
         previous = *item;

@@ -844,9 +844,10 @@ private:
         const std::uint32_t n = count(min_record());
         const NodeId ctx = context::create(static_cast<std::int32_t>(n), s.on_stack, s.self, 0, s.kind);
         for (std::uint32_t i = 0; i < n; ++i) {
-            const std::uint32_t sym = symbol();
-            std::int32_t index;
-            if (context::find_or_add(ctx, sym, false, &index) >= 0) invalid(at);
+            // Each new word gets its value slot (unset!); a word named twice
+            // answers its first index.
+            const Cell word = plain_cell(Type::word, 0, symbol(), 0);
+            if (context::add_word(ctx, &word) != static_cast<std::int32_t>(i)) invalid(at);
         }
         return ctx;
     }

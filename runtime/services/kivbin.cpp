@@ -123,8 +123,9 @@ void decode(const std::uint8_t* image, std::size_t length, Cell* target, bool fr
     }
 }
 
-Cell* load(const Cell* binary, Cell* out) {
+Cell* load(const Cell* binary, Cell* out, const Cell* payload) {
     const Cell data = *binary;
+    const Cell named = payload ? *payload : data;
     Cell block;
     block::make_at(&block, 1);
     *out = block;  // GC: the block is reachable from `out` while decoding
@@ -135,7 +136,7 @@ Cell* load(const Cell* binary, Cell* out) {
     // GC: decoding may collect; the binary's buffer is pinned by the
     // pointer held here, and nothing writes to it.
     const std::uint8_t* bytes = b->head() + head;
-    decode(bytes, b->used_bytes() - static_cast<std::size_t>(head), out, true, &data);
+    decode(bytes, b->used_bytes() - static_cast<std::size_t>(head), out, true, &named);
     const Cell result = *out;
     if (block::buffer(&result)->length() == 1) *out = block::buffer(&result)->cells()[0];
     return out;

@@ -58,8 +58,9 @@ Cell* encode(const Cell* value, Mode mode, Cell* out);
 
 // The kivbin codec of `load`: decodes the binary (from its index) into a
 // new block; `out` is that block's only value when it holds exactly one,
-// else the block.
-Cell* load(const Cell* binary, Cell* out);
+// else the block. `payload` (null: the binary) is what an invalid-data
+// error names: the file or URL the bytes were read from.
+Cell* load(const Cell* binary, Cell* out, const Cell* payload = nullptr);
 // The kivbin codec of `save`: `encode` in normal mode, or compact when asked.
 Cell* save(const Cell* value, bool compact, Cell* out);
 

@@ -221,17 +221,22 @@ TEST_F(Errors, StackAndFilesLines) {
     const std::string head = "*** Math Error: attempt to divide by zero\n*** Where: inner\n*** Near : none";
 
     // While it travels the error holds a call-stack position. At level 1
-    // only frames whose word holds a function are listed.
+    // only frames whose word holds a function are listed; the level is also
+    // how many of the innermost frames are shown.
     EXPECT_TRUE(error::field(&caught, error::Field::stack)->is(Type::integer));
     EXPECT_EQ(error_text(caught), head + "\n*** Stack: ");
     *error::stack_trace() = integer::make_cell(2);
+    EXPECT_EQ(error_text(caught), head + "\n*** Stack: try inner ");
+    *error::stack_trace() = integer::make_cell(3);
     EXPECT_EQ(error_text(caught), head + "\n*** Stack: outer try inner ");
 
-    // A try that captures turns it into a block of the frames' words.
+    // A try that captures turns it into a block of the frames' words, as
+    // deep as the level.
     Cell files = test::block_of_words({"a.kiv", "b.kiv"});
     *error::source_files() = files;
+    *error::stack_trace() = integer::make_cell(2);
     error::capture_stack(&caught);
-    EXPECT_EQ(error_text(caught), head + "\n*** Stack: outer try inner\n*** Files: a.kiv b.kiv");
+    EXPECT_EQ(error_text(caught), head + "\n*** Stack: try inner\n*** Files: a.kiv b.kiv");
 
     *error::stack_trace() = integer::make_cell(0);
     EXPECT_EQ(error_text(caught), head + "\n*** Files: a.kiv b.kiv");

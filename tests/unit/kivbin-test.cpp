@@ -226,9 +226,13 @@ TEST_F(Kivbin, ABlockThatHoldsItselfComesBackAsACycle) {
         EXPECT_TRUE(inner.is(Type::block));
         EXPECT_EQ(inner.data2, back.data2);
     }
-    // The inner occurrence is a C1 block record with the path [0].
+    // The inner occurrence is a C1 block record with the path [0]; in normal
+    // mode its header has bit 19 and a reference block follows the head.
     const Bytes image = test::encode_bytes(b, Mode::compact);
     EXPECT_EQ(Bytes(image.end() - 8, image.end()), (Bytes{0x05, 0x03, 0x81, 0x82, 0xC1, 0x05, 0x01, 0x00}));
+    const Bytes normal = test::encode_bytes(b, Mode::normal);
+    EXPECT_EQ(Bytes(normal.end() - 20, normal.end()),
+              (Bytes{0x05, 0, 0x08, 0, 0, 0, 0, 0, 0xFF, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0}));
 }
 
 TEST_F(Kivbin, SharedSeriesStayShared) {
@@ -272,6 +276,7 @@ TEST_F(Kivbin, WordsKeepTheirObjectAndTheObjectItsFields) {
         EXPECT_EQ(c[1].data1, c[2].data1);
         EXPECT_EQ(static_cast<std::int32_t>(c[1].data3), 1);
         EXPECT_EQ(mold_all(*context::get(&c[1])), "[x]");
+        EXPECT_EQ(mold_all(c[2]), mold_all(obj));
         EXPECT_EQ(object::class_id(&c[2]), -1);
     }
     // The second word refers to the first one's object: a C1 word record.
@@ -420,8 +425,21 @@ TEST_F(Kivbin, CompactLayoutsOfSimpleValues) {
         {*typeset::make_at(&c, 0x40, 0, 0), {0x21, 0x01, 0x40}},
         {date::make_cell(date::pack(2000, 2, 3, 0, false), 0.0), {0x2F, 0x80, 0x21, 0xA0, 0x0F}},
         {money_of(true, "", "12", ""), {0x71, 0, 0, 0, 0, 0, 0, 0, 0, 0x01, 0x20, 0, 0}},
+        {test::integer(-2147483647 - 1), {0x0B, 0xFF, 0xFF, 0xFF, 0xFF, 0x0F}},
+        {text_of("\xF0\x9F\x98\x80"), {0x07, 0x06, 0x00, 0xF6, 0x01, 0x00}},
+        {point2d::make_cell(1.5, -2.0), {0x33, 0, 0, 0xC0, 0x3F, 0, 0, 0, 0xC0}},
+        {point3d::make_cell(1.0, 2.0, 3.5), {0x34, 0, 0, 0x80, 0x3F, 0, 0, 0, 0x40, 0, 0, 0x60, 0x40}},
+        {date::make_cell(date::pack(2000, 2, 3, 0, true), 3600.0),
+         {0x6F, 0x80, 0x21, 0xA1, 0x0F, 0, 0, 0, 0, 0, 0x20, 0xAC, 0x40}},
+        {*issue::make_at(&c, "ab"), {0x14, 0x00}},
+        {map_of("k 1"), {0x28, 0x02, 0x10, 0x00, 0x81}},
+        {bitset_of("\x01", true), {0x5E, 0x01, 0x40}},
     };
     for (const Case& k : cases) EXPECT_EQ(records_of(k.value, Mode::compact), k.bytes) << mold_all(k.value);
+    // A new-line marker is a C0 prefix on the value it stands before.
+    Cell lines = test::read("1 2");
+    block::buffer(&lines)->cells()[1].header |= cell_flag::new_line;
+    EXPECT_EQ(records_of(lines, Mode::compact), (Bytes{0x05, 0x02, 0x81, 0xC0, 0x82}));
 }
 
 TEST_F(Kivbin, PercentsWrittenAsIntegersOnlyWhenExact) {
@@ -433,6 +451,7 @@ TEST_F(Kivbin, PercentsWrittenAsIntegersOnlyWhenExact) {
 }
 
 TEST_F(Kivbin, NormalLayoutsOfSimpleValues) {
+    Cell c;
     struct Case {
         Cell value;
         Bytes bytes;
@@ -445,6 +464,20 @@ TEST_F(Kivbin, NormalLayoutsOfSimpleValues) {
         {tuple_of({1, 2, 3, 4}), {0x27, 4, 0, 0, 1, 2, 3, 4, 0, 0, 0, 0, 0, 0, 0, 0}},
         {money_of(true, "", "1", ""),
          {0x31, 0, 0x40, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x10, 0, 0}},
+        {none::value, {0x03, 0, 0, 0}},
+        {*char_::make_at(&c, 'A'), {0x0A, 0, 0, 0, 0x41, 0, 0, 0}},
+        {test::datatype_of(Type::block), {0x01, 0, 0, 0, 5, 0, 0, 0}},
+        {pair::make_cell(1, -2), {0x25, 0, 0, 0, 1, 0, 0, 0, 0xFE, 0xFF, 0xFF, 0xFF}},
+        {float_::make_cell(0.5, Type::percent), {0x26, 0, 0, 0, 0, 0, 0xE0, 0x3F, 0, 0, 0, 0}},
+        {time::make_cell(90.0), {0x2B, 0, 0, 0, 0, 0x80, 0x56, 0x40, 0, 0, 0, 0}},
+        {point2d::make_cell(1.5, -2.0), {0x33, 0, 0, 0, 0, 0, 0xC0, 0x3F, 0, 0, 0, 0xC0}},
+        {date::make_cell(date::pack(2000, 2, 3, 0, true), 3600.0),
+         {0x2F, 0, 0, 0, 0x80, 0x21, 0xA1, 0x0F, 0, 0x20, 0xAC, 0x40, 0, 0, 0, 0}},
+        {*typeset::make_at(&c, 0x40, 0, 0), {0x21, 0, 0, 0, 0x40, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
+        {binary_of({9, 8}), {0x29, 1, 0, 0, 0, 0, 0, 0, 2, 0, 0, 0, 9, 8, 0, 0}},
+        {bitset_of("\x01", true), {0x1E, 0, 0x80, 0, 1, 0, 0, 0, 0x40, 0, 0, 0}},
+        {*issue::make_at(&c, "ab"), {0x14, 0, 0, 0, 0, 0, 0, 0}},
+        {test::read("1"), {0x05, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0x0B, 0, 0, 0, 1, 0, 0, 0}},
     };
     for (const Case& k : cases) EXPECT_EQ(records_of(k.value, Mode::normal), k.bytes) << mold_all(k.value);
     // A float is aligned to 8 bytes from the start of the records.

@@ -320,7 +320,7 @@ TEST(LexerLoad, SyntaxErrors) {
         {"1.e5", "error: (line 1) invalid float! at 1.e5"},
         {"1..2", "error: (line 1) invalid float! at 1..2"},
         {"1.#INX 2.#INF", "error: (line 1) invalid float! at 1.#INX 2.#INF"},
-        {"1e2%", "error: (line 1) invalid float! at 1e2%"},
+        {"1e%", "error: (line 1) invalid float! at 1e%"},
         {"1.2.3.4.5.6.7.8.9.10.11.12.13", "error: (line 1) invalid tuple! at 1.2.3.4.5.6.7.8.9.10.11.12.13"},
         {"1.256.3", "error: (line 1) invalid tuple! at 1.256.3"},
         {"1.2..3", "error: (line 1) invalid tuple! at 1.2..3"},

@@ -301,14 +301,25 @@ TEST_F(MapTest, ManyKeysGrowTheTable) {
     }
     for (int i = 0; i < 1000; i += 2) remove_key(m, test::string_of(("key" + std::to_string(i)).c_str()));
     EXPECT_EQ(length(m), 500);
-    for (int i = 0; i < 1000; ++i) {
-        const Cell v = select(m, test::string_of(("KEY" + std::to_string(i)).c_str()));
-        if (i % 2) {
-            EXPECT_EQ(test::mold(v), std::to_string(i));
-        } else {
-            EXPECT_TRUE(v.is(Type::none)) << i;
+    // A copy made before more growth answers as its original did.
+    const Cell copy = make_map(m);
+    for (int i = 1000; i < 3000; ++i) {
+        path_set(m, test::string_of(("key" + std::to_string(i)).c_str()), test::integer(i));
+    }
+    EXPECT_EQ(length(m), 2500);
+    EXPECT_EQ(length(copy), 500);
+    for (const Cell& map : {m, copy}) {
+        for (int i = 0; i < 1000; ++i) {
+            const Cell v = select(map, test::string_of(("KEY" + std::to_string(i)).c_str()));
+            if (i % 2) {
+                EXPECT_EQ(test::mold(v), std::to_string(i));
+            } else {
+                EXPECT_TRUE(v.is(Type::none)) << i;
+            }
         }
     }
+    EXPECT_TRUE(select(copy, test::string_of("key2000")).is(Type::none));
+    EXPECT_EQ(test::mold(select(m, test::string_of("key2999"))), "2999");
 }
 
 }  // namespace kiv

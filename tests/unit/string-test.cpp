@@ -4,7 +4,10 @@
 
 #include <string>
 
+#include "runtime/datatypes/context.h"
 #include "runtime/datatypes/word.h"
+#include "runtime/hashtable.h"
+#include "runtime/ownership.h"
 #include "text-values.h"
 
 namespace kiv {
@@ -433,11 +436,77 @@ TEST_F(StringActions, Append) {
         EXPECT_EQ(utf8(c.result), c.expected);
         EXPECT_EQ(c.result.data1, 0u);
     }
+    // Text of every length and unit mix onto text: the copy sizes below and
+    // above 16 bytes, a narrower source into a wider text, a source read
+    // from its index, and a text appended to itself.
+    struct UnitCase {
+        const char* start;
+        std::uint32_t start_unit;
+        const char* added;
+        std::uint32_t added_unit;
+        std::uint32_t added_index;
+        const char* expected;
+        std::uint32_t unit;
+    } unit_cases[] = {
+        {"ab", 1, "0123456789abcdefghij", 1, 0, "ab0123456789abcdefghij", 1},
+        {"ab", 1, "0123456789abcdefghij", 1, 12, "abcdefghij", 1},
+        {"Ã©", 2, "xyz", 1, 0, "Ã©xyz", 2},
+        {"Ã©", 4, "0123456789", 2, 1, "Ã©" "123456789", 4},
+        {"ab", 1, "â¬" "0123456789", 2, 0, "abâ¬" "0123456789", 2},
+        {"ab", 1, "ð", 4, 0, "abð", 4},
+        {"ab", 1, "x", 1, 5, "ab", 1},
+    };
+    for (const UnitCase& c : unit_cases) {
+        Cell s = text(c.start, c.start_unit);
+        Cell v = text(c.added, c.added_unit);
+        v.data1 = c.added_index;
+        row().append(&s, &v, -1, false, 1, true);
+        EXPECT_EQ(utf8(s), c.expected) << c.added;
+        EXPECT_EQ(unit_of(s), c.unit) << c.added;
+        EXPECT_EQ(unit_of(v), c.added_unit) << c.added;
+    }
+    Cell self = text("abc");
+    for (int i = 0; i < 6; ++i) {
+        Cell from = self;
+        from.data1 = 1;
+        row().append(&self, &from, -1, false, 1, true);
+    }
+    EXPECT_EQ(string::ks_abs_length(&self), 3 + 2 + 4 + 8 + 16 + 32 + 64);
+    EXPECT_EQ(utf8(self).substr(0, 9), "abcbcbcbc");
     Cell e = appended("", character(0xE9));
     EXPECT_EQ(unit_of(e), 2u);
     EXPECT_EQ(utf8(e), "é");
     Cell a = appended("", character('a'));
     EXPECT_EQ(unit_of(a), 1u);
+}
+
+// An owner hears of an append before and after it, whatever is appended.
+int owner_calls = 0;
+std::int32_t owner_index = -1, owner_part = -1;
+
+TEST_F(StringActions, AppendToAnOwnedStringIsReported) {
+    owner_calls = 0;
+    ownership::set_deep_change_handler(
+        [](Cell*, Cell*, Cell*, Cell*, Cell*, std::int32_t index, std::int32_t part) {
+            ++owner_calls;
+            owner_index = index;
+            owner_part = part;
+        });
+    const NodeId ctx = context::create(1, false, true, 0, context::Kind::object);
+    const Cell field = test::word_of("name");
+    context::add_word(ctx, &field);
+    const Cell owner{static_cast<std::uint32_t>(Type::object), ctx, 0, 0};
+    *context::owner(ctx) = owner;
+    Cell name = text("ab");
+    ownership::bind(&name, &owner, &field);
+    hashtable::get_key(ownership::table(), name.data2)[1].data3 = owner.data1;
+    Cell added = text("cd");
+    row().append(&name, &added, -1, false, 1, true);
+    ownership::set_deep_change_handler(nullptr);
+    EXPECT_EQ(utf8(name), "abcd");
+    EXPECT_EQ(owner_calls, 2);
+    EXPECT_EQ(owner_index, 2);
+    EXPECT_EQ(owner_part, 2);
 }
 
 struct EditCase {
