@@ -14,6 +14,16 @@
 #include "runtime/memory.h"
 #include "runtime/throw.h"
 
+// The hot paths' small functions: always inlined in an optimised build.
+// An unoptimised build (the sanitizer build) keeps them as calls, so that
+// deep recursion does not grow every level's native frame by the locals of
+// everything inlined into it.
+#ifdef __OPTIMIZE__
+#define KIV_HOT [[gnu::always_inline]] inline
+#else
+#define KIV_HOT inline
+#endif
+
 namespace kiv::interpreter::internal {
 
 constexpr std::int32_t compiled_max_refinements = compiled::max_refinements;
@@ -40,7 +50,7 @@ extern GlobalValues global_values;
 
 // The global value cell at the index when the cache holds the context and
 // still stands, else null.
-[[gnu::always_inline]] inline Cell* cached_global(NodeId context, std::int32_t index) {
+KIV_HOT Cell* cached_global(NodeId context, std::int32_t index) {
     const GlobalValues& g = global_values;
     if (context != g.context) return nullptr;
     if (memory::node_slot(g.values) != g.buffer || cage::at<memory::SeriesBuffer>(g.buffer)->offset != g.offset)
@@ -75,7 +85,7 @@ inline Cell* stack_value(const Cell* header, std::int32_t index) {
 // unresolved word, a context without values (a function that does not
 // run). The slow path goes through the context unit, which raises the
 // right error.
-[[gnu::always_inline]] inline Cell* word_slot_fast(const Cell* word) {
+KIV_HOT Cell* word_slot_fast(const Cell* word) {
     const auto index = static_cast<std::int32_t>(word->data3);
     if (index < 0 || !word->data1) [[unlikely]]
         return nullptr;
@@ -99,7 +109,7 @@ Cell* word_slot_slow(const Cell* word);
 // The value cell a set-word may store into directly: a word of a global or
 // function context (an object field goes through the context unit, which
 // marks it written and runs the change handler); null otherwise.
-[[gnu::always_inline]] inline Cell* plain_slot(const Cell* word) {
+KIV_HOT Cell* plain_slot(const Cell* word) {
     const auto index = static_cast<std::int32_t>(word->data3);
     if (index < 0 || !word->data1) [[unlikely]]
         return nullptr;

@@ -76,7 +76,7 @@ CallEntry call_entries[call_entry_count];
 }
 
 // The argument cache of a callable, through the table.
-[[gnu::always_inline]] inline const Cell* cached_arguments(const Cell* function) {
+KIV_HOT const Cell* cached_arguments(const Cell* function) {
     CallEntry& e = call_entries[(function->data3 >> 2) & (call_entry_count - 1)];
     if (e.more == function->data3) [[likely]]
         return e.cache;
@@ -114,7 +114,7 @@ enum ArgKind : std::uint32_t { evaluated = 0, get_argument = 1, literal = 2 };
 // Whether an argument entry's typeset holds the datatype. PERF: the first
 // 64 bits in one load; bit i of the set is bit i ^ 7 of those bytes read
 // in memory order.
-[[gnu::always_inline]] inline bool accepts(const Cell* entry, std::uint32_t type_id) {
+KIV_HOT bool accepts(const Cell* entry, std::uint32_t type_id) {
     if (type_id >= 64) [[unlikely]]
         return typeset::has(entry, type_id);
     std::uint64_t bits;
@@ -243,7 +243,7 @@ Status eval_set_word_expression(Cell*& pos, Cell* end, const Cell* code);
 
 // infix_loop when `pos` stands at a word holding an op. PERF: the common
 // case, a word that starts the next expression, costs no call.
-[[gnu::always_inline]] inline Status infix_after(Cell*& pos, Cell* end, const Cell* code) {
+KIV_HOT Status infix_after(Cell*& pos, Cell* end, const Cell* code) {
     if (pos >= end || !pos->is(Type::word)) return Status::ok;
     const Cell* v = word_slot_fast(pos);
     if (v && !v->is(Type::op)) [[likely]]
@@ -447,7 +447,7 @@ constexpr WordValues word_values;
 // The op's action or native, when the fast path knows it.
 enum class Fast : std::uint8_t { none, add, subtract, multiply, remainder, compare };
 
-[[gnu::always_inline]] inline Fast fast_kind(Type source, std::uint32_t slot, CompareOp* cmp) {
+KIV_HOT Fast fast_kind(Type source, std::uint32_t slot, CompareOp* cmp) {
     if (source == Type::action) {
         switch (static_cast<Action>(slot)) {
             case Action::add: return Fast::add;
@@ -470,7 +470,7 @@ enum class Fast : std::uint8_t { none, add, subtract, multiply, remainder, compa
 
 // The right operand when reading it cannot raise anything nor call
 // anything: a number literal, or a word holding a number.
-[[gnu::always_inline]] inline const Cell* plain_number(const Cell* pos) {
+KIV_HOT const Cell* plain_number(const Cell* pos) {
     if (pos->is(Type::integer) || pos->is(Type::float_)) return pos;
     if (!pos->is(Type::word)) return nullptr;
     const Cell* v = word_slot_fast(pos);
@@ -479,7 +479,7 @@ enum class Fast : std::uint8_t { none, add, subtract, multiply, remainder, compa
 }
 
 template <class T>
-[[gnu::always_inline]] inline bool compare_numbers(T a, T b, CompareOp op) {
+KIV_HOT bool compare_numbers(T a, T b, CompareOp op) {
     switch (op) {
         case CompareOp::equal: case CompareOp::strict_equal: return a == b;
         case CompareOp::not_equal: return a != b;
@@ -492,7 +492,7 @@ template <class T>
 
 // Integer and float operands computed in place of the left operand; false
 // when the operands are not both of those datatypes.
-[[gnu::always_inline]] inline bool fast_math(Fast kind, CompareOp cmp, Cell* left, const Cell* right) {
+KIV_HOT bool fast_math(Fast kind, CompareOp cmp, Cell* left, const Cell* right) {
     if (left->is(Type::integer) && right->is(Type::integer)) {
         const std::int32_t a = integer::get(left);
         const std::int32_t b = integer::get(right);
@@ -534,7 +534,7 @@ template <class T>
 
 // A value that evaluating cannot turn into a call or an error: a literal,
 // or a word holding a plain value; null otherwise.
-[[gnu::always_inline]] inline const Cell* plain_operand(const Cell* pos) {
+KIV_HOT const Cell* plain_operand(const Cell* pos) {
     if (pos->is(Type::word)) {
         const Cell* v = word_slot_fast(pos);
         return v && word_values.plain[v->type_id()] ? v : nullptr;
@@ -550,7 +550,7 @@ enum class Simple : std::uint8_t { no, whole, partly };
 // without running anything; `pos` moves past what was computed.
 // Applies the fast operators that follow `p` to `out` while their right
 // operands are plain numbers; `p` moves past what was applied.
-[[gnu::always_inline]] inline Simple simple_tail(Cell*& p, Cell* end, Cell* out) {
+KIV_HOT Simple simple_tail(Cell*& p, Cell* end, Cell* out) {
     while (p < end && p->is(Type::word)) {
         const Cell* op = word_slot_fast(p);
         if (!op || !op->is(Type::op)) break;
@@ -563,7 +563,7 @@ enum class Simple : std::uint8_t { no, whole, partly };
     return Simple::whole;
 }
 
-[[gnu::always_inline]] inline Simple simple_value(Cell*& pos, Cell* end, unsigned flags, Cell* out) {
+KIV_HOT Simple simple_value(Cell*& pos, Cell* end, unsigned flags, Cell* out) {
     const Cell* v = plain_operand(pos);
     if (!v) return Simple::no;
     *out = *v;
@@ -705,7 +705,7 @@ enum class Step : std::uint8_t { done, call, set, other };
 // taking one), pushed, while not tracing: done. A word holding a function
 // value: call, with the value in `fn`. Anything else: other. `pos` moves
 // only when done.
-[[gnu::always_inline]] inline Step simple_expression(Cell*& pos, Cell* end, const Cell** fn) {
+KIV_HOT Step simple_expression(Cell*& pos, Cell* end, const Cell** fn) {
     if (tracing()) [[unlikely]]
         return Step::other;
     // PERF: the value is computed in the next stack cell itself, which is
@@ -742,7 +742,7 @@ enum class Step : std::uint8_t { done, call, set, other };
 // eval_block's body, inlined into the call paths. PERF: a function body
 // and a conditional's branch skip one call level (fib 20: 45.8M
 // instructions before, 44.9M after).
-[[gnu::always_inline]] inline Status run_block(const Cell* block, bool chain) {
+KIV_HOT Status run_block(const Cell* block, bool chain) {
     // PERF: a block evaluation opens no call frame: nothing unwinds to one
     // (break, return and throw target loops, bodies and catches), and names
     // of <body> frames never show. Its cells start at the current top.
@@ -830,7 +830,7 @@ namespace {
 // open. PERF: the common call needs no Call record unless an argument is
 // not a plain evaluated one. Inlined into the call, a call level less
 // (fib 20: 46.7M instructions before, 45.8M after).
-[[gnu::always_inline]] inline Status fetch_plain_arguments(const Cell* fn, const Cell* word, const Cell* cache, Cell*& pos,
+KIV_HOT Status fetch_plain_arguments(const Cell* fn, const Cell* word, const Cell* cache, Cell*& pos,
                              Cell* end, const Cell* code) {
     const auto mandatory = static_cast<std::int32_t>(cache->data1);
     for (std::int32_t i = 0; i < mandatory; ++i) {
@@ -892,7 +892,7 @@ Status run_plain_body(const Cell* fn, const Cell* name) {
 // native itself is copied into a local for messages, since the word may be
 // set again while its arguments are evaluated. With the direct dispatch
 // from eval_expression: a fib round 1,176 instructions before, 1,129 after.
-[[gnu::always_inline]] inline Status call_native_plain(const Cell* native, const Cell* word, Cell*& pos, Cell* end, const Cell* code) {
+KIV_HOT Status call_native_plain(const Cell* native, const Cell* word, Cell*& pos, Cell* end, const Cell* code) {
     const Cell f = *native;
     const Cell* const fn = &f;
     const Cell* cache = cached_arguments(fn);
@@ -970,7 +970,7 @@ Status call_plain(Cell* fn, const Cell* word, Cell*& pos, Cell* end, const Cell*
 // the current top with the function copied into a local (whose node ids
 // keep it alive); its more block gives both the argument cache and the body
 // (a one-argument call in a loop: 413 instructions before, 386 after).
-[[gnu::always_inline]] inline Status call_function_plain(const Cell* function, const Cell* word, Cell*& pos, Cell* end, const Cell* code) {
+KIV_HOT Status call_function_plain(const Cell* function, const Cell* word, Cell*& pos, Cell* end, const Cell* code) {
     const Cell f = *function;
     const Cell* const fn = &f;
     const Cell* cache = cached_arguments(fn);
@@ -997,7 +997,7 @@ Status call_plain(Cell* fn, const Cell* word, Cell*& pos, Cell* end, const Cell*
 
 }  // namespace
 
-[[gnu::always_inline]] inline Status call_word(const Cell* fn, Cell*& pos, Cell* end, const Cell* code,
+KIV_HOT Status call_word(const Cell* fn, Cell*& pos, Cell* end, const Cell* code,
                                                unsigned flags) {
     Cell* const word = pos++;
     // PERF: straight to the plain call paths, without call_value's checks
@@ -1095,7 +1095,7 @@ namespace {
 // One round of a loop's body: the stack top goes back to the loop frame
 // first; continue goes on, break stops (`*broke`), any other code passes on.
 // Sets a loop's word: a word of a global or function context directly.
-[[gnu::always_inline]] inline void store_word(const Cell* word, const Cell* value) {
+KIV_HOT void store_word(const Cell* word, const Cell* value) {
     if (Cell* slot = plain_slot(word)) [[likely]] {
         *slot = *value;
         return;
@@ -1104,7 +1104,7 @@ namespace {
     context::set(&w, value);
 }
 
-[[gnu::always_inline]] inline Status loop_round(const Cell* body, bool* broke) {
+KIV_HOT Status loop_round(const Cell* body, bool* broke) {
     state.stack_top = state.stack_arguments;
     if (run_block(body, true) == Status::ok) [[likely]]
         return Status::ok;
