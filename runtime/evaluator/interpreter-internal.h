@@ -14,6 +14,16 @@
 #include "runtime/memory.h"
 #include "runtime/throw.h"
 
+// The hot paths' small functions: always inlined in an optimised build.
+// An unoptimised build (the sanitizer build) keeps them as calls, so that
+// deep recursion does not grow every level's native frame by the locals of
+// everything inlined into it.
+#ifdef __OPTIMIZE__
+#define KIV_HOT [[gnu::always_inline]] inline
+#else
+#define KIV_HOT inline
+#endif
+
 namespace kiv::interpreter::internal {
 
 constexpr std::int32_t compiled_max_refinements = compiled::max_refinements;
@@ -22,18 +32,76 @@ constexpr std::int32_t compiled_max_refinements = compiled::max_refinements;
 extern std::uint32_t body_symbol;
 extern std::uint32_t anon_symbol;
 
+// Where the global context's values are, kept between lookups. PERF: a
+// global word otherwise costs two node-to-buffer steps, a chain of six
+// dependent loads; here its value is one addition away, and the checks
+// read only what the cache holds. The values block keeps its node for
+// good, and a buffer that moves outside a collection (expansion) re-points
+// that node, which the check sees; every collection clears the cache (node
+// compaction may renumber the nodes).
+struct GlobalValues {
+    NodeId context;       // the global context's node, 0 while the cache is empty
+    NodeId values;        // its values block's node
+    std::uint32_t buffer; // that node's slot: the buffer's header offset
+    std::uint32_t offset; // the buffer's first cell's offset
+    Cell* cells;          // the first value
+};
+extern GlobalValues global_values;
+
+// The global value cell at the index when the cache holds the context and
+// still stands, else null.
+KIV_HOT Cell* cached_global(NodeId context, std::int32_t index) {
+    const GlobalValues& g = global_values;
+    if (context != g.context) return nullptr;
+    if (memory::node_slot(g.values) != g.buffer || cage::at<memory::SeriesBuffer>(g.buffer)->offset != g.offset)
+        [[unlikely]]
+        return nullptr;
+    return g.cells + index;
+}
+// Fills the cache from the global context (its node given).
+void cache_global_values(NodeId context);
+
+// The header cell of the function context last read, kept between
+// lookups. PERF: a function's own words skip the node-to-buffer step. A
+// context's header buffer never grows, so only a collection moves it, and
+// every collection clears the cache.
+struct LocalContext {
+    NodeId context;  // 0 while the cache is empty
+    const Cell* header;
+};
+extern LocalContext local_context;
+
+// Clears the lookup caches: both above and the call cache (every
+// collection does).
+void forget_lookup_caches();
+
+// The value cell of a word of a context whose values are on the stack,
+// from its header cell: null while the function does not run.
+inline Cell* stack_value(const Cell* header, std::int32_t index) {
+    return header->data2 ? cage::at<Cell>(header->data2) + index : nullptr;
+}
+
 // The value cell of a word when it can be read at once, else null: an
 // unresolved word, a context without values (a function that does not
 // run). The slow path goes through the context unit, which raises the
 // right error.
-inline Cell* word_slot_fast(const Cell* word) {
+KIV_HOT Cell* word_slot_fast(const Cell* word) {
     const auto index = static_cast<std::int32_t>(word->data3);
     if (index < 0 || !word->data1) [[unlikely]]
         return nullptr;
+    if (Cell* v = cached_global(word->data1, index)) [[likely]]
+        return v;
+    if (word->data1 == local_context.context) [[likely]]
+        return stack_value(local_context.header, index);
+    if (word->data1 == state.global_context) [[unlikely]]
+        cache_global_values(word->data1);
     const Cell* h = memory::buffer_of(word->data1)->cells();
     if (!h->data2) [[unlikely]]
         return nullptr;
-    if (h->header & context::flag::values_on_stack) return cage::at<Cell>(h->data2) + index;
+    if (h->header & context::flag::values_on_stack) {
+        local_context = LocalContext{word->data1, h};
+        return cage::at<Cell>(h->data2) + index;
+    }
     return memory::buffer_of(h->data2)->cells() + index;
 }
 Cell* word_slot_slow(const Cell* word);
@@ -41,10 +109,14 @@ Cell* word_slot_slow(const Cell* word);
 // The value cell a set-word may store into directly: a word of a global or
 // function context (an object field goes through the context unit, which
 // marks it written and runs the change handler); null otherwise.
-inline Cell* plain_slot(const Cell* word) {
+KIV_HOT Cell* plain_slot(const Cell* word) {
     const auto index = static_cast<std::int32_t>(word->data3);
     if (index < 0 || !word->data1) [[unlikely]]
         return nullptr;
+    if (Cell* v = cached_global(word->data1, index)) [[likely]]
+        return v;
+    if (word->data1 == local_context.context) [[likely]]
+        return stack_value(local_context.header, index);
     const Cell* h = memory::buffer_of(word->data1)->cells();
     if (!h->data2 || (h->header & context::flag::kind_mask) ==
                          static_cast<std::uint32_t>(context::Kind::object) << context::flag::kind_shift)
@@ -63,12 +135,22 @@ inline Cell* word_slot(const Cell* word) {
 // Frames, inline: the same entries the stack unit writes, without a call.
 // PERF: opening and closing frames is most of a call's cost.
 
+// Whether the native stack has less than native_reserve left. PERF: reads
+// the stack pointer itself; taking the frame address would cost the caller
+// its frame-pointer register.
+inline bool native_stack_short() {
+    std::uintptr_t sp;
+    asm("mov %%rsp, %0" : "=r"(sp));
+    return sp < reinterpret_cast<std::uintptr_t>(state.stack_low) + stack::native_reserve;
+}
+
 // Opens a frame (the function context's values word saved when there is a
 // context). A full call stack, or a native stack nearly used up, goes
 // through the stack unit, which raises stack-overflow.
+
 inline void open_frame(std::uint32_t symbol, NodeId word_context, std::uint32_t header,
                        NodeId function_context) {
-    if (state.frames_top >= state.frames_end || native_stack_room() < stack::native_reserve) [[unlikely]]
+    if (state.frames_top >= state.frames_end || native_stack_short()) [[unlikely]]
         stack::push_named_frame(symbol, header);
     stack::CallFrame* e = state.frames_top++;
     *e = stack::CallFrame{header, symbol, cage::offset_of(state.stack_arguments), word_context,
@@ -123,6 +205,23 @@ Status call_value(const Cell* fn, const Cell* word, const Cell* frame_name, Cell
 Status run_body(const Cell* fn, const Cell* name);
 // Evaluates a paren, its value pushed.
 Status eval_paren(const Cell* paren, std::uint32_t frame_symbol);
+
+// The rounds of `while`, `repeat`, `loop` and `foreach`, with their blocks run in place.
+// PERF: each round's blocks skip a call level (a while round: 425
+// instructions before, 372 after). Called with the loop frame open; answers
+// ok when the loop ends or breaks (the frame's first cell holding what the
+// last round or the break left), thrown for any other pending code.
+// while: `f` holds the condition block and then the body; the result is
+// unset when the condition fails.
+Status while_rounds(Cell* f);
+// repeat: `f` holds the word, the count and the body; the word takes 1 to
+// `count`.
+Status repeat_rounds(Cell* f, std::int32_t count);
+// loop: `f` holds the count and then the body.
+Status count_rounds(Cell* f, std::int32_t count);
+// foreach with one word over a block-like series: the word takes each
+// value from the cursor on, the cursor moving past it before the round.
+Status foreach_block_rounds(Cell* cursor, const Cell* word, const Cell* body);
 
 // The trace machinery's start-up.
 void init_tracing();

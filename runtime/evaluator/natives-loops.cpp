@@ -170,23 +170,7 @@ namespace entries {
 Status while_(const std::int32_t*, std::int32_t) {
     Cell* const f = state.stack_arguments;
     open_loop();
-    Cell* const result = state.stack_arguments;
-    for (;;) {
-        state.stack_top = result;
-        if (interpreter::eval_block(f, true) == Status::thrown) {
-            if (state.thrown_code != throw_code::break_ && state.thrown_code != throw_code::continue_)
-                return Status::thrown;
-            state.thrown_code = 0;
-            fire(ErrorId::throw__while_cond);
-        }
-        if (!truthy_strict(result)) {
-            unset::make_at(result);
-            break;
-        }
-        Round round;
-        KIV_PROPAGATE(run_round(f + 1, &round));
-        if (round == Round::broke) break;
-    }
+    KIV_PROPAGATE(interpreter::internal::while_rounds(f));
     return close_loop();
 }
 
@@ -213,11 +197,7 @@ Status loop(const std::int32_t*, std::int32_t) {
     }
     open_loop();
     unset::make_at(state.stack_arguments);
-    for (; n > 0; --n) {
-        Round round;
-        KIV_PROPAGATE(run_round(f + 1, &round));
-        if (round == Round::broke) break;
-    }
+    KIV_PROPAGATE(interpreter::internal::count_rounds(f, n));
     return close_loop();
 }
 
@@ -230,15 +210,7 @@ Status repeat(const std::int32_t*, std::int32_t) {
     }
     open_loop();
     unset::make_at(state.stack_arguments);
-    // The counter is 64-bit, so a count of 2147483647 ends without
-    // overflowing it; the word still receives integer! values.
-    for (std::int64_t i = 1; i <= n; ++i) {
-        const Cell counter = integer::make_cell(static_cast<std::int32_t>(i));
-        set_word(f, &counter);
-        Round round;
-        KIV_PROPAGATE(run_round(f + 2, &round));
-        if (round == Round::broke) break;
-    }
+    KIV_PROPAGATE(interpreter::internal::repeat_rounds(f, n));
     return close_loop();
 }
 
@@ -263,6 +235,10 @@ Status foreach(const std::int32_t*, std::int32_t) {
     unset::make_at(result);
     state.stack_top = result + 1;
     const bool map = cursor->is(Type::map);
+    if (words->is(Type::word) && series::is_block_like(cursor->type())) {
+        KIV_PROPAGATE(interpreter::internal::foreach_block_rounds(cursor, words, f + 2));
+        return close_loop();
+    }
     while (map ? map::foreach_next(words, cursor) : more_values(cursor)) {
         if (!map) step(cursor, words, count);
         Round round;
