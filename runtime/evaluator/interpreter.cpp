@@ -897,10 +897,6 @@ KIV_HOT Status call_native_plain(const Cell* native, const Cell* word, Cell*& po
     const Cell* const fn = &f;
     const Cell* cache = cached_arguments(fn);
     const auto refinements = static_cast<std::int32_t>(cache->data2);
-    std::int32_t positions[1 + compiled_max_refinements];
-    if (refinements > compiled_max_refinements) fire(ErrorId::internal_not_done);
-    positions[0] = 0;
-    for (std::int32_t k = 1; k <= refinements; ++k) positions[k] = -1;
     open_frame(word->data2, word->data1, stack::header::interpreted_native, 0);
     KIV_PROPAGATE(fetch_plain_arguments(fn, word, cache, pos, end, code));
     const auto slot = static_cast<std::int32_t>(fn->data1);
@@ -937,6 +933,14 @@ KIV_HOT Status call_native_plain(const Cell* native, const Cell* word, Cell*& po
             close_frame();
             return Status::ok;
         }
+    }
+    // The refinement positions are set up only for an entry: the paths
+    // above read none.
+    std::int32_t positions[1 + compiled_max_refinements];
+    if (refinements > compiled_max_refinements) fire(ErrorId::internal_not_done);
+    positions[0] = 0;
+    for (std::int32_t k = 1; k <= refinements; ++k) positions[k] = -1;
+    if (fn->is(Type::native)) {
         const natives::Entry entry = natives::entry(slot);
         if (!entry) fire(ErrorId::internal_not_done);
         KIV_PROPAGATE(entry(positions, refinements + 1));
