@@ -638,8 +638,7 @@ Status invoke_native(Call& c) {
     // An action receives them from positions[1].
     std::int32_t positions[1 + compiled_max_refinements];
     if (refinements > compiled_max_refinements) fire(ErrorId::internal_not_done);
-    positions[0] = 0;
-    for (std::int32_t k = 1; k <= refinements; ++k) positions[k] = -1;
+    clear_positions(positions, refinements);
     open_call_frame(c, false);
     if (c.infix) check_left(c, cache);
     KIV_PROPAGATE(fetch_arguments(c, cache, c.infix ? 1 : 0, positions));
@@ -938,8 +937,7 @@ KIV_HOT Status call_native_plain(const Cell* native, const Cell* word, Cell*& po
     // above read none.
     std::int32_t positions[1 + compiled_max_refinements];
     if (refinements > compiled_max_refinements) fire(ErrorId::internal_not_done);
-    positions[0] = 0;
-    for (std::int32_t k = 1; k <= refinements; ++k) positions[k] = -1;
+    clear_positions(positions, refinements);
     if (fn->is(Type::native)) {
         const natives::Entry entry = natives::entry(slot);
         if (!entry) fire(ErrorId::internal_not_done);
@@ -1508,8 +1506,7 @@ Status call_with_arguments(const Cell* function, const Cell* name, const Cell* a
             std::int32_t positions[1 + compiled_max_refinements];
             const std::int32_t refinements = static_cast<std::int32_t>(cache->data2);
             if (refinements > compiled_max_refinements) fire(ErrorId::internal_not_done);
-            positions[0] = 0;
-            for (std::int32_t k = 1; k <= refinements; ++k) positions[k] = -1;
+            clear_positions(positions, refinements);
             const auto s = static_cast<std::int32_t>(fn->data1);
             const natives::Entry entry = is_native ? natives::entry(s) : actions::entry(s);
             if (!entry) fire(ErrorId::internal_not_done);
