@@ -310,7 +310,8 @@ Status change(const std::int32_t* args, std::int32_t) {
 
 KIV_ONE_ARG_ENTRY(clear)
 
-Status copy(const std::int32_t* args, std::int32_t) {
+namespace {
+[[gnu::noinline]] Status copy_refined(const std::int32_t* args) {
     Cell* types = ref(args, 2);
     if (types && !types->is(Type::datatype) && !types->is(Type::typeset)) {
         Cell name;
@@ -324,6 +325,15 @@ Status copy(const std::int32_t* args, std::int32_t) {
     Cell* result = stack::push_cell();
     unset::make_at(result);
     return finish(dispatch<Action::copy>(arg(0), result, ref(args, 0), used(args, 1), types));
+}
+}  // namespace
+
+Status copy(const std::int32_t* args, std::int32_t) {
+    if (!none_used<3>(args)) [[unlikely]]
+        return copy_refined(args);
+    Cell* result = stack::push_cell();
+    unset::make_at(result);
+    return finish(dispatch<Action::copy>(arg(0), result, nullptr, false, nullptr));
 }
 
 namespace {
