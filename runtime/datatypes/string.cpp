@@ -13,6 +13,7 @@
 #include <limits>
 #include <vector>
 
+#include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/block.h"
@@ -249,6 +250,11 @@ inline bool append_plain(Cell* series, Cell* value, std::int32_t part, std::int3
         append_char(buffer(series), value->data2);
     } else if (is_any_string(t) && t != Type::tag) {
         append_string(series, value, part);
+    } else if (t == Type::integer && part < 0) {
+        // A number joined to text (keys, labels): its digits without the
+        // general forming path.
+        const char* digits = integer::form_signed(integer::get(value));
+        append_bytes(series, digits, static_cast<std::int64_t>(std::strlen(digits)));
     } else {
         return false;
     }
