@@ -484,10 +484,14 @@ constexpr natives::Entry table[action_count] = {
 
 }  // namespace
 
+namespace {
+constexpr natives::Entry no_entries[action_count] = {};
+}  // namespace
+
 namespace detail {
 // Set once start-up reaches the action table's step; entries answer null
 // before.
-const natives::Entry* table = nullptr;
+const natives::Entry* table = no_entries;
 }  // namespace detail
 
 void init() { detail::table = table; }
