@@ -308,7 +308,13 @@ bool texts_equal(const Cell* a, const Cell* b, bool fold) {
     const std::uint32_t ub = bb->unit();
     const std::uint8_t* pa = ba->head() + std::size_t{ia} * ua;
     const std::uint8_t* pb = bb->head() + std::size_t{ib} * ub;
-    if (!fold && ua == ub) return std::memcmp(pa, pb, std::size_t{n} * ua) == 0;
+    if (ua == ub) {
+        // Equal units: the same bytes are the same text under any folding,
+        // and a hit usually has them, so the scan by code point is left for
+        // keys that differ.
+        if (std::memcmp(pa, pb, std::size_t{n} * ua) == 0) return true;
+        if (!fold) return false;
+    }
     latin_ready();
     for (std::uint32_t i = 0; i < n; ++i, pa += ua, pb += ub) {
         std::uint32_t ca = code_point_at(pa, ua);

@@ -12,6 +12,7 @@ namespace kiv::registry {
 
 namespace detail {
 ActionFns table[table_size];
+AnyFn by_action[action_count + 1][table_size];
 }  // namespace detail
 
 namespace {
@@ -49,6 +50,8 @@ void make_name_word(TypeEntry& e) {
 void init() {
     for (auto& e : entries) e = TypeEntry{};
     for (auto& r : detail::table) r = ActionFns{};
+    for (auto& slots : detail::by_action)
+        for (auto& fn : slots) fn = nullptr;
     highest_id = 0;
     words_built = false;
 }
@@ -68,6 +71,10 @@ void register_type(Type id, Type parent, const char* name, const ActionRow& row)
 #define KIV_ACTION_RESOLVE(slot, ident, name, arg, ret, params) fns.ident = resolve(row.ident, up.ident);
     KIV_ACTION_LIST(KIV_ACTION_RESOLVE)
 #undef KIV_ACTION_RESOLVE
+#define KIV_ACTION_BY_SLOT(slot, ident, name, arg, ret, params) \
+    detail::by_action[slot][n] = reinterpret_cast<detail::AnyFn>(fns.ident);
+    KIV_ACTION_LIST(KIV_ACTION_BY_SLOT)
+#undef KIV_ACTION_BY_SLOT
     if (words_built) make_name_word(e);
 }
 

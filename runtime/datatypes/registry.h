@@ -147,6 +147,11 @@ inline Cell* make_datatype(Cell* out, Type id) {
 
 namespace detail {
 extern ActionFns table[table_size];
+// The same functions by slot, then by datatype id, untyped: the dispatch of
+// one action reads one word at the datatype's index, with no multiply by
+// the row's size.
+using AnyFn = void (*)();
+extern AnyFn by_action[action_count + 1][table_size];
 template <Action A>
 struct Member;
 #define KIV_ACTION_MEMBER(slot, ident, name, arg, ret, params)                    \
@@ -162,7 +167,8 @@ KIV_ACTION_LIST(KIV_ACTION_MEMBER)
 // The function of `type` for action A, or nullptr.
 template <Action A>
 inline typename detail::Member<A>::Fn lookup(Type type) {
-    return detail::table[static_cast<std::uint8_t>(type)].*detail::Member<A>::slot_of;
+    return reinterpret_cast<typename detail::Member<A>::Fn>(
+        detail::by_action[static_cast<int>(A)][static_cast<std::uint8_t>(type)]);
 }
 
 // The function of the value's datatype for action A; raises the

@@ -122,6 +122,16 @@ void append_literal(Cell* value, const char* text) {
 
 void append_bytes(Cell* value, const char* text, std::int64_t count) {
     SeriesBuffer* b = buffer(value);
+    if (b->unit() == 1) {
+        // ASCII onto 1-byte text (formed numbers, most literals): one
+        // reservation and a copy instead of a reservation a character.
+        std::int64_t i = 0;
+        while (i < count && static_cast<std::uint8_t>(text[i]) < 0x80) ++i;
+        if (i == count) {
+            if (count > 0) std::memcpy(memory::alloc_tail_bytes(b, count), text, count);
+            return;
+        }
+    }
     for (std::int64_t i = 0; i < count; ++i)
         b = append_char(b, static_cast<std::uint8_t>(text[i]));
 }

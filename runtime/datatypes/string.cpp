@@ -13,6 +13,7 @@
 #include <limits>
 #include <vector>
 
+#include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/block.h"
@@ -238,6 +239,13 @@ std::int64_t clamped_index(Cell* series) {
     return static_cast<std::int32_t>(series->data1);
 }
 
+// A number joined to text (keys, labels): its digits without the general
+// forming path. Out of line, so that text onto text stays lean.
+[[gnu::noinline]] void append_digits(Cell* series, const Cell* value) {
+    const char* digits = integer::form_signed(integer::get(value));
+    append_bytes(series, digits, static_cast<std::int64_t>(std::strlen(digits)));
+}
+
 // Text or a char! onto text, once and with no owner to hear of it: the
 // common case, which goes straight to the copy. Answers false, touching
 // nothing, when the append needs the general path.
@@ -249,6 +257,8 @@ inline bool append_plain(Cell* series, Cell* value, std::int32_t part, std::int3
         append_char(buffer(series), value->data2);
     } else if (is_any_string(t) && t != Type::tag) {
         append_string(series, value, part);
+    } else if (t == Type::integer && part < 0) {
+        append_digits(series, value);
     } else {
         return false;
     }

@@ -23,6 +23,15 @@ Cell* ref(const std::int32_t* args, int k) {
     return args[k] < 0 ? nullptr : state.stack_arguments + args[k];
 }
 bool used(const std::int32_t* args, int k) { return args[k] >= 0; }
+// Whether none of the first N refinements is used (every position is -1):
+// the common call then skips decoding them one by one.
+template <int N>
+inline bool none_used(const std::int32_t* args) {
+    std::int32_t all = -1;
+#pragma GCC unroll 16
+    for (int k = 0; k < N; ++k) all &= args[k];
+    return all < 0;
+}
 
 // The result of an action: copied into the frame's result slot unless a
 // callback inside the action left a code pending (the stacks then belong to
@@ -95,7 +104,7 @@ bool insertion_part(Cell* series, Cell* value, Cell* part, std::int32_t* count) 
     return true;
 }
 
-Status insertion(const std::int32_t* args, bool append) {
+[[gnu::noinline]] Status insertion(const std::int32_t* args, bool append) {
     Cell* series = arg(0);
     Cell* value = arg(1);
     std::int32_t part;
@@ -278,7 +287,11 @@ KIV_ONE_ARG_ENTRY(complement)
 KIV_TWO_ARG_ENTRY(or_)
 KIV_TWO_ARG_ENTRY(xor_)
 
-Status append(const std::int32_t* args, std::int32_t) { return insertion(args, true); }
+Status append(const std::int32_t* args, std::int32_t) {
+    if (none_used<3>(args)) [[likely]]
+        return finish(dispatch<Action::append>(arg(0), arg(1), -1, false, 1, true));
+    return insertion(args, true);
+}
 
 KIV_TWO_ARG_ENTRY(at)
 KIV_ONE_ARG_ENTRY(back)
@@ -297,7 +310,8 @@ Status change(const std::int32_t* args, std::int32_t) {
 
 KIV_ONE_ARG_ENTRY(clear)
 
-Status copy(const std::int32_t* args, std::int32_t) {
+namespace {
+[[gnu::noinline]] Status copy_refined(const std::int32_t* args) {
     Cell* types = ref(args, 2);
     if (types && !types->is(Type::datatype) && !types->is(Type::typeset)) {
         Cell name;
@@ -312,19 +326,41 @@ Status copy(const std::int32_t* args, std::int32_t) {
     unset::make_at(result);
     return finish(dispatch<Action::copy>(arg(0), result, ref(args, 0), used(args, 1), types));
 }
+}  // namespace
 
-Status find(const std::int32_t* args, std::int32_t) {
+Status copy(const std::int32_t* args, std::int32_t) {
+    if (!none_used<3>(args)) [[unlikely]]
+        return copy_refined(args);
+    Cell* result = stack::push_cell();
+    unset::make_at(result);
+    return finish(dispatch<Action::copy>(arg(0), result, nullptr, false, nullptr));
+}
+
+namespace {
+[[gnu::noinline]] Status find_refined(const std::int32_t* args) {
     return finish(dispatch<Action::find>(arg(0), arg(1), ref(args, 0), used(args, 1), used(args, 2),
                                          used(args, 3), used(args, 4), ref(args, 5), ref(args, 6),
                                          used(args, 7), used(args, 8), used(args, 9),
                                          used(args, 10)));
+}
+}  // namespace
+
+Status find(const std::int32_t* args, std::int32_t) {
+    if (!none_used<11>(args)) [[unlikely]]
+        return find_refined(args);
+    return finish(dispatch<Action::find>(arg(0), arg(1), nullptr, false, false, false, false,
+                                         nullptr, nullptr, false, false, false, false));
 }
 
 KIV_ONE_ARG_ENTRY(head)
 KIV_ONE_ARG_ENTRY(head_q)
 KIV_ONE_ARG_ENTRY(index_q)
 
-Status insert(const std::int32_t* args, std::int32_t) { return insertion(args, false); }
+Status insert(const std::int32_t* args, std::int32_t) {
+    if (none_used<3>(args)) [[likely]]
+        return finish(dispatch<Action::append>(arg(0), arg(1), -1, false, 1, false));
+    return insertion(args, false);
+}
 
 Status length_q(const std::int32_t*, std::int32_t) {
     const int n = dispatch<Action::length_q>(arg(0));
@@ -361,11 +397,20 @@ Status reverse(const std::int32_t* args, std::int32_t) {
     return finish(dispatch<Action::reverse>(arg(0), ref(args, 0), ref(args, 1)));
 }
 
-Status select(const std::int32_t* args, std::int32_t) {
+namespace {
+[[gnu::noinline]] Status select_refined(const std::int32_t* args) {
     return finish(dispatch<Action::select>(arg(0), arg(1), ref(args, 0), used(args, 1),
                                            used(args, 2), used(args, 3), used(args, 4),
                                            ref(args, 5), ref(args, 6), used(args, 7),
                                            used(args, 8)));
+}
+}  // namespace
+
+Status select(const std::int32_t* args, std::int32_t) {
+    if (!none_used<9>(args)) [[unlikely]]
+        return select_refined(args);
+    return finish(dispatch<Action::select>(arg(0), arg(1), nullptr, false, false, false, false,
+                                           nullptr, nullptr, false, false));
 }
 
 Status sort(const std::int32_t* args, std::int32_t) {
@@ -439,10 +484,14 @@ constexpr natives::Entry table[action_count] = {
 
 }  // namespace
 
+namespace {
+constexpr natives::Entry no_entries[action_count] = {};
+}  // namespace
+
 namespace detail {
 // Set once start-up reaches the action table's step; entries answer null
 // before.
-const natives::Entry* table = nullptr;
+const natives::Entry* table = no_entries;
 }  // namespace detail
 
 void init() { detail::table = table; }

@@ -32,13 +32,15 @@ KIV_ACTION_LIST(KIV_ACTION_ENTRY_DECLARE)
 void init();
 
 namespace detail {
-extern const natives::Entry* table;  // null until init
+extern const natives::Entry* table;  // a table of nulls until init
 }
-// The entry of a 1-based slot, or null (set-path, or outside the table).
+// The entry of a 1-based slot, or null (set-path, before init, or outside
+// the table). One unsigned compare covers both ends of the range.
 inline natives::Entry entry(std::int32_t slot) {
-    if (slot < 1 || slot > action_count || !detail::table) [[unlikely]]
+    const auto index = static_cast<std::uint32_t>(slot) - 1u;
+    if (index >= static_cast<std::uint32_t>(action_count)) [[unlikely]]
         return nullptr;
-    return detail::table[slot - 1];
+    return detail::table[index];
 }
 // The whole table, slot 1 first (action_count entries).
 const natives::Entry* table_start();

@@ -431,6 +431,14 @@ TEST_F(StringActions, Append) {
         {appended("", text("bc", 1, Type::tag), 2), "<b"},
         {appended("", character('-'), -1, false, 4), "----"},
         {appended("a", text("\xF0\x9F\x98\x80", 4), -1, false, 2), "a\xF0\x9F\x98\x80\xF0\x9F\x98\x80"},
+        // Integers: their digits, on 1-byte and wider text, with and
+        // without the general path's /dup and /part.
+        {appended("k", integer(-5)), "k-5"},
+        {appended("k", integer(0)), "k0"},
+        {appended("k", integer(-2147483647 - 1)), "k-2147483648"},
+        {appended("\xE2\x98\xBA", integer(123)), "\xE2\x98\xBA" "123"},
+        {appended("k", integer(42), -1, false, 2), "k4242"},
+        {appended("k", integer(12345), 2, true), "k12"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(utf8(c.result), c.expected);
