@@ -114,7 +114,11 @@ bool insertion_part(Cell* series, Cell* value, Cell* part, std::int32_t* count) 
         dup = compiled::integer_arg(d);
         if (dup < 1) return Status::ok;
     }
-    Cell* r = dispatch<Action::append>(series, value, part, used(args, 1), dup, append);
+    // Each action dispatches through its own slot: the datatypes that share
+    // one function for both still see which one ran, and a datatype may
+    // support one without the other (ref! takes insert but not append).
+    Cell* r = append ? dispatch<Action::append>(series, value, part, used(args, 1), dup, true)
+                     : dispatch<Action::insert>(series, value, part, used(args, 1), dup, false);
     return finish(r);
 }
 
@@ -358,7 +362,7 @@ KIV_ONE_ARG_ENTRY(index_q)
 
 Status insert(const std::int32_t* args, std::int32_t) {
     if (none_used<3>(args)) [[likely]]
-        return finish(dispatch<Action::append>(arg(0), arg(1), -1, false, 1, false));
+        return finish(dispatch<Action::insert>(arg(0), arg(1), -1, false, 1, false));
     return insertion(args, false);
 }
 

@@ -126,7 +126,8 @@ Status compose_into(const Cell* source_block, Cell* out, bool deep, bool only) {
 // else inserted at its position; the owner of out hears of it.
 void put_values(Cell* out, Cell* from) {
     const bool at_tail = series::ks_tail_q(out);
-    actions::dispatch<Action::append>(out, from, -1, false, 1, at_tail);
+    if (at_tail) actions::dispatch<Action::append>(out, from, -1, false, 1, true);
+    else actions::dispatch<Action::insert>(out, from, -1, false, 1, false);
 }
 
 // ---------------------------------------------------------------------------

@@ -30,7 +30,8 @@ bool is_function(Type t) {
 // out.
 void put_values(Cell* out, Cell* from) {
     const bool at_tail = series::ks_tail_q(out);
-    actions::dispatch<Action::append>(out, from, -1, false, 1, at_tail);
+    if (at_tail) actions::dispatch<Action::append>(out, from, -1, false, 1, true);
+    else actions::dispatch<Action::insert>(out, from, -1, false, 1, false);
 }
 
 // A number of bytes as stats reports it: integer! up to 2147483647, else
