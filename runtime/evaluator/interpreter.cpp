@@ -1265,7 +1265,10 @@ Status infix_loop(Cell*& pos, Cell* end, const Cell* code) {
 
 // `left`, when given, is the value's left operand, already computed from
 // the code before `pos` (which stands at an operator).
-Status eval_set_word(Cell* word, Cell*& pos, Cell* end, const Cell* code, const Cell* left) {
+// `stored`, when given, tells whether the value went straight into its
+// slot with nothing run after the value was computed.
+Status eval_set_word(Cell* word, Cell*& pos, Cell* end, const Cell* code, const Cell* left,
+                     bool* stored = nullptr) {
     if (pos >= end) fire_with_word(ErrorId::script_need_value, word);
     // The frame, named by the set-word, holds it and then the value.
     open_frame(word->data2, word->data1, stack::header::interpreted_native, 0);
@@ -1284,10 +1287,12 @@ Status eval_set_word(Cell* word, Cell*& pos, Cell* end, const Cell* code, const 
     if (tracing()) [[unlikely]]
         KIV_PROPAGATE(fire_event(Event::set, code, nullptr, word, base + 1));
     if (base[1].is(Type::unset)) fire_with_word(ErrorId::script_need_value, word);
-    if (Cell* slot = plain_slot(word)) [[likely]]
+    if (Cell* slot = plain_slot(word)) [[likely]] {
         *slot = base[1];
-    else
+        if (stored) *stored = !tracing();
+    } else {
         context::set(word, base + 1);
+    }
     base[0] = base[1];
     close_frame();
     return Status::ok;
@@ -1295,7 +1300,12 @@ Status eval_set_word(Cell* word, Cell*& pos, Cell* end, const Cell* code, const 
 
 Status eval_set_word_expression(Cell*& pos, Cell* end, const Cell* code) {
     Cell* word = pos++;
-    KIV_PROPAGATE(eval_set_word(word, pos, end, code, nullptr));
+    bool stored = false;
+    KIV_PROPAGATE(eval_set_word(word, pos, end, code, nullptr, &stored));
+    // PERF: the value's own evaluation already applied the operators that
+    // follow; only a change handler or a trace hook, run after it, could
+    // have made the next word an operator.
+    if (stored) return Status::ok;
     return infix_after(pos, end, code);
 }
 
@@ -1420,7 +1430,9 @@ Status eval_expression(Cell*& pos, Cell* end, const Cell* code, unsigned flags) 
                 stack::push_cell();
             } else {
                 const Cell left = *next;
-                KIV_PROPAGATE(eval_set_word(start, pos, end, code, &left));
+                bool stored = false;
+                KIV_PROPAGATE(eval_set_word(start, pos, end, code, &left, &stored));
+                if (stored) return Status::ok;
             }
             if (!(flags & flag::no_infix) && pos < end && pos->is(Type::word)) return infix_loop(pos, end, code);
             return Status::ok;
