@@ -1115,14 +1115,10 @@ KIV_HOT Status loop_round(const Cell* body, bool* broke) {
     state.stack_top = state.stack_arguments;
     if (run_block(body, true) == Status::ok) [[likely]]
         return Status::ok;
-    if (state.thrown_code == throw_code::continue_) {
-        state.thrown_code = 0;
-        return Status::ok;
-    }
-    if (state.thrown_code == throw_code::break_) {
-        state.thrown_code = 0;
-        *broke = true;
-        return Status::ok;
+    switch (stack::take_loop_exit()) {
+        case stack::LoopExit::continued: return Status::ok;
+        case stack::LoopExit::broke: *broke = true; return Status::ok;
+        case stack::LoopExit::passes_on: break;
     }
     return Status::thrown;
 }

@@ -41,15 +41,10 @@ Status run_round(const Cell* body, Round* round) {
         *round = Round::normal;
         return Status::ok;
     }
-    if (state.thrown_code == throw_code::continue_) {
-        state.thrown_code = 0;
-        *round = Round::continued;
-        return Status::ok;
-    }
-    if (state.thrown_code == throw_code::break_) {
-        state.thrown_code = 0;
-        *round = Round::broke;
-        return Status::ok;
+    switch (stack::take_loop_exit()) {
+        case stack::LoopExit::continued: *round = Round::continued; return Status::ok;
+        case stack::LoopExit::broke: *round = Round::broke; return Status::ok;
+        case stack::LoopExit::passes_on: break;
     }
     return Status::thrown;
 }

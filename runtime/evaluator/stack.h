@@ -113,6 +113,21 @@ void forget();
 // ---------------------------------------------------------------------------
 // Queries.
 
+// How a loop round that answered thrown ends: break and continue stop at
+// the loop (their code is taken here), any other code passes on.
+enum class LoopExit : std::uint8_t { passes_on, continued, broke };
+inline LoopExit take_loop_exit() {
+    if (state.thrown_code == throw_code::continue_) {
+        state.thrown_code = 0;
+        return LoopExit::continued;
+    }
+    if (state.thrown_code == throw_code::break_) {
+        state.thrown_code = 0;
+        return LoopExit::broke;
+    }
+    return LoopExit::passes_on;
+}
+
 inline bool empty() { return state.frames_top == state.frames_bottom; }
 inline CallFrame* top_frame() { return state.frames_top - 1; }
 inline std::int32_t frame_count() {
