@@ -956,6 +956,40 @@ KIV_HOT Status call_native_plain(const Cell* native, const Cell* word, Cell*& po
     return Status::ok;
 }
 
+// A native or action called through a path of refinement words from a
+// word holding it, while not tracing: as call_native_plain, without the
+// general path walk or call_value's Call record set-up for the mandatory
+// arguments. The frame is named as a path call's is.
+// GC: `refs` point into the path's buffer, as the general path call's do.
+Status call_native_path(const Cell* native, const Cell* word, const Cell* path, Cell* refs,
+                        Cell* refs_end, Cell*& pos, Cell* end, const Cell* code) {
+    const Cell f = *native;
+    const Cell* const fn = &f;
+    const Cell* cache = cached_arguments(fn);
+    const auto refinements = static_cast<std::int32_t>(cache->data2);
+    std::int32_t positions[1 + compiled_max_refinements];
+    if (refinements > compiled_max_refinements) fire(ErrorId::internal_not_done);
+    clear_positions(positions, refinements);
+    Cell anon;
+    words::word(words::W::anon, &anon);
+    open_frame(anon.data2, anon.data1, stack::header::interpreted_native, 0);
+    KIV_PROPAGATE(fetch_plain_arguments(fn, word, cache, pos, end, code));
+    Call c{fn, word, &anon, pos, end, code, path, refs, refs_end, false};
+    KIV_PROPAGATE(apply_refinements(c, cache, positions));
+    const auto slot = static_cast<std::int32_t>(fn->data1);
+    if (fn->is(Type::native)) {
+        const natives::Entry entry = natives::entry(slot);
+        if (!entry) fire(ErrorId::internal_not_done);
+        KIV_PROPAGATE(entry(positions, refinements + 1));
+    } else {
+        const natives::Entry entry = actions::entry(slot);
+        if (!entry) fire(ErrorId::internal_not_done);
+        KIV_PROPAGATE(entry(positions + 1, refinements));
+    }
+    close_frame();
+    return Status::ok;
+}
+
 // A function or routine called by a word, with no refinements, while not
 // tracing.
 Status call_plain(Cell* fn, const Cell* word, Cell*& pos, Cell* end, const Cell* code) {
@@ -1345,6 +1379,26 @@ bool is_system_issue(const Cell* issue) {
     return words::is(issue, words::Sym::system) || words::is(issue, words::Sym::system_global);
 }
 
+// The native or action a path calls when its first element is a word
+// holding one and all the others are words (its refinements), while not
+// tracing; null for any other path, which takes the general walk.
+const Cell* native_path_head(const Cell* path, Cell** first, Cell** last) {
+    if (tracing()) return nullptr;
+    memory::SeriesBuffer* b = block::buffer(path);
+    const std::int32_t head = series::head(path);
+    if (head < 0) return nullptr;
+    Cell* f = b->cells() + head;
+    Cell* l = b->cells_tail();
+    if (f >= l || !f->is(Type::word)) return nullptr;
+    const Cell* v = word_slot_fast(f);
+    if (!v || !(v->is(Type::native) || v->is(Type::action))) return nullptr;
+    for (Cell* item = f + 1; item < l; ++item)
+        if (!item->is(Type::word)) return nullptr;
+    *first = f;
+    *last = l;
+    return v;
+}
+
 Status eval_value(Cell* value, Cell*& pos, Cell* end, const Cell* code, unsigned flags) {
     switch (value->type()) {
         case Type::word: return eval_word(value, pos, end, code, flags);
@@ -1352,7 +1406,16 @@ Status eval_value(Cell* value, Cell*& pos, Cell* end, const Cell* code, unsigned
         case Type::get_word: stack::push_copy(word_slot(value)); return Status::ok;
         case Type::lit_word: stack::push_copy(value)->set_type(Type::word); return Status::ok;
         case Type::paren: return eval_paren(value, body_symbol);
-        case Type::path: case Type::get_path: return eval_path(value, pos, end, code, nullptr);
+        case Type::path: {
+            // PERF: a native or action called through refinement words
+            // goes straight to the call.
+            Cell* first;
+            Cell* last;
+            if (const Cell* fn = native_path_head(value, &first, &last))
+                return call_native_path(fn, first, value, first + 1, last, pos, end, code);
+            return eval_path(value, pos, end, code, nullptr);
+        }
+        case Type::get_path: return eval_path(value, pos, end, code, nullptr);
         case Type::lit_path: stack::push_copy(value)->set_type(Type::path); return Status::ok;
         case Type::set_path: return eval_set_path(value, pos, end, code);
         case Type::op: fire(ErrorId::internal_not_done);
