@@ -1496,6 +1496,18 @@ Status eval_expression(Cell*& pos, Cell* end, const Cell* code, unsigned flags) 
             if (!(flags & flag::no_infix) && pos < end && pos->is(Type::word)) return infix_loop(pos, end, code);
             return Status::ok;
         }
+        case Type::path: {
+            // PERF: a native or action called through refinement words,
+            // without the whole evaluation's dispatch.
+            Cell* first;
+            Cell* last;
+            const Cell* fn = native_path_head(start, &first, &last);
+            if (!fn) return eval_expression_full(pos, end, code, flags);
+            ++pos;
+            KIV_PROPAGATE(call_native_path(fn, first, start, first + 1, last, pos, end, code));
+            if (!(flags & flag::no_infix) && pos < end) return infix_loop(pos, end, code);
+            return Status::ok;
+        }
         case Type::paren:
             ++pos;
             KIV_PROPAGATE(run_block(start, false));
