@@ -497,7 +497,9 @@ private:
         leave();
     }
 
-    void object(const Cell* v) {
+    // An object or function whose context was written already becomes a
+    // reference to where it stands; otherwise its full record.
+    void context_value(const Cell* v, void (Writer::*record)(const Cell*, bool)) {
         const NodeId ctx = v->data1;
         if (const Place* place = find(ctx)) {
             head(v, true, false, 0);
@@ -505,21 +507,12 @@ private:
             return;
         }
         enter(ctx);
-        object_record(v, true);
+        (this->*record)(v, true);
         leave();
     }
 
-    void function(const Cell* v) {
-        const NodeId ctx = v->data1;
-        if (const Place* place = find(ctx)) {
-            head(v, true, false, 0);
-            write_path(*place);
-            return;
-        }
-        enter(ctx);
-        function_record(v, true);
-        leave();
-    }
+    void object(const Cell* v) { context_value(v, &Writer::object_record); }
+    void function(const Cell* v) { context_value(v, &Writer::function_record); }
 
     // The full object record: class id, handler entries, context. Prefixes
     // only where the object stands as a value of its own.
