@@ -245,6 +245,10 @@ namespace {
 Status infix_loop(Cell*& pos, Cell* end, const Cell* code);
 // A set-word expression at `pos`, its value not simple.
 Status eval_set_word_expression(Cell*& pos, Cell* end, const Cell* code);
+// A set-word expression whose value's start, `left`, is computed: `pos`
+// stands at the operator that follows it.
+Status eval_set_word_from(Cell* word, Cell*& pos, Cell* end, const Cell* code, const Cell* left,
+                          unsigned flags);
 
 // infix_loop when `pos` stands at a word holding an op. PERF: the common
 // case, a word that starts the next expression, costs no call.
@@ -703,13 +707,16 @@ namespace internal {
 Status eval_call_word(const Cell* fn, Cell*& pos, Cell* end, const Cell* code, unsigned flags);
 
 // What simple_expression did.
-enum class Step : std::uint8_t { done, call, set, other };
+enum class Step : std::uint8_t { done, call, set, partly, set_partly, other };
 
 // One whole expression of plain values and fast operators (or a set-word
 // taking one), pushed, while not tracing: done. A word holding a function
-// value: call, with the value in `fn`. Anything else: other. `pos` moves
-// only when done.
-KIV_HOT Step simple_expression(Cell*& pos, Cell* end, const Cell** fn) {
+// value: call, with the value in `fn`. A set-word whose value does not
+// start simple: set. A plain value, or a set-word's, computed up to an
+// operator it cannot apply: partly or set_partly, the value so far in the
+// next stack cell (not pushed) and `*stop` at the operator. Anything else:
+// other. `pos` moves only when done.
+KIV_HOT Step simple_expression(Cell*& pos, Cell* end, const Cell** fn, Cell** stop) {
     if (tracing()) [[unlikely]]
         return Step::other;
     // PERF: the value is computed in the next stack cell itself, which is
@@ -726,17 +733,27 @@ KIV_HOT Step simple_expression(Cell*& pos, Cell* end, const Cell** fn) {
         }
         *next = *v;
         ++after;
-        if (simple_tail(after, end, next) != Simple::whole) return Step::other;
+        if (simple_tail(after, end, next) != Simple::whole) {
+            *stop = after;
+            return Step::partly;
+        }
     } else if (pos->is(Type::set_word)) {
         Cell* slot = pos + 1 < end ? plain_slot(pos) : nullptr;
         if (!slot) return Step::other;
         ++after;
         const Simple got = simple_value(after, end, 0, next);
-        if (got != Simple::whole) [[unlikely]]
-            return got == Simple::no ? Step::set : Step::other;
+        if (got != Simple::whole) [[unlikely]] {
+            *stop = after;
+            return got == Simple::no ? Step::set : Step::set_partly;
+        }
         *slot = *next;
-    } else if (simple_value(after, end, 0, next) != Simple::whole) {
-        return Step::other;
+    } else {
+        const Simple got = simple_value(after, end, 0, next);
+        if (got == Simple::no) return Step::other;
+        if (got == Simple::partly) {
+            *stop = after;
+            return Step::partly;
+        }
     }
     stack::push_cell();
     pos = after;
@@ -783,12 +800,31 @@ KIV_HOT Status run_block(const Cell* block, bool chain) {
             // 520 instructions before, 452 after; a one-argument function
             // call in a loop: 439 before, 413 after).
             const Cell* fn;
-            const Step step = simple_expression(pos, end, &fn);
+            Cell* stop;
+            const Step step = simple_expression(pos, end, &fn, &stop);
             if (step == Step::done) continue;
             state.near.data1 = static_cast<std::uint32_t>(pos - first);
-            if ((step == Step::call  ? eval_call_word(fn, pos, end, &code, 0)
-                 : step == Step::set ? eval_set_word_expression(pos, end, &code)
-                                     : eval_expression(pos, end, &code, 0)) == Status::thrown) [[unlikely]] {
+            Status s;
+            switch (step) {
+                case Step::call: s = eval_call_word(fn, pos, end, &code, 0); break;
+                case Step::set: s = eval_set_word_expression(pos, end, &code); break;
+                case Step::partly:
+                    // PERF: the operators go on from where the simple
+                    // attempt stopped, without computing its part again.
+                    stack::push_cell();
+                    pos = stop;
+                    s = infix_loop(pos, end, &code);
+                    break;
+                case Step::set_partly: {
+                    Cell* const word = pos;
+                    const Cell left = *state.stack_top;
+                    pos = stop;
+                    s = eval_set_word_from(word, pos, end, &code, &left, 0);
+                    break;
+                }
+                default: s = eval_expression(pos, end, &code, 0); break;
+            }
+            if (s == Status::thrown) [[unlikely]] {
                 state.near = saved_near;
                 return Status::thrown;
             }
@@ -830,6 +866,36 @@ Status invoke(Call& c) {
 
 namespace {
 
+// An evaluated argument, pushed. PERF: one of plain values and fast
+// operators is computed here, in the next stack cell itself (always inside
+// the stack; the push checks the room); a word calling a function goes
+// straight to the call; the operators the simple part cannot apply go on
+// from where it stopped. Anything else takes the whole evaluation.
+KIV_HOT Status eval_argument(Cell*& pos, Cell* end, const Cell* code) {
+    if (tracing()) [[unlikely]]
+        return eval_expression(pos, end, code, flag::sub);
+    const Cell* v = pos;
+    if (pos->is(Type::word)) {
+        v = word_slot_fast(pos);
+        if (!v) [[unlikely]]
+            return eval_expression(pos, end, code, flag::sub);
+        if (!word_values.plain[v->type_id()]) {
+            if (is_callable_type(v->type())) return eval_call_word(v, pos, end, code, flag::sub);
+            return eval_expression(pos, end, code, flag::sub);
+        }
+    } else if (!literals.plain[pos->type_id()]) {
+        return eval_expression(pos, end, code, flag::sub);
+    }
+    Cell* const next = state.stack_top;
+    *next = *v;
+    Cell* after = pos + 1;
+    const Simple got = simple_tail(after, end, next);
+    stack::push_cell();
+    pos = after;
+    if (got == Simple::partly) return infix_loop(pos, end, code);
+    return Status::ok;
+}
+
 // The mandatory arguments of a call without refinements whose frame is
 // open. PERF: the common call needs no Call record unless an argument is
 // not a plain evaluated one. Inlined into the call, a call level less
@@ -840,18 +906,7 @@ KIV_HOT Status fetch_plain_arguments(const Cell* fn, const Cell* word, const Cel
     for (std::int32_t i = 0; i < mandatory; ++i) {
         const Cell* entry = cache + 1 + i;
         if (!(entry->header & (3u << kind_shift)) && pos < end) [[likely]] {
-            // An argument of plain values and fast operators is computed
-            // here; anything else is evaluated.
-            // PERF: computed in the next stack cell itself, which is
-            // always inside the stack; the push checks the room.
-            Cell* const next = state.stack_top;
-            Cell* after = pos;
-            if (!tracing() && simple_value(after, end, 0, next) == Simple::whole) {
-                stack::push_cell();
-                pos = after;
-            } else {
-                KIV_PROPAGATE(eval_expression(pos, end, code, flag::sub));
-            }
+            KIV_PROPAGATE(eval_argument(pos, end, code));
             const Cell* got = state.stack_top - 1;
             if (!accepts(entry, got->type_id())) [[unlikely]] {
                 Call c{fn, word, word, pos, end, code, nullptr, nullptr, nullptr, false};
@@ -1339,6 +1394,15 @@ Status eval_set_word_expression(Cell*& pos, Cell* end, const Cell* code) {
     return infix_after(pos, end, code);
 }
 
+Status eval_set_word_from(Cell* word, Cell*& pos, Cell* end, const Cell* code, const Cell* left,
+                          unsigned flags) {
+    bool stored = false;
+    KIV_PROPAGATE(eval_set_word(word, pos, end, code, left, &stored));
+    if (stored) return Status::ok;
+    if (!(flags & flag::no_infix) && pos < end && pos->is(Type::word)) return infix_loop(pos, end, code);
+    return Status::ok;
+}
+
 Status eval_set_path(Cell* path, Cell*& pos, Cell* end, const Cell* code) {
     if (pos >= end) {
         Cell p = *path;
@@ -1487,14 +1551,11 @@ Status eval_expression(Cell*& pos, Cell* end, const Cell* code, unsigned flags) 
             if (done == Simple::whole) {
                 *slot = *next;
                 stack::push_cell();
-            } else {
-                const Cell left = *next;
-                bool stored = false;
-                KIV_PROPAGATE(eval_set_word(start, pos, end, code, &left, &stored));
-                if (stored) return Status::ok;
+                if (!(flags & flag::no_infix) && pos < end && pos->is(Type::word)) return infix_loop(pos, end, code);
+                return Status::ok;
             }
-            if (!(flags & flag::no_infix) && pos < end && pos->is(Type::word)) return infix_loop(pos, end, code);
-            return Status::ok;
+            const Cell left = *next;
+            return eval_set_word_from(start, pos, end, code, &left, flags);
         }
         case Type::path: {
             // PERF: a native or action called through refinement words,
