@@ -468,7 +468,7 @@ KIV_HOT Fast fast_kind(Type source, std::uint32_t slot, CompareOp* cmp) {
     }
     if (source == Type::native && slot >= static_cast<std::uint32_t>(natives::Native::equal_q) &&
         slot <= static_cast<std::uint32_t>(natives::Native::greater_or_equal_q)) {
-        constexpr CompareOp ops[] = {CompareOp::equal, CompareOp::not_equal, CompareOp::strict_equal,
+        static constexpr CompareOp ops[] = {CompareOp::equal, CompareOp::not_equal, CompareOp::strict_equal,
                                      CompareOp::lesser, CompareOp::greater, CompareOp::lesser_or_equal,
                                      CompareOp::greater_or_equal};
         *cmp = ops[slot - static_cast<std::uint32_t>(natives::Native::equal_q)];
@@ -980,6 +980,11 @@ KIV_HOT Status call_native_plain(const Cell* native, const Cell* word, Cell*& po
             KIV_PROPAGATE(run_block(natives::truthy_strict(base) ? base + 1 : base + 2, true));
             close_frame();
             return Status::ok;
+        }
+        if (slot == static_cast<std::int32_t>(natives::Native::return_) && refinements == 0) {
+            // PERF: straight to the unwinding, without the entry's dispatch.
+            const Cell value = *state.stack_arguments;
+            return stack::throw_return(true, false, &value);
         }
         if (slot == static_cast<std::int32_t>(natives::Native::if_) && refinements == 0) {
             Cell* base = state.stack_arguments;
