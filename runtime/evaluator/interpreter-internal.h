@@ -39,8 +39,12 @@ extern std::uint32_t anon_symbol;
 // good, and a buffer that moves outside a collection (expansion) re-points
 // that node, which the check sees; every collection clears the cache (node
 // compaction may renumber the nodes).
+// The context node of an empty cache: no word is ever bound to it, so the
+// lookups compare against it without testing for an unbound word first.
+constexpr NodeId no_context = 0xFFFFFFFF;
+
 struct GlobalValues {
-    NodeId context;       // the global context's node, 0 while the cache is empty
+    NodeId context;       // the global context's node, no_context while the cache is empty
     NodeId values;        // its values block's node
     std::uint32_t buffer; // that node's slot: the buffer's header offset
     std::uint32_t offset; // the buffer's first cell's offset
@@ -66,7 +70,7 @@ void cache_global_values(NodeId context);
 // context's header buffer never grows, so only a collection moves it, and
 // every collection clears the cache.
 struct LocalContext {
-    NodeId context;  // 0 while the cache is empty
+    NodeId context;  // no_context while the cache is empty
     const Cell* header;
 };
 extern LocalContext local_context;
@@ -87,12 +91,14 @@ inline Cell* stack_value(const Cell* header, std::int32_t index) {
 // right error.
 KIV_HOT Cell* word_slot_fast(const Cell* word) {
     const auto index = static_cast<std::int32_t>(word->data3);
-    if (index < 0 || !word->data1) [[unlikely]]
+    if (index < 0) [[unlikely]]
         return nullptr;
     if (Cell* v = cached_global(word->data1, index)) [[likely]]
         return v;
     if (word->data1 == local_context.context) [[likely]]
         return stack_value(local_context.header, index);
+    if (!word->data1) [[unlikely]]
+        return nullptr;
     if (word->data1 == state.global_context) [[unlikely]]
         cache_global_values(word->data1);
     const Cell* h = memory::buffer_of(word->data1)->cells();
@@ -111,12 +117,14 @@ Cell* word_slot_slow(const Cell* word);
 // marks it written and runs the change handler); null otherwise.
 KIV_HOT Cell* plain_slot(const Cell* word) {
     const auto index = static_cast<std::int32_t>(word->data3);
-    if (index < 0 || !word->data1) [[unlikely]]
+    if (index < 0) [[unlikely]]
         return nullptr;
     if (Cell* v = cached_global(word->data1, index)) [[likely]]
         return v;
     if (word->data1 == local_context.context) [[likely]]
         return stack_value(local_context.header, index);
+    if (!word->data1) [[unlikely]]
+        return nullptr;
     const Cell* h = memory::buffer_of(word->data1)->cells();
     if (!h->data2 || (h->header & context::flag::kind_mask) ==
                          static_cast<std::uint32_t>(context::Kind::object) << context::flag::kind_shift)

@@ -46,7 +46,7 @@ std::uint32_t anon_symbol = 0;
 
 Cell* word_slot_slow(const Cell* word) { return context::get(word); }
 
-GlobalValues global_values = {};
+GlobalValues global_values = {no_context, 0, 0, 0, nullptr};
 
 void cache_global_values(NodeId context) {
     const Cell* h = memory::buffer_of(context)->cells();
@@ -55,7 +55,7 @@ void cache_global_values(NodeId context) {
     global_values = GlobalValues{context, h->data2, memory::node_slot(h->data2), b->offset, b->cells()};
 }
 
-LocalContext local_context = {};
+LocalContext local_context = {no_context, nullptr};
 
 // The argument caches of the callables called lately, by their more
 // block's node. PERF: the cache is otherwise four dependent loads away
@@ -89,8 +89,8 @@ KIV_HOT const Cell* cached_arguments(const Cell* function) {
 }
 
 void forget_lookup_caches() {
-    global_values = GlobalValues{};
-    local_context = LocalContext{};
+    global_values = GlobalValues{no_context, 0, 0, 0, nullptr};
+    local_context = LocalContext{no_context, nullptr};
     for (CallEntry& e : call_entries) e = CallEntry{};
 }
 
