@@ -32,35 +32,30 @@ constexpr std::int32_t compiled_max_refinements = compiled::max_refinements;
 extern std::uint32_t body_symbol;
 extern std::uint32_t anon_symbol;
 
-// Where the global context's values are, kept between lookups. PERF: a
-// global word otherwise costs two node-to-buffer steps, a chain of six
-// dependent loads; here its value is one addition away, and the checks
-// read only what the cache holds. The values block keeps its node for
-// good, and a buffer that moves outside a collection (expansion) re-points
-// that node, which the check sees; every collection clears the cache (node
-// compaction may renumber the nodes).
 // The context node of an empty cache: no word is ever bound to it, so the
 // lookups compare against it without testing for an unbound word first.
 constexpr NodeId no_context = 0xFFFFFFFF;
 
+// The global context and its values block, kept between lookups. PERF: a
+// global word otherwise costs two node-to-buffer steps; here one is left,
+// which reads the buffer where it is now, so a buffer that moved outside a
+// collection (expansion) needs no check. (An earlier form kept the first
+// value's address and checked the node and the offset before each use: 3
+// more instructions and 2 more branches a lookup, and no faster.) The
+// values block keeps its node for good; every collection clears the cache
+// (node compaction may renumber the nodes).
 struct GlobalValues {
-    NodeId context;       // the global context's node, no_context while the cache is empty
-    NodeId values;        // its values block's node
-    std::uint32_t buffer; // that node's slot: the buffer's header offset
-    std::uint32_t offset; // the buffer's first cell's offset
-    Cell* cells;          // the first value
+    NodeId context;  // the global context's node, no_context while the cache is empty
+    NodeId values;   // its values block's node
 };
 extern GlobalValues global_values;
 
-// The global value cell at the index when the cache holds the context and
-// still stands, else null.
+// The global value cell at the index when the cache holds the context, else
+// null.
 KIV_HOT Cell* cached_global(NodeId context, std::int32_t index) {
     const GlobalValues& g = global_values;
     if (context != g.context) return nullptr;
-    if (memory::node_slot(g.values) != g.buffer || cage::at<memory::SeriesBuffer>(g.buffer)->offset != g.offset)
-        [[unlikely]]
-        return nullptr;
-    return g.cells + index;
+    return memory::buffer_of(g.values)->cells() + index;
 }
 // Fills the cache from the global context (its node given).
 void cache_global_values(NodeId context);

@@ -46,13 +46,12 @@ std::uint32_t anon_symbol = 0;
 
 Cell* word_slot_slow(const Cell* word) { return context::get(word); }
 
-GlobalValues global_values = {no_context, 0, 0, 0, nullptr};
+GlobalValues global_values = {no_context, 0};
 
 void cache_global_values(NodeId context) {
     const Cell* h = memory::buffer_of(context)->cells();
     if (!h->data2 || (h->header & context::flag::values_on_stack)) return;
-    memory::SeriesBuffer* b = memory::buffer_of(h->data2);
-    global_values = GlobalValues{context, h->data2, memory::node_slot(h->data2), b->offset, b->cells()};
+    global_values = GlobalValues{context, h->data2};
 }
 
 LocalContext local_context = {no_context, nullptr};
@@ -89,7 +88,7 @@ KIV_HOT const Cell* cached_arguments(const Cell* function) {
 }
 
 void forget_lookup_caches() {
-    global_values = GlobalValues{no_context, 0, 0, 0, nullptr};
+    global_values = GlobalValues{no_context, 0};
     local_context = LocalContext{no_context, nullptr};
     for (CallEntry& e : call_entries) e = CallEntry{};
 }
