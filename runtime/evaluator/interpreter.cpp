@@ -467,9 +467,10 @@ KIV_HOT Fast fast_kind(Type source, std::uint32_t slot, CompareOp* cmp) {
     }
     if (source == Type::native && slot >= static_cast<std::uint32_t>(natives::Native::equal_q) &&
         slot <= static_cast<std::uint32_t>(natives::Native::greater_or_equal_q)) {
-        static constexpr CompareOp ops[] = {CompareOp::equal, CompareOp::not_equal, CompareOp::strict_equal,
-                                     CompareOp::lesser, CompareOp::greater, CompareOp::lesser_or_equal,
-                                     CompareOp::greater_or_equal};
+        static constexpr CompareOp ops[] = {CompareOp::equal,          CompareOp::not_equal,
+                                            CompareOp::strict_equal,   CompareOp::lesser,
+                                            CompareOp::greater,        CompareOp::lesser_or_equal,
+                                            CompareOp::greater_or_equal};
         *cmp = ops[slot - static_cast<std::uint32_t>(natives::Native::equal_q)];
         return Fast::compare;
     }
