@@ -364,28 +364,6 @@ void copy_units(std::uint8_t* out, std::uint32_t to, const std::uint8_t* in, std
     for (std::int64_t i = count; i-- > 0;) store(out + i * to, to, get_char(in + i * from, from));
 }
 
-// Copies 1 to 16 bytes between regions that do not overlap, in fixed-size
-// moves: short texts are the usual case, and a call to memcpy costs more.
-void copy_short(std::uint8_t* out, const std::uint8_t* in, std::uint64_t n) {
-    if (n >= 8) {
-        std::uint64_t a, b;
-        std::memcpy(&a, in, 8);
-        std::memcpy(&b, in + n - 8, 8);
-        std::memcpy(out, &a, 8);
-        std::memcpy(out + n - 8, &b, 8);
-    } else if (n >= 4) {
-        std::uint32_t a, b;
-        std::memcpy(&a, in, 4);
-        std::memcpy(&b, in + n - 4, 4);
-        std::memcpy(out, &a, 4);
-        std::memcpy(out + n - 4, &b, 4);
-    } else {
-        out[0] = in[0];
-        out[n / 2] = in[n / 2];
-        out[n - 1] = in[n - 1];
-    }
-}
-
 constexpr std::size_t scratch_standard = 65536;
 std::uint8_t* scratch = nullptr;
 std::size_t scratch_size = 0;
