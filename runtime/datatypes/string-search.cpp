@@ -101,8 +101,9 @@ const std::uint8_t* find_either(const std::uint8_t* p, const std::uint8_t* end, 
 
 // The first byte in [p, end) of the class (whose folded code point is
 // `folded`), or null.
-const std::uint8_t* next_in_class(const std::uint8_t* p, const std::uint8_t* end,
-                                  const ByteClass& c, std::uint32_t folded, const ByteFolding& t) {
+[[gnu::always_inline]] inline const std::uint8_t* next_in_class(
+    const std::uint8_t* p, const std::uint8_t* end, const ByteClass& c, std::uint32_t folded,
+    const ByteFolding& t) {
     if (c.count == 1) {
         // The next candidate is often close by: look there before paying
         // for a call.
