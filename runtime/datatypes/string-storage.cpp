@@ -403,11 +403,10 @@ std::size_t scratch_size = 0;
 // never overlap, even in one buffer. Text of the destination's unit that
 // fits its room is copied at once; the rest widens or grows first.
 SeriesBuffer* append_string(Cell* destination, Cell* source, std::int64_t part) {
-    SeriesBuffer* s = buffer(source);
-    const std::uint32_t from = s->unit();
-    const std::int64_t length = s->used_bytes() >> shift_of(from);
-    const std::int64_t index = static_cast<std::int32_t>(source->data1);
     SeriesBuffer* d = buffer(destination);
+    if (append_short(d, source, part)) return d;
+    const std::int64_t length = ks_abs_length(source);
+    const std::int64_t index = static_cast<std::int32_t>(source->data1);
     if (index >= length) {
         source->data1 = static_cast<std::uint32_t>(length);
         return d;
@@ -415,12 +414,7 @@ SeriesBuffer* append_string(Cell* destination, Cell* source, std::int64_t part) 
     std::int64_t count = length - index;
     if (part >= 0 && part < count) count = part;
     if (count == 0) return d;
-    const std::uint64_t bytes = static_cast<std::uint64_t>(count) << shift_of(from);
-    if (d->unit() != from || bytes > d->room() || bytes > 16)
-        return append_widening(destination, source, index, count);
-    copy_short(d->tail_ptr(), s->head() + (index << shift_of(from)), bytes);
-    d->tail += static_cast<std::uint32_t>(bytes);
-    return d;
+    return append_widening(destination, source, index, count);
 }
 
 SeriesBuffer* concatenate(Cell* destination, Cell* source, std::int64_t part, std::int64_t offset,

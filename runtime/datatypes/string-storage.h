@@ -153,6 +153,7 @@ inline bool append_short(SeriesBuffer* d, const Cell* source, std::int64_t part)
     d->tail += static_cast<std::uint32_t>(bytes);
     return true;
 }
+
 // Decodes UTF-8 text and appends its code points, as loading would store
 // them (unit 1 kept up to 0xFF). Undecodable bytes are appended one byte per
 // code point. Allocates.
