@@ -36,6 +36,8 @@ struct ByteFolding {
     std::uint32_t high_points[256];
     ByteClass high[256];
     int high_count = 0;
+    // The class of each byte's upper case (every byte is in one).
+    const ByteClass* byte_class[256];
 
     const ByteClass* class_of(std::uint32_t folded) const {
         if (folded <= 0xFF) return low[folded].count ? &low[folded] : nullptr;
@@ -71,6 +73,8 @@ const ByteFolding& byte_folding() {
             folding_table.upper[b] = fold_upper(b);
             folding_table.add(b, folding_table.upper[b]);
         }
+        for (std::uint32_t b = 0; b < 256; ++b)
+            folding_table.byte_class[b] = folding_table.class_of(folding_table.upper[b]);
         folding_ready = true;
         std::memcpy(byte_upper, folding_table.upper, sizeof byte_upper);
         byte_upper_ready = true;
@@ -97,8 +101,9 @@ const std::uint8_t* find_either(const std::uint8_t* p, const std::uint8_t* end, 
 
 // The first byte in [p, end) of the class (whose folded code point is
 // `folded`), or null.
-const std::uint8_t* next_in_class(const std::uint8_t* p, const std::uint8_t* end,
-                                  const ByteClass& c, std::uint32_t folded, const ByteFolding& t) {
+[[gnu::always_inline]] inline const std::uint8_t* next_in_class(
+    const std::uint8_t* p, const std::uint8_t* end, const ByteClass& c, std::uint32_t folded,
+    const ByteFolding& t) {
     if (c.count == 1) {
         // The next candidate is often close by: look there before paying
         // for a call.
@@ -229,10 +234,41 @@ constexpr std::int64_t short_needle = 64;
 
 std::int64_t find_forward(const std::uint8_t* head, std::uint32_t unit, std::int64_t low,
                           std::int64_t high, const TextNeedle& needle, bool fold) {
+    if (fold && unit == 1 && needle.unit == 1)
+        return find_folded_byte_text(head, low, high, needle.first, needle.length);
     if (needle.length > short_needle) return find_long(head, unit, low, high, needle, fold);
     std::uint32_t f[short_needle];
     fold_needle(needle, fold, f);
     return find_points(head, unit, low, high, f, needle.length, fold);
+}
+
+// Folded search in 1-byte text for a needle of 1-byte units, read in place:
+// the same candidate scan, with each needle byte's class and upper case
+// taken from the tables instead of a folded copy of the needle.
+std::int64_t find_folded_byte_text(const std::uint8_t* head, std::int64_t low, std::int64_t high,
+                                   const std::uint8_t* needle, std::int64_t m) {
+    if (high - low < m) return -1;
+    const ByteFolding& t = byte_folding();
+    const ByteClass* anchor = t.byte_class[needle[0]];
+    std::int64_t k = 0;
+    for (std::int64_t i = 1; i < m && anchor->count > 1; ++i) {
+        const ByteClass* c = t.byte_class[needle[i]];
+        if (c->count < anchor->count) {
+            anchor = c;
+            k = i;
+        }
+    }
+    const std::uint32_t folded = t.upper[needle[k]];
+    const std::uint8_t* end = head + (high - m) + k + 1;
+    for (const std::uint8_t* p = head + low + k; p < end; ++p) {
+        p = next_in_class(p, end, *anchor, folded, t);
+        if (!p) return -1;
+        const std::uint8_t* start = p - k;
+        std::int64_t i = 0;
+        while (i < m && t.upper[start[i]] == t.upper[needle[i]]) ++i;
+        if (i == m) return start - head;
+    }
+    return -1;
 }
 
 std::uint32_t byte_upper[256];

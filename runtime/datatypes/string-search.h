@@ -34,6 +34,11 @@ struct TextNeedle {
 std::int64_t find_forward(const std::uint8_t* head, std::uint32_t unit, std::int64_t low,
                           std::int64_t high, const TextNeedle& needle, bool fold);
 
+// The same, folded, for a needle of `length` 1-byte units from `needle` in
+// 1-byte text: the needle is read in place.
+std::int64_t find_folded_byte_text(const std::uint8_t* head, std::int64_t low, std::int64_t high,
+                                   const std::uint8_t* needle, std::int64_t length);
+
 // The same for one code point, given already folded when `fold`.
 std::int64_t find_char_forward(const std::uint8_t* head, std::uint32_t unit, std::int64_t low,
                                std::int64_t high, std::uint32_t cp, bool fold);

@@ -364,28 +364,6 @@ void copy_units(std::uint8_t* out, std::uint32_t to, const std::uint8_t* in, std
     for (std::int64_t i = count; i-- > 0;) store(out + i * to, to, get_char(in + i * from, from));
 }
 
-// Copies 1 to 16 bytes between regions that do not overlap, in fixed-size
-// moves: short texts are the usual case, and a call to memcpy costs more.
-void copy_short(std::uint8_t* out, const std::uint8_t* in, std::uint64_t n) {
-    if (n >= 8) {
-        std::uint64_t a, b;
-        std::memcpy(&a, in, 8);
-        std::memcpy(&b, in + n - 8, 8);
-        std::memcpy(out, &a, 8);
-        std::memcpy(out + n - 8, &b, 8);
-    } else if (n >= 4) {
-        std::uint32_t a, b;
-        std::memcpy(&a, in, 4);
-        std::memcpy(&b, in + n - 4, 4);
-        std::memcpy(out, &a, 4);
-        std::memcpy(out + n - 4, &b, 4);
-    } else {
-        out[0] = in[0];
-        out[n / 2] = in[n / 2];
-        out[n - 1] = in[n - 1];
-    }
-}
-
 constexpr std::size_t scratch_standard = 65536;
 std::uint8_t* scratch = nullptr;
 std::size_t scratch_size = 0;
@@ -425,11 +403,10 @@ std::size_t scratch_size = 0;
 // never overlap, even in one buffer. Text of the destination's unit that
 // fits its room is copied at once; the rest widens or grows first.
 SeriesBuffer* append_string(Cell* destination, Cell* source, std::int64_t part) {
-    SeriesBuffer* s = buffer(source);
-    const std::uint32_t from = s->unit();
-    const std::int64_t length = s->used_bytes() >> shift_of(from);
-    const std::int64_t index = static_cast<std::int32_t>(source->data1);
     SeriesBuffer* d = buffer(destination);
+    if (append_short(d, source, part)) return d;
+    const std::int64_t length = ks_abs_length(source);
+    const std::int64_t index = static_cast<std::int32_t>(source->data1);
     if (index >= length) {
         source->data1 = static_cast<std::uint32_t>(length);
         return d;
@@ -437,12 +414,7 @@ SeriesBuffer* append_string(Cell* destination, Cell* source, std::int64_t part) 
     std::int64_t count = length - index;
     if (part >= 0 && part < count) count = part;
     if (count == 0) return d;
-    const std::uint64_t bytes = static_cast<std::uint64_t>(count) << shift_of(from);
-    if (d->unit() != from || bytes > d->room() || bytes > 16)
-        return append_widening(destination, source, index, count);
-    copy_short(d->tail_ptr(), s->head() + (index << shift_of(from)), bytes);
-    d->tail += static_cast<std::uint32_t>(bytes);
-    return d;
+    return append_widening(destination, source, index, count);
 }
 
 SeriesBuffer* concatenate(Cell* destination, Cell* source, std::int64_t part, std::int64_t offset,

@@ -18,6 +18,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -110,6 +111,49 @@ void append_bytes(Cell* value, const char* text, std::int64_t count);
 // the source keeps its own. The two may share a buffer. Grows by doubling.
 // Allocates; returns the destination's buffer.
 SeriesBuffer* append_string(Cell* destination, Cell* source, std::int64_t part);
+
+// Copies 1 to 16 bytes between regions that do not overlap, in fixed-size
+// moves: short texts are the usual case, and a call to memcpy costs more.
+inline void copy_short(std::uint8_t* out, const std::uint8_t* in, std::uint64_t n) {
+    if (n >= 8) {
+        std::uint64_t a, b;
+        std::memcpy(&a, in, 8);
+        std::memcpy(&b, in + n - 8, 8);
+        std::memcpy(out, &a, 8);
+        std::memcpy(out + n - 8, &b, 8);
+    } else if (n >= 4) {
+        std::uint32_t a, b;
+        std::memcpy(&a, in, 4);
+        std::memcpy(&b, in + n - 4, 4);
+        std::memcpy(out, &a, 4);
+        std::memcpy(out + n - 4, &b, 4);
+    } else {
+        out[0] = in[0];
+        out[n / 2] = in[n / 2];
+        out[n - 1] = in[n - 1];
+    }
+}
+
+// The common append in place: the source's text from its index (at most
+// `part` code points when `part` is not negative) onto the tail of `d`, when
+// it is 1 to 16 bytes of d's unit and fits d's room. Allocates nothing.
+// Answers false, touching nothing, when the append needs append_string.
+inline bool append_short(SeriesBuffer* d, const Cell* source, std::int64_t part) {
+    SeriesBuffer* s = buffer(source);
+    const std::uint32_t unit = s->unit();
+    if (unit != d->unit()) return false;
+    const std::uint32_t shift = shift_of(unit);
+    const std::int64_t index = static_cast<std::int32_t>(source->data1);
+    const std::int64_t available = static_cast<std::int64_t>(s->used_bytes() >> shift) - index;
+    const std::int64_t count = part >= 0 && part < available ? part : available;
+    if (count <= 0) return false;
+    const std::uint64_t bytes = static_cast<std::uint64_t>(count) << shift;
+    if (bytes > 16 || bytes > d->room()) return false;
+    copy_short(d->tail_ptr(), s->head() + (static_cast<std::uint64_t>(index) << shift), bytes);
+    d->tail += static_cast<std::uint32_t>(bytes);
+    return true;
+}
+
 // Decodes UTF-8 text and appends its code points, as loading would store
 // them (unit 1 kept up to 0xFF). Undecodable bytes are appended one byte per
 // code point. Allocates.

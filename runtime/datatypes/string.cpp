@@ -249,14 +249,16 @@ std::int64_t clamped_index(Cell* series) {
 // Text or a char! onto text, once and with no owner to hear of it: the
 // common case, which goes straight to the copy. Answers false, touching
 // nothing, when the append needs the general path.
-inline bool append_plain(Cell* series, Cell* value, std::int32_t part, std::int32_t dup,
-                         bool report) {
+[[gnu::always_inline]] inline bool append_plain(Cell* series, Cell* value, std::int32_t part,
+                                               std::int32_t dup, bool report) {
     const Type t = value->type();
-    if (dup > 1 || (report && (buffer(series)->flags & memory::series_flag::owned))) return false;
-    if (t == Type::char_) {
-        append_char(buffer(series), value->data2);
-    } else if (is_any_string(t) && t != Type::tag) {
-        append_string(series, value, part);
+    if (dup > 1) return false;
+    SeriesBuffer* d = buffer(series);
+    if (report && (d->flags & memory::series_flag::owned)) return false;
+    if (is_any_string(t) && t != Type::tag) {
+        if (!append_short(d, value, part)) append_string(series, value, part);
+    } else if (t == Type::char_) {
+        append_char(d, value->data2);
     } else if (t == Type::integer && part < 0) {
         append_digits(series, value);
     } else {
@@ -1054,12 +1056,21 @@ bool find_plain(Cell* series, Cell* value, bool fold, bool tail) {
         if (is_char) {
             const std::uint32_t cp = fold ? fold_upper(value->data2) : value->data2;
             first = find_char_forward(b->head(), unit, index, total, cp, fold);
-        } else if ((m = ks_length(value)) == 0) {
-            // An empty text matches where the search starts.
-            first = index;
         } else {
-            const TextNeedle n{ks_head(value), buffer(value)->unit(), m};
-            first = find_forward(b->head(), unit, index, total, n, fold);
+            SeriesBuffer* nb = buffer(value);
+            const std::uint32_t nunit = nb->unit();
+            const std::int64_t from = static_cast<std::int32_t>(value->data1);
+            m = (nb->used_bytes() >> shift_of(nunit)) - from;
+            if (m <= 0) {
+                // An empty text matches where the search starts.
+                m = 0;
+                first = index;
+            } else if (fold && unit == 1 && nunit == 1) {
+                first = find_folded_byte_text(b->head(), index, total, nb->head() + from, m);
+            } else {
+                const TextNeedle n{nb->head() + (from << shift_of(nunit)), nunit, m};
+                first = find_forward(b->head(), unit, index, total, n, fold);
+            }
         }
     }
     if (first < 0) {
@@ -1070,16 +1081,23 @@ bool find_plain(Cell* series, Cell* value, bool fold, bool tail) {
     return true;
 }
 
-Cell* find(Cell* series, Cell* value, Cell* part, bool, bool case_, bool same, bool any,
-           Cell* with, Cell* skip, bool last, bool reverse, bool tail, bool match) {
-    if (!part && !any && !with && !skip && !last && !reverse && !match &&
-        is_any_string(series->type()) && find_plain(series, value, !case_ && !same, tail))
-        return series;
+[[gnu::noinline]] Cell* find_general(Cell* series, Cell* value, Cell* part, bool case_, bool same,
+                                     bool any, Cell* with, Cell* skip, bool last, bool reverse,
+                                     bool tail, bool match) {
     const Found f = find_in(series, value,
                             FindArgs{part, case_, same, any, with, skip, last, reverse, tail, match});
     if (f.answer < 0) return none::make_at(series);
     series->data1 = static_cast<std::uint32_t>(f.answer);
     return series;
+}
+
+Cell* find(Cell* series, Cell* value, Cell* part, bool, bool case_, bool same, bool any,
+           Cell* with, Cell* skip, bool last, bool reverse, bool tail, bool match) {
+    if (!part && !any && !with && !skip && !last && !reverse && !match &&
+        is_any_string(series->type()) && find_plain(series, value, !case_ && !same, tail))
+        return series;
+    return find_general(series, value, part, case_, same, any, with, skip, last, reverse, tail,
+                        match);
 }
 
 Cell* select(Cell* series, Cell* value, Cell* part, bool, bool case_, bool same, bool any,

@@ -99,6 +99,12 @@ struct FindCase {
     std::int32_t expected;    // -1: none
 };
 
+// A needle read from its index.
+Cell from_index(Cell needle, std::uint32_t index) {
+    needle.data1 = index;
+    return needle;
+}
+
 TEST_F(StringActions, Find) {
     FindCase cases[] = {
         {"abcabc", 1, 0, text("bc"), "", -1, 0, 1},
@@ -124,6 +130,12 @@ TEST_F(StringActions, Find) {
         {"abc", 1, 1, text(""), "", -1, 0, 1},
         {"abc", 1, 1, text(""), "t", -1, 0, 1},
         {"abc", 1, 3, text("c"), "", -1, 0, -1},
+        // The needle from its index: the rest of it, or nothing at its tail
+        // (which matches where the search starts).
+        {"xabcab", 1, 0, from_index(text("zAB"), 1), "", -1, 0, 1},
+        {"xabcab", 1, 2, from_index(text("zAB"), 1), "t", -1, 0, 6},
+        {"xabcab", 1, 0, from_index(text("zAB"), 1), "c", -1, 0, -1},
+        {"xabcab", 1, 2, from_index(text("ab"), 2), "", -1, 0, 2},
         // Case folding across units: the haystack wider or narrower than
         // the needle, letters beyond ASCII and beyond the BMP.
         {"xÉy\xF0\x9F\x98\x80", 4, 0, text("é"), "", -1, 0, 1},
