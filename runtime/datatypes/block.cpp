@@ -459,19 +459,6 @@ namespace {
 
 // ---- append and insert
 
-// Appends one value into spare room at the tail of a block that no owner
-// watches and no index follows; answers false, having changed nothing, when
-// the general path is needed.
-bool append_in_room(Cell* series, const Cell* value, bool only) {
-    if (series->is(Type::hash) || (!only && is_block_like(value->type()))) return false;
-    SeriesBuffer* b = buffer(series);
-    if ((b->flags & memory::series_flag::owned) || b->room() < sizeof(Cell)) return false;
-    *b->cells_tail() = *value;
-    b->tail += sizeof(Cell);
-    set_head(series, 0);
-    return true;
-}
-
 [[gnu::noipa]] Cell* insert_any(Cell* series, Cell* value, int part, bool only, int dup,
                                    bool append) {
     const Cell v = *value;
@@ -508,7 +495,9 @@ bool append_in_room(Cell* series, const Cell* value, bool only) {
 }
 
 Cell* insert(Cell* series, Cell* value, int part, bool only, int dup, bool append) {
-    if (append && dup == 1 && part < 0 && append_in_room(series, value, only)) return series;
+    if (append && dup == 1 && part < 0 && !series->is(Type::hash) &&
+        (only || !is_block_like(value->type())) && append_cell_in_room(series, value))
+        return series;
     return insert_any(series, value, part, only, dup, append);
 }
 

@@ -88,6 +88,18 @@ void insert_block(Cell* target, const Cell* source);
 // Appends a copy at the tail and adds it to a hash! index (what compiled
 // code and natives use to build blocks).
 Cell* append_value(Cell* block, const Cell* value);
+// Appends a copy of one cell at the tail of a block (not a hash!) that no
+// owner watches and that has room for it, and sets the head back to 0, as
+// `append` of a single value leaves it. Answers false, having changed
+// nothing, when the buffer is full or watched. Nothing is allocated.
+inline bool append_cell_in_room(Cell* block, const Cell* value) {
+    SeriesBuffer* b = buffer(block);
+    if ((b->flags & memory::series_flag::owned) || b->room() < sizeof(Cell)) return false;
+    *b->cells_tail() = *value;
+    b->tail += sizeof(Cell);
+    block->data1 = 0;
+    return true;
+}
 
 // ---------------------------------------------------------------------------
 // Searching.

@@ -213,7 +213,18 @@ void mold_into(Cell* value, Cell* out, bool only, bool all, bool flat, std::int3
 
 namespace entries {
 
-Status make(const std::int32_t*, std::int32_t) { return finish(actions::make(arg(0), arg(1))); }
+Status make(const std::int32_t*, std::int32_t) {
+    Cell* proto = arg(0);
+    Cell* spec = arg(1);
+    // PERF: `make block! n`, the usual way to start a block, goes straight
+    // to the allocator; the datatype's make would do the same.
+    if (proto->is(Type::datatype) && proto->data1 == static_cast<std::uint32_t>(Type::block) &&
+        spec->is(Type::integer)) {
+        block::make_at(proto, series::int_of(spec));
+        return finish(proto);
+    }
+    return finish(actions::make(proto, spec));
+}
 
 Status random(const std::int32_t* args, std::int32_t) {
     return finish(dispatch<Action::random>(arg(0), used(args, 0), used(args, 1), used(args, 2)));
@@ -292,8 +303,16 @@ KIV_TWO_ARG_ENTRY(or_)
 KIV_TWO_ARG_ENTRY(xor_)
 
 Status append(const std::int32_t* args, std::int32_t) {
-    if (none_used<3>(args)) [[likely]]
-        return finish(dispatch<Action::append>(arg(0), arg(1), -1, false, 1, true));
+    if (none_used<3>(args)) [[likely]] {
+        // PERF: one value into a block with room, the usual append, is a
+        // copy and a tail bump; the series stays the result, in place.
+        Cell* series = arg(0);
+        Cell* value = arg(1);
+        if (series->is(Type::block) && !series::is_block_like(value->type()) &&
+            block::append_cell_in_room(series, value))
+            return Status::ok;
+        return finish(dispatch<Action::append>(series, value, -1, false, 1, true));
+    }
     return insertion(args, true);
 }
 
