@@ -933,9 +933,9 @@ KIV_HOT Status fetch_plain_arguments(const Cell* fn, const Cell* word, const Cel
 // The arguments of `either` or `if` called by a word with no refinements,
 // their frame open. PERF: branches written as blocks in the code, with no
 // operator after the last, are pushed as they are, without an evaluation
-// and a type check each (fib 20: 38.57M instructions before, 37.30M
-// after). Anything else, or tracing turned on by the condition, takes the
-// general fetch from the first branch on.
+// and a type check each (fib 20: 38.57M instructions before, 37.10M
+// after, with call_conditional). Anything else, or tracing turned on by
+// the condition, takes the general fetch from the first branch on.
 template <std::int32_t branches>
 KIV_HOT Status fetch_conditional(const Cell* fn, const Cell* word, const Cell* cache, Cell*& pos,
                                  Cell* end, const Cell* code) {
@@ -1002,12 +1002,11 @@ Status call_native_other(const Cell* native, const Cell* word, Cell*& pos, Cell*
 // while not tracing, as call_native_plain: its chosen block runs here,
 // without the entry's dispatch (fib 20: 48.6M instructions before, 47.4M
 // after; the return bench at 50,000 rounds: 133.5M before, 132.3M after).
-// A native of either slot made with another spec takes the general call.
-// Out of line: inlined into the call paths, it cost the other calls
-// registers (the return bench at 50,000 rounds: 1.3M instructions more).
+// A native of either slot made with another spec takes the general call,
+// out of line.
 
 template <std::int32_t branches>
-[[gnu::noinline]] Status call_conditional(const Cell* native, const Cell* word, Cell*& pos, Cell* end,
+KIV_HOT Status call_conditional(const Cell* native, const Cell* word, Cell*& pos, Cell* end,
                                           const Cell* code) {
     const Cell f = *native;
     const Cell* const fn = &f;
