@@ -1024,7 +1024,7 @@ KIV_HOT Status call_conditional(const Cell* native, const Cell* word, Cell*& pos
         none::make_at(base);
         state.stack_top = base + 1;
     }
-    close_frame();
+    close_native_frame();
     return Status::ok;
 }
 
@@ -1050,7 +1050,7 @@ KIV_HOT Status call_native_general(const Cell* native, const Cell* word, Cell*& 
         const Fast kind = fast_kind(fn->type(), fn->data1, &cmp);
         Cell* base = state.stack_arguments;
         if (kind != Fast::none && fast_math(kind, cmp, base, base + 1)) {
-            close_frame();
+            close_native_frame();
             return Status::ok;
         }
     }
@@ -1073,7 +1073,7 @@ KIV_HOT Status call_native_general(const Cell* native, const Cell* word, Cell*& 
         if (!entry) fire(ErrorId::internal_not_done);
         KIV_PROPAGATE(entry(positions + 1, refinements));
     }
-    close_frame();
+    close_native_frame();
     return Status::ok;
 }
 
@@ -1417,7 +1417,7 @@ Status call_infix(const Cell* op, const Cell* word, Cell*& pos, Cell* end, const
                 KIV_PROPAGATE(callee ? eval_call_word(callee, pos, end, code, flag::sub | flag::no_infix)
                                      : eval_expression(pos, end, code, flag::sub | flag::no_infix));
                 if (fast_math(kind, cmp, left, left + 1)) {
-                    close_frame();
+                    close_native_frame();
                     return Status::ok;
                 }
                 Call c{&fn, word, word, pos, end, code, nullptr, nullptr, nullptr, true};
@@ -1429,7 +1429,7 @@ Status call_infix(const Cell* op, const Cell* word, Cell*& pos, Cell* end, const
                                         : actions::entry(static_cast<std::int32_t>(fn.data1));
                 if (!entry) fire(ErrorId::internal_not_done);
                 KIV_PROPAGATE(fn.is(Type::native) ? entry(positions, 1) : entry(positions + 1, 0));
-                close_frame();
+                close_native_frame();
                 return Status::ok;
             }
         }
