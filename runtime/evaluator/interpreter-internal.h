@@ -171,6 +171,14 @@ inline void close_frame() {
     state.stack_arguments = cage::at<Cell>(e->saved_base);
 }
 
+// close_frame for a frame opened without a function context. PERF: no
+// test for one.
+inline void close_native_frame() {
+    stack::CallFrame* e = --state.frames_top;
+    state.stack_top = state.stack_arguments + 1;
+    state.stack_arguments = cage::at<Cell>(e->saved_base);
+}
+
 // Sets a native's check flag (positions[0]) and marks its `refinements`
 // refinements unused (-1 from positions[1]); the array holds
 // 1 + compiled_max_refinements entries. PERF: up to eight refinements take
