@@ -23,6 +23,7 @@
 #include "runtime/embedded.h"
 #include "runtime/evaluator/interpreter.h"
 #include "runtime/evaluator/lexer-scan.h"
+#include "runtime/evaluator/natives.h"
 #include "runtime/evaluator/stack.h"
 #include "runtime/services/kivbin.h"
 #include "runtime/fire.h"
@@ -160,6 +161,7 @@ constexpr Step built_in_steps[] = {
     source("library/base-types.kiv"),
     source("library/natives.kiv"),
     source("library/operators.kiv"),
+    binder(natives::remember_library_specs, "native and action specs"),
 };
 constexpr Step routine_steps[] = {binder(library_routines::bind, "library routines")};
 constexpr Step first_function_steps[] = {

@@ -225,9 +225,13 @@ const Cell* build_cache(const Cell* function) {
     memory::SeriesBuffer* cb = block::buffer(&cache);
     cb->cells()[0] = Cell{static_cast<std::uint32_t>(Type::integer), static_cast<std::uint32_t>(b.mandatory),
                           static_cast<std::uint32_t>(b.refinements), static_cast<std::uint32_t>(b.slots)};
-    *function::more_cell(&fn, 1) = cache;
-    if (fn.is(Type::native) || fn.is(Type::action))
+    if (fn.is(Type::native) || fn.is(Type::action)) {
+        // A native made from a spec its entry cannot read never gets a
+        // cache, so every call of it fails here.
+        natives::check_spec(&fn, &cache);
         natives::remember_spec(fn.is(Type::native), static_cast<std::int32_t>(fn.data1), &fn);
+    }
+    *function::more_cell(&fn, 1) = cache;
     return block::buffer(&cache)->cells();
 }
 

@@ -99,6 +99,58 @@ void remember_spec(bool native, std::int32_t slot, const Cell* value) {
     if (cell->is(Type::none)) *cell = *value;
 }
 
+void remember_library_specs() {
+    const NodeId global = context::global();
+    for (std::int32_t i = 0; i < context::word_count(global); ++i) {
+        const Cell value = *context::slot(global, i);
+        if (value.is(Type::native) || value.is(Type::action))
+            remember_spec(value.is(Type::native), static_cast<std::int32_t>(value.data1), &value);
+    }
+}
+
+namespace {
+
+// Whether a native's argument cache reads its frame as the library's does:
+// the same arguments before the first refinement, the same refinements with
+// the same argument counts, in order, and no argument accepting a datatype
+// the library's refuses (the natives read their arguments by position and
+// trust their datatypes). Locals after them are never read.
+bool frame_fits(const Cell* cache, const Cell* library) {
+    if (cache->data1 != library->data1 || cache->data2 != library->data2) return false;
+    const Cell* a = cache + 1;
+    const Cell* b = library + 1;
+    std::uint32_t arguments = library->data1;
+    for (std::uint32_t refinements = library->data2;; --refinements) {
+        for (; arguments > 0; --arguments, ++a, ++b) {
+            if (!a->is(Type::typeset)) return false;
+            for (std::uint32_t id = 1; id <= type_count; ++id)
+                if (typeset::has(a, id) && !typeset::has(b, id)) return false;
+        }
+        if (refinements == 0) return true;
+        if (!a->is(Type::refinement) || (a->data1 & 0xFFFF) != (b->data1 & 0xFFFF)) return false;
+        arguments = b->data1 & 0xFFFF;
+        ++a, ++b;
+    }
+}
+
+}  // namespace
+
+void check_spec(const Cell* value, const Cell* cache) {
+    if (!seen || value->data1 < 1) return;
+    const bool native = value->is(Type::native);
+    const std::int32_t at = native ? static_cast<std::int32_t>(value->data1) - 1
+                                   : capacity + static_cast<std::int32_t>(value->data1) - 1;
+    if (at >= seen_cells) return;
+    const Cell library = memory::buffer_of(seen)->cells()[at];
+    if (library.is(Type::none) || library.data2 == value->data2) return;
+    // Building the library's cache may move the value's: its cells are read after.
+    const Cell* library_cache = interpreter::internal::argument_cache(&library);
+    if (frame_fits(block::buffer(cache)->cells(), library_cache)) return;
+    Cell spec;
+    block::init_at(&spec, value->data2);
+    fire(ErrorId::script_bad_func_def, &spec);
+}
+
 void check_arguments(bool native, std::int32_t slot, const std::int32_t* args) {
     if (!seen || slot < 1) return;
     const std::int32_t at = native ? slot - 1 : capacity + slot - 1;

@@ -150,6 +150,15 @@ void check_arguments(bool native, std::int32_t slot, const std::int32_t* args);
 // The interpreter records each native and action value it first calls,
 // for check_arguments.
 void remember_spec(bool native, std::int32_t slot, const Cell* value);
+// Remembers every native and action of the global context: the library's
+// own, made before any user code runs.
+void remember_library_specs();
+// Fires script bad-func-def (with the spec) when a native or action made
+// from another spec than the library's for its slot would read its frame
+// otherwise: other argument or refinement counts, or an argument accepting
+// a datatype the library's refuses. `cache` is the block of the value's
+// argument cache.
+void check_spec(const Cell* value, const Cell* cache);
 
 // The shared steps of the loops, also used by `set` and map!.
 // Sets `count` words of the block `words` from `values`: element-wise when
