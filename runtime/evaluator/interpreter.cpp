@@ -1415,8 +1415,37 @@ Status eval_set_word(Cell* word, Cell*& pos, Cell* end, const Cell* code, const 
     return Status::ok;
 }
 
+// A set-word whose value starts with a word holding a function value of
+// any kind, `fn`, while not tracing; `pos` stands at that word. As
+// eval_set_word does, in the same frame, without its general dispatch.
+KIV_HOT Status set_word_call(Cell* word, const Cell* fn, Cell*& pos, Cell* end, const Cell* code) {
+    open_frame(word->data2, word->data1, stack::header::interpreted_native, 0);
+    *stack::push_cell() = *word;
+    KIV_PROPAGATE(call_word(fn, pos, end, code, flag::sub));
+    Cell* base = state.stack_arguments;
+    if (tracing()) [[unlikely]]
+        KIV_PROPAGATE(fire_event(Event::set, code, nullptr, word, base + 1));
+    if (base[1].is(Type::unset)) [[unlikely]]
+        fire_with_word(ErrorId::script_need_value, word);
+    Cell* slot = plain_slot(word);
+    if (slot) [[likely]]
+        *slot = base[1];
+    else
+        context::set(word, base + 1);
+    base[0] = base[1];
+    close_frame();
+    // As below: the call applied the operators that follow.
+    if (slot && !tracing()) [[likely]]
+        return Status::ok;
+    return infix_after(pos, end, code);
+}
+
 Status eval_set_word_expression(Cell*& pos, Cell* end, const Cell* code) {
     Cell* word = pos++;
+    if (pos < end && pos->is(Type::word) && !tracing()) [[likely]] {
+        const Cell* v = word_slot_fast(pos);
+        if (v && is_callable_type(v->type())) return set_word_call(word, v, pos, end, code);
+    }
     bool stored = false;
     KIV_PROPAGATE(eval_set_word(word, pos, end, code, nullptr, &stored));
     // PERF: the value's own evaluation already applied the operators that
