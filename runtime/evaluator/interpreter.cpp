@@ -376,9 +376,9 @@ const Cell* find_refinement(const Cell* cache, const Cell* item) {
     return find_refinement_symbol(cache, symbol::resolve(item->data2));
 }
 
-// The refinements a calling path asks for, in path order.
-Status apply_refinements(Call& c, const Cell* cache, std::int32_t* positions) {
-    std::uint64_t used = 0;
+// The refinements a calling path asks for, in path order. `used` holds the
+// bits (by ordinal) of those already applied.
+Status apply_refinements(Call& c, const Cell* cache, std::int32_t* positions, std::uint64_t used = 0) {
     const bool slots = c.fn->is(Type::function) || c.fn->is(Type::routine);
     Cell* base = state.stack_arguments;
     for (Cell* item = c.refs; item < c.refs_end; ++item) {
@@ -1020,10 +1020,56 @@ KIV_HOT Status call_native_plain(const Cell* native, const Cell* word, Cell*& po
     return Status::ok;
 }
 
-// A native or action called through a path of refinement words from a
-// word holding it, while not tracing: as call_native_plain, without the
-// general path walk or call_value's Call record set-up for the mandatory
-// arguments. The frame is named as a path call's is.
+// The refinements a path asks of a native or action whose mandatory
+// arguments are fetched, in path order: as apply_refinements, with each
+// evaluated argument fetched as a mandatory one is. PERF: append/part in a
+// loop: see the commit.
+KIV_HOT Status native_refinements(const Cell* fn, const Cell* word, const Cell* path, const Cell* cache,
+                                  Cell* refs, Cell* refs_end, std::int32_t* positions, Cell*& pos, Cell* end,
+                                  const Cell* code) {
+    std::uint64_t used = 0;
+    Cell* const base = state.stack_arguments;
+    for (Cell* item = refs; item < refs_end; ++item) {
+        if (!item->is(Type::word)) [[unlikely]] {
+            // A get-word or anything else: the general way, from here on.
+            Call c{fn, word, word, pos, end, code, path, item, refs_end, false};
+            return apply_refinements(c, cache, positions, used);
+        }
+        const Cell* e = find_refinement(cache, item);
+        if (!e) [[unlikely]] {
+            Cell name = *word;
+            Cell bad = *item;
+            fire(ErrorId::script_no_refine, &name, &bad);
+        }
+        const std::uint64_t bit = std::uint64_t{1} << (e->data3 & 63);
+        if (used & bit) [[unlikely]] {
+            Cell p = *path;
+            fire(ErrorId::script_dup_refine, &p);
+        }
+        used |= bit;
+        positions[e->data3] = static_cast<std::int32_t>(state.stack_top - base);
+        const auto count = static_cast<std::int32_t>(e->data1 & 0xFFFF);
+        for (std::int32_t i = 0; i < count; ++i) {
+            const Cell* entry = e + 1 + i;
+            if (!(entry->header & (3u << kind_shift)) && pos < end && !tracing()) [[likely]] {
+                KIV_PROPAGATE(eval_argument(pos, end, code));
+                const Cell* got = state.stack_top - 1;
+                if (!accepts(entry, got->type_id())) [[unlikely]] {
+                    Call c{fn, word, word, pos, end, code, path, refs, refs_end, false};
+                    fire_expect_arg(c, entry, got);
+                }
+            } else {
+                Call c{fn, word, word, pos, end, code, path, refs, refs_end, false};
+                KIV_PROPAGATE(fetch_argument(c, entry, true, false));
+            }
+        }
+    }
+    return Status::ok;
+}
+
+// A native or action called through a path from a word holding it, while
+// not tracing: as call_native_plain, without the general path walk or
+// call_value's Call record set-up. The frame is named as a path call's is.
 // GC: `refs` point into the path's buffer, as the general path call's do.
 Status call_native_path(const Cell* native, const Cell* word, const Cell* path, Cell* refs,
                         Cell* refs_end, Cell*& pos, Cell* end, const Cell* code) {
@@ -1034,12 +1080,9 @@ Status call_native_path(const Cell* native, const Cell* word, const Cell* path, 
     std::int32_t positions[1 + compiled_max_refinements];
     if (refinements > compiled_max_refinements) fire(ErrorId::internal_not_done);
     clear_positions(positions, refinements);
-    Cell anon;
-    words::word(words::W::anon, &anon);
-    open_frame(anon.data2, anon.data1, stack::header::interpreted_native, 0);
+    open_frame(anon_symbol, state.global_context, stack::header::interpreted_native, 0);
     KIV_PROPAGATE(fetch_plain_arguments(fn, word, cache, pos, end, code));
-    Call c{fn, word, &anon, pos, end, code, path, refs, refs_end, false};
-    KIV_PROPAGATE(apply_refinements(c, cache, positions));
+    KIV_PROPAGATE(native_refinements(fn, word, path, cache, refs, refs_end, positions, pos, end, code));
     const auto slot = static_cast<std::int32_t>(fn->data1);
     if (fn->is(Type::native)) {
         const natives::Entry entry = natives::entry(slot);
@@ -1505,20 +1548,22 @@ bool is_system_issue(const Cell* issue) {
 }
 
 // The native or action a path calls when its first element is a word
-// holding one and all the others are words (its refinements), while not
-// tracing; null for any other path, which takes the general walk.
-const Cell* native_path_head(const Cell* path, Cell** first, Cell** last) {
-    if (tracing()) return nullptr;
+// holding one, while not tracing; null for any other path, which takes the
+// general walk. The other elements are its refinements: the call checks
+// them as the general walk's call does.
+KIV_HOT const Cell* native_path_head(const Cell* path, Cell** first, Cell** last) {
+    if (tracing()) [[unlikely]]
+        return nullptr;
     memory::SeriesBuffer* b = block::buffer(path);
     const std::int32_t head = series::head(path);
-    if (head < 0) return nullptr;
+    if (head < 0) [[unlikely]]
+        return nullptr;
     Cell* f = b->cells() + head;
     Cell* l = b->cells_tail();
-    if (f >= l || !f->is(Type::word)) return nullptr;
+    if (f >= l || !f->is(Type::word)) [[unlikely]]
+        return nullptr;
     const Cell* v = word_slot_fast(f);
     if (!v || !(v->is(Type::native) || v->is(Type::action))) return nullptr;
-    for (Cell* item = f + 1; item < l; ++item)
-        if (!item->is(Type::word)) return nullptr;
     *first = f;
     *last = l;
     return v;
