@@ -244,6 +244,8 @@ namespace {
 Status infix_loop(Cell*& pos, Cell* end, const Cell* code);
 // A set-word expression at `pos`, its value not simple.
 Status eval_set_word_expression(Cell*& pos, Cell* end, const Cell* code);
+// An expression that starts with a path, at `pos`, while not tracing.
+Status eval_path_expression(Cell*& pos, Cell* end, const Cell* code);
 // A set-word expression whose value's start, `left`, is computed: `pos`
 // stands at the operator that follows it.
 Status eval_set_word_from(Cell* word, Cell*& pos, Cell* end, const Cell* code, const Cell* left,
@@ -707,7 +709,7 @@ namespace internal {
 Status eval_call_word(const Cell* fn, Cell*& pos, Cell* end, const Cell* code, unsigned flags);
 
 // What simple_expression did.
-enum class Step : std::uint8_t { done, call, set, partly, set_partly, other };
+enum class Step : std::uint8_t { done, call, set, partly, set_partly, path, other };
 
 // One whole expression of plain values and fast operators (or a set-word
 // taking one), pushed, while not tracing: done. A word holding a function
@@ -749,7 +751,7 @@ KIV_HOT Step simple_expression(Cell*& pos, Cell* end, const Cell** fn, Cell** st
         *slot = *next;
     } else {
         const Simple got = simple_value(after, end, 0, next);
-        if (got == Simple::no) return Step::other;
+        if (got == Simple::no) return pos->is(Type::path) ? Step::path : Step::other;
         if (got == Simple::partly) {
             *stop = after;
             return Step::partly;
@@ -812,6 +814,7 @@ KIV_HOT Status run_block(const Cell* block, bool chain) {
             switch (step) {
                 case Step::call: s = eval_call_word(fn, pos, end, &code, 0); break;
                 case Step::set: s = eval_set_word_expression(pos, end, &code); break;
+                case Step::path: s = eval_path_expression(pos, end, &code); break;
                 case Step::partly:
                     // PERF: the operators go on from where the simple
                     // attempt stopped, without computing its part again.
@@ -1071,8 +1074,8 @@ KIV_HOT Status native_refinements(const Cell* fn, const Cell* word, const Cell* 
 // not tracing: as call_native_plain, without the general path walk or
 // call_value's Call record set-up. The frame is named as a path call's is.
 // GC: `refs` point into the path's buffer, as the general path call's do.
-Status call_native_path(const Cell* native, const Cell* word, const Cell* path, Cell* refs,
-                        Cell* refs_end, Cell*& pos, Cell* end, const Cell* code) {
+KIV_HOT Status native_path_call(const Cell* native, const Cell* word, const Cell* path, Cell* refs,
+                                Cell* refs_end, Cell*& pos, Cell* end, const Cell* code) {
     const Cell f = *native;
     const Cell* const fn = &f;
     const Cell* cache = cached_arguments(fn);
@@ -1095,6 +1098,12 @@ Status call_native_path(const Cell* native, const Cell* word, const Cell* path, 
     }
     close_frame();
     return Status::ok;
+}
+
+// native_path_call, as a call.
+Status call_native_path(const Cell* native, const Cell* word, const Cell* path, Cell* refs,
+                        Cell* refs_end, Cell*& pos, Cell* end, const Cell* code) {
+    return native_path_call(native, word, path, refs, refs_end, pos, end, code);
 }
 
 // A function or routine called by a word, with no refinements, while not
@@ -1567,6 +1576,18 @@ KIV_HOT const Cell* native_path_head(const Cell* path, Cell** first, Cell** last
     *first = f;
     *last = l;
     return v;
+}
+
+Status eval_path_expression(Cell*& pos, Cell* end, const Cell* code) {
+    Cell* const start = pos;
+    Cell* first;
+    Cell* last;
+    const Cell* fn = native_path_head(start, &first, &last);
+    if (!fn) [[unlikely]]
+        return eval_expression(pos, end, code, 0);
+    ++pos;
+    KIV_PROPAGATE(native_path_call(fn, first, start, first + 1, last, pos, end, code));
+    return infix_after(pos, end, code);
 }
 
 Status eval_value(Cell* value, Cell*& pos, Cell* end, const Cell* code, unsigned flags) {
