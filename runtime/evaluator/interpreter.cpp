@@ -1467,13 +1467,41 @@ Status eval_set_word(Cell* word, Cell*& pos, Cell* end, const Cell* code, const 
     return Status::ok;
 }
 
-// A set-word whose value starts with a word holding a function value of
-// any kind, `fn`, while not tracing; `pos` stands at that word. As
-// eval_set_word does, in the same frame, without its general dispatch.
-KIV_HOT Status set_word_call(Cell* word, const Cell* fn, Cell*& pos, Cell* end, const Cell* code) {
+// The native or action a path calls when its first element is a word
+// holding one, while not tracing; null for any other path, which takes the
+// general walk. The other elements are its refinements: the call checks
+// them as the general walk's call does.
+KIV_HOT const Cell* native_path_head(const Cell* path, Cell** first, Cell** last) {
+    if (tracing()) [[unlikely]]
+        return nullptr;
+    memory::SeriesBuffer* b = block::buffer(path);
+    const std::int32_t head = series::head(path);
+    if (head < 0) [[unlikely]]
+        return nullptr;
+    Cell* f = b->cells() + head;
+    Cell* l = b->cells_tail();
+    if (f >= l || !f->is(Type::word)) [[unlikely]]
+        return nullptr;
+    const Cell* v = word_slot_fast(f);
+    if (!v || !(v->is(Type::native) || v->is(Type::action))) return nullptr;
+    *first = f;
+    *last = l;
+    return v;
+}
+
+// A set-word whose value starts with a call, while not tracing: `value`
+// makes the call, pushing its result, and applies the operators after it.
+// As eval_set_word does, in the same frame, without its general dispatch.
+#ifdef __OPTIMIZE__
+#define KIV_HOT_LAMBDA __attribute__((always_inline))
+#else
+#define KIV_HOT_LAMBDA
+#endif
+template <class Value>
+KIV_HOT Status set_word_to(Cell* word, Cell*& pos, Cell* end, const Cell* code, Value value) {
     open_frame(word->data2, word->data1, stack::header::interpreted_native, 0);
     *stack::push_cell() = *word;
-    KIV_PROPAGATE(call_word(fn, pos, end, code, flag::sub));
+    KIV_PROPAGATE(value());
     Cell* base = state.stack_arguments;
     if (tracing()) [[unlikely]]
         KIV_PROPAGATE(fire_event(Event::set, code, nullptr, word, base + 1));
@@ -1492,11 +1520,28 @@ KIV_HOT Status set_word_call(Cell* word, const Cell* fn, Cell*& pos, Cell* end, 
     return infix_after(pos, end, code);
 }
 
+// A set-word whose value starts with a path calling the native or action
+// `fn`, while not tracing; `pos` stands at the path.
+KIV_HOT Status set_word_path(Cell* word, const Cell* fn, Cell* first, Cell* last, Cell*& pos,
+                              Cell* end, const Cell* code) {
+    return set_word_to(word, pos, end, code, [&]() KIV_HOT_LAMBDA {
+        Cell* const path = pos++;
+        KIV_PROPAGATE(call_native_path(fn, first, path, first + 1, last, pos, end, code));
+        return infix_after(pos, end, code);
+    });
+}
+
 Status eval_set_word_expression(Cell*& pos, Cell* end, const Cell* code) {
     Cell* word = pos++;
     if (pos < end && pos->is(Type::word) && !tracing()) [[likely]] {
         const Cell* v = word_slot_fast(pos);
-        if (v && is_callable_type(v->type())) return set_word_call(word, v, pos, end, code);
+        if (v && is_callable_type(v->type()))
+            return set_word_to(word, pos, end, code, [&]() KIV_HOT_LAMBDA { return call_word(v, pos, end, code, flag::sub); });
+    } else if (pos < end && pos->is(Type::path)) {
+        Cell* first;
+        Cell* last;
+        if (const Cell* fn = native_path_head(pos, &first, &last))
+            return set_word_path(word, fn, first, last, pos, end, code);
     }
     bool stored = false;
     KIV_PROPAGATE(eval_set_word(word, pos, end, code, nullptr, &stored));
@@ -1554,28 +1599,6 @@ Status eval_word(Cell* word, Cell*& pos, Cell* end, const Cell* code, unsigned f
 
 bool is_system_issue(const Cell* issue) {
     return words::is(issue, words::Sym::system) || words::is(issue, words::Sym::system_global);
-}
-
-// The native or action a path calls when its first element is a word
-// holding one, while not tracing; null for any other path, which takes the
-// general walk. The other elements are its refinements: the call checks
-// them as the general walk's call does.
-KIV_HOT const Cell* native_path_head(const Cell* path, Cell** first, Cell** last) {
-    if (tracing()) [[unlikely]]
-        return nullptr;
-    memory::SeriesBuffer* b = block::buffer(path);
-    const std::int32_t head = series::head(path);
-    if (head < 0) [[unlikely]]
-        return nullptr;
-    Cell* f = b->cells() + head;
-    Cell* l = b->cells_tail();
-    if (f >= l || !f->is(Type::word)) [[unlikely]]
-        return nullptr;
-    const Cell* v = word_slot_fast(f);
-    if (!v || !(v->is(Type::native) || v->is(Type::action))) return nullptr;
-    *first = f;
-    *last = l;
-    return v;
 }
 
 Status eval_path_expression(Cell*& pos, Cell* end, const Cell* code) {
