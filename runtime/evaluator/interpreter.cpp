@@ -248,6 +248,8 @@ namespace {
 Status infix_loop(Cell*& pos, Cell* end, const Cell* code);
 // A set-word expression at `pos`, its value not simple.
 Status eval_set_word_expression(Cell*& pos, Cell* end, const Cell* code);
+// An expression that starts with a path, at `pos`, while not tracing.
+Status eval_path_expression(Cell*& pos, Cell* end, const Cell* code);
 // A set-word expression whose value's start, `left`, is computed: `pos`
 // stands at the operator that follows it.
 Status eval_set_word_from(Cell* word, Cell*& pos, Cell* end, const Cell* code, const Cell* left,
@@ -380,9 +382,9 @@ const Cell* find_refinement(const Cell* cache, const Cell* item) {
     return find_refinement_symbol(cache, symbol::resolve(item->data2));
 }
 
-// The refinements a calling path asks for, in path order.
-Status apply_refinements(Call& c, const Cell* cache, std::int32_t* positions) {
-    std::uint64_t used = 0;
+// The refinements a calling path asks for, in path order. `used` holds the
+// bits (by ordinal) of those already applied.
+Status apply_refinements(Call& c, const Cell* cache, std::int32_t* positions, std::uint64_t used = 0) {
     const bool slots = c.fn->is(Type::function) || c.fn->is(Type::routine);
     Cell* base = state.stack_arguments;
     for (Cell* item = c.refs; item < c.refs_end; ++item) {
@@ -711,7 +713,7 @@ namespace internal {
 Status eval_call_word(const Cell* fn, Cell*& pos, Cell* end, const Cell* code, unsigned flags);
 
 // What simple_expression did.
-enum class Step : std::uint8_t { done, call, set, partly, set_partly, other };
+enum class Step : std::uint8_t { done, call, set, partly, set_partly, path, other };
 
 // One whole expression of plain values and fast operators (or a set-word
 // taking one), pushed, while not tracing: done. A word holding a function
@@ -753,7 +755,7 @@ KIV_HOT Step simple_expression(Cell*& pos, Cell* end, const Cell** fn, Cell** st
         *slot = *next;
     } else {
         const Simple got = simple_value(after, end, 0, next);
-        if (got == Simple::no) return Step::other;
+        if (got == Simple::no) return pos->is(Type::path) ? Step::path : Step::other;
         if (got == Simple::partly) {
             *stop = after;
             return Step::partly;
@@ -816,6 +818,7 @@ KIV_HOT Status run_block(const Cell* block, bool chain) {
             switch (step) {
                 case Step::call: s = eval_call_word(fn, pos, end, &code, 0); break;
                 case Step::set: s = eval_set_word_expression(pos, end, &code); break;
+                case Step::path: s = eval_path_expression(pos, end, &code); break;
                 case Step::partly:
                     // PERF: the operators go on from where the simple
                     // attempt stopped, without computing its part again.
@@ -1098,13 +1101,59 @@ KIV_HOT Status call_native_plain(const Cell* native, const Cell* word, Cell*& po
     return call_native_general(native, word, pos, end, code);
 }
 
-// A native or action called through a path of refinement words from a
-// word holding it, while not tracing: as call_native_plain, without the
-// general path walk or call_value's Call record set-up for the mandatory
-// arguments. The frame is named as a path call's is.
+// The refinements a path asks of a native or action whose mandatory
+// arguments are fetched, in path order: as apply_refinements, with each
+// evaluated argument fetched as a mandatory one is. PERF: append/part in a
+// loop: see the commit.
+KIV_HOT Status native_refinements(const Cell* fn, const Cell* word, const Cell* path, const Cell* cache,
+                                  Cell* refs, Cell* refs_end, std::int32_t* positions, Cell*& pos, Cell* end,
+                                  const Cell* code) {
+    std::uint64_t used = 0;
+    Cell* const base = state.stack_arguments;
+    for (Cell* item = refs; item < refs_end; ++item) {
+        if (!item->is(Type::word)) [[unlikely]] {
+            // A get-word or anything else: the general way, from here on.
+            Call c{fn, word, word, pos, end, code, path, item, refs_end, false};
+            return apply_refinements(c, cache, positions, used);
+        }
+        const Cell* e = find_refinement(cache, item);
+        if (!e) [[unlikely]] {
+            Cell name = *word;
+            Cell bad = *item;
+            fire(ErrorId::script_no_refine, &name, &bad);
+        }
+        const std::uint64_t bit = std::uint64_t{1} << (e->data3 & 63);
+        if (used & bit) [[unlikely]] {
+            Cell p = *path;
+            fire(ErrorId::script_dup_refine, &p);
+        }
+        used |= bit;
+        positions[e->data3] = static_cast<std::int32_t>(state.stack_top - base);
+        const auto count = static_cast<std::int32_t>(e->data1 & 0xFFFF);
+        for (std::int32_t i = 0; i < count; ++i) {
+            const Cell* entry = e + 1 + i;
+            if (!(entry->header & (3u << kind_shift)) && pos < end && !tracing()) [[likely]] {
+                KIV_PROPAGATE(eval_argument(pos, end, code));
+                const Cell* got = state.stack_top - 1;
+                if (!accepts(entry, got->type_id())) [[unlikely]] {
+                    Call c{fn, word, word, pos, end, code, path, refs, refs_end, false};
+                    fire_expect_arg(c, entry, got);
+                }
+            } else {
+                Call c{fn, word, word, pos, end, code, path, refs, refs_end, false};
+                KIV_PROPAGATE(fetch_argument(c, entry, true, false));
+            }
+        }
+    }
+    return Status::ok;
+}
+
+// A native or action called through a path from a word holding it, while
+// not tracing: as call_native_plain, without the general path walk or
+// call_value's Call record set-up. The frame is named as a path call's is.
 // GC: `refs` point into the path's buffer, as the general path call's do.
-Status call_native_path(const Cell* native, const Cell* word, const Cell* path, Cell* refs,
-                        Cell* refs_end, Cell*& pos, Cell* end, const Cell* code) {
+KIV_HOT Status native_path_call(const Cell* native, const Cell* word, const Cell* path, Cell* refs,
+                                Cell* refs_end, Cell*& pos, Cell* end, const Cell* code) {
     const Cell f = *native;
     const Cell* const fn = &f;
     const Cell* cache = cached_arguments(fn);
@@ -1112,12 +1161,9 @@ Status call_native_path(const Cell* native, const Cell* word, const Cell* path, 
     std::int32_t positions[1 + compiled_max_refinements];
     if (refinements > compiled_max_refinements) fire(ErrorId::internal_not_done);
     clear_positions(positions, refinements);
-    Cell anon;
-    words::word(words::W::anon, &anon);
-    open_frame(anon.data2, anon.data1, stack::header::interpreted_native, 0);
+    open_frame(anon_symbol, state.global_context, stack::header::interpreted_native, 0);
     KIV_PROPAGATE(fetch_plain_arguments(fn, word, cache, pos, end, code));
-    Call c{fn, word, &anon, pos, end, code, path, refs, refs_end, false};
-    KIV_PROPAGATE(apply_refinements(c, cache, positions));
+    KIV_PROPAGATE(native_refinements(fn, word, path, cache, refs, refs_end, positions, pos, end, code));
     const auto slot = static_cast<std::int32_t>(fn->data1);
     if (fn->is(Type::native)) {
         const natives::Entry entry = natives::entry(slot);
@@ -1130,6 +1176,12 @@ Status call_native_path(const Cell* native, const Cell* word, const Cell* path, 
     }
     close_frame();
     return Status::ok;
+}
+
+// native_path_call, as a call.
+Status call_native_path(const Cell* native, const Cell* word, const Cell* path, Cell* refs,
+                        Cell* refs_end, Cell*& pos, Cell* end, const Cell* code) {
+    return native_path_call(native, word, path, refs, refs_end, pos, end, code);
 }
 
 // A function or routine called by a word, with no refinements, while not
@@ -1493,8 +1545,82 @@ Status eval_set_word(Cell* word, Cell*& pos, Cell* end, const Cell* code, const 
     return Status::ok;
 }
 
+// The native or action a path calls when its first element is a word
+// holding one, while not tracing; null for any other path, which takes the
+// general walk. The other elements are its refinements: the call checks
+// them as the general walk's call does.
+KIV_HOT const Cell* native_path_head(const Cell* path, Cell** first, Cell** last) {
+    if (tracing()) [[unlikely]]
+        return nullptr;
+    memory::SeriesBuffer* b = block::buffer(path);
+    const std::int32_t head = series::head(path);
+    if (head < 0) [[unlikely]]
+        return nullptr;
+    Cell* f = b->cells() + head;
+    Cell* l = b->cells_tail();
+    if (f >= l || !f->is(Type::word)) [[unlikely]]
+        return nullptr;
+    const Cell* v = word_slot_fast(f);
+    if (!v || !(v->is(Type::native) || v->is(Type::action))) return nullptr;
+    *first = f;
+    *last = l;
+    return v;
+}
+
+// A set-word whose value starts with a call, while not tracing: `value`
+// makes the call, pushing its result, and applies the operators after it.
+// As eval_set_word does, in the same frame, without its general dispatch.
+#ifdef __OPTIMIZE__
+#define KIV_HOT_LAMBDA __attribute__((always_inline))
+#else
+#define KIV_HOT_LAMBDA
+#endif
+template <class Value>
+KIV_HOT Status set_word_to(Cell* word, Cell*& pos, Cell* end, const Cell* code, Value value) {
+    open_frame(word->data2, word->data1, stack::header::interpreted_native, 0);
+    *stack::push_cell() = *word;
+    KIV_PROPAGATE(value());
+    Cell* base = state.stack_arguments;
+    if (tracing()) [[unlikely]]
+        KIV_PROPAGATE(fire_event(Event::set, code, nullptr, word, base + 1));
+    if (base[1].is(Type::unset)) [[unlikely]]
+        fire_with_word(ErrorId::script_need_value, word);
+    Cell* slot = plain_slot(word);
+    if (slot) [[likely]]
+        *slot = base[1];
+    else
+        context::set(word, base + 1);
+    base[0] = base[1];
+    close_frame();
+    // As below: the call applied the operators that follow.
+    if (slot && !tracing()) [[likely]]
+        return Status::ok;
+    return infix_after(pos, end, code);
+}
+
+// A set-word whose value starts with a path calling the native or action
+// `fn`, while not tracing; `pos` stands at the path.
+KIV_HOT Status set_word_path(Cell* word, const Cell* fn, Cell* first, Cell* last, Cell*& pos,
+                              Cell* end, const Cell* code) {
+    return set_word_to(word, pos, end, code, [&]() KIV_HOT_LAMBDA {
+        Cell* const path = pos++;
+        KIV_PROPAGATE(call_native_path(fn, first, path, first + 1, last, pos, end, code));
+        return infix_after(pos, end, code);
+    });
+}
+
 Status eval_set_word_expression(Cell*& pos, Cell* end, const Cell* code) {
     Cell* word = pos++;
+    if (pos < end && pos->is(Type::word) && !tracing()) [[likely]] {
+        const Cell* v = word_slot_fast(pos);
+        if (v && is_callable_type(v->type()))
+            return set_word_to(word, pos, end, code, [&]() KIV_HOT_LAMBDA { return call_word(v, pos, end, code, flag::sub); });
+    } else if (pos < end && pos->is(Type::path)) {
+        Cell* first;
+        Cell* last;
+        if (const Cell* fn = native_path_head(pos, &first, &last))
+            return set_word_path(word, fn, first, last, pos, end, code);
+    }
     bool stored = false;
     KIV_PROPAGATE(eval_set_word(word, pos, end, code, nullptr, &stored));
     // PERF: the value's own evaluation already applied the operators that
@@ -1553,24 +1679,16 @@ bool is_system_issue(const Cell* issue) {
     return words::is(issue, words::Sym::system) || words::is(issue, words::Sym::system_global);
 }
 
-// The native or action a path calls when its first element is a word
-// holding one and all the others are words (its refinements), while not
-// tracing; null for any other path, which takes the general walk.
-const Cell* native_path_head(const Cell* path, Cell** first, Cell** last) {
-    if (tracing()) return nullptr;
-    memory::SeriesBuffer* b = block::buffer(path);
-    const std::int32_t head = series::head(path);
-    if (head < 0) return nullptr;
-    Cell* f = b->cells() + head;
-    Cell* l = b->cells_tail();
-    if (f >= l || !f->is(Type::word)) return nullptr;
-    const Cell* v = word_slot_fast(f);
-    if (!v || !(v->is(Type::native) || v->is(Type::action))) return nullptr;
-    for (Cell* item = f + 1; item < l; ++item)
-        if (!item->is(Type::word)) return nullptr;
-    *first = f;
-    *last = l;
-    return v;
+Status eval_path_expression(Cell*& pos, Cell* end, const Cell* code) {
+    Cell* const start = pos;
+    Cell* first;
+    Cell* last;
+    const Cell* fn = native_path_head(start, &first, &last);
+    if (!fn) [[unlikely]]
+        return eval_expression(pos, end, code, 0);
+    ++pos;
+    KIV_PROPAGATE(native_path_call(fn, first, start, first + 1, last, pos, end, code));
+    return infix_after(pos, end, code);
 }
 
 Status eval_value(Cell* value, Cell*& pos, Cell* end, const Cell* code, unsigned flags) {
