@@ -907,6 +907,26 @@ KIV_HOT Status eval_argument(Cell*& pos, Cell* end, const Cell* code) {
     return Status::ok;
 }
 
+// One argument of a call whose frame is open, pushed and checked against
+// its entry: an evaluated one (when `evaluate`) through eval_argument, any
+// other kind, or the end of the code, the general way. `path`, `refs` and
+// `refs_end` name the call in messages.
+KIV_HOT Status fetch_entry(const Cell* fn, const Cell* word, const Cell* path, Cell* refs, Cell* refs_end,
+                           const Cell* entry, bool evaluate, Cell*& pos, Cell* end, const Cell* code) {
+    if (!(entry->header & (3u << kind_shift)) && pos < end && evaluate) [[likely]] {
+        KIV_PROPAGATE(eval_argument(pos, end, code));
+        const Cell* got = state.stack_top - 1;
+        if (!accepts(entry, got->type_id())) [[unlikely]] {
+            Call c{fn, word, word, pos, end, code, path, refs, refs_end, false};
+            fire_expect_arg(c, entry, got);
+        }
+    } else {
+        Call c{fn, word, word, pos, end, code, path, refs, refs_end, false};
+        KIV_PROPAGATE(fetch_argument(c, entry, true, false));
+    }
+    return Status::ok;
+}
+
 // The mandatory arguments of a call without refinements whose frame is
 // open. PERF: the common call needs no Call record unless an argument is
 // not a plain evaluated one. Inlined into the call, a call level less
@@ -914,20 +934,8 @@ KIV_HOT Status eval_argument(Cell*& pos, Cell* end, const Cell* code) {
 KIV_HOT Status fetch_plain_arguments(const Cell* fn, const Cell* word, const Cell* cache, Cell*& pos,
                              Cell* end, const Cell* code, std::int32_t from = 0) {
     const auto mandatory = static_cast<std::int32_t>(cache->data1);
-    for (std::int32_t i = from; i < mandatory; ++i) {
-        const Cell* entry = cache + 1 + i;
-        if (!(entry->header & (3u << kind_shift)) && pos < end) [[likely]] {
-            KIV_PROPAGATE(eval_argument(pos, end, code));
-            const Cell* got = state.stack_top - 1;
-            if (!accepts(entry, got->type_id())) [[unlikely]] {
-                Call c{fn, word, word, pos, end, code, nullptr, nullptr, nullptr, false};
-                fire_expect_arg(c, entry, got);
-            }
-        } else {
-            Call c{fn, word, word, pos, end, code, nullptr, nullptr, nullptr, false};
-            KIV_PROPAGATE(fetch_argument(c, entry, true, false));
-        }
-    }
+    for (std::int32_t i = from; i < mandatory; ++i)
+        KIV_PROPAGATE(fetch_entry(fn, word, nullptr, nullptr, nullptr, cache + 1 + i, true, pos, end, code));
     return Status::ok;
 }
 
@@ -1130,20 +1138,8 @@ KIV_HOT Status native_refinements(const Cell* fn, const Cell* word, const Cell* 
         used |= bit;
         positions[e->data3] = static_cast<std::int32_t>(state.stack_top - base);
         const auto count = static_cast<std::int32_t>(e->data1 & 0xFFFF);
-        for (std::int32_t i = 0; i < count; ++i) {
-            const Cell* entry = e + 1 + i;
-            if (!(entry->header & (3u << kind_shift)) && pos < end && !tracing()) [[likely]] {
-                KIV_PROPAGATE(eval_argument(pos, end, code));
-                const Cell* got = state.stack_top - 1;
-                if (!accepts(entry, got->type_id())) [[unlikely]] {
-                    Call c{fn, word, word, pos, end, code, path, refs, refs_end, false};
-                    fire_expect_arg(c, entry, got);
-                }
-            } else {
-                Call c{fn, word, word, pos, end, code, path, refs, refs_end, false};
-                KIV_PROPAGATE(fetch_argument(c, entry, true, false));
-            }
-        }
+        for (std::int32_t i = 0; i < count; ++i)
+            KIV_PROPAGATE(fetch_entry(fn, word, path, refs, refs_end, e + 1 + i, !tracing(), pos, end, code));
     }
     return Status::ok;
 }
