@@ -161,30 +161,47 @@ struct Slot {
     std::int32_t free = -1;   // where an absent key goes
 };
 
-// `match` receives the bucket of each live key on the probe.
-template <class Match>
-Slot probe_buckets(const Record* r, std::uint32_t hash, Match&& match) {
-    const std::uint32_t* flags = flag_words(r);
+// What a probe finds in a bucket.
+enum class Bucket { empty, deleted, live, hit };
+
+// Walks the probe sequence of `hash`: `at` answers for each bucket. The
+// first empty or deleted bucket is where an absent key goes.
+template <class At>
+Slot probe_sequence(const Record* r, std::uint32_t hash, At&& at) {
     const std::uint32_t mask = static_cast<std::uint32_t>(r->buckets) - 1;
     const std::uint32_t home = hash & mask;
     std::uint32_t i = home;
     std::uint32_t step = 0;
     Slot slot;
     for (;;) {
-        const int f = flag_at(flags, static_cast<std::int32_t>(i));
-        if (f == empty) {
-            if (slot.free < 0) slot.free = static_cast<std::int32_t>(i);
-            return slot;
-        }
-        if (f == deleted) {
-            if (slot.free < 0) slot.free = static_cast<std::int32_t>(i);
-        } else if (match(i)) {
-            slot.found = static_cast<std::int32_t>(i);
-            return slot;
+        switch (at(i)) {
+            case Bucket::empty:
+                if (slot.free < 0) slot.free = static_cast<std::int32_t>(i);
+                return slot;
+            case Bucket::deleted:
+                if (slot.free < 0) slot.free = static_cast<std::int32_t>(i);
+                break;
+            case Bucket::hit:
+                slot.found = static_cast<std::int32_t>(i);
+                return slot;
+            case Bucket::live:
+                break;
         }
         i = (i + ++step) & mask;
         if (i == home) return slot;
     }
+}
+
+// `match` receives the bucket of each live key on the probe.
+template <class Match>
+Slot probe_buckets(const Record* r, std::uint32_t hash, Match&& match) {
+    const std::uint32_t* flags = flag_words(r);
+    return probe_sequence(r, hash, [&](std::uint32_t i) {
+        const int f = flag_at(flags, static_cast<std::int32_t>(i));
+        if (f == empty) return Bucket::empty;
+        if (f == deleted) return Bucket::deleted;
+        return match(i) ? Bucket::hit : Bucket::live;
+    });
 }
 
 // The key of a live bucket, from the keys or a map's slots.
@@ -348,23 +365,12 @@ template <class Match>
 Slot probe_slots(const Record* r, std::uint32_t hash, Match&& match) {
     const MapSlot* slots = map_slots(r);
     Cell* cells = block_cells(r);
-    const std::uint32_t mask = static_cast<std::uint32_t>(r->buckets) - 1;
-    const std::uint32_t home = hash & mask;
-    std::uint32_t i = home;
-    std::uint32_t step = 0;
-    Slot slot;
-    for (;;) {
+    return probe_sequence(r, hash, [&](std::uint32_t i) {
         const MapSlot at = slots[i];
-        if (at.key >= deleted_slot) {
-            if (slot.free < 0) slot.free = static_cast<std::int32_t>(i);
-            if (at.key == empty_slot) return slot;
-        } else if (at.hash == hash && match(cells + at.key)) {
-            slot.found = static_cast<std::int32_t>(i);
-            return slot;
-        }
-        i = (i + ++step) & mask;
-        if (i == home) return slot;
-    }
+        if (at.key == empty_slot) return Bucket::empty;
+        if (at.key == deleted_slot) return Bucket::deleted;
+        return at.hash == hash && match(cells + at.key) ? Bucket::hit : Bucket::live;
+    });
 }
 
 Slot probe_map(const Record* r, std::uint32_t hash, const Cell* key, CompareOp op) {

@@ -82,9 +82,12 @@ inline Cell* stack_value(const Cell* header, std::int32_t index) {
 
 // The value cell of a word when it can be read at once, else null: an
 // unresolved word, a context without values (a function that does not
-// run). The slow path goes through the context unit, which raises the
-// right error.
-KIV_HOT Cell* word_slot_fast(const Cell* word) {
+// run) and, unless `objects`, a word of an object's context (a set-word
+// stores into such a field through the context unit, which marks it
+// written and runs the change handler). The slow path goes through the
+// context unit, which raises the right error.
+template <bool objects>
+KIV_HOT Cell* context_slot(const Cell* word) {
     const auto index = static_cast<std::int32_t>(word->data3);
     if (index < 0) [[unlikely]]
         return nullptr;
@@ -99,34 +102,22 @@ KIV_HOT Cell* word_slot_fast(const Cell* word) {
     const Cell* h = memory::buffer_of(word->data1)->cells();
     if (!h->data2) [[unlikely]]
         return nullptr;
+    if constexpr (!objects) {
+        if ((h->header & context::flag::kind_mask) ==
+            static_cast<std::uint32_t>(context::Kind::object) << context::flag::kind_shift)
+            return nullptr;
+    }
     if (h->header & context::flag::values_on_stack) {
         local_context = LocalContext{word->data1, h};
         return cage::at<Cell>(h->data2) + index;
     }
     return memory::buffer_of(h->data2)->cells() + index;
 }
+KIV_HOT Cell* word_slot_fast(const Cell* word) { return context_slot<true>(word); }
 Cell* word_slot_slow(const Cell* word);
-
 // The value cell a set-word may store into directly: a word of a global or
-// function context (an object field goes through the context unit, which
-// marks it written and runs the change handler); null otherwise.
-KIV_HOT Cell* plain_slot(const Cell* word) {
-    const auto index = static_cast<std::int32_t>(word->data3);
-    if (index < 0) [[unlikely]]
-        return nullptr;
-    if (Cell* v = cached_global(word->data1, index)) [[likely]]
-        return v;
-    if (word->data1 == local_context.context) [[likely]]
-        return stack_value(local_context.header, index);
-    if (!word->data1) [[unlikely]]
-        return nullptr;
-    const Cell* h = memory::buffer_of(word->data1)->cells();
-    if (!h->data2 || (h->header & context::flag::kind_mask) ==
-                         static_cast<std::uint32_t>(context::Kind::object) << context::flag::kind_shift)
-        return nullptr;
-    if (h->header & context::flag::values_on_stack) return cage::at<Cell>(h->data2) + index;
-    return memory::buffer_of(h->data2)->cells() + index;
-}
+// function context; null otherwise.
+KIV_HOT Cell* plain_slot(const Cell* word) { return context_slot<false>(word); }
 inline Cell* word_slot(const Cell* word) {
     Cell* slot = word_slot_fast(word);
     return slot ? slot : word_slot_slow(word);

@@ -645,9 +645,23 @@ void check_left(const Call& c, const Cell* cache) {
     if (!accepts(cache + 1, left->type_id())) fire_expect_arg(c, cache + 1, left);
 }
 
+// Runs the entry of a native or action whose frame holds its arguments:
+// a native's takes the check flag and the refinement positions, an
+// action's the positions alone.
+KIV_HOT Status run_entry(const Cell* fn, std::int32_t* positions, std::int32_t refinements) {
+    const auto slot = static_cast<std::int32_t>(fn->data1);
+    if (fn->is(Type::native)) {
+        const natives::Entry entry = natives::entry(slot);
+        if (!entry) fire(ErrorId::internal_not_done);
+        return entry(positions, refinements + 1);
+    }
+    const natives::Entry entry = actions::entry(slot);
+    if (!entry) fire(ErrorId::internal_not_done);
+    return entry(positions + 1, refinements);
+}
+
 Status invoke_native(Call& c) {
     const Cell* cache = cached_arguments(c.fn);
-    const bool is_native = c.fn->is(Type::native);
     const std::int32_t refinements = static_cast<std::int32_t>(cache->data2);
     // positions[0] is a native's check flag; positions[k] refinement k's.
     // An action receives them from positions[1].
@@ -669,11 +683,7 @@ Status invoke_native(Call& c) {
             return Status::ok;
         }
     }
-    const auto slot = static_cast<std::int32_t>(c.fn->data1);
-    const natives::Entry entry = is_native ? natives::entry(slot) : actions::entry(slot);
-    if (!entry) fire(ErrorId::internal_not_done);
-    if (is_native) KIV_PROPAGATE(entry(positions, refinements + 1));
-    else KIV_PROPAGATE(entry(positions + 1, refinements));
+    KIV_PROPAGATE(run_entry(c.fn, positions, refinements));
     close_frame();
     return Status::ok;
 }
@@ -1079,15 +1089,7 @@ KIV_HOT Status call_native_general(const Cell* native, const Cell* word, Cell*& 
     std::int32_t positions[1 + compiled_max_refinements];
     if (refinements > compiled_max_refinements) fire(ErrorId::internal_not_done);
     clear_positions(positions, refinements);
-    if (fn->is(Type::native)) {
-        const natives::Entry entry = natives::entry(slot);
-        if (!entry) fire(ErrorId::internal_not_done);
-        KIV_PROPAGATE(entry(positions, refinements + 1));
-    } else {
-        const natives::Entry entry = actions::entry(slot);
-        if (!entry) fire(ErrorId::internal_not_done);
-        KIV_PROPAGATE(entry(positions + 1, refinements));
-    }
+    KIV_PROPAGATE(run_entry(fn, positions, refinements));
     close_native_frame();
     return Status::ok;
 }
@@ -1160,16 +1162,7 @@ KIV_HOT Status native_path_call(const Cell* native, const Cell* word, const Cell
     open_frame(anon_symbol, state.global_context, stack::header::interpreted_native, 0);
     KIV_PROPAGATE(fetch_plain_arguments(fn, word, cache, pos, end, code));
     KIV_PROPAGATE(native_refinements(fn, word, path, cache, refs, refs_end, positions, pos, end, code));
-    const auto slot = static_cast<std::int32_t>(fn->data1);
-    if (fn->is(Type::native)) {
-        const natives::Entry entry = natives::entry(slot);
-        if (!entry) fire(ErrorId::internal_not_done);
-        KIV_PROPAGATE(entry(positions, refinements + 1));
-    } else {
-        const natives::Entry entry = actions::entry(slot);
-        if (!entry) fire(ErrorId::internal_not_done);
-        KIV_PROPAGATE(entry(positions + 1, refinements));
-    }
+    KIV_PROPAGATE(run_entry(fn, positions, refinements));
     close_frame();
     return Status::ok;
 }
@@ -1476,11 +1469,7 @@ Status call_infix(const Cell* op, const Cell* word, Cell*& pos, Cell* end, const
                 check_left(c, cache);
                 if (!accepts(cache + 2, left[1].type_id())) fire_expect_arg(c, cache + 2, left + 1);
                 std::int32_t positions[1] = {0};
-                const natives::Entry entry =
-                    fn.is(Type::native) ? natives::entry(static_cast<std::int32_t>(fn.data1))
-                                        : actions::entry(static_cast<std::int32_t>(fn.data1));
-                if (!entry) fire(ErrorId::internal_not_done);
-                KIV_PROPAGATE(fn.is(Type::native) ? entry(positions, 1) : entry(positions + 1, 0));
+                KIV_PROPAGATE(run_entry(&fn, positions, 0));
                 close_native_frame();
                 return Status::ok;
             }
@@ -1875,16 +1864,11 @@ Status call_with_arguments(const Cell* function, const Cell* name, const Cell* a
             stack::close();
             break;
         default: {
-            const bool is_native = fn->is(Type::native);
             std::int32_t positions[1 + compiled_max_refinements];
             const std::int32_t refinements = static_cast<std::int32_t>(cache->data2);
             if (refinements > compiled_max_refinements) fire(ErrorId::internal_not_done);
             clear_positions(positions, refinements);
-            const auto s = static_cast<std::int32_t>(fn->data1);
-            const natives::Entry entry = is_native ? natives::entry(s) : actions::entry(s);
-            if (!entry) fire(ErrorId::internal_not_done);
-            if (is_native) KIV_PROPAGATE(entry(positions, refinements + 1));
-            else KIV_PROPAGATE(entry(positions + 1, refinements));
+            KIV_PROPAGATE(run_entry(fn, positions, refinements));
             stack::close();
             break;
         }
