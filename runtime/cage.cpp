@@ -24,7 +24,9 @@ void out_of_memory() {
 
 namespace kiv::cage {
 
+#if defined(KIV_SANITIZE)
 std::uint8_t* base = nullptr;
+#endif
 std::uint8_t node_slot_used[node_slot_count];
 
 namespace {
@@ -53,11 +55,19 @@ void decommit(void* p, std::uint64_t length) {
 }  // namespace
 
 void init() {
-    if (base) return;
+    static bool reserved = false;
+    if (reserved) return;
+#if defined(KIV_SANITIZE)
     void* p = mmap(nullptr, reserved_bytes, PROT_NONE,
                    MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
     if (p == MAP_FAILED) raw::out_of_memory();
     base = static_cast<std::uint8_t*>(p);
+#else
+    void* p = mmap(origin(), reserved_bytes, PROT_NONE,
+                   MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE | MAP_FIXED_NOREPLACE, -1, 0);
+    if (p != origin()) raw::out_of_memory();
+#endif
+    reserved = true;
     free_low.push(Range{low_start, high_start - low_start});
 }
 
@@ -66,7 +76,7 @@ std::uint8_t* take_low(std::uint64_t length) {
     for (std::uint32_t i = 0; i < free_low.count; ++i) {
         Range& r = free_low[i];
         if (r.length < length) continue;
-        std::uint8_t* p = base + r.start;
+        std::uint8_t* p = origin() + r.start;
         if (!commit(p, length)) return nullptr;
         unpoison(p, length);
         r.start += length;
@@ -101,7 +111,7 @@ void release_low(void* start, std::uint64_t length) {
 std::uint8_t* take_node_slot() {
     for (std::uint32_t i = node_slot_first_free; i < node_slot_count; ++i) {
         if (node_slot_used[i]) continue;
-        std::uint8_t* p = base + node_slot_offset(i);
+        std::uint8_t* p = origin() + node_slot_offset(i);
         if (!commit(p, node_slot_bytes)) return nullptr;
         node_slot_used[i] = 1;
         node_slot_first_free = i + 1;

@@ -417,7 +417,7 @@ void sort_frame_lists() {
 // stack.
 [[gnu::noinline, gnu::no_sanitize_address]] void scan_words(const std::uint8_t* low,
                                                             const std::uint8_t* high) {
-    const std::uintptr_t base = reinterpret_cast<std::uintptr_t>(cage::base);
+    const std::uintptr_t base = reinterpret_cast<std::uintptr_t>(cage::origin());
     const std::uintptr_t cage_low = base + cage::low_start;
     const std::uintptr_t cage_high = base + cage::high_start;
     const std::uintptr_t cage_end = base + cage::reserved_bytes;
@@ -427,8 +427,14 @@ void sort_frame_lists() {
         if (w >= cage_low && w < cage_high)
             candidates.push(static_cast<std::uint32_t>(w - base));
         // A pointer into a node frame (a reference to a node's slot) keeps
-        // the frame from evacuation, but keeps no node alive.
-        if (w >= cage_high && w < cage_end) slot_pointers.push(static_cast<std::uint32_t>(w - base));
+        // the frame from evacuation. With the cage at a fixed address it
+        // also keeps the node it points at alive: the compiler may then keep
+        // a node's slot address, base + id, in place of the id across a call.
+        if (w >= cage_high && w < cage_end) {
+            const auto off = static_cast<std::uint32_t>(w - base);
+            slot_pointers.push(off);
+            if (cage::fixed_origin && memory::is_live_node(off)) stack_nodes.push(off);
+        }
         std::uint32_t lo = static_cast<std::uint32_t>(w), hi = static_cast<std::uint32_t>(w >> 32);
         if (lo >= cage::high_start && memory::is_live_node(lo)) stack_nodes.push(lo);
         if (hi >= cage::high_start && memory::is_live_node(hi)) stack_nodes.push(hi);

@@ -61,6 +61,11 @@ std::uint32_t where(NodeId n) { return memory::node_slot(n); }
     return data_of(n, distance);
 }
 
+// A new buffer reached only by the address of its node's slot.
+[[gnu::noinline]] std::uint32_t* slot_of_new(std::uint32_t slot, std::uint8_t seed) {
+    return &memory::node_slot(make_slot(slot, seed));
+}
+
 // Root slots for the tests in a child process.
 NodeId roots[8];
 void root(int i, NodeId n) {
@@ -79,33 +84,43 @@ int frame_count() { return static_cast<int>(memory::stats().series_frames); }
 }  // namespace
 
 // A buffer that only a C++ local reaches survives; a pointer into it also
-// keeps it in place, while a node id lets it move.
+// keeps it in place, while a node id or the address of the node's slot (which
+// the compiler may keep in place of the id) lets it move.
 TEST(Collector, LocalsKeepBuffers) {
     struct Case {
         const char* name;
-        int holder;  // 0: node id, else a pointer at this distance from the data start
+        int holder;  // 0: node id, 1: a pointer at this distance from the data start, 2: slot
         std::int32_t distance;
     } cases[] = {
         {"node id", 0, 0},
         {"header", 1, -20},
         {"middle of data", 1, 30},
         {"one past the end", 1, 64},
+        {"node's slot", 2, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
+        // A movable cage base is reloaded after each call, so no slot address
+        // stands in for an id and none keeps a node alive.
+        if (c.holder == 2 && !cage::fixed_origin) continue;
         isolated([&] {
             make_garbage(1032);  // below the kept buffer
             std::uint32_t before = 0;
             volatile NodeId node = 0;
             std::uint8_t* volatile pointer = nullptr;
-            if (c.holder) {
+            std::uint32_t* volatile slot = nullptr;
+            if (c.holder == 1) {
                 pointer = pointer_into_new(88, 7, c.distance, &before);
+            } else if (c.holder == 2) {
+                slot = slot_of_new(88, 7);
+                before = *slot;
             } else {
                 node = make_slot(88, 7);
                 before = where(node);
             }
             collect();
-            if (c.holder) {
+            if (c.holder == 2) node = cage::offset_of(slot);
+            if (c.holder == 1) {
                 auto* b = cage::at<SeriesBuffer>(before);
                 EXPECT_EQ(memory::node_slot(b->node), before);
                 EXPECT_TRUE(has_pattern(b, 7));
