@@ -368,24 +368,37 @@ void run_if_enabled() {
 // PERF: the nodes go back unsorted; sorting them first took a quarter of
 // the time of a loop that makes a million small blocks, and the order in
 // which a frame's free chain hands nodes out again is of no consequence.
-// PERF: the queue holds the nodes in the order of the compaction walk, which
-// is mostly their allocation order, so runs of them share a frame: the
-// frame found for one serves the next while they fall in its node area.
-void flush_node_frees() {
-    NodeFrame* f = nullptr;
+// PERF: the compaction walk frees the nodes of the dead buffers it meets at
+// once, in the order of the walk, which is mostly their allocation order, so
+// runs of them share a frame (alloc of 1,000,000 rounds: 2,660.3M
+// instructions before, 2,637.3M after). Big frames queue theirs.
+namespace {
+
+// Returns nodes to their frames, keeping the frame of the last one: the
+// frame found for one node serves the next while they fall in its node area.
+struct NodeFreer {
+    NodeFrame* frame = nullptr;
     NodeId first = 0, span = 0;
-    for (NodeId n : free_queue) {
-        if (n - first >= span) {
-            f = memory::frame_of_node(n);
-            if (!f) {
+
+    void free(NodeId n) {
+        if (n - first >= span) [[unlikely]] {
+            frame = memory::frame_of_node(n);
+            if (!frame) {
                 span = 0;
-                continue;
+                return;
             }
-            first = f->first_node();
-            span = f->end_node() - first;
+            first = frame->first_node();
+            span = frame->end_node() - first;
         }
-        memory::free_node(f, n);
+        memory::free_node(frame, n);
     }
+};
+
+}  // namespace
+
+void flush_node_frees() {
+    NodeFreer freer;
+    for (NodeId n : free_queue) freer.free(n);
     free_queue.clear();
 }
 
@@ -614,12 +627,15 @@ void make_filler(std::uint8_t* at, std::uint8_t* end) {
 }
 
 struct Compaction {
+    Compaction(SeriesFrame* f, SeriesFrame* preceding) : frame(f), target(preceding) {}
+
     SeriesFrame* frame;
     SeriesFrame* target;  // the preceding frame, while it can take runs
     std::uint32_t room = 0;
     std::uint8_t* hole = nullptr;  // [hole, cursor) is free
     std::uint8_t* run = nullptr;   // live buffers not yet placed, [run, run + run_length)
     std::uint32_t run_length = 0;
+    NodeFreer freer;
 
     void update_room() {
         room = target ? target->room() : 0;
@@ -659,7 +675,7 @@ struct Compaction {
     void dead(std::uint8_t* p, SeriesBuffer* b) {
         place_run();
         if (b->node && (b->flags & flag::in_use) && memory::node_slot(b->node) == cage::offset_of(b))
-            queue_node_free(b->node);
+            freer.free(b->node);
         if (!hole) hole = p;
     }
 

@@ -111,7 +111,7 @@ NodeId relocated(NodeId node);
 // Re-points every word of [first, end) that names a moved node.
 void relocate_range(std::uint32_t* first, std::uint32_t* end);
 
-// Nodes whose buffers died wait here until the end of the cycle.
+// Nodes of big frames that died wait here until the end of the cycle.
 void queue_node_free(NodeId node);
 void flush_node_frees();
 

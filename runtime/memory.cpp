@@ -290,12 +290,6 @@ NodeId alloc_node() {
     return n;
 }
 
-void free_node(NodeFrame* f, NodeId node) {
-    node_slot(node) = f->free_head;
-    f->free_head = node;
-    --f->used;
-}
-
 void release_empty_node_frames() {
     NodeFrame* f = node_frame(record.node_head);
     record.node_current = 0;

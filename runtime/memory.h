@@ -236,7 +236,11 @@ std::uint8_t* alloc_tail_bytes(SeriesBuffer* buffer, std::int64_t n);
 // A node from the current node frame; never collects.
 NodeId alloc_node();
 // Returns a node to its frame (the collector's use only).
-void free_node(NodeFrame* frame, NodeId node);
+inline void free_node(NodeFrame* frame, NodeId node) {
+    node_slot(node) = frame->free_head;
+    frame->free_head = node;
+    --frame->used;
+}
 
 // ---------------------------------------------------------------------------
 // Frames, for the collector and for tests.
