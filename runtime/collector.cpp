@@ -235,14 +235,17 @@ void drain_gray() {
     while (!gray.empty()) {
         auto* b = cage::at<SeriesBuffer>(gray.pop());
         // PERF: most cells refer to nothing, and most of the others to one
-        // node in word 2; only the rest take the general path. The headers
-        // of the buffers that cells a few places on refer to are fetched
-        // while these cells are marked.
+        // node in word 2, or, for a word, to its context in word 1 (alloc
+        // of 1,000,000 rounds: 2,637.3M instructions with words on the
+        // general path, 2,632.6M without); only the rest take the general
+        // path. The headers of the buffers that cells a few places on refer
+        // to are fetched while these cells are marked.
         for (Cell* c = b->cells(), *e = b->cells_tail(); c < e; ++c) {
             if (e - c > ahead) prefetch_buffer_of(c + ahead);
             const Refs refs = ref_table.rows[c->type_id()];
             if (refs == Refs::none) continue;
             if (refs == Refs::series || refs == Refs::node2) mark_slot_deeply(&c->data2);
+            else if (refs == Refs::word) mark_slot_deeply(&c->data1);
             else mark_cell(c);
         }
     }
