@@ -39,12 +39,6 @@ bool is_word_kind(Type t) {
 // ---------------------------------------------------------------------------
 // Making.
 
-Cell* make_at(Cell* cell, std::int64_t n) {
-    cell->header = unset_header;
-    const NodeId node = memory::alloc_cells(n < 1 ? 1 : n);
-    return init_at(cell, node);
-}
-
 Cell* make_at_fixed(Cell* cell, std::int64_t n, bool fixed) {
     cell->header = unset_header;
     if (n < 1) n = 1;
