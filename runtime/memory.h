@@ -162,11 +162,11 @@ inline NodeFrame* frame_of_node(std::uint32_t node) {
     return f;
 }
 // Whether `word` names an in-use node: it lies in a node frame's node area,
-// on a slot boundary, and the slot holds a buffer offset.
+// on a slot boundary, and the slot holds a buffer offset. The slots of an
+// evacuated frame hold forwards (high-half ids) or 0, never an offset.
 inline bool is_live_node(std::uint32_t word) {
     if ((word & 3) != 0) return false;
-    NodeFrame* f = frame_of_node(word);
-    if (!f || f->evacuated) return false;
+    if (!frame_of_node(word)) return false;
     // Node areas start 40 bytes into a slot, on a 4-byte boundary.
     const std::uint32_t content = node_slot(word);
     return content != 0 && content < cage::high_start;
