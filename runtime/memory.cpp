@@ -165,9 +165,12 @@ NodeFrame* node_frame_with_room();
     NodeFrame* f = node_frame(record.node_current);
     if (!f || !f->free_head || f->evacuated) [[unlikely]]
         f = node_frame_with_room();
+    // PERF: counting first keeps the compiler from pairing the two stores
+    // through vector registers, which took three more instructions (alloc of
+    // 100,000 rounds: 275.39M instructions before, 275.06M after).
+    ++f->used;
     const NodeId n = f->free_head;
     f->free_head = node_slot(n);
-    ++f->used;
     return n;
 }
 
