@@ -162,8 +162,9 @@ NodeFrame* node_frame_with_room();
 
 // Pops a node from the current node frame's free chain; the caller fills it.
 [[gnu::always_inline]] inline NodeId pop_node() {
+    // An evacuated frame has no free node left, so it is never taken here.
     NodeFrame* f = node_frame(record.node_current);
-    if (!f || !f->free_head || f->evacuated) [[unlikely]]
+    if (!f || !f->free_head) [[unlikely]]
         f = node_frame_with_room();
     // PERF: counting first keeps the compiler from pairing the two stores
     // through vector registers, which took three more instructions (alloc of
