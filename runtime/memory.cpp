@@ -61,7 +61,8 @@ std::uint32_t capacity_for(std::int64_t count, std::uint32_t unit) {
     // A negative count reads as a huge unsigned one.
     if (unit == 0 || unit > 16 || static_cast<std::uint64_t>(count) > 0x7FFFFFFFu / unit)
         no_memory();
-    return static_cast<std::uint32_t>(align16(static_cast<std::uint64_t>(count) * unit));
+    const std::uint64_t bytes = static_cast<std::uint64_t>(count) * unit;
+    return static_cast<std::uint32_t>(unit == 16 ? bytes : align16(bytes));
 }
 
 // A frame's block: the rounded length in its first word, the frame after it.
