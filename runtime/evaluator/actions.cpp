@@ -213,6 +213,15 @@ void mold_into(Cell* value, Cell* out, bool only, bool all, bool flat, std::int3
 
 namespace entries {
 
+namespace {
+
+// Out of line, so that the fast path of make needs no stack frame.
+[[gnu::noinline]] Status make_by_datatype(Cell* proto, Cell* spec) {
+    return finish(actions::make(proto, spec));
+}
+
+}  // namespace
+
 Status make(const std::int32_t*, std::int32_t) {
     Cell* proto = arg(0);
     Cell* spec = arg(1);
@@ -226,7 +235,7 @@ Status make(const std::int32_t*, std::int32_t) {
         block::make_at(proto, series::int_of(spec));
         return Status::ok;
     }
-    return finish(actions::make(proto, spec));
+    return make_by_datatype(proto, spec);
 }
 
 Status random(const std::int32_t* args, std::int32_t) {
