@@ -456,6 +456,9 @@ void sort_frame_lists() {
     for (const std::uint8_t* p = low; p + 8 <= high; p += 8) {
         std::uint64_t w;
         std::memcpy(&w, p, 8);
+        // With the cage at its fixed address a node id held in a 64-bit
+        // word also reads as a pointer into the low half (from 512 MB up);
+        // like any other stray word it can only pin what lies there.
         if (w >= cage_low && w < cage_high)
             candidates.push(static_cast<std::uint32_t>(w - base));
         // A pointer into a node frame (a reference to a node's slot) keeps
