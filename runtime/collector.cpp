@@ -389,8 +389,9 @@ void run_if_enabled() {
 // which a frame's free chain hands nodes out again is of no consequence.
 // PERF: the compaction walk frees the nodes of the dead buffers it meets at
 // once, in the order of the walk, which is mostly their allocation order, so
-// runs of them share a frame (alloc of 1,000,000 rounds: 2,660.3M
-// instructions before, 2,637.3M after). Big frames queue theirs.
+// runs of them share a frame (alloc of 100,000 rounds, 3 cycles either way:
+// 13.46M instructions in the cycles before, 12.72M after). Big frames queue
+// theirs.
 namespace {
 
 // Returns nodes to their frames, keeping the frame of the last one: the
