@@ -1106,7 +1106,7 @@ KIV_HOT Status call_native_general(const Cell* native, const Cell* word, Cell*& 
     if (fn->is(Type::native) && slot == static_cast<std::int32_t>(natives::Native::return_) && refinements == 0) {
         // PERF: straight to the unwinding, without the entry's dispatch.
         const Cell value = *state.stack_arguments;
-        return stack::throw_return(true, false, &value);
+        return stack::return_value(&value);
     }
     // The refinement positions are set up only for an entry: the paths
     // above read none.

@@ -34,6 +34,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "runtime/cage.h"
 #include "runtime/cell.h"
 #include "runtime/state.h"
 #include "runtime/throw.h"
@@ -252,6 +253,28 @@ Status throw_break(bool with_value, bool continue_, const Cell* value);
 // with keep_own_frame). Sets the stacks to the nearest frame with the body
 // flag, its result the value or unset. Without one: throw `return`.
 Status throw_return(bool with_value, bool keep_own_frame, const Cell* value);
+// throw_return(true, false, value), inline for the common case: the frame
+// with the body flag is found before any function frame or try-all frame,
+// so no context's values word needs putting back. PERF: the return bench at
+// 50,000 rounds: 94.14M instructions before, 92.57M after.
+inline Status return_value(const Cell* value) {
+    for (CallFrame* e = state.frames_top - 2; e >= state.frames_bottom; --e) {
+        const std::uint32_t h = e->header;
+        if (h & flag::body) [[likely]] {
+            // The target's own base: the one its next frame saved.
+            Cell* base = cage::at<Cell>((e + 1)->saved_base);
+            state.frames_top = e + 1;
+            *base = *value;
+            state.stack_arguments = base;
+            state.stack_top = base + 1;
+            state.thrown_code = throw_code::return_;
+            return Status::thrown;
+        }
+        const std::uint32_t kind = h & flag::kind_mask;
+        if (kind == header::function || kind == header::try_all) break;
+    }
+    return throw_return(true, false, value);
+}
 // throw, called with the native's frame on top: the catch frame's cells
 // become the value and the name (unset for none), and `code` is pending.
 // Without a catch frame: throw `throw` with the value.
