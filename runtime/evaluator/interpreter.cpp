@@ -86,9 +86,12 @@ CallEntry conditional_entries[2];
     return cache;
 }
 
+// The table's set for a more block.
+KIV_HOT CallEntry* call_set(NodeId more) { return call_entries + ((more >> 1) & ((call_set_count - 1) << 1)); }
+
 // The argument cache of a callable, through the table.
 KIV_HOT const Cell* cached_arguments(const Cell* function) {
-    CallEntry* set = call_entries + ((function->data3 >> 1) & ((call_set_count - 1) << 1));
+    CallEntry* set = call_set(function->data3);
     if (set[0].more == function->data3) [[likely]]
         return set[0].cache;
     if (set[1].more == function->data3) return set[1].cache;
@@ -1488,10 +1491,29 @@ Status repeat_rounds(Cell* f, std::int32_t count) {
 
 namespace {
 
-Status call_infix(const Cell* op, const Cell* word, Cell*& pos, Cell* end, const Cell* code) {
-    // The op as the function it wraps.
+// The op as the function it wraps.
+Cell op_function(const Cell* op) {
     Cell fn = *op;
     fn.header = (fn.header & ~0x00FF00FFu) | static_cast<std::uint32_t>(op::source_type(op));
+    return fn;
+}
+
+// The argument cache of the function an op wraps, through the table.
+KIV_HOT const Cell* cached_op_arguments(const Cell* op) {
+    CallEntry* set = call_set(op->data3);
+    if (set[0].more == op->data3) [[likely]]
+        return set[0].cache;
+    if (set[1].more == op->data3) return set[1].cache;
+    const Cell fn = op_function(op);
+    return fill_call_entry(&fn, set);
+}
+
+// `op` is a copy the caller keeps (its node ids stay seen by the collector
+// while the right operand is evaluated). PERF: the op's function value is
+// made only where a message or the entry needs it (fib 20: 36.57M
+// instructions before, 36.44M after; the return bench at 50,000 rounds:
+// 89.69M before, 89.09M after).
+Status call_infix(const Cell* op, const Cell* word, Cell*& pos, Cell* end, const Cell* code) {
     if (!tracing() && pos < end) [[likely]] {
         CompareOp cmp = CompareOp::equal;
         const Fast kind = fast_kind(op::source_type(op), op->data1, &cmp);
@@ -1514,7 +1536,7 @@ Status call_infix(const Cell* op, const Cell* word, Cell*& pos, Cell* end, const
             }
             // The right operand needs evaluating: in the operator's frame,
             // which starts at the left operand.
-            const Cell* cache = cached_arguments(&fn);
+            const Cell* cache = cached_op_arguments(op);
             if (cache->data1 == 2 && !((cache + 2)->header & (3u << kind_shift))) {
                 --state.stack_top;
                 open_frame(word->data2, word->data1, stack::header::interpreted_native, 0);
@@ -1526,6 +1548,7 @@ Status call_infix(const Cell* op, const Cell* word, Cell*& pos, Cell* end, const
                     close_native_frame();
                     return Status::ok;
                 }
+                const Cell fn = op_function(op);
                 Call c{&fn, word, word, pos, end, code, nullptr, nullptr, nullptr, true};
                 check_left(c, cache);
                 if (!accepts(cache + 2, left[1].type_id())) fire_expect_arg(c, cache + 2, left + 1);
@@ -1536,6 +1559,7 @@ Status call_infix(const Cell* op, const Cell* word, Cell*& pos, Cell* end, const
             }
         }
     }
+    const Cell fn = op_function(op);
     Call c{&fn, word, word, pos, end, code, nullptr, nullptr, nullptr, true};
     return invoke(c);
 }
