@@ -147,7 +147,7 @@ inline void open_frame(std::uint32_t symbol, NodeId word_context, std::uint32_t 
     if (state.frames_top >= state.frames_end || native_stack_short()) [[unlikely]]
         stack::push_named_frame(symbol, header);
     stack::CallFrame* e = state.frames_top++;
-    *e = stack::CallFrame{header, symbol, cage::offset_of(state.stack_arguments), word_context,
+    *e = stack::CallFrame{header, cage::offset_of(state.stack_arguments), word_context, symbol,
                           function_context,
                           function_context ? memory::buffer_of(function_context)->cells()->data2 : 0};
     state.stack_arguments = state.stack_top;
