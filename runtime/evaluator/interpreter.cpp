@@ -1164,7 +1164,12 @@ KIV_HOT Status call_native_general(const Cell* native, const Cell* word, Cell*& 
     return call_native_general(native, word, pos, end, code);
 }
 
-// call_native_general, with `either` and `if` on their own path.
+// call_native_general, with `either` and `if` on their own path. PERF: the
+// general call is out of line, so the recursion point (eval_call_word),
+// which inlines the function and conditional calls, spills fewer registers
+// (fib 20: 36.38M instructions before, 35.94M after; the return bench at
+// 50,000 rounds: 88.87M before, 88.21M after). Taking either conditional
+// out of line as well cost more than it saved.
 KIV_HOT Status call_native_plain(const Cell* native, const Cell* word, Cell*& pos, Cell* end, const Cell* code) {
     if (native->is(Type::native)) {
         if (native->data1 == static_cast<std::uint32_t>(natives::Native::either))
@@ -1172,7 +1177,7 @@ KIV_HOT Status call_native_plain(const Cell* native, const Cell* word, Cell*& po
         if (native->data1 == static_cast<std::uint32_t>(natives::Native::if_))
             return call_conditional<1>(native, word, pos, end, code);
     }
-    return call_native_general(native, word, pos, end, code);
+    return call_native_other(native, word, pos, end, code);
 }
 
 // The refinements a path asks of a native or action whose mandatory
