@@ -199,13 +199,13 @@ struct Call {
     bool infix;              // the left operand is pushed and starts the frame
 };
 
-// The argument cache of a callable (its cells, header first), built on the
-// first call.
+// The argument cache of a callable (its header cell, the entries after
+// it), built on the first call.
 const Cell* build_cache(const Cell* function);
 inline const Cell* argument_cache(const Cell* function) {
     const Cell* c = memory::buffer_of(function->data3)->cells() + 1;
     if (c->is(Type::block)) [[likely]]
-        return memory::buffer_of(c->data2)->cells();
+        return memory::buffer_of(c->data2)->cells() + 1;
     return build_cache(function);
 }
 
