@@ -153,11 +153,32 @@ inline void open_frame(std::uint32_t symbol, NodeId word_context, std::uint32_t 
     state.stack_arguments = state.stack_top;
 }
 
+// open_frame for a function's frame, whose context is never 0. PERF: no
+// test for one (see call_function_plain).
+inline void open_function_frame(std::uint32_t symbol, NodeId word_context, NodeId function_context) {
+    constexpr std::uint32_t header = stack::header::interpreted_function;
+    if (state.frames_top >= state.frames_end || native_stack_short()) [[unlikely]]
+        stack::push_named_frame(symbol, header);
+    stack::CallFrame* e = state.frames_top++;
+    *e = stack::CallFrame{header, cage::offset_of(state.stack_arguments), word_context, symbol, function_context,
+                          memory::buffer_of(function_context)->cells()->data2};
+    state.stack_arguments = state.stack_top;
+}
+
 // Closes the newest frame keeping its result pushed (the function
 // context's values put back when it has one).
 inline void close_frame() {
     stack::CallFrame* e = --state.frames_top;
     if (e->function_context) memory::buffer_of(e->function_context)->cells()->data2 = e->saved_values;
+    state.stack_top = state.stack_arguments + 1;
+    state.stack_arguments = cage::at<Cell>(e->saved_base);
+}
+
+// close_frame for a frame opened with a function context. PERF: no test
+// for one (see call_function_plain).
+inline void close_function_frame() {
+    stack::CallFrame* e = --state.frames_top;
+    memory::buffer_of(e->function_context)->cells()->data2 = e->saved_values;
     state.stack_top = state.stack_arguments + 1;
     state.stack_arguments = cage::at<Cell>(e->saved_base);
 }
