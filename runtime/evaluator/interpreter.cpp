@@ -80,9 +80,6 @@ CallEntry conditional_entries[2];
 // The same for the `return` native: one evaluated argument, no
 // refinements.
 CallEntry return_entry;
-// The argument cache of the op whose right operand was last evaluated in
-// its frame: two arguments, the second evaluated.
-CallEntry infix_entry;
 
 [[gnu::noinline]] const Cell* fill_call_entry(const Cell* function, CallEntry* set) {
     const Cell* cache = argument_cache(function);
@@ -108,7 +105,7 @@ void forget_lookup_caches() {
     global_values = GlobalValues{no_context, 0};
     local_context = LocalContext{no_context, nullptr};
     for (CallEntry& e : call_entries) e = CallEntry{};
-    conditional_entries[0] = conditional_entries[1] = return_entry = infix_entry = CallEntry{};
+    conditional_entries[0] = conditional_entries[1] = return_entry = CallEntry{};
 }
 
 }  // namespace internal
@@ -1610,18 +1607,8 @@ Status call_infix(const Cell* op, const Cell* word, Cell*& pos, Cell* end, const
             }
             // The right operand needs evaluating: in the operator's frame,
             // which starts at the left operand.
-            // PERF: the op last found to take two arguments, the second
-            // evaluated, needs neither the table nor the checks (fib 20:
-            // 35.54M instructions before, 35.43M after; the return bench at
-            // 50,000 rounds: 84.52M before, 84.02M after).
-            const Cell* cache = infix_entry.cache;
-            bool two = op->data3 == infix_entry.more;
-            if (!two) [[unlikely]] {
-                cache = cached_op_arguments(op);
-                two = cache->data1 == 2 && !((cache + 2)->header & (3u << kind_shift));
-                if (two) infix_entry = CallEntry{op->data3, cache};
-            }
-            if (two) {
+            const Cell* cache = cached_op_arguments(op);
+            if (cache->data1 == 2 && !((cache + 2)->header & (3u << kind_shift))) {
                 --state.stack_top;
                 open_frame(word->data2, word->data1, stack::header::interpreted_native, 0);
                 ++state.stack_top;
