@@ -1248,12 +1248,11 @@ KIV_HOT Status call_return(const Cell* native, const Cell* word, Cell*& pos, Cel
     return call_native_other(native, word, pos, end, code);
 }
 
-// call_native_general, with `either` and `if` on their own path. PERF: the
-// general call is out of line, so the recursion point (eval_call_word),
-// which inlines the function and conditional calls, spills fewer registers
-// (fib 20: 36.38M instructions before, 35.94M after; the return bench at
-// 50,000 rounds: 88.87M before, 88.21M after). Taking either conditional
-// out of line as well cost more than it saved.
+// call_native_general, with `either`, `if` and `return` on their own
+// paths. (With the general call out of line, the recursion point spilled
+// fewer registers: fib 20 and the return bench lost 0.9% and 0.4% of their
+// instructions, but every other native call paid a second prologue, 3.6%
+// more for the string bench.)
 KIV_HOT Status call_native_plain(const Cell* native, const Cell* word, Cell*& pos, Cell* end, const Cell* code) {
     if (native->is(Type::native)) {
         if (native->data1 == static_cast<std::uint32_t>(natives::Native::either))
@@ -1263,7 +1262,7 @@ KIV_HOT Status call_native_plain(const Cell* native, const Cell* word, Cell*& po
         if (native->data1 == static_cast<std::uint32_t>(natives::Native::return_))
             return call_return(native, word, pos, end, code);
     }
-    return call_native_other(native, word, pos, end, code);
+    return call_native_general(native, word, pos, end, code);
 }
 
 // The refinements a path asks of a native or action whose mandatory
