@@ -147,9 +147,21 @@ inline void open_frame(std::uint32_t symbol, NodeId word_context, std::uint32_t 
     if (state.frames_top >= state.frames_end || native_stack_short()) [[unlikely]]
         stack::push_named_frame(symbol, header);
     stack::CallFrame* e = state.frames_top++;
-    *e = stack::CallFrame{header, symbol, cage::offset_of(state.stack_arguments), word_context,
+    *e = stack::CallFrame{header, cage::offset_of(state.stack_arguments), word_context, symbol,
                           function_context,
                           function_context ? memory::buffer_of(function_context)->cells()->data2 : 0};
+    state.stack_arguments = state.stack_top;
+}
+
+// open_frame for a function's frame, whose context is never 0. PERF: no
+// test for one (see call_function_plain).
+inline void open_function_frame(std::uint32_t symbol, NodeId word_context, NodeId function_context) {
+    constexpr std::uint32_t header = stack::header::interpreted_function;
+    if (state.frames_top >= state.frames_end || native_stack_short()) [[unlikely]]
+        stack::push_named_frame(symbol, header);
+    stack::CallFrame* e = state.frames_top++;
+    *e = stack::CallFrame{header, cage::offset_of(state.stack_arguments), word_context, symbol, function_context,
+                          memory::buffer_of(function_context)->cells()->data2};
     state.stack_arguments = state.stack_top;
 }
 
@@ -158,6 +170,15 @@ inline void open_frame(std::uint32_t symbol, NodeId word_context, std::uint32_t 
 inline void close_frame() {
     stack::CallFrame* e = --state.frames_top;
     if (e->function_context) memory::buffer_of(e->function_context)->cells()->data2 = e->saved_values;
+    state.stack_top = state.stack_arguments + 1;
+    state.stack_arguments = cage::at<Cell>(e->saved_base);
+}
+
+// close_frame for a frame opened with a function context. PERF: no test
+// for one (see call_function_plain).
+inline void close_function_frame() {
+    stack::CallFrame* e = --state.frames_top;
+    memory::buffer_of(e->function_context)->cells()->data2 = e->saved_values;
     state.stack_top = state.stack_arguments + 1;
     state.stack_arguments = cage::at<Cell>(e->saved_base);
 }
@@ -199,13 +220,13 @@ struct Call {
     bool infix;              // the left operand is pushed and starts the frame
 };
 
-// The argument cache of a callable (its cells, header first), built on the
-// first call.
+// The argument cache of a callable (its header cell, the entries after
+// it), built on the first call.
 const Cell* build_cache(const Cell* function);
 inline const Cell* argument_cache(const Cell* function) {
     const Cell* c = memory::buffer_of(function->data3)->cells() + 1;
     if (c->is(Type::block)) [[likely]]
-        return memory::buffer_of(c->data2)->cells();
+        return memory::buffer_of(c->data2)->cells() + 1;
     return build_cache(function);
 }
 

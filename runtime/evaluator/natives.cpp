@@ -145,7 +145,8 @@ void check_spec(const Cell* value, const Cell* cache) {
     if (library.is(Type::none) || library.data2 == value->data2) return;
     // Building the library's cache may move the value's: its cells are read after.
     const Cell* library_cache = interpreter::internal::argument_cache(&library);
-    if (frame_fits(block::buffer(cache)->cells(), library_cache)) return;
+    // The cache block's first cell copies the body; the header follows.
+    if (frame_fits(block::buffer(cache)->cells() + 1, library_cache)) return;
     Cell spec;
     block::init_at(&spec, value->data2);
     fire(ErrorId::script_bad_func_def, &spec);

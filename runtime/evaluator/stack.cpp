@@ -83,7 +83,7 @@ CallFrame* open_entry(std::uint32_t symbol, NodeId word_context, std::uint32_t h
     if (state.frames_top >= state.frames_end || native_stack_room() < native_reserve) [[unlikely]]
         overflow_frames();
     CallFrame* e = state.frames_top++;
-    *e = CallFrame{header, symbol, offset_of(state.stack_arguments), word_context, 0, 0};
+    *e = CallFrame{header, offset_of(state.stack_arguments), word_context, symbol, 0, 0};
     state.stack_arguments = state.stack_top;
     return e;
 }

@@ -34,6 +34,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "runtime/cage.h"
 #include "runtime/cell.h"
 #include "runtime/state.h"
 #include "runtime/throw.h"
@@ -79,11 +80,15 @@ constexpr std::uint32_t loop = 0x08000000;
 
 // One call-stack entry. The symbol has a word of its own, so any symbol id
 // fits. Node ids here are collector roots (re-pointed when nodes move).
+// PERF: word_context and symbol lie in a word cell's order (data1, data2),
+// so opening a frame copies them as one 8-byte word (fib 20: 36.44M
+// instructions before, 36.38M after; the return bench at 50,000 rounds:
+// 89.09M before, 88.87M after).
 struct CallFrame {
     std::uint32_t header;        // kind and flags
-    std::uint32_t symbol;        // the spelling of the word that names the frame
     std::uint32_t saved_base;    // cage offset of the enclosing frame's base
     NodeId word_context;         // the naming word's context (a block for `self`)
+    std::uint32_t symbol;        // the spelling of the word that names the frame
     NodeId function_context;     // the context of the function running here, or 0
     std::uint32_t saved_values;  // that context's values word before this frame, or 0
 
@@ -252,6 +257,39 @@ Status throw_break(bool with_value, bool continue_, const Cell* value);
 // with keep_own_frame). Sets the stacks to the nearest frame with the body
 // flag, its result the value or unset. Without one: throw `return`.
 Status throw_return(bool with_value, bool keep_own_frame, const Cell* value);
+// The frame a return from the frames `from` down ends at: the nearest with
+// the body flag, when no function frame or try-all frame comes first (so no
+// context's values word needs putting back); else null.
+inline CallFrame* near_body_frame(CallFrame* from) {
+    for (CallFrame* e = from; e >= state.frames_bottom; --e) {
+        const std::uint32_t h = e->header;
+        if (h & flag::body) [[likely]]
+            return e;
+        const std::uint32_t kind = h & flag::kind_mask;
+        if (kind == header::function || kind == header::try_all) break;
+    }
+    return nullptr;
+}
+// Returns the value to the target near_body_frame found: the frames above
+// it are dropped and it is current again, the value in its result slot.
+inline Status return_to(CallFrame* target, const Cell* value) {
+    // The target's own base: the one its next frame saved, or the current
+    // base when it is the newest.
+    Cell* base = target + 1 < state.frames_top ? cage::at<Cell>((target + 1)->saved_base) : state.stack_arguments;
+    state.frames_top = target + 1;
+    *base = *value;
+    state.stack_arguments = base;
+    state.stack_top = base + 1;
+    state.thrown_code = throw_code::return_;
+    return Status::thrown;
+}
+// throw_return(true, false, value), inline for the common case. PERF: the
+// return bench at 50,000 rounds: 94.14M instructions before, 92.57M after.
+inline Status return_value(const Cell* value) {
+    if (CallFrame* target = near_body_frame(state.frames_top - 2)) [[likely]]
+        return return_to(target, value);
+    return throw_return(true, false, value);
+}
 // throw, called with the native's frame on top: the catch frame's cells
 // become the value and the name (unset for none), and `code` is pending.
 // Without a catch frame: throw `throw` with the value.

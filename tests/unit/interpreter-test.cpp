@@ -81,7 +81,11 @@ TEST_F(Interpreter, TheArgumentCacheIsBuiltOnceAndHoldsTheSpecsLayout) {
     const Cell* cache = function::more_cell(&f, 1);
     ASSERT_TRUE(cache->is(Type::block));
     const NodeId node = cache->data2;
-    const Cell* header = block::buffer(cache)->cells();
+    // The body's copy comes first, then the header.
+    const Cell* body = block::buffer(cache)->cells();
+    ASSERT_TRUE(body->is(Type::block));
+    EXPECT_EQ(body->data2, function::more_cell(&f, function::more::body)->data2);
+    const Cell* header = body + 1;
     EXPECT_EQ(header->data1, 1u);  // a
     EXPECT_EQ(header->data2, 1u);  // /r
     EXPECT_EQ(header->data3, 7u);  // a r b c local d e
