@@ -46,12 +46,20 @@ std::uint32_t anon_symbol = 0;
 
 Cell* word_slot_slow(const Cell* word) { return context::get(word); }
 
-GlobalValues global_values = {no_context, 0};
+GlobalValues global_values = {no_context, nullptr};
+
+namespace {
+void forget_global_values() {
+    global_values = GlobalValues{no_context, nullptr};
+    memory::move_watch = memory::MoveWatch{0, nullptr};
+}
+}  // namespace
 
 void cache_global_values(NodeId context) {
     const Cell* h = memory::buffer_of(context)->cells();
     if (!h->data2 || (h->header & context::flag::values_on_stack)) return;
-    global_values = GlobalValues{context, h->data2};
+    global_values = GlobalValues{context, memory::buffer_of(h->data2)->cells()};
+    memory::move_watch = memory::MoveWatch{h->data2, forget_global_values};
 }
 
 LocalContext local_context = {no_context, nullptr};
@@ -88,7 +96,7 @@ KIV_HOT const Cell* cached_arguments(const Cell* function) {
 }
 
 void forget_lookup_caches() {
-    global_values = GlobalValues{no_context, 0};
+    forget_global_values();
     local_context = LocalContext{no_context, nullptr};
     for (CallEntry& e : call_entries) e = CallEntry{};
 }
