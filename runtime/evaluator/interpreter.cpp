@@ -466,9 +466,18 @@ constexpr WordValues word_values;
 // Infix operators, with the fast paths of integer and float arithmetic and
 // comparison.
 
-// The op's action or native, when the fast path knows it.
-enum class Fast : std::uint8_t { none, add, subtract, multiply, remainder, compare };
+// The op's action or native, when the fast path knows it. The
+// comparisons come in the order of their natives, equal? first.
+// PERF: one dispatch in fast_math picks the operation, a comparison
+// included (a while round: 295 instructions before, 291 after; fib 20:
+// 36.20M -> 36.18M).
+enum class Fast : std::uint8_t {
+    none, add, subtract, multiply, remainder,
+    equal, not_equal, strict_equal, lesser, greater, lesser_or_equal, greater_or_equal
+};
 
+// `cmp` receives the comparison's CompareOp; fast_math needs only the
+// Fast value.
 KIV_HOT Fast fast_kind(Type source, std::uint32_t slot, CompareOp* cmp) {
     if (source == Type::action) {
         switch (static_cast<Action>(slot)) {
@@ -479,14 +488,14 @@ KIV_HOT Fast fast_kind(Type source, std::uint32_t slot, CompareOp* cmp) {
             default: return Fast::none;
         }
     }
-    if (source == Type::native && slot >= static_cast<std::uint32_t>(natives::Native::equal_q) &&
-        slot <= static_cast<std::uint32_t>(natives::Native::greater_or_equal_q)) {
+    constexpr auto first = static_cast<std::uint32_t>(natives::Native::equal_q);
+    if (source == Type::native && slot - first <= static_cast<std::uint32_t>(natives::Native::greater_or_equal_q) - first) {
         static constexpr CompareOp ops[] = {CompareOp::equal,          CompareOp::not_equal,
                                             CompareOp::strict_equal,   CompareOp::lesser,
                                             CompareOp::greater,        CompareOp::lesser_or_equal,
                                             CompareOp::greater_or_equal};
-        *cmp = ops[slot - static_cast<std::uint32_t>(natives::Native::equal_q)];
-        return Fast::compare;
+        *cmp = ops[slot - first];
+        return static_cast<Fast>(static_cast<std::uint32_t>(Fast::equal) + slot - first);
     }
     return Fast::none;
 }
@@ -501,26 +510,16 @@ KIV_HOT const Cell* plain_number(const Cell* pos) {
     return nullptr;
 }
 
-template <class T>
-KIV_HOT bool compare_numbers(T a, T b, CompareOp op) {
-    switch (op) {
-        case CompareOp::equal: case CompareOp::strict_equal: return a == b;
-        case CompareOp::not_equal: return a != b;
-        case CompareOp::lesser: return a < b;
-        case CompareOp::lesser_or_equal: return a <= b;
-        case CompareOp::greater: return a > b;
-        default: return a >= b;
-    }
-}
-
 // Integer and float operands computed in place of the left operand; false
-// when the operands are not both of those datatypes.
-KIV_HOT bool fast_math(Fast kind, CompareOp cmp, Cell* left, const Cell* right) {
+// when the operands are not both of those datatypes (floats: not for a
+// comparison nor remainder).
+KIV_HOT bool fast_math(Fast kind, CompareOp, Cell* left, const Cell* right) {
     if (left->is(Type::integer) && right->is(Type::integer)) {
         const std::int32_t a = integer::get(left);
         const std::int32_t b = integer::get(right);
         std::int32_t r;
         bool overflow;
+        bool yes;
         switch (kind) {
             case Fast::add: overflow = __builtin_add_overflow(a, b, &r); break;
             case Fast::subtract: overflow = __builtin_sub_overflow(a, b, &r); break;
@@ -531,21 +530,31 @@ KIV_HOT bool fast_math(Fast kind, CompareOp cmp, Cell* left, const Cell* right) 
                 if (b == 0 || b == -1) return false;
                 left->data2 = static_cast<std::uint32_t>(a % b);
                 return true;
-            default:
-                *left = Cell{static_cast<std::uint32_t>(Type::logic), compare_numbers(a, b, cmp) ? 1u : 0u, 0, 0};
-                return true;
+            case Fast::equal: case Fast::strict_equal: yes = a == b; goto logic;
+            case Fast::not_equal: yes = a != b; goto logic;
+            case Fast::lesser: yes = a < b; goto logic;
+            case Fast::greater: yes = a > b; goto logic;
+            case Fast::lesser_or_equal: yes = a <= b; goto logic;
+            case Fast::greater_or_equal: yes = a >= b; goto logic;
+            default: return false;
         }
         if (!overflow) [[likely]] {
             left->data2 = static_cast<std::uint32_t>(r);
             return true;
         }
-        // Out of the 32-bit range: the exact result as a float!.
-        const double x = a, y = b;
-        const double d = kind == Fast::add ? x + y : kind == Fast::subtract ? x - y : x * y;
-        *left = float_::make_cell(d);
+        {
+            // Out of the 32-bit range: the exact result as a float!.
+            const double x = a, y = b;
+            const double d = kind == Fast::add ? x + y : kind == Fast::subtract ? x - y : x * y;
+            *left = float_::make_cell(d);
+            return true;
+        }
+    logic:
+        *left = Cell{static_cast<std::uint32_t>(Type::logic), yes ? 1u : 0u, 0, 0};
         return true;
     }
-    if (left->is(Type::float_) && right->is(Type::float_) && kind != Fast::compare && kind != Fast::remainder) {
+    if (left->is(Type::float_) && right->is(Type::float_) &&
+        (kind == Fast::add || kind == Fast::subtract || kind == Fast::multiply)) {
         const double x = float_::get(left), y = float_::get(right);
         const double d = kind == Fast::add ? x + y : kind == Fast::subtract ? x - y : x * y;
         float_::set(left, d);
