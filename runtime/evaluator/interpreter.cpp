@@ -788,7 +788,12 @@ KIV_HOT Step simple_expression(Cell*& pos, Cell* end, const Cell** fn, Cell** st
             return Step::partly;
         }
     }
-    stack::push_cell();
+    // The push, from the cell already at hand. PERF: the top is not read
+    // again (while, 1,000,000 rounds: 308.6M instructions before, 306.6M
+    // after; iterate at 100,000: 153.29M -> 153.14M; fib 20 unchanged).
+    state.stack_top = next + 1;
+    if (next + 1 >= state.stack_end) [[unlikely]]
+        stack::overflow_arguments();
     pos = after;
     return Step::done;
 }
