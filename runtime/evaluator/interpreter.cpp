@@ -754,12 +754,11 @@ enum class Step : std::uint8_t { done, call, set, partly, set_partly, path, othe
 // operator it cannot apply: partly or set_partly, the value so far in the
 // next stack cell (not pushed) and `*stop` at the operator. Anything else:
 // other. `pos` moves only when done.
-KIV_HOT Step simple_expression(Cell*& pos, Cell* end, const Cell** fn, Cell** stop) {
+KIV_HOT Step simple_expression(Cell*& pos, Cell* end, Cell* next, const Cell** fn, Cell** stop) {
     if (tracing()) [[unlikely]]
         return Step::other;
-    // PERF: the value is computed in the next stack cell itself, which is
-    // always inside the stack; the push checks the room.
-    Cell* const next = state.stack_top;
+    // PERF: the value is computed in the next stack cell itself, `next`,
+    // which is always inside the stack; the push checks the room.
     Cell* after = pos;
     if (pos->is(Type::word)) {
         const Cell* v = word_slot_fast(pos);
@@ -839,7 +838,6 @@ KIV_HOT Status run_block(const Cell* block, bool chain) {
     } else {
         state.near = code;
         while (pos < end) {
-            state.stack_top = base;
             // PERF: an expression of plain values and fast operators, or a
             // set-word taking one, is computed here without a call; it
             // cannot raise an error, so `near` need not follow it. A word
@@ -848,8 +846,13 @@ KIV_HOT Status run_block(const Cell* block, bool chain) {
             // call in a loop: 439 before, 413 after).
             const Cell* fn;
             Cell* stop;
-            const Step step = simple_expression(pos, end, &fn, &stop);
+            const Step step = simple_expression(pos, end, base, &fn, &stop);
             if (step == Step::done) continue;
+            // PERF: the top goes back to the block's cell only before an
+            // expression that pushes on its own; a simple one writes that
+            // cell directly (while, 1,000,000 rounds: 294.6M instructions
+            // before, 291.6M after; fib 20: 36.03M -> 35.95M).
+            state.stack_top = base;
             state.near.data1 = static_cast<std::uint32_t>(pos - first);
             Status s;
             switch (step) {
