@@ -574,6 +574,56 @@ KIV_HOT const Cell* plain_operand(const Cell* pos) {
     return literals.plain[pos->type_id()] ? pos : nullptr;
 }
 
+// The operator `op` applied to plain numbers, in place of the left operand:
+// false when its fast path does not know it or the operands. PERF: with two
+// integers the op's action or native picks the operation in one dispatch,
+// without going through its Fast kind (while, 1,000,000 rounds: 281.6M
+// instructions before, 272.6M after; fib 20: 35.81M -> 35.43M; iterate at
+// 100,000: 151.34M -> 148.69M).
+KIV_HOT bool op_math(const Cell* op, Cell* left, const Cell* right) {
+    if (left->is(Type::integer) && right->is(Type::integer)) [[likely]] {
+        const std::int32_t a = integer::get(left);
+        const std::int32_t b = integer::get(right);
+        const Type source = op::source_type(op);
+        if (source == Type::action) {
+            std::int32_t r;
+            bool overflow;
+            Fast kind;
+            switch (static_cast<Action>(op->data1)) {
+                case Action::add: overflow = __builtin_add_overflow(a, b, &r); kind = Fast::add; break;
+                case Action::subtract: overflow = __builtin_sub_overflow(a, b, &r); kind = Fast::subtract; break;
+                case Action::multiply: overflow = __builtin_mul_overflow(a, b, &r); kind = Fast::multiply; break;
+                case Action::remainder:
+                    if (b == 0 || b == -1) return false;
+                    left->data2 = static_cast<std::uint32_t>(a % b);
+                    return true;
+                default: return false;
+            }
+            if (!overflow) [[likely]] {
+                left->data2 = static_cast<std::uint32_t>(r);
+                return true;
+            }
+            return fast_math(kind, CompareOp::equal, left, right);
+        }
+        if (source != Type::native) return false;
+        bool yes;
+        switch (static_cast<natives::Native>(op->data1)) {
+            case natives::Native::equal_q: case natives::Native::strict_equal_q: yes = a == b; break;
+            case natives::Native::not_equal_q: yes = a != b; break;
+            case natives::Native::lesser_q: yes = a < b; break;
+            case natives::Native::greater_q: yes = a > b; break;
+            case natives::Native::lesser_or_equal_q: yes = a <= b; break;
+            case natives::Native::greater_or_equal_q: yes = a >= b; break;
+            default: return false;
+        }
+        *left = Cell{static_cast<std::uint32_t>(Type::logic), yes ? 1u : 0u, 0, 0};
+        return true;
+    }
+    CompareOp cmp = CompareOp::equal;
+    const Fast kind = fast_kind(op::source_type(op), op->data1, &cmp);
+    return kind != Fast::none && fast_math(kind, cmp, left, right);
+}
+
 // How far simple_value got: not at all, the whole expression, or up to an
 // operator it cannot compute (the value so far is its left operand).
 enum class Simple : std::uint8_t { no, whole, partly };
@@ -586,15 +636,13 @@ KIV_HOT Simple simple_tail(Cell*& p, Cell* end, Cell* out) {
     while (p < end && p->is(Type::word)) {
         const Cell* op = word_slot_fast(p);
         if (!op || !op->is(Type::op)) break;
-        CompareOp cmp = CompareOp::equal;
-        const Fast kind = fast_kind(op::source_type(op), op->data1, &cmp);
         // p < end here, so the right operand is there unless p + 1 is the
         // end. PERF: tested so, the compiler keeps no bound of its own for
         // the loop (while, 1,000,000 rounds: 306.6M instructions before,
         // 294.6M after; fib 20: 36.20M -> 36.03M; iterate at 100,000:
         // 153.14M -> 151.94M).
-        const Cell* right = kind != Fast::none && p + 1 != end ? plain_number(p + 1) : nullptr;
-        if (!right || !fast_math(kind, cmp, out, right)) return Simple::partly;
+        const Cell* right = p + 1 != end ? plain_number(p + 1) : nullptr;
+        if (!right || !op_math(op, out, right)) return Simple::partly;
         p += 2;
     }
     return Simple::whole;
