@@ -82,7 +82,14 @@ void forget_lookup_caches();
 // The value cell of a word of a context whose values are on the stack,
 // from its header cell: null while the function does not run.
 inline Cell* stack_value(const Cell* header, std::int32_t index) {
-    return header->data2 ? cage::at<Cell>(header->data2) + index : nullptr;
+    if (!header->data2) return nullptr;
+    // PERF: the values are there when the function runs; telling so
+    // spares the callers a second test of the result (while, 1,000,000
+    // rounds: 272.6M instructions before, 271.6M after; iterate at
+    // 100,000: 148.69M -> 148.59M; fib 20 unchanged).
+    Cell* values = cage::at<Cell>(header->data2);
+    if (!values) __builtin_unreachable();
+    return values + index;
 }
 
 // The value cell of a word when it can be read at once, else null: an
