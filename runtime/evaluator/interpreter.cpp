@@ -793,7 +793,7 @@ namespace internal {
 Status eval_call_word(const Cell* fn, Cell*& pos, Cell* end, const Cell* code, unsigned flags);
 
 // What simple_expression did.
-enum class Step : std::uint8_t { done, call, set, partly, set_partly, path, other };
+enum class Step : std::uint8_t { done, call, set, partly, set_partly, path, paren, other };
 
 // One whole expression of plain values and fast operators (or a set-word
 // taking one), pushed, while not tracing: done. A word holding a function
@@ -832,7 +832,8 @@ KIV_HOT Step simple_expression(Cell*& pos, Cell* end, Cell* next, const Cell** f
         *slot = *next;
     } else {
         const Simple got = simple_value(after, end, 0, next);
-        if (got == Simple::no) return pos->is(Type::path) ? Step::path : Step::other;
+        if (got == Simple::no)
+            return pos->is(Type::path) ? Step::path : pos->is(Type::paren) ? Step::paren : Step::other;
         if (got == Simple::partly) {
             *stop = after;
             return Step::partly;
@@ -917,6 +918,13 @@ KIV_HOT Status run_block(const Cell* block, bool chain) {
                 case Step::call: s = eval_call_word(fn, pos, end, &code, 0); break;
                 case Step::set: s = eval_set_word_expression(pos, end, &code); break;
                 case Step::path: s = eval_path_expression(pos, end, &code); break;
+                case Step::paren:
+                    // PERF: a paren goes without the general dispatch
+                    // (fib 20: 35.43M instructions before, 35.22M after;
+                    // iterate at 100,000: 148.59M -> 148.04M).
+                    s = eval_block(pos++, false);
+                    if (s == Status::ok && pos < end && pos->is(Type::word)) s = infix_loop(pos, end, &code);
+                    break;
                 case Step::partly:
                     // PERF: the operators go on from where the simple
                     // attempt stopped, without computing its part again.
