@@ -854,8 +854,10 @@ KIV_HOT Step simple_expression(Cell*& pos, Cell* end, Cell* next, const Cell** f
 // instructions before, 44.9M after).
 // `near` is put back as it was when the block ends, unless `leaves_near`:
 // then the caller puts it back (a loop does, once, for all its rounds).
-template <bool leaves_near = false>
-KIV_HOT Status run_block(const Cell* block, bool chain) {
+// With `user_code` the caller knows the block is not the library's own
+// code and gives its start index (see loop_block).
+template <bool leaves_near = false, bool user_code = false>
+KIV_HOT Status run_block(const Cell* block, bool chain, std::int32_t start = 0) {
     // PERF: a block evaluation opens no call frame: nothing unwinds to one
     // (break, return and throw target loops, bodies and catches), and names
     // of <body> frames never show. Its cells start at the current top.
@@ -875,13 +877,16 @@ KIV_HOT Status run_block(const Cell* block, bool chain) {
     memory::SeriesBuffer* b = block::buffer(&code);
     Cell* first = b->cells();
     Cell* end = b->cells_tail();
-    std::int32_t index = series::head(&code);
-    if (index < 0) index = 0;
+    std::int32_t index = start;
+    if constexpr (!user_code) {
+        index = series::head(&code);
+        if (index < 0) index = 0;
+    }
     Cell* pos = first + index;
     Cell* const base = state.stack_top;
     if (pos >= end) {
         unset::make_at(stack::push_cell());
-    } else if (b->flags & memory::series_flag::library_code) [[unlikely]] {
+    } else if (!user_code && (b->flags & memory::series_flag::library_code)) [[unlikely]] {
         // The library's own code leaves `near` at the user's expression.
         while (pos < end) {
             state.stack_top = base;
@@ -1431,14 +1436,31 @@ KIV_HOT void store_word(const Cell* word, const Cell* value, const Cell& loop_ne
     context::set(&w, value);
 }
 
+// A loop's blocks are read once before the rounds: whether they are all
+// user code (not the library's own, which leaves `near` alone; a series
+// never changes that) and where each starts (its head, which the loop's
+// frame cell keeps, 0 when negative). PERF: a round's block skips both
+// (while, 1,000,000 rounds: 267.6M instructions before, 253.6M after;
+// iterate at 100,000: 148.04M -> 145.57M; start-up 17.41M -> 17.44M, its
+// loops being short).
+KIV_HOT bool user_block(const Cell* block) {
+    return !(block::buffer(block)->flags & memory::series_flag::library_code);
+}
+KIV_HOT std::int32_t start_of(const Cell* block) {
+    const std::int32_t index = series::head(block);
+    return index < 0 ? 0 : index;
+}
+
 // One round of a loop's body: the stack top goes back to the loop frame
 // first; continue goes on, break stops (`*broke`), any other code passes on.
-KIV_HOT Status loop_round(const Cell* body, bool* broke) {
+// With `user_code`, the body starts at `start` (see user_block).
+template <bool user_code>
+KIV_HOT Status loop_round(const Cell* body, bool* broke, std::int32_t start) {
     state.stack_top = state.stack_arguments;
     // The block's result cell is the frame's first cell already: no copy.
     // PERF: with the same in while's condition and its logic! test before
     // the general one, a while round: 306 instructions before, 295 after.
-    if (run_block<true>(body, false) == Status::ok) [[likely]]
+    if (run_block<true, user_code>(body, false, start) == Status::ok) [[likely]]
         return Status::ok;
     switch (stack::take_loop_exit()) {
         case stack::LoopExit::continued: return Status::ok;
@@ -1456,12 +1478,15 @@ KIV_HOT Status end_rounds(Status s, const Cell& loop_near) {
 
 }  // namespace
 
-Status while_rounds(Cell* f) {
+namespace {
+
+template <bool user_code>
+Status while_loop(Cell* f, std::int32_t cond_start, std::int32_t body_start) {
     const Cell loop_near = state.near;
     Cell* const result = state.stack_arguments;
     for (;;) {
         state.stack_top = result;
-        if (run_block<true>(f, false) == Status::thrown) {
+        if (run_block<true, user_code>(f, false, cond_start) == Status::thrown) {
             state.near = loop_near;
             if (state.thrown_code != throw_code::break_ && state.thrown_code != throw_code::continue_)
                 return Status::thrown;
@@ -1481,22 +1506,26 @@ Status while_rounds(Cell* f) {
             return end_rounds(Status::ok, loop_near);
         }
         bool broke = false;
-        if (loop_round(f + 1, &broke) == Status::thrown) return end_rounds(Status::thrown, loop_near);
+        if (loop_round<user_code>(f + 1, &broke, body_start) == Status::thrown)
+            return end_rounds(Status::thrown, loop_near);
         if (broke) return end_rounds(Status::ok, loop_near);
     }
 }
 
-Status count_rounds(Cell* f, std::int32_t count) {
+template <bool user_code>
+Status count_loop(Cell* f, std::int32_t count, std::int32_t start) {
     const Cell loop_near = state.near;
     for (; count > 0; --count) {
         bool broke = false;
-        if (loop_round(f + 1, &broke) == Status::thrown) return end_rounds(Status::thrown, loop_near);
+        if (loop_round<user_code>(f + 1, &broke, start) == Status::thrown)
+            return end_rounds(Status::thrown, loop_near);
         if (broke) break;
     }
     return end_rounds(Status::ok, loop_near);
 }
 
-Status foreach_block_rounds(Cell* cursor, const Cell* word, const Cell* body) {
+template <bool user_code>
+Status foreach_block_loop(Cell* cursor, const Cell* word, const Cell* body, std::int32_t start) {
     const Cell loop_near = state.near;
     Cell* const result = state.stack_arguments;
     for (;;) {
@@ -1508,14 +1537,16 @@ Status foreach_block_rounds(Cell* cursor, const Cell* word, const Cell* body) {
         store_word(word, &value, loop_near);
         series::set_head(cursor, at + 1);
         bool broke = false;
-        if (loop_round(body, &broke) == Status::thrown) return end_rounds(Status::thrown, loop_near);
+        if (loop_round<user_code>(body, &broke, start) == Status::thrown)
+            return end_rounds(Status::thrown, loop_near);
         if (broke) break;
         state.stack_top = result + 1;
     }
     return end_rounds(Status::ok, loop_near);
 }
 
-Status repeat_rounds(Cell* f, std::int32_t count) {
+template <bool user_code>
+Status repeat_loop(Cell* f, std::int32_t count, std::int32_t start) {
     const Cell loop_near = state.near;
     // The counter is 64-bit, so a count of 2147483647 ends without
     // overflowing it; the word still receives integer! values.
@@ -1523,10 +1554,37 @@ Status repeat_rounds(Cell* f, std::int32_t count) {
         const Cell counter = integer::make_cell(static_cast<std::int32_t>(i));
         store_word(f, &counter, loop_near);
         bool broke = false;
-        if (loop_round(f + 2, &broke) == Status::thrown) return end_rounds(Status::thrown, loop_near);
+        if (loop_round<user_code>(f + 2, &broke, start) == Status::thrown)
+            return end_rounds(Status::thrown, loop_near);
         if (broke) break;
     }
     return end_rounds(Status::ok, loop_near);
+}
+
+}  // namespace
+
+Status while_rounds(Cell* f) {
+    if (user_block(f) && user_block(f + 1)) [[likely]]
+        return while_loop<true>(f, start_of(f), start_of(f + 1));
+    return while_loop<false>(f, 0, 0);
+}
+
+Status count_rounds(Cell* f, std::int32_t count) {
+    if (user_block(f + 1)) [[likely]]
+        return count_loop<true>(f, count, start_of(f + 1));
+    return count_loop<false>(f, count, 0);
+}
+
+Status foreach_block_rounds(Cell* cursor, const Cell* word, const Cell* body) {
+    if (user_block(body)) [[likely]]
+        return foreach_block_loop<true>(cursor, word, body, start_of(body));
+    return foreach_block_loop<false>(cursor, word, body, 0);
+}
+
+Status repeat_rounds(Cell* f, std::int32_t count) {
+    if (user_block(f + 2)) [[likely]]
+        return repeat_loop<true>(f, count, start_of(f + 2));
+    return repeat_loop<false>(f, count, 0);
 }
 
 }  // namespace internal
