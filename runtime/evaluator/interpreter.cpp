@@ -1695,11 +1695,18 @@ Status infix_loop(Cell*& pos, Cell* end, const Cell* code) {
     while (pos < end && pos->is(Type::word)) {
         const Cell* v = word_slot_fast(pos);
         if (!v || !v->is(Type::op)) break;
-        const Cell op = *v;
         Cell* word = pos++;
-        if (tracing()) [[unlikely]]
+        // call_infix copies the op before anything runs (it must keep
+        // doing so: the value cell may move with the global values); only
+        // the fetch event, which can run code, needs it copied first.
+        // PERF: fib 20: 35.17M instructions before, 35.06M after.
+        Cell op;
+        if (tracing()) [[unlikely]] {
+            op = *v;
+            v = &op;
             KIV_PROPAGATE(fire_event(Event::fetch, code, word, nullptr, word));
-        KIV_PROPAGATE(call_infix(&op, word, pos, end, code));
+        }
+        KIV_PROPAGATE(call_infix(v, word, pos, end, code));
     }
     return Status::ok;
 }
