@@ -855,10 +855,9 @@ KIV_HOT Step simple_expression(Cell*& pos, Cell* end, Cell* next, const Cell** f
 // `near` is put back as it was when the block ends, unless `leaves_near`:
 // then the caller puts it back (a loop does, once, for all its rounds).
 // With `user_code` the caller knows the block is not the library's own
-// code and gives its start index (see user_block). `entry`: whether
-// tracing is on as the block starts, when the caller knows.
-enum class Entry : std::uint8_t { read, untraced, traced };
-template <bool leaves_near, bool user_code, Entry entry>
+// code and gives its start index (see user_block). `entry_traced`:
+// whether tracing is on as the block starts (run_block knows).
+template <bool leaves_near, bool user_code, bool entry_traced>
 KIV_HOT Status run_block_body(const Cell* block, bool chain, std::int32_t start) {
     // PERF: a block evaluation opens no call frame: nothing unwinds to one
     // (break, return and throw target loops, bodies and catches), and names
@@ -871,8 +870,8 @@ KIV_HOT Status run_block_body(const Cell* block, bool chain, std::int32_t start)
     // expressions and the exit of a block of them test nothing (while,
     // 1,000,000 rounds: 291.6M instructions before, 281.6M after; fib 20:
     // 35.95M -> 35.81M; iterate at 100,000: 151.59M -> 151.34M).
-    bool traced = entry == Entry::read ? tracing() : entry == Entry::traced;
-    if (entry != Entry::untraced && traced) [[unlikely]] {
+    bool traced = entry_traced;
+    if constexpr (entry_traced) {
         KIV_PROPAGATE(fire_event(Event::enter, &code, nullptr, nullptr, nullptr));
         traced = tracing();
     }
@@ -991,22 +990,19 @@ KIV_HOT Status run_block_body(const Cell* block, bool chain, std::int32_t start)
 
 template <bool leaves_near, bool user_code>
 [[gnu::noinline]] Status run_block_traced(const Cell* block, bool chain, std::int32_t start) {
-    return run_block_body<leaves_near, user_code, Entry::traced>(block, chain, start);
+    return run_block_body<leaves_near, user_code, true>(block, chain, start);
 }
 
-// PERF: a loop's block that starts while tracing is off knows it in its
-// first expression (while, 1,000,000 rounds: 253.6M instructions before,
-// 248.6M after; iterate at 100,000: 145.57M -> 145.33M). Other blocks read
-// it as they start: sending them the same way cost iterate 1.07M more.
+// PERF: a block that starts while tracing is off knows it in its first
+// expression. For loop rounds: while, 1,000,000 rounds: 253.6M
+// instructions before, 248.6M after; iterate at 100,000: 145.57M ->
+// 145.33M. For the other blocks too, once untraced expressions had their
+// own loop: fib 20: 35.06M -> 34.83M, iterate 144.24M -> 144.43M.
 template <bool leaves_near = false, bool user_code = false>
 KIV_HOT Status run_block(const Cell* block, bool chain, std::int32_t start = 0) {
-    if constexpr (leaves_near) {
-        if (tracing()) [[unlikely]]
-            return run_block_traced<leaves_near, user_code>(block, chain, start);
-        return run_block_body<leaves_near, user_code, Entry::untraced>(block, chain, start);
-    } else {
-        return run_block_body<leaves_near, user_code, Entry::read>(block, chain, start);
-    }
+    if (tracing()) [[unlikely]]
+        return run_block_traced<leaves_near, user_code>(block, chain, start);
+    return run_block_body<leaves_near, user_code, false>(block, chain, start);
 }
 
 namespace {
