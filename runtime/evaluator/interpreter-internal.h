@@ -39,12 +39,11 @@ constexpr NodeId no_context = 0xFFFFFFFF;
 // The global context and the address of its values, kept between lookups.
 // PERF: a global word costs no node-to-buffer step (a while round, 5
 // lookups: 336 instructions before, 315 after; fib 20: 37.10M before,
-// 36.49M after). The values block's moves clear
-// the cache: an expansion through the memory unit's move watch, every
-// collection through its hook (node compaction may also renumber the
-// nodes). (An earlier form kept the first value's address and checked the
-// node and the offset before each use: 3 more instructions and 2 more
-// branches a lookup, and no faster.)
+// 36.49M after). The values block's moves clear the cache: an expansion
+// through the memory unit's move watch, every collection through its hook
+// (node compaction may also renumber the nodes). (An earlier form kept the
+// first value's address and checked the node and the offset before each
+// use: 3 more instructions and 2 more branches a lookup, and no faster.)
 struct GlobalValues {
     NodeId context;  // the global context's node, no_context while the cache is empty
     Cell* cells;     // its first value
