@@ -518,6 +518,8 @@ void fill_bytes(std::uint8_t* first, std::uint8_t* end, std::uint8_t byte) {
 
 void set_series_flags(NodeId node, std::uint32_t mask) { buffer_of(node)->flags |= mask; }
 
+MoveWatch move_watch = {0, nullptr};
+
 SeriesBuffer* reallocate_series(SeriesBuffer* old, std::int64_t new_capacity) {
     if (new_capacity == 0) new_capacity = old->size ? std::int64_t{old->size} * 2 : 16;
     if (new_capacity < 1) no_memory();
@@ -536,6 +538,7 @@ SeriesBuffer* reallocate_series(SeriesBuffer* old, std::int64_t new_capacity) {
     b->node = old->node;
     b->tail = b->offset + static_cast<std::uint32_t>(used);
     if (old->node) node_slot(old->node) = cage::offset_of(b);
+    if (old->node == move_watch.node && old->node) move_watch.moved();
     old->node = 0;
     old->flags &= ~series_flag::in_use;
     return b;

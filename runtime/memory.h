@@ -215,6 +215,14 @@ void set_series_flags(NodeId node, std::uint32_t mask);
 // buffer's node, flags and used length; the data is not copied. The old
 // buffer is abandoned. Never shrinks below the used length.
 SeriesBuffer* reallocate_series(SeriesBuffer* buffer, std::int64_t new_capacity);
+// One node whose buffer's moves by reallocate_series are reported: `moved`
+// runs after its buffer is given a new one (node 0: none). Lets a cache
+// keep the buffer's address between collections.
+struct MoveWatch {
+    NodeId node;
+    void (*moved)();
+};
+extern MoveWatch move_watch;
 // Reallocates and copies the content; the used bytes arrive whole at the new
 // offset (head room is given up).
 SeriesBuffer* expand_series(SeriesBuffer* buffer, std::int64_t new_capacity);
