@@ -1893,48 +1893,51 @@ KIV_HOT const Cell* cached_op_arguments(const Cell* op) {
 // 89.69M before, 89.09M after).
 Status call_infix(const Cell* op, const Cell* word, Cell*& pos, Cell* end, const Cell* code) {
     if (!tracing() && pos < end) [[likely]] {
-        CompareOp cmp = CompareOp::equal;
-        const Fast kind = fast_kind(op::source_type(op), op->data1, &cmp);
-        if (kind != Fast::none) {
-            // The right operand: a number, or a word holding a number or
-            // (looked up once) a function to call.
-            const Cell* right = nullptr;
-            const Cell* callee = nullptr;
-            if (pos->is(Type::integer) || pos->is(Type::float_)) {
-                right = pos;
-            } else if (pos->is(Type::word)) {
-                if (const Cell* v = word_slot_fast(pos)) {
-                    if (v->is(Type::integer) || v->is(Type::float_)) right = v;
-                    else if (is_callable_type(v->type())) callee = v;
-                }
+        // The right operand: a number, or a word holding a number or
+        // (looked up once) a function to call.
+        const Cell* right = nullptr;
+        const Cell* callee = nullptr;
+        if (pos->is(Type::integer) || pos->is(Type::float_)) {
+            right = pos;
+        } else if (pos->is(Type::word)) {
+            if (const Cell* v = word_slot_fast(pos)) {
+                if (v->is(Type::integer) || v->is(Type::float_)) right = v;
+                else if (is_callable_type(v->type())) callee = v;
             }
-            if (right && fast_math(kind, cmp, state.stack_top - 1, right)) {
-                ++pos;
-                return Status::ok;
-            }
-            // The right operand needs evaluating: in the operator's frame,
+        }
+        // PERF: a number on the right goes to the op's arithmetic in one
+        // dispatch; one that needs evaluating finds the op's Fast kind in
+        // its cache header, without the dispatch on its slot (fib 20:
+        // 31.52M instructions before, 31.40M after; the return bench at
+        // 50,000 rounds: 71.73M -> 71.18M; alloc of 100,000 rounds:
+        // 241.23M -> 240.23M).
+        if (right && op_math(op, state.stack_top - 1, right)) {
+            ++pos;
+            return Status::ok;
+        }
+        const Cell* cache = cached_op_arguments(op);
+        const auto kind = static_cast<Fast>((cache->header & cache_flag::fast_mask) >> cache_flag::fast_shift);
+        if (kind != Fast::none && (cache->header & cache_flag::infix_ready)) {
+            // The right operand is evaluated in the operator's frame,
             // which starts at the left operand.
-            const Cell* cache = cached_op_arguments(op);
-            if (cache->header & cache_flag::infix_ready) {
-                --state.stack_top;
-                open_frame(word->data2, word->data1, stack::header::interpreted_native, 0);
-                ++state.stack_top;
-                Cell* left = state.stack_arguments;
-                KIV_PROPAGATE(callee ? eval_call_word(callee, pos, end, code, flag::sub | flag::no_infix)
-                                     : eval_expression(pos, end, code, flag::sub | flag::no_infix));
-                if (fast_math(kind, cmp, left, left + 1)) {
-                    close_native_frame();
-                    return Status::ok;
-                }
-                const Cell fn = op_function(op);
-                Call c{&fn, word, word, pos, end, code, nullptr, nullptr, nullptr, true};
-                check_left(c, cache);
-                if (!accepts(cache + 2, left[1].type_id())) fire_expect_arg(c, cache + 2, left + 1);
-                std::int32_t positions[1] = {0};
-                KIV_PROPAGATE(run_entry(&fn, positions, 0));
+            --state.stack_top;
+            open_frame(word->data2, word->data1, stack::header::interpreted_native, 0);
+            ++state.stack_top;
+            Cell* left = state.stack_arguments;
+            KIV_PROPAGATE(callee ? eval_call_word(callee, pos, end, code, flag::sub | flag::no_infix)
+                                 : eval_expression(pos, end, code, flag::sub | flag::no_infix));
+            if (fast_math(kind, CompareOp::equal, left, left + 1)) {
                 close_native_frame();
                 return Status::ok;
             }
+            const Cell fn = op_function(op);
+            Call c{&fn, word, word, pos, end, code, nullptr, nullptr, nullptr, true};
+            check_left(c, cache);
+            if (!accepts(cache + 2, left[1].type_id())) fire_expect_arg(c, cache + 2, left + 1);
+            std::int32_t positions[1] = {0};
+            KIV_PROPAGATE(run_entry(&fn, positions, 0));
+            close_native_frame();
+            return Status::ok;
         }
     }
     const Cell fn = op_function(op);
