@@ -1396,6 +1396,24 @@ KIV_HOT Status call_native_general(const Cell* native, const Cell* word, Cell*& 
             return Status::ok;
         }
     }
+    if (frameless && fn->is(Type::action) && slot == static_cast<std::int32_t>(Action::append)) {
+        // PERF: one value appended to a block with room, as the entry's own
+        // fast path does, without the entry's dispatch and refinement
+        // positions (no refinement is used here; the cache check made sure
+        // the spec has the library's arguments). Alloc of 100,000 rounds:
+        // 240.23M instructions before, 231.69M after; iterate at 100,000:
+        // 128.32M -> 125.90M; block at 100,000: 322.27M -> 318.34M; string
+        // at 50,000, whose appends take strings: 175.68M -> 176.16M. Only
+        // calls through eval_call_word try it: in the set-word path's copy
+        // of this call the compiler stopped inlining the stack pushes
+        // (string: 3.3M instructions more).
+        Cell* base = state.stack_arguments;
+        if (base->is(Type::block) && !series::is_block_like(base[1].type()) &&
+            block::append_cell_in_room(base, base + 1)) [[likely]] {
+            close_native_frame();
+            return Status::ok;
+        }
+    }
     if (fn->is(Type::native) && slot == static_cast<std::int32_t>(natives::Native::return_) && refinements == 0) {
         // PERF: straight to the unwinding, without the entry's dispatch.
         const Cell value = *state.stack_arguments;
