@@ -334,6 +334,12 @@ KIV_HOT Status infix_after(Cell*& pos, Cell* end, const Cell* code) {
     return infix_loop(pos, end, code);
 }
 
+// infix_after unless `flags` hold no_infix.
+KIV_HOT Status infix_unless(unsigned flags, Cell*& pos, Cell* end, const Cell* code) {
+    if (flags & flag::no_infix) return Status::ok;
+    return infix_after(pos, end, code);
+}
+
 // ---------------------------------------------------------------------------
 // Argument errors.
 
@@ -1330,7 +1336,8 @@ KIV_HOT Status call_conditional(const Cell* native, const Cell* word, Cell*& pos
 // With `frameless`, arithmetic on plain arguments may skip the frame (see
 // below).
 template <bool frameless = false>
-KIV_HOT Status call_native_general(const Cell* native, const Cell* word, Cell*& pos, Cell* end, const Cell* code) {
+KIV_HOT Status call_native_general(const Cell* native, const Cell* word, Cell*& pos, Cell* end, const Cell* code,
+                                   unsigned flags) {
     const Cell f = *native;
     const Cell* const fn = &f;
     const Cell* cache = cached_arguments(fn);
@@ -1409,7 +1416,7 @@ KIV_HOT Status call_native_general(const Cell* native, const Cell* word, Cell*& 
         // (string: 3.3M instructions more).
         Cell* base = state.stack_arguments;
         if (base->is(Type::block) && !series::is_block_like(base[1].type()) &&
-            block::append_cell_in_room(base, base + 1)) [[likely]] {
+            !(cache[2].header & (3u << kind_shift)) && block::append_cell_in_room(base, base + 1)) [[likely]] {
             close_native_frame();
             return Status::ok;
         }
@@ -1426,13 +1433,13 @@ KIV_HOT Status call_native_general(const Cell* native, const Cell* word, Cell*& 
     clear_positions(positions, refinements);
     KIV_PROPAGATE(run_entry(fn, positions, refinements));
     close_native_frame();
-    return Status::ok;
+    return infix_unless(flags, pos, end, code);
 }
 
 // call_native_general out of line.
 [[gnu::noinline]] Status call_native_other(const Cell* native, const Cell* word, Cell*& pos, Cell* end,
                                           const Cell* code) {
-    return call_native_general(native, word, pos, end, code);
+    return call_native_general(native, word, pos, end, code, flag::no_infix);
 }
 
 // The argument cache of a `return` native when it holds the library's
@@ -1476,16 +1483,23 @@ KIV_HOT Status call_return(const Cell* native, const Cell* word, Cell*& pos, Cel
 // instructions, but every other native call paid a second prologue, 3.6%
 // more for the string bench.)
 template <bool frameless = false>
-KIV_HOT Status call_native_plain(const Cell* native, const Cell* word, Cell*& pos, Cell* end, const Cell* code) {
+KIV_HOT Status call_native_plain(const Cell* native, const Cell* word, Cell*& pos, Cell* end, const Cell* code,
+                                 unsigned flags) {
     if (native->is(Type::native)) {
-        if (native->data1 == static_cast<std::uint32_t>(natives::Native::either))
-            return call_conditional<2>(native, word, pos, end, code);
-        if (native->data1 == static_cast<std::uint32_t>(natives::Native::if_))
-            return call_conditional<1>(native, word, pos, end, code);
-        if (native->data1 == static_cast<std::uint32_t>(natives::Native::return_))
-            return call_return(native, word, pos, end, code);
+        if (native->data1 == static_cast<std::uint32_t>(natives::Native::either)) {
+            KIV_PROPAGATE(call_conditional<2>(native, word, pos, end, code));
+            return infix_unless(flags, pos, end, code);
+        }
+        if (native->data1 == static_cast<std::uint32_t>(natives::Native::if_)) {
+            KIV_PROPAGATE(call_conditional<1>(native, word, pos, end, code));
+            return infix_unless(flags, pos, end, code);
+        }
+        if (native->data1 == static_cast<std::uint32_t>(natives::Native::return_)) {
+            KIV_PROPAGATE(call_return(native, word, pos, end, code));
+            return infix_unless(flags, pos, end, code);
+        }
     }
-    return call_native_general<frameless>(native, word, pos, end, code);
+    return call_native_general<frameless>(native, word, pos, end, code, flags);
 }
 
 // The refinements a path asks of a native or action whose mandatory
@@ -1620,7 +1634,14 @@ KIV_HOT Status call_word(const Cell* fn, Cell*& pos, Cell* end, const Cell* code
     // PERF: straight to the plain call paths, without call_value's checks
     // and arguments.
     if (fn->is(Type::native) || fn->is(Type::action)) {
-        KIV_PROPAGATE(call_native_plain<frameless>(fn, word, pos, end, code));
+        // The native call applies the operators that follow itself, unless
+        // it knows that none can: its last argument, evaluated, stopped at
+        // no operator, and its arithmetic or append ran nothing since.
+        // PERF: alloc of 100,000 rounds: 231.69M instructions before,
+        // 226.82M after; the return bench at 50,000 rounds: 71.13M ->
+        // 70.96M; block at 100,000: 318.34M -> 315.56M; string at 50,000:
+        // 176.16M -> 174.88M.
+        return call_native_plain<frameless>(fn, word, pos, end, code, flags);
     } else if (fn->is(Type::function) && !(fn->header & (function::flag::trace | function::flag::no_trace))) {
         KIV_PROPAGATE(call_function_plain(fn, word, pos, end, code));
     } else {
@@ -1647,7 +1668,7 @@ Status call_value(const Cell* fn, const Cell* word, const Cell* frame_name, Cell
     const bool plain = !tracing() && refs == refs_end && word == frame_name;
     const bool native = fn->is(Type::native) || fn->is(Type::action);
     if (plain && native) [[likely]]
-        return call_native_plain(fn, word, pos, end, code);
+        return call_native_plain(fn, word, pos, end, code, flag::no_infix);
     if (native && !tracing()) {
         // As call_native_plain: the frame at the top, the native copied.
         const Cell f = *fn;
