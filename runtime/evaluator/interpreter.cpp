@@ -165,7 +165,18 @@ constexpr std::uint32_t two_numbers = 0x00100000;
 // 20: 35.54M instructions before, 35.53M after; the return bench at 50,000
 // rounds: 84.52M before, 84.47M after).
 constexpr std::uint32_t infix_ready = 0x00200000;
+// The body (copied before the header) is a block of user code, not the
+// library's, at a head of 0 or more: it runs from its head (see
+// call_function_plain).
+constexpr std::uint32_t user_body = 0x00800000;
+// With two_numbers: the callable's Fast kind (see fast_kind) in these
+// bits, so a call picks its arithmetic without the dispatch on its slot.
+constexpr std::uint32_t fast_shift = 24;
+constexpr std::uint32_t fast_mask = 0x0F000000;
 }  // namespace cache_flag
+
+// The Fast kind of a native or action, as cache header bits.
+std::uint32_t fast_bits(const Cell* fn);
 
 // Whether an argument entry is evaluated and takes integer! and float!.
 bool takes_numbers(const Cell* entry) {
@@ -276,8 +287,11 @@ const Cell* build_cache(const Cell* function) {
     c[-1] = *function::more_cell(&fn, function::more::body);
     std::uint32_t header = static_cast<std::uint32_t>(Type::integer);
     if (b.mandatory == 2 && b.refinements == 0 && takes_numbers(c + 1) && takes_numbers(c + 2))
-        header |= cache_flag::two_numbers;
+        header |= cache_flag::two_numbers | fast_bits(&fn);
     if (b.mandatory == 2 && !(c[2].header & (3u << kind_shift))) header |= cache_flag::infix_ready;
+    if (c[-1].is(Type::block) && series::head(c - 1) >= 0 &&
+        !(block::buffer(c - 1)->flags & memory::series_flag::library_code))
+        header |= cache_flag::user_body;
     c[0] = Cell{header, static_cast<std::uint32_t>(b.mandatory), static_cast<std::uint32_t>(b.refinements),
                 static_cast<std::uint32_t>(b.slots)};
     if (fn.is(Type::native) || fn.is(Type::action)) {
@@ -318,6 +332,12 @@ KIV_HOT Status infix_after(Cell*& pos, Cell* end, const Cell* code) {
     if (v && !v->is(Type::op)) [[likely]]
         return Status::ok;
     return infix_loop(pos, end, code);
+}
+
+// infix_after unless `flags` hold no_infix.
+KIV_HOT Status infix_unless(unsigned flags, Cell*& pos, Cell* end, const Cell* code) {
+    if (flags & flag::no_infix) return Status::ok;
+    return infix_after(pos, end, code);
 }
 
 // ---------------------------------------------------------------------------
@@ -545,6 +565,12 @@ KIV_HOT Fast fast_kind(Type source, std::uint32_t slot, CompareOp* cmp) {
         return static_cast<Fast>(static_cast<std::uint32_t>(Fast::equal) + slot - first);
     }
     return Fast::none;
+}
+
+std::uint32_t fast_bits(const Cell* fn) {
+    static_assert(static_cast<std::uint32_t>(Fast::greater_or_equal) <= cache_flag::fast_mask >> cache_flag::fast_shift);
+    CompareOp cmp = CompareOp::equal;
+    return static_cast<std::uint32_t>(fast_kind(fn->type(), fn->data1, &cmp)) << cache_flag::fast_shift;
 }
 
 // The right operand when reading it cannot raise anything nor call
@@ -1087,8 +1113,14 @@ namespace {
 // the stack; the push checks the room); a word calling a function goes
 // straight to the call; the operators the simple part cannot apply go on
 // from where it stopped. Anything else takes the whole evaluation.
+// `untraced`: the caller knows tracing is off. PERF: a call's first
+// argument is fetched before anything could switch tracing on, so it
+// skips the test (fib 20: 31.99M instructions before, 31.61M after; the
+// return bench at 50,000 rounds: 72.54M -> 72.39M; alloc of 100,000
+// rounds: 243.09M -> 242.51M; iterate at 100,000: 129.85M -> 129.41M).
+template <bool untraced = false>
 KIV_HOT Status eval_argument(Cell*& pos, Cell* end, const Cell* code) {
-    if (tracing()) [[unlikely]]
+    if (!untraced && tracing()) [[unlikely]]
         return eval_expression(pos, end, code, flag::sub);
     const Cell* v = pos;
     if (pos->is(Type::word)) {
@@ -1115,11 +1147,12 @@ KIV_HOT Status eval_argument(Cell*& pos, Cell* end, const Cell* code) {
 // One argument of a call whose frame is open, pushed and checked against
 // its entry: an evaluated one (when `evaluate`) through eval_argument, any
 // other kind, or the end of the code, the general way. `path`, `refs` and
-// `refs_end` name the call in messages.
+// `refs_end` name the call in messages. `untraced` as eval_argument's.
+template <bool untraced = false>
 KIV_HOT Status fetch_entry(const Cell* fn, const Cell* word, const Cell* path, Cell* refs, Cell* refs_end,
                            const Cell* entry, bool evaluate, Cell*& pos, Cell* end, const Cell* code) {
     if (!(entry->header & (3u << kind_shift)) && pos < end && evaluate) [[likely]] {
-        KIV_PROPAGATE(eval_argument(pos, end, code));
+        KIV_PROPAGATE(eval_argument<untraced>(pos, end, code));
         const Cell* got = state.stack_top - 1;
         // PERF: the default typeset needs no bit lookup (fib 20: 35.65M
         // instructions before, 35.54M after; the return bench at 50,000
@@ -1137,7 +1170,8 @@ KIV_HOT Status fetch_entry(const Cell* fn, const Cell* word, const Cell* path, C
 }
 
 // The mandatory arguments of a call without refinements whose frame is
-// open. PERF: the common call needs no Call record unless an argument is
+// open, called while not tracing: nothing has run since the call started
+// when the first is fetched. PERF: the common call needs no Call record unless an argument is
 // not a plain evaluated one. Inlined into the call, a call level less
 // (fib 20: 46.7M instructions before, 45.8M after).
 KIV_HOT Status fetch_plain_arguments(const Cell* fn, const Cell* word, const Cell* cache, Cell*& pos,
@@ -1147,7 +1181,11 @@ KIV_HOT Status fetch_plain_arguments(const Cell* fn, const Cell* word, const Cel
     // instructions before, 35.65M after; the return bench at 50,000 rounds:
     // 85.35M before, 84.77M after).
     if (mandatory == 1 && from == 0)
-        return fetch_entry(fn, word, nullptr, nullptr, nullptr, cache + 1, true, pos, end, code);
+        return fetch_entry<true>(fn, word, nullptr, nullptr, nullptr, cache + 1, true, pos, end, code);
+    if (from == 0 && mandatory > 0) {
+        KIV_PROPAGATE(fetch_entry<true>(fn, word, nullptr, nullptr, nullptr, cache + 1, true, pos, end, code));
+        from = 1;
+    }
     for (std::int32_t i = from; i < mandatory; ++i)
         KIV_PROPAGATE(fetch_entry(fn, word, nullptr, nullptr, nullptr, cache + 1 + i, true, pos, end, code));
     return Status::ok;
@@ -1187,7 +1225,7 @@ KIV_HOT Status fetch_conditional(const Cell* fn, const Cell* word, const Cell* c
                                  Cell* end, const Cell* code) {
     if (pos >= end) [[unlikely]]
         return fetch_plain_from(fn, word, cache, pos, end, code);
-    KIV_PROPAGATE(eval_argument(pos, end, code));
+    KIV_PROPAGATE(eval_argument<true>(pos, end, code));
     const Cell* const condition = cache + 1;
     const Cell* got = state.stack_top - 1;
     if (!accepts(condition, got->type_id())) [[unlikely]] {
@@ -1240,6 +1278,16 @@ Status run_plain_body(const Cell* fn, const Cell* name) {
 
 Status call_native_other(const Cell* native, const Cell* word, Cell*& pos, Cell* end, const Cell* code);
 
+// A function body that is not a block of user code from its head: a block
+// of the library's, or anything else (the result is none).
+[[gnu::noinline]] Status run_other_body(const Cell* body, Cell* base) {
+    if (!body->is(Type::block)) {
+        none::make_at(base);
+        return Status::ok;
+    }
+    return run_block(body, true);
+}
+
 // `either` (2 branches) or `if` (1) called by a word with no refinements
 // while not tracing, as call_native_plain: its chosen block runs here,
 // without the entry's dispatch (fib 20: 48.6M instructions before, 47.4M
@@ -1261,9 +1309,15 @@ KIV_HOT Status call_conditional(const Cell* native, const Cell* word, Cell*& pos
     open_frame(word->data2, word->data1, stack::header::interpreted_native, 0);
     KIV_PROPAGATE(fetch_conditional<branches>(fn, word, cache, pos, end, code));
     Cell* base = state.stack_arguments;
+    // PERF: a logic! condition, the common one, is read first (fib 20:
+    // 31.61M instructions before, 31.52M after; the return bench at 50,000
+    // rounds: 72.39M -> 72.23M).
+    const bool yes = base->is(Type::logic) ? base->data1 != 0
+                     : branches == 2        ? natives::truthy_strict(base)
+                                            : natives::truthy(base);
     if constexpr (branches == 2) {
-        KIV_PROPAGATE(run_block(natives::truthy_strict(base) ? base + 1 : base + 2, true));
-    } else if (natives::truthy(base)) {
+        KIV_PROPAGATE(run_block(yes ? base + 1 : base + 2, true));
+    } else if (yes) {
         KIV_PROPAGATE(run_block(base + 1, true));
     } else {
         none::make_at(base);
@@ -1282,13 +1336,18 @@ KIV_HOT Status call_conditional(const Cell* native, const Cell* word, Cell*& pos
 // With `frameless`, arithmetic on plain arguments may skip the frame (see
 // below).
 template <bool frameless = false>
-KIV_HOT Status call_native_general(const Cell* native, const Cell* word, Cell*& pos, Cell* end, const Cell* code) {
+KIV_HOT Status call_native_general(const Cell* native, const Cell* word, Cell*& pos, Cell* end, const Cell* code,
+                                   unsigned flags) {
     const Cell f = *native;
     const Cell* const fn = &f;
     const Cell* cache = cached_arguments(fn);
     const auto refinements = static_cast<std::int32_t>(cache->data2);
     CompareOp cmp = CompareOp::equal;
-    const Fast kind = cache->header & cache_flag::two_numbers ? fast_kind(fn->type(), fn->data1, &cmp) : Fast::none;
+    // PERF: the Fast kind is in the cache header (the return bench at
+    // 50,000 rounds: 72.23M instructions before, 71.73M after; alloc of
+    // 100,000 rounds: 242.53M -> 241.23M; iterate at 100,000: 129.41M ->
+    // 128.32M).
+    const auto kind = static_cast<Fast>((cache->header & cache_flag::fast_mask) >> cache_flag::fast_shift);
     std::int32_t computed = 0;  // arguments computed before the frame opens
     if (frameless && kind != Fast::none) {
         // PERF: integer and float arithmetic or comparison whose two
@@ -1344,6 +1403,24 @@ KIV_HOT Status call_native_general(const Cell* native, const Cell* word, Cell*& 
             return Status::ok;
         }
     }
+    if (frameless && fn->is(Type::action) && slot == static_cast<std::int32_t>(Action::append)) {
+        // PERF: one value appended to a block with room, as the entry's own
+        // fast path does, without the entry's dispatch and refinement
+        // positions (no refinement is used here; the cache check made sure
+        // the spec has the library's arguments). Alloc of 100,000 rounds:
+        // 240.23M instructions before, 231.69M after; iterate at 100,000:
+        // 128.32M -> 125.90M; block at 100,000: 322.27M -> 318.34M; string
+        // at 50,000, whose appends take strings: 175.68M -> 176.16M. Only
+        // calls through eval_call_word try it: in the set-word path's copy
+        // of this call the compiler stopped inlining the stack pushes
+        // (string: 3.3M instructions more).
+        Cell* base = state.stack_arguments;
+        if (base->is(Type::block) && !series::is_block_like(base[1].type()) &&
+            !(cache[2].header & (3u << kind_shift)) && block::append_cell_in_room(base, base + 1)) [[likely]] {
+            close_native_frame();
+            return Status::ok;
+        }
+    }
     if (fn->is(Type::native) && slot == static_cast<std::int32_t>(natives::Native::return_) && refinements == 0) {
         // PERF: straight to the unwinding, without the entry's dispatch.
         const Cell value = *state.stack_arguments;
@@ -1356,13 +1433,13 @@ KIV_HOT Status call_native_general(const Cell* native, const Cell* word, Cell*& 
     clear_positions(positions, refinements);
     KIV_PROPAGATE(run_entry(fn, positions, refinements));
     close_native_frame();
-    return Status::ok;
+    return infix_unless(flags, pos, end, code);
 }
 
 // call_native_general out of line.
 [[gnu::noinline]] Status call_native_other(const Cell* native, const Cell* word, Cell*& pos, Cell* end,
                                           const Cell* code) {
-    return call_native_general(native, word, pos, end, code);
+    return call_native_general(native, word, pos, end, code, flag::no_infix);
 }
 
 // The argument cache of a `return` native when it holds the library's
@@ -1406,16 +1483,23 @@ KIV_HOT Status call_return(const Cell* native, const Cell* word, Cell*& pos, Cel
 // instructions, but every other native call paid a second prologue, 3.6%
 // more for the string bench.)
 template <bool frameless = false>
-KIV_HOT Status call_native_plain(const Cell* native, const Cell* word, Cell*& pos, Cell* end, const Cell* code) {
+KIV_HOT Status call_native_plain(const Cell* native, const Cell* word, Cell*& pos, Cell* end, const Cell* code,
+                                 unsigned flags) {
     if (native->is(Type::native)) {
-        if (native->data1 == static_cast<std::uint32_t>(natives::Native::either))
-            return call_conditional<2>(native, word, pos, end, code);
-        if (native->data1 == static_cast<std::uint32_t>(natives::Native::if_))
-            return call_conditional<1>(native, word, pos, end, code);
-        if (native->data1 == static_cast<std::uint32_t>(natives::Native::return_))
-            return call_return(native, word, pos, end, code);
+        if (native->data1 == static_cast<std::uint32_t>(natives::Native::either)) {
+            KIV_PROPAGATE(call_conditional<2>(native, word, pos, end, code));
+            return infix_unless(flags, pos, end, code);
+        }
+        if (native->data1 == static_cast<std::uint32_t>(natives::Native::if_)) {
+            KIV_PROPAGATE(call_conditional<1>(native, word, pos, end, code));
+            return infix_unless(flags, pos, end, code);
+        }
+        if (native->data1 == static_cast<std::uint32_t>(natives::Native::return_)) {
+            KIV_PROPAGATE(call_return(native, word, pos, end, code));
+            return infix_unless(flags, pos, end, code);
+        }
     }
-    return call_native_general<frameless>(native, word, pos, end, code);
+    return call_native_general<frameless>(native, word, pos, end, code, flags);
 }
 
 // The refinements a path asks of a native or action whose mandatory
@@ -1521,9 +1605,16 @@ KIV_HOT Status call_function_plain(const Cell* function, const Cell* word, Cell*
     // after). GC: `cache`, held across the arguments' evaluation, pins the
     // cache block.
     const Cell* body = cache - 1;
-    if (!body->is(Type::block)) [[unlikely]] {
-        none::make_at(base);
-    } else if (run_block(body, true) == Status::thrown) [[unlikely]] {
+    // PERF: a body of user code runs from its head as a loop's rounds do,
+    // with no test for library code nor for a negative head (fib 20:
+    // 32.02M instructions before, 31.99M after; the return bench at 50,000
+    // rounds: 72.76M before, 72.54M after).
+    Status s;
+    if (cache->header & cache_flag::user_body) [[likely]]
+        s = run_block<false, true>(body, true, series::head(body));
+    else
+        s = run_other_body(body, base);
+    if (s == Status::thrown) [[unlikely]] {
         const std::uint32_t thrown = state.thrown_code;
         if (thrown != throw_code::return_ && thrown != throw_code::exit) return Status::thrown;
         // return and exit end here: the thrower made this frame current
@@ -1543,7 +1634,14 @@ KIV_HOT Status call_word(const Cell* fn, Cell*& pos, Cell* end, const Cell* code
     // PERF: straight to the plain call paths, without call_value's checks
     // and arguments.
     if (fn->is(Type::native) || fn->is(Type::action)) {
-        KIV_PROPAGATE(call_native_plain<frameless>(fn, word, pos, end, code));
+        // The native call applies the operators that follow itself, unless
+        // it knows that none can: its last argument, evaluated, stopped at
+        // no operator, and its arithmetic or append ran nothing since.
+        // PERF: alloc of 100,000 rounds: 231.69M instructions before,
+        // 226.82M after; the return bench at 50,000 rounds: 71.13M ->
+        // 70.96M; block at 100,000: 318.34M -> 315.56M; string at 50,000:
+        // 176.16M -> 174.88M.
+        return call_native_plain<frameless>(fn, word, pos, end, code, flags);
     } else if (fn->is(Type::function) && !(fn->header & (function::flag::trace | function::flag::no_trace))) {
         KIV_PROPAGATE(call_function_plain(fn, word, pos, end, code));
     } else {
@@ -1570,7 +1668,7 @@ Status call_value(const Cell* fn, const Cell* word, const Cell* frame_name, Cell
     const bool plain = !tracing() && refs == refs_end && word == frame_name;
     const bool native = fn->is(Type::native) || fn->is(Type::action);
     if (plain && native) [[likely]]
-        return call_native_plain(fn, word, pos, end, code);
+        return call_native_plain(fn, word, pos, end, code, flag::no_infix);
     if (native && !tracing()) {
         // As call_native_plain: the frame at the top, the native copied.
         const Cell f = *fn;
@@ -1834,48 +1932,51 @@ KIV_HOT const Cell* cached_op_arguments(const Cell* op) {
 // 89.69M before, 89.09M after).
 Status call_infix(const Cell* op, const Cell* word, Cell*& pos, Cell* end, const Cell* code) {
     if (!tracing() && pos < end) [[likely]] {
-        CompareOp cmp = CompareOp::equal;
-        const Fast kind = fast_kind(op::source_type(op), op->data1, &cmp);
-        if (kind != Fast::none) {
-            // The right operand: a number, or a word holding a number or
-            // (looked up once) a function to call.
-            const Cell* right = nullptr;
-            const Cell* callee = nullptr;
-            if (pos->is(Type::integer) || pos->is(Type::float_)) {
-                right = pos;
-            } else if (pos->is(Type::word)) {
-                if (const Cell* v = word_slot_fast(pos)) {
-                    if (v->is(Type::integer) || v->is(Type::float_)) right = v;
-                    else if (is_callable_type(v->type())) callee = v;
-                }
+        // The right operand: a number, or a word holding a number or
+        // (looked up once) a function to call.
+        const Cell* right = nullptr;
+        const Cell* callee = nullptr;
+        if (pos->is(Type::integer) || pos->is(Type::float_)) {
+            right = pos;
+        } else if (pos->is(Type::word)) {
+            if (const Cell* v = word_slot_fast(pos)) {
+                if (v->is(Type::integer) || v->is(Type::float_)) right = v;
+                else if (is_callable_type(v->type())) callee = v;
             }
-            if (right && fast_math(kind, cmp, state.stack_top - 1, right)) {
-                ++pos;
-                return Status::ok;
-            }
-            // The right operand needs evaluating: in the operator's frame,
+        }
+        // PERF: a number on the right goes to the op's arithmetic in one
+        // dispatch; one that needs evaluating finds the op's Fast kind in
+        // its cache header, without the dispatch on its slot (fib 20:
+        // 31.52M instructions before, 31.40M after; the return bench at
+        // 50,000 rounds: 71.73M -> 71.18M; alloc of 100,000 rounds:
+        // 241.23M -> 240.23M).
+        if (right && op_math(op, state.stack_top - 1, right)) {
+            ++pos;
+            return Status::ok;
+        }
+        const Cell* cache = cached_op_arguments(op);
+        const auto kind = static_cast<Fast>((cache->header & cache_flag::fast_mask) >> cache_flag::fast_shift);
+        if (kind != Fast::none && (cache->header & cache_flag::infix_ready)) {
+            // The right operand is evaluated in the operator's frame,
             // which starts at the left operand.
-            const Cell* cache = cached_op_arguments(op);
-            if (cache->header & cache_flag::infix_ready) {
-                --state.stack_top;
-                open_frame(word->data2, word->data1, stack::header::interpreted_native, 0);
-                ++state.stack_top;
-                Cell* left = state.stack_arguments;
-                KIV_PROPAGATE(callee ? eval_call_word(callee, pos, end, code, flag::sub | flag::no_infix)
-                                     : eval_expression(pos, end, code, flag::sub | flag::no_infix));
-                if (fast_math(kind, cmp, left, left + 1)) {
-                    close_native_frame();
-                    return Status::ok;
-                }
-                const Cell fn = op_function(op);
-                Call c{&fn, word, word, pos, end, code, nullptr, nullptr, nullptr, true};
-                check_left(c, cache);
-                if (!accepts(cache + 2, left[1].type_id())) fire_expect_arg(c, cache + 2, left + 1);
-                std::int32_t positions[1] = {0};
-                KIV_PROPAGATE(run_entry(&fn, positions, 0));
+            --state.stack_top;
+            open_frame(word->data2, word->data1, stack::header::interpreted_native, 0);
+            ++state.stack_top;
+            Cell* left = state.stack_arguments;
+            KIV_PROPAGATE(callee ? eval_call_word(callee, pos, end, code, flag::sub | flag::no_infix)
+                                 : eval_expression(pos, end, code, flag::sub | flag::no_infix));
+            if (fast_math(kind, CompareOp::equal, left, left + 1)) {
                 close_native_frame();
                 return Status::ok;
             }
+            const Cell fn = op_function(op);
+            Call c{&fn, word, word, pos, end, code, nullptr, nullptr, nullptr, true};
+            check_left(c, cache);
+            if (!accepts(cache + 2, left[1].type_id())) fire_expect_arg(c, cache + 2, left + 1);
+            std::int32_t positions[1] = {0};
+            KIV_PROPAGATE(run_entry(&fn, positions, 0));
+            close_native_frame();
+            return Status::ok;
         }
     }
     const Cell fn = op_function(op);
