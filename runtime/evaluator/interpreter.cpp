@@ -301,8 +301,13 @@ namespace {
 // Applies the operators from the one at `pos` (a word holding `op`) on,
 // left to right, to the value on top of the stack.
 Status infix_loop_from(const Cell* op, Cell*& pos, Cell* end, const Cell* code);
-// A set-word expression at `pos`, its value not simple.
-Status eval_set_word_expression(Cell*& pos, Cell* end, const Cell* code);
+// A set-word expression at `pos`, its value not simple, while not tracing:
+// `v` is the value of the word that starts it, or null. PERF: the block
+// loop's simple attempt looked that word up already (alloc of 100,000
+// rounds: 242.05M instructions before, 240.86M after; block bench at
+// 100,000 rounds: 99.10M -> 98.29M; fib 20 and return within 0.1%; while,
+// 1,000,000 rounds: 232.6M -> 233.6M, its loop laid out otherwise).
+Status eval_set_word_value(Cell*& pos, const Cell* v, Cell* end, const Cell* code);
 // An expression that starts with a path, at `pos`, while not tracing.
 Status eval_path_expression(Cell*& pos, Cell* end, const Cell* code);
 // A set-word expression whose value's start, `left`, is computed: `pos`
@@ -710,9 +715,21 @@ KIV_HOT Simple simple_tail(Cell*& p, Cell* end, Cell* out, const Cell** stop_op 
     return Simple::whole;
 }
 
+// With `stop_op`: when it stops at an operator (partly), the operator's
+// value; when the value does not start simple (no) and starts with a word,
+// the word's value, or null (else it is left as it is).
 KIV_HOT Simple simple_value(Cell*& pos, Cell* end, unsigned flags, Cell* out, const Cell** stop_op = nullptr) {
-    const Cell* v = plain_operand(pos);
-    if (!v) return Simple::no;
+    const Cell* v;
+    if (pos->is(Type::word)) {
+        v = word_slot_fast(pos);
+        if (!v || !word_values.plain[v->type_id()]) [[unlikely]] {
+            if (stop_op) *stop_op = v;
+            return Simple::no;
+        }
+    } else {
+        v = literals.plain[pos->type_id()] ? pos : nullptr;
+        if (!v) return Simple::no;
+    }
     *out = *v;
     ++pos;
     if (flags & flag::no_infix) return Simple::whole;
@@ -995,7 +1012,7 @@ KIV_HOT Status run_block_body(const Cell* block, bool chain, std::int32_t start)
                 Status s;
                 switch (step) {
                     case Step::call: s = eval_call_word(fn, pos, end, &code, 0); break;
-                    case Step::set: s = eval_set_word_expression(pos, end, &code); break;
+                    case Step::set: s = eval_set_word_value(pos, fn, end, &code); break;
                     case Step::path: s = eval_path_expression(pos, end, &code); break;
                     case Step::paren:
                         // PERF: a paren goes without the general dispatch
@@ -2022,25 +2039,23 @@ KIV_HOT Status set_word_path(Cell* word, const Cell* fn, Cell* first, Cell* last
     });
 }
 
-Status eval_set_word_expression(Cell*& pos, Cell* end, const Cell* code) {
+Status eval_set_word_value(Cell*& pos, const Cell* v, Cell* end, const Cell* code) {
     Cell* word = pos++;
-    if (pos < end && pos->is(Type::word) && !tracing()) [[likely]] {
-        const Cell* v = word_slot_fast(pos);
-        if (v && is_callable_type(v->type())) {
-            // PERF: arithmetic and comparison natives try the frameless
-            // arithmetic here too; the others keep the leaner call, which
-            // that attempt would cost a few instructions (block bench at
-            // 100,000 rounds, `x: remainder x * 75 + 74 65537`: 106.80M
-            // instructions before, 99.10M after; alloc of 100,000 rounds
-            // 242.95M -> 242.60M; string at 50,000 rounds 176.12M ->
-            // 176.52M; `x: add i f i` 50,000 times, whose second argument
-            // is a call, 48.39M -> 50.34M).
-            CompareOp cmp;
-            if (fast_kind(v->type(), v->data1, &cmp) != Fast::none)
-                return set_word_to(word, pos, end, code, [&]() KIV_HOT_LAMBDA { return call_word<true>(v, pos, end, code, flag::sub); });
-            return set_word_to(word, pos, end, code, [&]() KIV_HOT_LAMBDA { return call_word(v, pos, end, code, flag::sub); });
-        }
-    } else if (pos < end && pos->is(Type::path)) {
+    if (v && is_callable_type(v->type())) {
+        // PERF: arithmetic and comparison natives try the frameless
+        // arithmetic here too; the others keep the leaner call, which
+        // that attempt would cost a few instructions (block bench at
+        // 100,000 rounds, `x: remainder x * 75 + 74 65537`: 106.80M
+        // instructions before, 99.10M after; alloc of 100,000 rounds
+        // 242.95M -> 242.60M; string at 50,000 rounds 176.12M ->
+        // 176.52M; `x: add i f i` 50,000 times, whose second argument
+        // is a call, 48.39M -> 50.34M).
+        CompareOp cmp;
+        if (fast_kind(v->type(), v->data1, &cmp) != Fast::none)
+            return set_word_to(word, pos, end, code, [&]() KIV_HOT_LAMBDA { return call_word<true>(v, pos, end, code, flag::sub); });
+        return set_word_to(word, pos, end, code, [&]() KIV_HOT_LAMBDA { return call_word(v, pos, end, code, flag::sub); });
+    }
+    if (pos < end && pos->is(Type::path) && !tracing()) {
         Cell* first;
         Cell* last;
         if (const Cell* fn = native_path_head(pos, &first, &last))
