@@ -877,12 +877,14 @@ enum class Step : std::uint8_t { done, call, set, partly, set_partly, path, pare
 // One whole expression of plain values and fast operators (or a set-word
 // taking one), computed in `next`, the block's result cell, and pushed:
 // done. A word holding a function value: call, with the value in `fn`. A
-// set-word whose value does not start simple: set. A plain value, or a
-// set-word's, computed up to an operator it cannot apply: partly or
-// set_partly, the value so far in `next` (not pushed) and `*stop` at the
-// operator (for set_partly, its value in `fn`). A paren or a path: paren
-// or path. Anything else: other. `pos` moves only when done. Runs nothing, so it neither raises an error nor
-// switches tracing on; the caller knows tracing is off.
+// set-word whose value does not start simple: set, with the value of the
+// word that starts it in `fn` (left as it was, null, for anything else). A
+// plain value, or a set-word's, computed up to an operator it cannot
+// apply: partly or set_partly, the value so far in `next` (not pushed) and
+// `*stop` at the operator (for set_partly, its value in `fn`). A paren or
+// a path: paren or path. Anything else: other. `pos` moves only when done.
+// Runs nothing, so it neither raises an error nor switches tracing on; the
+// caller knows tracing is off.
 KIV_HOT Step simple_expression(Cell*& pos, Cell* end, Cell* next, const Cell** fn, Cell** stop) {
     // PERF: the value is computed in the next stack cell itself, `next`,
     // which is always inside the stack; the push checks the room.
