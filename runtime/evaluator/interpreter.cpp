@@ -1973,7 +1973,7 @@ Status eval_set_word(Cell* word, Cell*& pos, Cell* end, const Cell* code, const 
         context::set(word, base + 1);
     }
     base[0] = base[1];
-    close_frame();
+    close_native_frame();
     return Status::ok;
 }
 
@@ -2023,7 +2023,10 @@ KIV_HOT Status set_word_to(Cell* word, Cell*& pos, Cell* end, const Cell* code, 
     else
         context::set(word, base + 1);
     base[0] = base[1];
-    close_frame();
+    // PERF: the frame has no function context to put back (return at
+    // 50,000 rounds: 69.02M instructions before, 68.82M after; alloc of
+    // 100,000 rounds: 241.17M -> 240.67M).
+    close_native_frame();
     // As below: the call applied the operators that follow.
     if (slot && !tracing()) [[likely]]
         return Status::ok;
