@@ -1806,8 +1806,16 @@ Status repeat_loop(Cell* f, std::int32_t count, std::int32_t start) {
     // The counter is 64-bit, so a count of 2147483647 ends without
     // overflowing it; the word still receives integer! values.
     for (std::int64_t i = 1; i <= count; ++i) {
-        const Cell counter = integer::make_cell(static_cast<std::int32_t>(i));
-        store_word(f, &counter, loop_near);
+        // PERF: the counter is written into a plain slot in place, without
+        // a copy on the native stack first (return at 50,000 rounds: 68.82M
+        // instructions before, 68.72M after; alloc of 100,000 rounds:
+        // 240.67M -> 240.47M).
+        if (Cell* slot = plain_slot(f)) [[likely]] {
+            *slot = integer::make_cell(static_cast<std::int32_t>(i));
+        } else {
+            const Cell counter = integer::make_cell(static_cast<std::int32_t>(i));
+            store_word(f, &counter, loop_near);
+        }
         bool broke = false;
         if (loop_round<user_code>(f + 2, &broke, start) == Status::thrown)
             return end_rounds(Status::thrown, loop_near);
