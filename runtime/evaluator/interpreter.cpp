@@ -1595,7 +1595,10 @@ KIV_HOT Status native_path_call(const Cell* native, const Cell* word, const Cell
     KIV_PROPAGATE(fetch_plain_arguments(fn, word, cache, pos, end, code));
     KIV_PROPAGATE(native_refinements(fn, word, path, cache, refs, refs_end, positions, pos, end, code));
     KIV_PROPAGATE(run_entry(fn, positions, refinements));
-    close_frame();
+    // PERF: the frame has no function context to put back (alloc of
+    // 100,000 rounds, append/only every tenth: 222.17M instructions
+    // before, 222.14M after).
+    close_native_frame();
     return Status::ok;
 }
 
