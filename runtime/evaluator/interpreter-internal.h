@@ -149,31 +149,38 @@ inline bool native_stack_short() {
     return sp < reinterpret_cast<std::uintptr_t>(state.stack_low) + stack::native_reserve;
 }
 
-// Opens a frame (the function context's values word saved when there is a
+// Opens a frame with the function context's values word saved (0: no
 // context). A full call stack, or a native stack nearly used up, goes
 // through the stack unit, which raises stack-overflow.
-
-inline void open_frame(std::uint32_t symbol, NodeId word_context, std::uint32_t header,
-                       NodeId function_context) {
+inline void push_frame(std::uint32_t symbol, NodeId word_context, std::uint32_t header,
+                       NodeId function_context, std::uint32_t saved_values) {
     if (state.frames_top >= state.frames_end || native_stack_short()) [[unlikely]]
         stack::push_named_frame(symbol, header);
     stack::CallFrame* e = state.frames_top++;
-    *e = stack::CallFrame{header, cage::offset_of(state.stack_arguments), word_context, symbol,
-                          function_context,
-                          function_context ? memory::buffer_of(function_context)->cells()->data2 : 0};
+    *e = stack::CallFrame{header, cage::offset_of(state.stack_arguments), word_context, symbol, function_context,
+                          saved_values};
     state.stack_arguments = state.stack_top;
+}
+
+// Opens a frame, the function context's values word saved when there is a
+// context.
+inline void open_frame(std::uint32_t symbol, NodeId word_context, std::uint32_t header,
+                       NodeId function_context) {
+    push_frame(symbol, word_context, header, function_context,
+               function_context ? memory::buffer_of(function_context)->cells()->data2 : 0);
 }
 
 // open_frame for a function's frame, whose context is never 0. PERF: no
 // test for one (see call_function_plain).
 inline void open_function_frame(std::uint32_t symbol, NodeId word_context, NodeId function_context) {
-    constexpr std::uint32_t header = stack::header::interpreted_function;
-    if (state.frames_top >= state.frames_end || native_stack_short()) [[unlikely]]
-        stack::push_named_frame(symbol, header);
-    stack::CallFrame* e = state.frames_top++;
-    *e = stack::CallFrame{header, cage::offset_of(state.stack_arguments), word_context, symbol, function_context,
-                          memory::buffer_of(function_context)->cells()->data2};
-    state.stack_arguments = state.stack_top;
+    push_frame(symbol, word_context, stack::header::interpreted_function, function_context,
+               memory::buffer_of(function_context)->cells()->data2);
+}
+
+// Drops the newest frame `e`, keeping its result pushed.
+inline void leave_frame(const stack::CallFrame* e) {
+    state.stack_top = state.stack_arguments + 1;
+    state.stack_arguments = cage::at<Cell>(e->saved_base);
 }
 
 // Closes the newest frame keeping its result pushed (the function
@@ -181,8 +188,7 @@ inline void open_function_frame(std::uint32_t symbol, NodeId word_context, NodeI
 inline void close_frame() {
     stack::CallFrame* e = --state.frames_top;
     if (e->function_context) memory::buffer_of(e->function_context)->cells()->data2 = e->saved_values;
-    state.stack_top = state.stack_arguments + 1;
-    state.stack_arguments = cage::at<Cell>(e->saved_base);
+    leave_frame(e);
 }
 
 // close_frame for a frame opened with a function context. PERF: no test
@@ -190,17 +196,12 @@ inline void close_frame() {
 inline void close_function_frame() {
     stack::CallFrame* e = --state.frames_top;
     memory::buffer_of(e->function_context)->cells()->data2 = e->saved_values;
-    state.stack_top = state.stack_arguments + 1;
-    state.stack_arguments = cage::at<Cell>(e->saved_base);
+    leave_frame(e);
 }
 
 // close_frame for a frame opened without a function context. PERF: no
 // test for one.
-inline void close_native_frame() {
-    stack::CallFrame* e = --state.frames_top;
-    state.stack_top = state.stack_arguments + 1;
-    state.stack_arguments = cage::at<Cell>(e->saved_base);
-}
+inline void close_native_frame() { leave_frame(--state.frames_top); }
 
 // Sets a native's check flag (positions[0]) and marks its `refinements`
 // refinements unused (-1 from positions[1]); the array holds

@@ -356,13 +356,10 @@ KIV_HOT Status infix_loop(Cell*& pos, Cell* end, const Cell* code) {
         return Status::ok;
     return infix_loop_from(v, pos, end, code);
 }
-// infix_loop after a call: the same test.
-KIV_HOT Status infix_after(Cell*& pos, Cell* end, const Cell* code) { return infix_loop(pos, end, code); }
-
-// infix_after unless `flags` hold no_infix.
+// infix_loop unless `flags` hold no_infix.
 KIV_HOT Status infix_unless(unsigned flags, Cell*& pos, Cell* end, const Cell* code) {
     if (flags & flag::no_infix) return Status::ok;
-    return infix_after(pos, end, code);
+    return infix_loop(pos, end, code);
 }
 
 // ---------------------------------------------------------------------------
@@ -568,9 +565,7 @@ enum class Fast : std::uint8_t {
     equal, not_equal, strict_equal, lesser, greater, lesser_or_equal, greater_or_equal
 };
 
-// `cmp` receives the comparison's CompareOp; fast_math needs only the
-// Fast value.
-KIV_HOT Fast fast_kind(Type source, std::uint32_t slot, CompareOp* cmp) {
+KIV_HOT Fast fast_kind(Type source, std::uint32_t slot) {
     if (source == Type::action) {
         switch (static_cast<Action>(slot)) {
             case Action::add: return Fast::add;
@@ -582,11 +577,6 @@ KIV_HOT Fast fast_kind(Type source, std::uint32_t slot, CompareOp* cmp) {
     }
     constexpr auto first = static_cast<std::uint32_t>(natives::Native::equal_q);
     if (source == Type::native && slot - first <= static_cast<std::uint32_t>(natives::Native::greater_or_equal_q) - first) {
-        static constexpr CompareOp ops[] = {CompareOp::equal,          CompareOp::not_equal,
-                                            CompareOp::strict_equal,   CompareOp::lesser,
-                                            CompareOp::greater,        CompareOp::lesser_or_equal,
-                                            CompareOp::greater_or_equal};
-        *cmp = ops[slot - first];
         return static_cast<Fast>(static_cast<std::uint32_t>(Fast::equal) + slot - first);
     }
     return Fast::none;
@@ -594,8 +584,7 @@ KIV_HOT Fast fast_kind(Type source, std::uint32_t slot, CompareOp* cmp) {
 
 std::uint32_t fast_bits(const Cell* fn) {
     static_assert(static_cast<std::uint32_t>(Fast::greater_or_equal) <= cache_flag::fast_mask >> cache_flag::fast_shift);
-    CompareOp cmp = CompareOp::equal;
-    return static_cast<std::uint32_t>(fast_kind(fn->type(), fn->data1, &cmp)) << cache_flag::fast_shift;
+    return static_cast<std::uint32_t>(fast_kind(fn->type(), fn->data1)) << cache_flag::fast_shift;
 }
 
 // The right operand when reading it cannot raise anything nor call
@@ -611,7 +600,7 @@ KIV_HOT const Cell* plain_number(const Cell* pos) {
 // Integer and float operands computed in place of the left operand; false
 // when the operands are not both of those datatypes (floats: not for a
 // comparison nor remainder).
-KIV_HOT bool fast_math(Fast kind, CompareOp, Cell* left, const Cell* right) {
+KIV_HOT bool fast_math(Fast kind, Cell* left, const Cell* right) {
     if (left->is(Type::integer) && right->is(Type::integer)) {
         const std::int32_t a = integer::get(left);
         const std::int32_t b = integer::get(right);
@@ -701,7 +690,7 @@ KIV_HOT bool op_math(const Cell* op, Cell* left, const Cell* right) {
                 left->data2 = static_cast<std::uint32_t>(r);
                 return true;
             }
-            return fast_math(kind, CompareOp::equal, left, right);
+            return fast_math(kind, left, right);
         }
         if (source != Type::native) return false;
         bool yes;
@@ -717,9 +706,8 @@ KIV_HOT bool op_math(const Cell* op, Cell* left, const Cell* right) {
         *left = Cell{static_cast<std::uint32_t>(Type::logic), yes ? 1u : 0u, 0, 0};
         return true;
     }
-    CompareOp cmp = CompareOp::equal;
-    const Fast kind = fast_kind(op::source_type(op), op->data1, &cmp);
-    return kind != Fast::none && fast_math(kind, cmp, left, right);
+    const Fast kind = fast_kind(op::source_type(op), op->data1);
+    return kind != Fast::none && fast_math(kind, left, right);
 }
 
 // How far simple_value got: not at all, the whole expression, or up to an
@@ -860,9 +848,8 @@ Status invoke_native(Call& c) {
     if (c.infix && !tracing()) {
         // An operator whose right operand needed a call: the arithmetic of
         // integers and floats still needs no entry.
-        CompareOp cmp = CompareOp::equal;
-        const Fast kind = fast_kind(c.fn->type(), c.fn->data1, &cmp);
-        if (kind != Fast::none && fast_math(kind, cmp, state.stack_arguments, state.stack_arguments + 1)) {
+        const Fast kind = fast_kind(c.fn->type(), c.fn->data1);
+        if (kind != Fast::none && fast_math(kind, state.stack_arguments, state.stack_arguments + 1)) {
             close_frame();
             return Status::ok;
         }
@@ -1392,7 +1379,6 @@ KIV_HOT Status call_native_general(const Cell* native, const Cell* word, Cell*& 
     const Cell* const fn = &f;
     const Cell* cache = cached_arguments(fn);
     const auto refinements = static_cast<std::int32_t>(cache->data2);
-    CompareOp cmp = CompareOp::equal;
     // PERF: the Fast kind is in the cache header (the return bench at
     // 50,000 rounds: 72.23M instructions before, 71.73M after; alloc of
     // 100,000 rounds: 242.53M -> 241.23M; iterate at 100,000: 129.41M ->
@@ -1421,7 +1407,7 @@ KIV_HOT Status call_native_general(const Cell* native, const Cell* word, Cell*& 
             if (after < end && simple_value(after, end, flag::sub, next + 1) == Simple::whole) [[likely]] {
                 pos = after;
                 computed = 2;
-                if (fast_math(kind, cmp, next, next + 1)) [[likely]] {
+                if (fast_math(kind, next, next + 1)) [[likely]] {
                     state.stack_top = next + 1;
                     return Status::ok;
                 }
@@ -1448,7 +1434,7 @@ KIV_HOT Status call_native_general(const Cell* native, const Cell* word, Cell*& 
         // called by name needs no entry, as their operators (add i 1, in a
         // loop: 338 instructions a round before, 302 after).
         Cell* base = state.stack_arguments;
-        if (fast_math(kind, cmp, base, base + 1)) {
+        if (fast_math(kind, base, base + 1)) {
             close_native_frame();
             return Status::ok;
         }
@@ -1703,8 +1689,7 @@ KIV_HOT Status call_word(const Cell* fn, Cell*& pos, Cell* end, const Cell* code
         *slot = *(state.stack_top - 1);
         state.stack_top = slot + 1;
     }
-    if (!(flags & flag::no_infix)) return infix_after(pos, end, code);
-    return Status::ok;
+    return infix_unless(flags, pos, end, code);
 }
 
 // PERF: only calls made here (an argument, a statement of a block) try
@@ -2029,7 +2014,7 @@ Status call_infix(const Cell* op, const Cell* word, Cell*& pos, Cell* end, const
             const Cell kept_op = *op;
             KIV_PROPAGATE(callee ? eval_call_word(callee, pos, end, code, flag::sub | flag::no_infix)
                                  : eval_expression(pos, end, code, flag::sub | flag::no_infix));
-            if (fast_math(kind, CompareOp::equal, left, left + 1)) {
+            if (fast_math(kind, left, left + 1)) {
                 close_native_frame();
                 return Status::ok;
             }
@@ -2159,7 +2144,7 @@ KIV_HOT Status set_word_to(Cell* word, Cell*& pos, Cell* end, const Cell* code, 
     // As below: the call applied the operators that follow.
     if (slot && !tracing()) [[likely]]
         return Status::ok;
-    return infix_after(pos, end, code);
+    return infix_loop(pos, end, code);
 }
 
 // A set-word whose value starts with a path calling the native or action
@@ -2169,7 +2154,7 @@ KIV_HOT Status set_word_path(Cell* word, const Cell* fn, Cell* first, Cell* last
     return set_word_to(word, pos, end, code, [&]() KIV_HOT_LAMBDA {
         Cell* const path = pos++;
         KIV_PROPAGATE(call_native_path(fn, first, path, first + 1, last, pos, end, code));
-        return infix_after(pos, end, code);
+        return infix_loop(pos, end, code);
     });
 }
 
@@ -2184,8 +2169,7 @@ Status eval_set_word_value(Cell*& pos, const Cell* v, Cell* end, const Cell* cod
         // 242.95M -> 242.60M; string at 50,000 rounds 176.12M ->
         // 176.52M; `x: add i f i` 50,000 times, whose second argument
         // is a call, 48.39M -> 50.34M).
-        CompareOp cmp;
-        if (fast_kind(v->type(), v->data1, &cmp) != Fast::none)
+        if (fast_kind(v->type(), v->data1) != Fast::none)
             return set_word_to(word, pos, end, code, [&]() KIV_HOT_LAMBDA { return call_word<true>(v, pos, end, code, flag::sub); });
         return set_word_to(word, pos, end, code, [&]() KIV_HOT_LAMBDA { return call_word(v, pos, end, code, flag::sub); });
     }
@@ -2201,7 +2185,7 @@ Status eval_set_word_value(Cell*& pos, const Cell* v, Cell* end, const Cell* cod
     // follow; only a change handler or a trace hook, run after it, could
     // have made the next word an operator.
     if (stored) return Status::ok;
-    return infix_after(pos, end, code);
+    return infix_loop(pos, end, code);
 }
 
 Status eval_set_word_from(Cell* word, Cell*& pos, Cell* end, const Cell* code, const Cell* left,
@@ -2279,7 +2263,7 @@ Status eval_path_expression(Cell*& pos, Cell* end, const Cell* code) {
         return eval_expression(pos, end, code, 0);
     ++pos;
     KIV_PROPAGATE(native_path_call(fn, first, start, first + 1, last, pos, end, code));
-    return infix_after(pos, end, code);
+    return infix_loop(pos, end, code);
 }
 
 Status eval_value(Cell* value, Cell*& pos, Cell* end, const Cell* code, unsigned flags) {

@@ -40,12 +40,6 @@ void restore_values(const CallFrame* e) {
         context::header(e->function_context)->data2 = e->saved_values;
 }
 
-// The base of an entry's own frame: the base saved by the entry above it,
-// or the current base for the newest entry.
-Cell* own_base(const CallFrame* e) {
-    return e + 1 < state.frames_top ? cell_at((e + 1)->saved_base) : state.stack_arguments;
-}
-
 // Pops every entry above `target` (putting function contexts' values back)
 // and answers the target's own base.
 Cell* unwind_to(CallFrame* target) {

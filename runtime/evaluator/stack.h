@@ -277,12 +277,15 @@ inline CallFrame* near_body_frame(CallFrame* from) {
     }
     return nullptr;
 }
+// The base of an entry's own frame: the base saved by the entry above it,
+// or the current base for the newest entry.
+inline Cell* own_base(const CallFrame* e) {
+    return e + 1 < state.frames_top ? cage::at<Cell>((e + 1)->saved_base) : state.stack_arguments;
+}
 // Returns the value to the target near_body_frame found: the frames above
 // it are dropped and it is current again, the value in its result slot.
 inline Status return_to(CallFrame* target, const Cell* value) {
-    // The target's own base: the one its next frame saved, or the current
-    // base when it is the newest.
-    Cell* base = target + 1 < state.frames_top ? cage::at<Cell>((target + 1)->saved_base) : state.stack_arguments;
+    Cell* base = own_base(target);
     state.frames_top = target + 1;
     *base = *value;
     state.stack_arguments = base;
