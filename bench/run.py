@@ -2,8 +2,9 @@
 
 For every bench/<name>.kiv that has <name>.py and <name>.lua beside it, the
 three programs must print the same result line (their last line of output)
-before any timing counts. Each then runs N times and the best wall-clock time
-is kept; the table shows the times and the ratios kiv/python3 and kiv/lua5.4.
+before any timing counts. Each then runs N times, the three taking turns, and
+the best wall-clock time is kept; the table shows the times and the ratios
+kiv/python3 and kiv/lua5.4.
 A program that kiv cannot run yet is skipped with a message. Called by
 bench/run.sh, which builds kiv and installs the interpreters.
 """
@@ -25,8 +26,15 @@ def run_once(command):
     return proc.returncode, (lines[-1] if lines else None), elapsed
 
 
-def best_of(command, runs):
-    return min(run_once(command)[2] for _ in range(runs))
+def best_of_interleaved(commands, runs):
+    """The best time of each command over `runs` rounds, the commands taking
+    turns within a round: on a machine whose speed drifts over seconds
+    (a shared host), each interpreter then sees the same conditions."""
+    best = {lang: float("inf") for lang in commands}
+    for _ in range(runs):
+        for lang, command in commands.items():
+            best[lang] = min(best[lang], run_once(command)[2])
+    return best
 
 
 def programs(names):
@@ -68,7 +76,7 @@ def main():
             print(f"{name}: results differ: " + ", ".join(f"{k} {v!r}" for k, v in results.items()))
             mismatches += 1
             continue
-        times = {lang: best_of(cmd, args.runs) for lang, cmd in commands.items()}
+        times = best_of_interleaved(commands, args.runs)
         rows.append((name, times))
 
     if not rows:
