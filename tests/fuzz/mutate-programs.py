@@ -44,7 +44,7 @@ FORBIDDEN = {
     "update", "modify", "close", "read-thru", "load-thru", "do-thru",
     "path-thru", "exists-thru?", "flip-exe-flag", "set-env", "secure",
     "forever", "launch", "view", "do-file", "to-local-file", "routine",
-    "now", "random", "stats", "list-env", "what-dir", "recycle",
+    "now", "random", "stats", "list-env", "what-dir", "recycle", "unset",
 }
 # Text that must not appear anywhere in a line: network schemes, absolute
 # files, the transcript's own folder.
@@ -187,7 +187,7 @@ def mutate_once(toks, pool, rng):
     toks = list(toks)
     n = len(toks)
     at = rng.randrange(n) if n else 0
-    op = rng.randrange(11)
+    op = rng.randrange(14)
     if op == 0 and n:
         del toks[at]
     elif op == 1 and n:
@@ -219,10 +219,31 @@ def mutate_once(toks, pool, rng):
         del toks[at:end]
         where = rng.randrange(len(toks) + 1)
         toks[where:where] = piece
+    elif op == 10 and n:
+        toks[at] = rng.choice(EDGES)
+    elif op == 11:
+        # Another line, from any file, spliced in.
+        other = rng.choice(ALL_LINES)
+        a = rng.randrange(len(other))
+        toks[at:at] = other[a:a + rng.randint(1, 6)]
+    elif op == 12 and n:
+        depth = rng.choice([2, 10, 100])
+        opener, closer = rng.choice([("[", "]"), ("(", ")"), ("do [", "]"), ("reduce [", "]")])
+        toks[at:at + 1] = [opener] * depth + [toks[at]] + [closer] * depth
     else:
-        toks.insert(at, rng.choice(["[", "]", "(", ")", "none", "0", "-1",
-                                    "1.5", '""', "[]", "#{}", "2147483647"]))
+        toks.insert(at, rng.choice(["[", "]", "(", ")"] + EDGES))
     return toks
+
+
+# Values at the edges of their types, and one of each kind of literal.
+EDGES = ["none", "0", "-1", "1.5", '""', "[]", "()", "#{}", "2147483647",
+         "-2147483648", "9223372036854775807", "1e308", "-0.0", "1e-320",
+         "0.0", "1x2", "-2147483648x0", "1.2.3", "255.255.255.255", "$1.50",
+         "-$0.01", "10%", "#\"a\"", "#\"^@\"", "#{FF00}", "%file", "%\"\"",
+         "<tag>", "a@b", "#issue", "'lit", "/ref", "1-Jan-2000", "31-Dec-9999/23:59",
+         "1:00", "-596523:00", "true", "false", "unset!", "block!", "string!",
+         "integer!", "[a b c]", "(1 + 2)", "a/b/c", ":a/b", "a/b:", "'a/b",
+         '"abc"', "{x^/y}", '"^(1F600)"', "#[none]", "[[[]]]", "first [a:]"]
 
 
 NESTS = [
@@ -239,19 +260,27 @@ NESTS = [
 ]
 
 
+MAX_MUTATIONS = [4]
+
+
 def mutate_line(toks, pool, rng):
-    for _ in range(rng.randint(1, 4)):
+    for _ in range(rng.randint(1, MAX_MUTATIONS[0])):
         toks = mutate_once(toks, pool, rng)
     # The console is written in the language: a system word set to something
     # else ends the session, which would hide the rest of the batch.
+    # A loop word is set in place too.
     toks = ["v:" if t.endswith(":") and t[:-1].lower() in SYSTEM_WORDS else t
             for t in toks if allowed([t])]
+    for i in range(1, len(toks)):
+        if toks[i - 1] in ("foreach", "remove-each", "repeat") and toks[i].lower() in SYSTEM_WORDS:
+            toks[i] = "v"
     body = " ".join(balance(toks))
     nest = NESTS[rng.randrange(len(NESTS))] if rng.random() < 0.4 else NESTS[0]
     return nest(body, rng)
 
 
 SYSTEM_WORDS = set()
+ALL_LINES = []
 
 
 def find_system_words(kiv, pool):
@@ -280,12 +309,14 @@ def make_batch(programs, pool, rng, size):
 SANITIZER = re.compile(r"AddressSanitizer|runtime error:|LeakSanitizer|UndefinedBehaviorSanitizer")
 INTERNAL = re.compile(r"\*\*\* Internal Error: (?!stack overflow|block or paren series is too deep"
                       r"|reserved for future use|feature not available|.* not supported on your system"
-                      r"|contains Kiv/System code|routines require compilation)")
+                      r"|contains Kiv/System code|routines require compilation|not enough memory)")
 LOCATION = re.compile(r"^\*\*\* (Where|Near ):")
 BAD_CHARS = re.compile("[\x00-\x08\x0b-\x1f\x7f\ufffd]")
 
 
-def run(kiv, text, timeout, stress=False):
+def run(kiv, text, timeout, stress=False, name="kiv-fuzz"):
+    """Runs kiv on text in a fresh folder; the folder has the same path for
+    the same name, so that two runs of a batch print the same paths."""
     env = dict(os.environ)
     env["ASAN_OPTIONS"] = ("detect_leaks=0:detect_stack_use_after_return=0:"
                            "handle_segv=0:handle_sigbus=0:handle_sigfpe=0:"
@@ -294,7 +325,9 @@ def run(kiv, text, timeout, stress=False):
     env.pop("KIV_GC_STRESS", None)
     if stress:
         env["KIV_GC_STRESS"] = "1"
-    with tempfile.TemporaryDirectory(prefix="kiv-fuzz-") as tmp:
+    with tempfile.TemporaryDirectory(prefix="kiv-fuzz-") as top:
+        tmp = os.path.join(top, name)
+        os.mkdir(tmp)
         env["XDG_CACHE_HOME"] = tmp
         env["HOME"] = tmp
         try:
@@ -302,8 +335,8 @@ def run(kiv, text, timeout, stress=False):
                                   cwd=tmp, env=env, timeout=timeout)
         except subprocess.TimeoutExpired:
             return None, "", ""
-    return (proc.returncode, proc.stdout.decode("utf-8", "replace"),
-            proc.stderr.decode("utf-8", "replace"))
+    out = proc.stdout.decode("utf-8", "replace").replace(top, "$TMP")
+    return proc.returncode, out, proc.stderr.decode("utf-8", "replace")
 
 
 def problems_of(code, out, err):
@@ -332,7 +365,7 @@ def check(args, seed, index, programs, pool):
     code, out, err = run(args.kiv, text, args.timeout)
     found = problems_of(code, out, err)
     if args.stress and not found:
-        code2, out2, err2 = run(args.kiv, text, args.timeout * 4, stress=True)
+        code2, out2, err2 = run(args.kiv, text, args.timeout * 10, stress=True)
         found = [p + " (under KIV_GC_STRESS=1)" for p in problems_of(code2, out2, err2)]
         if not found and out2 != out:
             a, b = out.split("\n"), out2.split("\n")
@@ -404,6 +437,7 @@ def main():
     p.add_argument("--batches", type=int, default=100)
     p.add_argument("--size", type=int, default=20, help="lines per batch")
     p.add_argument("--timeout", type=float, default=30)
+    p.add_argument("--mutations", type=int, default=4, help="most mutations per line")
     p.add_argument("--jobs", type=int, default=os.cpu_count() or 2)
     p.add_argument("--stress", action="store_true",
                    help="also run each batch under KIV_GC_STRESS=1 and compare")
@@ -414,7 +448,9 @@ def main():
     args.kiv = os.path.abspath(args.kiv)
     if args.reduce:
         return reduce_file(args, args.reduce)
+    MAX_MUTATIONS[0] = args.mutations
     programs, pool = collect(args.root)
+    ALL_LINES.extend(t for lines in programs.values() for t in lines)
     find_system_words(args.kiv, pool)
     if args.show:
         for i in range(args.batches):
