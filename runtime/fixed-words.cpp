@@ -107,7 +107,21 @@ Cell* ooo(Cell* out) {
     return out;
 }
 
-bool is(const Cell* w, Sym s) { return symbol::resolve(w->data2) == symbol::resolve(symbol(s)); }
-bool is(const Cell* w, W x) { return symbol::resolve(w->data2) == symbol::resolve(symbol(x)); }
+namespace {
+// Only the word kinds, refinements and issues hold a symbol id; any other
+// value (a time or an integer given as a reflect field or a path selector)
+// has other bits where the id would be.
+bool holds_symbol(const Cell* c) {
+    return c->type_id() >= static_cast<std::uint32_t>(Type::word) &&
+           c->type_id() <= static_cast<std::uint32_t>(Type::issue);
+}
+}  // namespace
+
+bool is(const Cell* w, Sym s) {
+    return holds_symbol(w) && symbol::resolve(w->data2) == symbol::resolve(symbol(s));
+}
+bool is(const Cell* w, W x) {
+    return holds_symbol(w) && symbol::resolve(w->data2) == symbol::resolve(symbol(x));
+}
 
 }  // namespace kiv::words

@@ -165,7 +165,8 @@ Cell* refinement(Ref r, Cell* out);
 // The issue #ooo.
 Cell* ooo(Cell* out);
 
-// Whether a word's canonical symbol is that of a fixed symbol.
+// Whether a word's canonical symbol is that of a fixed symbol; false for a
+// value that holds no symbol.
 bool is(const Cell* word, Sym s);
 bool is(const Cell* word, W w);
 
