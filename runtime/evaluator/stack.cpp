@@ -67,8 +67,10 @@ bool has_try_frame() {
     return false;
 }
 
+// A full call stack (or native stack) leaves the cells as they are: a try
+// further down takes the error and goes on with its callers' cells, which
+// the error must not land on.
 [[noreturn, gnu::cold]] void overflow_frames() {
-    drop(5);
     cycles::reset();
     fire(ErrorId::internal_stack_overflow);
 }
@@ -148,7 +150,7 @@ Cell* CallFrame::base() const { return cell_at(saved_base); }
 // Set-up.
 
 void make_argument_stack() {
-    const NodeId node = memory::alloc_fixed_series(argument_cells, sizeof(Cell), 0);
+    const NodeId node = memory::alloc_fixed_series(argument_cells + overflow_slack, sizeof(Cell), 0);
     argument_cells_start = memory::buffer_of(node)->cells();
 }
 
@@ -194,8 +196,14 @@ bool eval_q(const CallFrame* entry, bool one_only) {
 // ---------------------------------------------------------------------------
 // Cells.
 
+// A full argument stack raises its error in the slack past the limit,
+// which raise_error takes back: every cell below the top may belong to a
+// caller that a try further down goes on with. Only an overflow while the
+// error is raised drops the newest cells instead.
 void overflow_arguments() {
-    drop(5);
+    Cell* const limit = state.stack_bottom + argument_cells;
+    if (state.stack_end > limit) drop(5);
+    else state.stack_end = limit + overflow_slack;
     cycles::reset();
     fire(ErrorId::internal_stack_overflow);
 }
@@ -366,7 +374,10 @@ void raise_error(Cell* error) {
     unroll_frames(Kind::try_, false);
     pop_frame();
     state.stack_top = remembered;
-    throw error::exception_for(push_copy(error));
+    Cell* raised = push_copy(error);
+    // The catcher takes the error and drops the top below the limit.
+    state.stack_end = state.stack_bottom + argument_cells;
+    throw error::exception_for(raised);
 }
 
 Status throw_break(bool with_value, bool continue_, const Cell* value) {

@@ -42,6 +42,9 @@
 namespace kiv::stack {
 
 constexpr std::int32_t argument_cells = 20000;
+// Cells past the argument stack's limit, taken only while the overflow
+// error is made and raised: the cells below the limit may all be live.
+constexpr std::int32_t overflow_slack = 16;
 constexpr std::int32_t max_frames = 12000;
 // Room the native stack must keep when a frame opens: enough to make, raise
 // and print an error (molding nests as deep as the cycle guard allows).
