@@ -673,6 +673,7 @@ Cell* body_of(const Cell* object, Cell* out) {
 
 // reflect: changed, class, words, values, body, owner, events?.
 Cell* reflect(Cell* value, Cell* field) {
+    if (!field->is(Type::word)) fire(ErrorId::script_invalid_arg, field);
     const Cell object = *value;
     const NodeId ctx = context_of(&object);
     const std::int32_t count = context::word_count(ctx);
@@ -739,7 +740,9 @@ Cell* put(Cell* series, Cell* key, Cell* value, bool) {
 Cell* modify(Cell* target, Cell* field, Cell* value, bool) {
     const Cell object = *target;
     const Cell argument = *value;
-    if (words::is(field, words::W::changed)) {
+    // Like an unknown word, a field that is no word names nothing to change.
+    if (!field->is(Type::word)) {
+    } else if (words::is(field, words::W::changed)) {
         if (!argument.is(Type::none)) fire(ErrorId::script_invalid_arg, &argument);
         clear_written(context_of(&object));
     } else if (words::is(field, words::Sym::owner)) {
@@ -752,6 +755,7 @@ Cell* modify(Cell* target, Cell* field, Cell* value, bool) {
             if (block::ks_length(&list) >= 2) {
                 const Cell owner = block::ks_head(&list)[0];
                 const Cell word = block::ks_head(&list)[1];
+                if (!owner.is(Type::object)) fire(ErrorId::script_invalid_arg, &owner);
                 ownership::bind(&object, &owner, &word);
             }
         }

@@ -520,6 +520,7 @@ Cell* modify(Cell* target, Cell* field, Cell* value, bool) {
         const Cell* pair = buffer(value)->cells() + head(value);
         const Cell owner = pair[0];
         const Cell word = pair[1];
+        if (!owner.is(Type::object)) fire(ErrorId::script_invalid_arg, &owner);
         ownership::bind_object(target, &owner, &word);
     }
     return value;
