@@ -761,6 +761,8 @@ void trim_set(Cell* series, Cell* with) {
         set = {9, 10, 13, 32};
     } else if (with->is(Type::char_) || with->is(Type::integer)) {
         set.push_back(with->data2);
+    } else if (!is_any_string(with->type())) {
+        fire(ErrorId::script_invalid_arg, with);
     } else {
         const std::uint32_t u = buffer(with)->unit();
         const std::uint8_t* end = ks_tail(with);
