@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 #include <memory>
 
 #include "runtime/datatypes/logic.h"
@@ -449,7 +450,9 @@ Cell* remove(Cell* series, Cell* part, Cell* key) {
              false, false);
         if (found.is(Type::none)) return none::make_at(series);
         set_head(series, head(&found));
-        ++count;
+        // The key goes too; a count at the integer limit already reaches
+        // past any tail.
+        if (count < std::numeric_limits<std::int32_t>::max()) ++count;
     }
     if (count < 1) return series;
     const std::int32_t h = head(series);
