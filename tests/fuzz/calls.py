@@ -58,17 +58,20 @@ PORTISH = {
 
 # Internal errors that are designed answers, not faults: a field or mode
 # not built, a size no allocation can meet, a deep copy of a block that
-# contains itself, a recursion past the stack.
+# contains itself (or a walk into it), a recursion past the stack, an
+# error spec block that starts with neither a word nor a set-word.
 ALLOWED_INTERNAL = ("reserved for future use", "not enough memory",
-                    "circular reference not allowed", "stack overflow")
+                    "circular reference not allowed", "stack overflow",
+                    "too deep to process", "invalid error object field value")
 
 # The argument pool: expressions that each evaluate to one value.
 POOL = {
     "none": ["none", "true", "false", "()"],
-    "integer": ["0", "1", "-1", "2", "3", "7", "-7", "100", "255", "256",
-                "-256", "65536", "2147483647", "-2147483648", "1000000"],
+    "integer": ["0", "1", "-1", "2", "3", "4", "5", "7", "-7", "10", "100",
+                "255", "256", "-256", "65536", "2147483647", "-2147483648",
+                "2147483646", "-2147483647", "1000000", "-2"],
     "float": ["0.0", "-0.0", "0.5", "1.5", "-2.5", "1e308", "-1e308",
-              "1e-308", "4.9e-324", "(0.0 / 0.0)", "(1e308 * 10)",
+              "1e-308", "4.9e-324", "1.0", "-1.0", "0.1", "2.5", "1e9", "(0.0 / 0.0)", "(1e308 * 10)",
               "(-1e308 * 10)", "2147483648.0", "-2147483649.0", "1e10"],
     "percent": ["0%", "50%", "-100%", "1e300%"],
     "money": ["$0", "$1.50", "-$0.01", "$99999999999999.99", "-$1e20"],
@@ -122,7 +125,9 @@ POOL = {
               "(reduce [context [a: 1] 'a])",
               "(reduce [context [on-deep-change*: func [a b c d e f g] [a]] 'x])"],
     "function": ["(func [x] [x])", "(does [1])", ":append", ":print",
-                 ":+", ":add", "(func [a b] [a < b])", "(func [] [])"],
+                 ":+", ":add", "(func [a b] [a < b])", "(func [] [])",
+                 "(func [a b] [throw 1])", "(func [a b] [1 / 0])",
+                 "(func [a b] [exit])", "(does [break])"],
 }
 
 TOKEN = re.compile(r'"(?:[^"^]|\^.)*"|\{[^}]*\}|[\[\]]|[^\s\[\]]+')
@@ -179,8 +184,13 @@ def ask_specs(kiv, names):
     return specs
 
 
+GC_STRESS = False
+
+
 def run_env(workdir=None):
     env = dict(os.environ)
+    if GC_STRESS:
+        env["KIV_GC_STRESS"] = "1"
     if workdir:
         env["XDG_CACHE_HOME"] = os.path.join(workdir, "cache")
     env["ASAN_OPTIONS"] = ASAN_OPTIONS
@@ -193,8 +203,11 @@ SERIES_KINDS = ["string", "binary", "block", "file", "text", "path", "map",
 
 
 def argument(rng, name, first):
-    """A pool expression; the first argument is a series half the time and
-    the others an integer a third of the time (counts, sizes, positions)."""
+    """A pool expression; the first argument is a series half the time (a
+    datatype for make and to) and the others an integer a third of the time
+    (counts, sizes, positions)."""
+    if first and name in ("make", "to") and rng.random() < 0.5:
+        return rng.choice(POOL["datatype"])
     if first and rng.random() < 0.5:
         return rng.choice(POOL[rng.choice(SERIES_KINDS)])
     if not first and rng.random() < 0.3:
@@ -206,14 +219,50 @@ def argument(rng, name, first):
     return rng.choice(POOL[kind])
 
 
-def make_line(rng, name, spec):
+def nested_call(rng, names, specs, refine):
+    """A call whose result (or error) is an argument of another call."""
+    name = rng.choice(names)
+    return "(" + make_line(rng, name, specs[name], refine, alias=False) + ")"
+
+
+def make_line(rng, name, spec, refine, first=None, alias=True):
     nargs, refs = spec
-    chosen = [r for r in refs if rng.random() < 0.3]
+    chosen = [r for r in refs if rng.random() < refine]
     rng.shuffle(chosen)
     path = "/".join([name] + [r for r, _ in chosen])
     count = nargs + sum(n for _, n in chosen)
+    if alias and first is None and rng.random() < ALIAS_CHANCE:
+        return aliased_line(rng, name, path, count)
     args = [argument(rng, name, i == 0) for i in range(count)]
+    if first and args:
+        args[0] = first
     return f"try [{' '.join([path] + args)}]"
+
+
+# Part of the lines call with one series in several arguments (positions
+# in it, or a function that changes it while the action runs): the first
+# argument is the series, the others are it again half the time.
+ALIAS_CHANCE = 0.3
+ALIAS_SOURCES = ['copy "abcdef"', "copy [1 2 3 [4 5] 6]", "copy #{010203040506}",
+                 "copy %a/b/c", 'copy "äb€d"', "make hash! [a 1 b 2 c 3]",
+                 "copy [a b c d]", "copy 'a/b/c", "copy <abcd>"]
+ALIAS_USES = ["x", "(at x 2)", "(tail x)", "(head x)", "(at x 3)", "(back tail x)",
+              "(func [a b] [clear x true])", "(func [a b] [append x x a < b])",
+              "(does [clear head x])", "(copy x)", "(skip x 1000)",
+              "(reduce [x x])"]
+
+
+def aliased_line(rng, name, path, count):
+    args = []
+    for i in range(count):
+        if i == 0:
+            args.append(rng.choice(["x", "x", "(at x 2)", "(tail x)", "(at x 4)"]))
+        elif rng.random() < 0.5:
+            args.append(rng.choice(ALIAS_USES))
+        else:
+            args.append(argument(rng, name, False))
+    setup = f"x: {rng.choice(ALIAS_SOURCES)}"
+    return f"try [{setup} {' '.join([path] + args)}]"
 
 
 def check(kiv, lines, timeout, workdir):
@@ -267,10 +316,17 @@ def main():
     ap.add_argument("--count", type=int, default=20000, help="calls in all")
     ap.add_argument("--batch", type=int, default=200, help="calls per process")
     ap.add_argument("--jobs", type=int, default=4)
+    ap.add_argument("--gc-stress", action="store_true",
+                    help="run kiv with KIV_GC_STRESS=1 (a collection at every chance)")
+    ap.add_argument("--refine", type=float, default=0.3,
+                    help="the chance of each refinement being used")
     ap.add_argument("--timeout", type=float, default=30.0)
     ap.add_argument("--print", action="store_true",
                     help="print the generated lines instead of running them")
     opts = ap.parse_args()
+    opts.kiv = os.path.abspath(opts.kiv)
+    global GC_STRESS
+    GC_STRESS = opts.gc_stress
 
     names = read_names(opts.names) if opts.names else action_names()
     names = [n for n in names if n not in NEVER_CALL]
@@ -286,7 +342,12 @@ def main():
     lines = []
     for _ in range(opts.count):
         name = rng.choice(names)
-        lines.append(make_line(rng, name, specs[name]))
+        # A tenth of the lines take as first argument the result of
+        # another call, which reaches states no literal has.
+        first = None
+        if rng.random() < 0.1:
+            first = nested_call(rng, names, specs, opts.refine)
+        lines.append(make_line(rng, name, specs[name], opts.refine, first))
     if opts.print:
         print("\n".join(lines))
         return
