@@ -317,16 +317,39 @@ Status call_handler(Cell* handler, words::W name, const Cell* fixed, std::int32_
     return Status::ok;
 }
 
-// What contexts and the ownership table call. A throw out of a handler
-// stays pending in the runtime record, where the evaluation that made the
-// change meets it at its next check.
+// Turns the pending code of a break, continue, return, exit or throw into
+// the error it raises where nothing takes it.
+[[noreturn]] void fire_pending_code() {
+    const std::uint32_t code = state.thrown_code;
+    state.thrown_code = 0;
+    switch (code) {
+        case throw_code::break_: fire(ErrorId::throw__break_);
+        case throw_code::continue_: fire(ErrorId::throw__continue_);
+        case throw_code::return_: case throw_code::exit: fire(ErrorId::throw__return_);
+        case throw_code::throw_: {
+            const Cell thrown = *state.stack_arguments;
+            fire(ErrorId::throw__throw_, &thrown);
+        }
+        default: throw NativeThrow{code};
+    }
+}
+
+// What contexts and the ownership table call. A throw out of an on-change*
+// handler stays pending in the runtime record, where the evaluation that
+// made the change meets it at its next check.
 void on_set_hook(Cell* owner, Cell* word, Cell* old_value, Cell* new_value) {
     static_cast<void>(fire_on_set(owner, word, old_value, new_value));
 }
 
+// An on-deep-change* handler runs in the middle of a series action, which
+// cannot hand a pending code on: the stacks already stand for the code's
+// target, below the action's frame, and the action would go on over cells
+// that are no longer its own. Such a code leaves the handler as an error
+// instead, which unwinds the action too.
 void on_deep_hook(Cell* owner, Cell* word, Cell* series, Cell* action, Cell* new_value,
                   std::int32_t index, std::int32_t part) {
-    static_cast<void>(fire_on_deep(owner, word, series, action, new_value, index, part));
+    if (fire_on_deep(owner, word, series, action, new_value, index, part) != Status::ok)
+        fire_pending_code();
 }
 
 // The object comes to own the series of its fields.
