@@ -245,7 +245,15 @@ def make_line(rng, name, spec, refine, first=None, alias=True):
 ALIAS_CHANCE = 0.3
 ALIAS_SOURCES = ['copy "abcdef"', "copy [1 2 3 [4 5] 6]", "copy #{010203040506}",
                  "copy %a/b/c", 'copy "äb€d"', "make hash! [a 1 b 2 c 3]",
-                 "copy [a b c d]", "copy 'a/b/c", "copy <abcd>"]
+                 "copy [a b c d]", "copy 'a/b/c", "copy <abcd>",
+                 # series whose owner hears of every change, and may fail
+                 # or throw (caught)
+                 "get in make object! [b: [3 1 2] on-deep-change*: "
+                 "func [o w t a n i p] [none]] 'b",
+                 "get in make object! [s: \"cab\" on-deep-change*: "
+                 "func [o w t a n i p] [if a = 'inserted [1 / 0] 77]] 's",
+                 "get in make object! [s: \"cab\" on-deep-change*: "
+                 "func [o w t a n i p] [catch [throw 1]]] 's"]
 ALIAS_USES = ["x", "(at x 2)", "(tail x)", "(head x)", "(at x 3)", "(back tail x)",
               "(func [a b] [clear x true])", "(func [a b] [append x x a < b])",
               "(does [clear head x])", "(copy x)", "(skip x 1000)",
