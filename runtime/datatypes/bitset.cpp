@@ -485,6 +485,7 @@ Cell* modify(Cell* target, Cell* field, Cell* value, bool) {
         if (b->length() < value->data1 + 2) fire(ErrorId::script_invalid_arg, value);
         const Cell owner = b->cells()[value->data1];
         const Cell word = b->cells()[value->data1 + 1];
+        if (!owner.is(Type::object)) fire(ErrorId::script_invalid_arg, &owner);
         ownership::bind(target, &owner, &word);
     }
     return value;

@@ -18,6 +18,7 @@
 #include "runtime/fixed-words.h"
 #include "runtime/hashtable.h"
 #include "runtime/sorting.h"
+#include "runtime/state.h"
 
 namespace kiv::block {
 
@@ -107,6 +108,9 @@ int order_of(const Cell* result) {
 
 int compare_call(const void* a, const void* b, void* context, std::uint32_t flags) {
     auto* st = static_cast<SortState*>(context);
+    // Once the function has thrown (break, return, throw...), it is not
+    // called again: the rest of the sort sees ties.
+    if (state.thrown_code) return 0;
     Cell x;
     Cell y;
     if ((flags & flag_all) && st->size >= 1) {
@@ -189,6 +193,9 @@ Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, b
     }
     const std::int32_t h = head(series);
     const bool owned = series::check_owner(series, series::Change::sort, nullptr, h, 0);
+    // A throw from the function clears the frame's cells: the hash index is
+    // brought up to date through this copy.
+    Cell held = *series;
     // The owner's handler may have shortened the series.
     std::int32_t count = std::min(len, units(series) - h) / size;
     if (count > 1) {
@@ -202,8 +209,9 @@ Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, b
         const std::size_t bytes = std::size_t(size) * sizeof(Cell);
         if (stable) sort::merge_sort(base, std::size_t(count), bytes, &st, flags, callback, true);
         else sort::quicksort(base, std::size_t(count), bytes, &st, flags, callback);
-        series::hash_changed(series, h, count * size, count * size);
+        series::hash_changed(&held, h, count * size, count * size);
     }
+    if (state.thrown_code) return series;
     series::report_owner(owned, series, series::Change::sort, h, 0);
     return series;
 }

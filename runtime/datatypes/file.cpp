@@ -111,6 +111,7 @@ Cell* query(Cell* target) {
 
 Cell* rename(Cell* from, Cell* to) {
     if (!services.rename) fire_not_done();
+    if (!string::is_any_string(to->type())) fire(ErrorId::script_invalid_arg, to);
     return logic::make_at(from, services.rename(from, to));
 }
 

@@ -388,6 +388,7 @@ Cell* function(Cell* out, Cell* spec, Cell* body) {
 // Actions.
 
 Cell* reflect(Cell* value, Cell* field) {
+    if (!field->is(Type::word)) fire(ErrorId::script_invalid_arg, field);
     const Cell fn = *value;
     if (words::is(field, words::Sym::spec)) return block::init_at(value, fn.data2);
     if (words::is(field, words::Sym::body)) return cell::copy(more_cell(&fn, more::body), value);

@@ -94,6 +94,7 @@ Cell* make_at(Cell* out, Type type, Cell* spec, std::int32_t slot) {
 }
 
 Cell* reflect(Cell* value, Cell* field) {
+    if (!field->is(Type::word)) fire(ErrorId::script_invalid_arg, field);
     const Cell callable = *value;
     if (words::is(field, words::Sym::spec)) return spec_block(&callable, value);
     if (!words::is(field, words::Sym::body)) fire(ErrorId::internal_not_done);

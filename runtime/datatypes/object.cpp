@@ -310,20 +310,46 @@ Status call_handler(Cell* handler, words::W name, const Cell* fixed, std::int32_
     for (std::int32_t i = 1; i < locals; ++i) stack::push_copy(&none::value);
     Cell result;
     KIV_PROPAGATE(eval::call_function(&function, &name_word, state.stack_arguments, count + locals, &result));
-    stack::revert_function();
+    // The top goes back to the handler frame's base, above the caller's
+    // cells: a native or action that made the change still reads its
+    // arguments there.
+    stack::pop_frame();
     return Status::ok;
 }
 
-// What contexts and the ownership table call. A throw out of a handler
-// stays pending in the runtime record, where the evaluation that made the
-// change meets it at its next check.
+// Turns the pending code of a break, continue, return, exit or throw into
+// the error it raises where nothing takes it.
+[[noreturn]] void fire_pending_code() {
+    const std::uint32_t code = state.thrown_code;
+    state.thrown_code = 0;
+    switch (code) {
+        case throw_code::break_: fire(ErrorId::throw__break_);
+        case throw_code::continue_: fire(ErrorId::throw__continue_);
+        case throw_code::return_: case throw_code::exit: fire(ErrorId::throw__return_);
+        case throw_code::throw_: {
+            const Cell thrown = *state.stack_arguments;
+            fire(ErrorId::throw__throw_, &thrown);
+        }
+        default: throw NativeThrow{code};
+    }
+}
+
+// What contexts and the ownership table call. A throw out of an on-change*
+// handler stays pending in the runtime record, where the evaluation that
+// made the change meets it at its next check.
 void on_set_hook(Cell* owner, Cell* word, Cell* old_value, Cell* new_value) {
     static_cast<void>(fire_on_set(owner, word, old_value, new_value));
 }
 
+// An on-deep-change* handler runs in the middle of a series action, which
+// cannot hand a pending code on: the stacks already stand for the code's
+// target, below the action's frame, and the action would go on over cells
+// that are no longer its own. Such a code leaves the handler as an error
+// instead, which unwinds the action too.
 void on_deep_hook(Cell* owner, Cell* word, Cell* series, Cell* action, Cell* new_value,
                   std::int32_t index, std::int32_t part) {
-    static_cast<void>(fire_on_deep(owner, word, series, action, new_value, index, part));
+    if (fire_on_deep(owner, word, series, action, new_value, index, part) != Status::ok)
+        fire_pending_code();
 }
 
 // The object comes to own the series of its fields.
@@ -673,6 +699,7 @@ Cell* body_of(const Cell* object, Cell* out) {
 
 // reflect: changed, class, words, values, body, owner, events?.
 Cell* reflect(Cell* value, Cell* field) {
+    if (!field->is(Type::word)) fire(ErrorId::script_invalid_arg, field);
     const Cell object = *value;
     const NodeId ctx = context_of(&object);
     const std::int32_t count = context::word_count(ctx);
@@ -739,7 +766,9 @@ Cell* put(Cell* series, Cell* key, Cell* value, bool) {
 Cell* modify(Cell* target, Cell* field, Cell* value, bool) {
     const Cell object = *target;
     const Cell argument = *value;
-    if (words::is(field, words::W::changed)) {
+    // Like an unknown word, a field that is no word names nothing to change.
+    if (!field->is(Type::word)) {
+    } else if (words::is(field, words::W::changed)) {
         if (!argument.is(Type::none)) fire(ErrorId::script_invalid_arg, &argument);
         clear_written(context_of(&object));
     } else if (words::is(field, words::Sym::owner)) {
@@ -752,6 +781,7 @@ Cell* modify(Cell* target, Cell* field, Cell* value, bool) {
             if (block::ks_length(&list) >= 2) {
                 const Cell owner = block::ks_head(&list)[0];
                 const Cell word = block::ks_head(&list)[1];
+                if (!owner.is(Type::object)) fire(ErrorId::script_invalid_arg, &owner);
                 ownership::bind(&object, &owner, &word);
             }
         }

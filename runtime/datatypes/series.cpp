@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 #include <memory>
 
 #include "runtime/datatypes/logic.h"
@@ -449,7 +450,9 @@ Cell* remove(Cell* series, Cell* part, Cell* key) {
              false, false);
         if (found.is(Type::none)) return none::make_at(series);
         set_head(series, head(&found));
-        ++count;
+        // The key goes too; a count at the integer limit already reaches
+        // past any tail.
+        if (count < std::numeric_limits<std::int32_t>::max()) ++count;
     }
     if (count < 1) return series;
     const std::int32_t h = head(series);
@@ -520,6 +523,7 @@ Cell* modify(Cell* target, Cell* field, Cell* value, bool) {
         const Cell* pair = buffer(value)->cells() + head(value);
         const Cell owner = pair[0];
         const Cell word = pair[1];
+        if (!owner.is(Type::object)) fire(ErrorId::script_invalid_arg, &owner);
         ownership::bind_object(target, &owner, &word);
     }
     return value;

@@ -23,6 +23,7 @@
 #include "runtime/fixed-words.h"
 #include "runtime/fire.h"
 #include "runtime/sorting.h"
+#include "runtime/state.h"
 #include "runtime/unicode.h"
 
 namespace kiv::string {
@@ -579,7 +580,7 @@ struct SortContext {
     bool signed_units;     // a vector! of integers
     int direction;         // -1 under /reverse
     Cell* function;        // a function! comparator, or null
-    Cell* series;
+    NodeId node;           // the series' node
     // The buffer as the sort found it; a comparator that changes the series
     // is caught by comparing against this after each call.
     SeriesBuffer* buffer;
@@ -652,6 +653,9 @@ int first_goes_first(const Cell* r) {
 // "no" for equal records and the stable sort keeps their order.
 int call_function(const std::uint8_t* a, const std::uint8_t* b, SortContext& c) {
     if (!block::call_comparator_hook) fire(ErrorId::internal_not_done);
+    // Once the function has thrown (break, return, throw...), it is not
+    // called again: the rest of the sort sees ties.
+    if (state.thrown_code) return 0;
     // GC: the argument cells live on this frame, where the stack scan sees
     // the strings they may hold.
     Cell x;
@@ -663,7 +667,7 @@ int call_function(const std::uint8_t* a, const std::uint8_t* b, SortContext& c) 
     block::call_comparator_hook(c.function, &x, &y, &result);
     // The comparator may have changed the series under the sort; writing on
     // would then scribble over a buffer that is no longer the series'.
-    SeriesBuffer* now = buffer(c.series);
+    SeriesBuffer* now = memory::buffer_of(c.node);
     if (now != c.buffer || now->offset != c.first || now->tail != c.tail ||
         now->unit() != c.unit)
         fire(ErrorId::script_protected_);
@@ -761,6 +765,8 @@ void trim_set(Cell* series, Cell* with) {
         set = {9, 10, 13, 32};
     } else if (with->is(Type::char_) || with->is(Type::integer)) {
         set.push_back(with->data2);
+    } else if (!is_any_string(with->type())) {
+        fire(ErrorId::script_invalid_arg, with);
     } else {
         const std::uint32_t u = buffer(with)->unit();
         const std::uint8_t* end = ks_tail(with);
@@ -1200,7 +1206,9 @@ Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, b
     if (length > left) length = left - left % c.record;
     SeriesBuffer* b = buffer(series);
     c.unit = b->unit();
-    c.series = series;
+    // GC: a throw from the function clears the frame's cells; the node id
+    // in this frame keeps the series alive until the sort ends.
+    c.node = series->data2;
     c.buffer = b;
     c.first = b->offset;
     c.tail = b->tail;
@@ -1211,6 +1219,7 @@ Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, b
     } else {
         sort::quicksort(ks_head(series), n, bytes, &c, 0, compare_records);
     }
+    if (state.thrown_code) return series;
     series::report_owner(owned, series, series::Change::sort, index, static_cast<std::int32_t>(length));
     return series;
 }
