@@ -334,11 +334,22 @@ Status call_handler(Cell* handler, words::W name, const Cell* fixed, std::int32_
     }
 }
 
-// What contexts and the ownership table call. A throw out of an on-change*
-// handler stays pending in the runtime record, where the evaluation that
-// made the change meets it at its next check.
+// Whether the code setting fields hands a break, return or throw out of
+// an on-change* handler on (set_many does, checking the pending code after
+// each field).
+bool setter_passes_codes = false;
+
+// What contexts and the ownership table call. A setter that cannot hand a
+// pending code on (a set-word, `set` of a word, a loop's word) would go on
+// over stacks already unwound below its frame: there the code leaves the
+// handler as the error it raises, as out of on-deep-change*.
 void on_set_hook(Cell* owner, Cell* word, Cell* old_value, Cell* new_value) {
-    static_cast<void>(fire_on_set(owner, word, old_value, new_value));
+    // The handler's own sets are its own setters'.
+    const bool passes = setter_passes_codes;
+    setter_passes_codes = false;
+    const Status s = fire_on_set(owner, word, old_value, new_value);
+    setter_passes_codes = passes;
+    if (s != Status::ok && !passes) fire_pending_code();
 }
 
 // An on-deep-change* handler runs in the middle of a series action, which
@@ -620,6 +631,10 @@ Status set_many(Cell* object, Cell* value, bool any, bool only, bool some) {
         if (!v || (some && v->is(Type::none))) continue;
         const Cell new_value = *v;
         // GC: set_in keeps the old value and runs the handler itself.
+        struct PassCodes {
+            PassCodes() { setter_passes_codes = true; }
+            ~PassCodes() { setter_passes_codes = false; }
+        } pass;
         context::set_in(&word, &new_value, ctx, true);
         if (state.thrown_code) return Status::thrown;
     }
