@@ -108,8 +108,9 @@ std::uint32_t char_from_end(const Cell* file, std::int32_t n) {
 bool separator_q(std::uint32_t c) { return c == '/' || c == '\\'; }
 
 // The empty value of a read: a binary! or a string!.
-void empty_value(bool binary, Cell* result) {
+void empty_value(bool binary, bool lines, Cell* result) {
     if (binary) binary::make_at(result, 0);
+    else if (lines) block::make_at(result, 0);
     else string::make_at(result, 0);
 }
 
@@ -165,7 +166,7 @@ bool read_file(const char* path, std::int64_t part, std::int64_t seek, bool bina
         got = read_to_end(fd.get(), buffer, part > 0 ? skip + part : -1);
         if (got < 0) return false;
         if (got == 0 || part == 0) {
-            empty_value(binary, result);
+            empty_value(binary, lines, result);
             return true;
         }
         start = skip < got ? skip : got;
@@ -176,7 +177,7 @@ bool read_file(const char* path, std::int64_t part, std::int64_t seek, bool bina
             size = seek < size ? size - seek : 0;
         }
         if (part == 0) {
-            empty_value(binary, result);
+            empty_value(binary, lines, result);
             return true;
         }
         if (part > 0 && part < size) size = part;

@@ -105,7 +105,7 @@ TEST_F(FileIo, ReadsTextBinaryAndLines) {
         const char* binary;
         const char* lines;
     } cases[] = {
-        {"", "", "{}", ""},
+        {"", "", "{}", "[]"},
         {"a\r\nb\n", "a\nb\n", "{a\r\nb\n}", "[a|b]"},
         {"a\n\nb", "a\n\nb", "{a\n\nb}", "[a||b]"},
         {"a\rb", "a\rb", "{a\rb}", "[a\rb]"},
