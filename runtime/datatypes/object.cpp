@@ -300,11 +300,16 @@ std::int32_t handler_locals(NodeId record, std::int32_t which, const Cell* handl
 // the frame's cells. The handler's result is dropped with the frame, so the
 // frame of the code that made the change stays as it was.
 Status call_handler(Cell* handler, words::W name, const Cell* fixed, std::int32_t count,
-                    std::int32_t locals) {
+                    std::int32_t locals, bool passes_codes) {
     Cell function = *handler;
     Cell name_word;
     words::word(name, &name_word);
     stack::push_function_frame(&name_word, function.data1);
+    // A break, return or throw whose target lies below a caller that cannot
+    // hand it on stops here and raises its error from inside the handler:
+    // unwinding to the target first would leave that caller, and any try
+    // between, over stacks no longer theirs.
+    if (!passes_codes) state.frames_top[-1].header |= stack::flag::barrier;
     for (std::int32_t i = 0; i < count; ++i) stack::push_copy(&fixed[i]);
     if (locals > 0) stack::push_copy(&logic::false_value);
     for (std::int32_t i = 1; i < locals; ++i) stack::push_copy(&none::value);
@@ -340,23 +345,22 @@ Status call_handler(Cell* handler, words::W name, const Cell* fixed, std::int32_
 bool setter_passes_codes = false;
 
 // What contexts and the ownership table call. A setter that cannot hand a
-// pending code on (a set-word, `set` of a word, a loop's word) would go on
-// over stacks already unwound below its frame: there the code leaves the
-// handler as the error it raises, as out of on-deep-change*.
+// pending code on (a set-word, `set` of a word, a loop's word) calls the
+// handler behind a barrier, so that a break, return or throw out of it
+// raises its error from inside; set_many hands them on.
 void on_set_hook(Cell* owner, Cell* word, Cell* old_value, Cell* new_value) {
     // The handler's own sets are its own setters'.
     const bool passes = setter_passes_codes;
     setter_passes_codes = false;
-    const Status s = fire_on_set(owner, word, old_value, new_value);
+    const Status s = fire_on_set(owner, word, old_value, new_value, passes);
     setter_passes_codes = passes;
+    // Behind the barrier no code comes back pending; should one, it is
+    // raised here rather than left for a setter that cannot see it.
     if (s != Status::ok && !passes) fire_pending_code();
 }
 
 // An on-deep-change* handler runs in the middle of a series action, which
-// cannot hand a pending code on: the stacks already stand for the code's
-// target, below the action's frame, and the action would go on over cells
-// that are no longer its own. Such a code leaves the handler as an error
-// instead, which unwinds the action too.
+// cannot hand a pending code on: it runs behind a barrier, as above.
 void on_deep_hook(Cell* owner, Cell* word, Cell* series, Cell* action, Cell* new_value,
                   std::int32_t index, std::int32_t part) {
     if (fire_on_deep(owner, word, series, action, new_value, index, part) != Status::ok)
@@ -403,7 +407,7 @@ Cell* init_events(Cell* object, std::int32_t on_change, std::int32_t on_change_l
 
 bool on_deep_q(const Cell* object) { return on_deep_index(object->data3) >= 0; }
 
-Status fire_on_set(Cell* object, Cell* word, Cell* old_value, Cell* new_value) {
+Status fire_on_set(Cell* object, Cell* word, Cell* old_value, Cell* new_value, bool passes_codes) {
     const Cell target = *object;
     const std::int32_t index = on_change_index(target.data3);
     if (index < 0) return Status::ok;
@@ -416,7 +420,7 @@ Status fire_on_set(Cell* object, Cell* word, Cell* old_value, Cell* new_value) {
         args[0].data1 = ctx;
         args[0].data3 = static_cast<std::uint32_t>(context::find_word(ctx, args[0].data2, true));
     }
-    return call_handler(&handler, words::W::on_change, args, 3, locals);
+    return call_handler(&handler, words::W::on_change, args, 3, locals, passes_codes);
 }
 
 Status fire_on_set_stack(Cell* object, Cell* word) {
@@ -448,7 +452,7 @@ Status fire_on_deep(Cell* owner, Cell* word, Cell* target, Cell* action, Cell* n
         Cell{static_cast<std::uint32_t>(Type::integer), 0, static_cast<std::uint32_t>(index), 0},
         Cell{static_cast<std::uint32_t>(Type::integer), 0, static_cast<std::uint32_t>(part), 0},
     };
-    return call_handler(&handler, words::W::on_deep_change, args, 7, locals);
+    return call_handler(&handler, words::W::on_deep_change, args, 7, locals, false);
 }
 
 // ---------------------------------------------------------------------------

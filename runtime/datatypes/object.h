@@ -95,8 +95,10 @@ std::int32_t on_deep_index(NodeId record);
 
 // Calls the object's on-change* handler with the word, the old and the new
 // value; nothing without one. A handler field that holds no function! fires
-// script invalid-obj-evt with it.
-Status fire_on_set(Cell* object, Cell* word, Cell* old_value, Cell* new_value);
+// script invalid-obj-evt with it. Unless the caller `passes_codes` (answers
+// thrown on), a break, return or throw out of the handler raises its error
+// instead.
+Status fire_on_set(Cell* object, Cell* word, Cell* old_value, Cell* new_value, bool passes_codes = false);
 // The same with the old value in the top cell of the argument stack and the
 // new value in the cell below it.
 Status fire_on_set_stack(Cell* object, Cell* word);

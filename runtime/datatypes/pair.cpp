@@ -44,8 +44,8 @@ void report_path_write(Cell* grand_parent, Cell* previous, const Cell* old, cons
         Cell word = *previous;
         Cell before = *old;
         Cell after = *updated;
-        // A throw out of the handler stays pending for the evaluator, as
-        // for a field set by a set-word.
+        // A throw out of the handler raises its error there: this setter
+        // cannot hand it on.
         static_cast<void>(object::fire_on_set(&object, &word, &before, &after));
         return;
     }

@@ -50,12 +50,12 @@ Cell* unwind_to(CallFrame* target) {
 }
 
 // The nearest entry from `from` down that `accepts`; null when a try-all
-// entry comes first or none does.
+// entry or a barrier comes first or none does.
 template <class Accepts>
 CallFrame* find_target(CallFrame* from, Accepts accepts) {
     for (CallFrame* e = from; e >= state.frames_bottom; --e) {
         if (accepts(e)) return e;
-        if (e->kind() == Kind::try_all) return nullptr;
+        if (e->kind() == Kind::try_all || (e->header & flag::barrier)) return nullptr;
     }
     return nullptr;
 }

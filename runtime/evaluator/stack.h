@@ -64,6 +64,9 @@ namespace flag {
 constexpr std::uint32_t kind_shift = 24;
 constexpr std::uint32_t kind_mask = 0x0F000000;
 constexpr std::uint32_t body = 0x10000000;         // return and exit stop here
+// No break, continue, return or throw passes this frame: its caller cannot
+// hand a pending code on (a change handler's).
+constexpr std::uint32_t barrier = 0x20000000;
 constexpr std::uint32_t interpreted = 0x80000000;  // opened by the interpreter
 }  // namespace flag
 
