@@ -310,7 +310,7 @@ Status call_handler(Cell* handler, words::W name, const Cell* fixed, std::int32_
     for (std::int32_t i = 1; i < locals; ++i) stack::push_copy(&none::value);
     Cell result;
     KIV_PROPAGATE(eval::call_function(&function, &name_word, state.stack_arguments, count + locals, &result));
-    stack::revert_function();
+    stack::pop_frame();
     return Status::ok;
 }
 
