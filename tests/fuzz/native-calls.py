@@ -47,6 +47,12 @@ FILE_TAKERS = {
     "open?", "to-local-file", "clean-path", "split-path", "dirize",
     "normalize-dir", "to-kiv-file", "what-dir", "size?", "suffix?",
 }
+# The ones that run code or walk a series user code may change: called
+# five times as often.
+HEAVY = {"parse", "foreach", "remove-each", "forall", "sort", "do", "reduce", "compose",
+         "transcode", "apply", "case", "switch", "catch", "collect", "bind", "find",
+         "select", "replace", "split", "trim", "change", "insert", "append", "take",
+         "copy", "load", "mold", "form", "make", "to", "construct", "extend"}
 # Loops get small counts and bodies that end, so a hang is a real one.
 LOOPS = {"loop", "repeat", "forever", "while", "until", "forall", "foreach",
          "remove-each"}
@@ -76,6 +82,8 @@ SERIES = [
     "(append/dup copy [] 1 3000)", "[none #(none) #(unset)]",
     "(make hash! [a 1 b 2])", "(make hash! [])", "(tail make hash! [1 2])",
     "(to paren! [1 + 2])", "(quote (a b))",
+    # Reset before each line; code in the pool changes them mid-call.
+    "fz-in", "fz-blk", "(tail fz-in)", "(at fz-blk 3)", "(next fz-in)",
 ]
 WORDS = [
     "'fz-a", "'fz-b", "'self", "(quote 'fz-a)", "(to set-word! 'fz-a)",
@@ -95,6 +103,15 @@ COMPOUND = [
     ":print", ":append", ":first", ":parse", "(func [x] [x])",
     "(func [/r a] [a])", "(does [1])", "(make op! :add)", ":+",
     "(func [x [integer!] y] [reduce [x y]])",
+    # Callbacks: sort's comparators, parse's, the lexer's and do's tracers.
+    "(func [a b] [clear fz-blk true])", "(func [a b] [1 / 0])", "(func [a b] [throw 1])",
+    "(func [a b] [clear fz-in a < b])", "(func [a b] [none])",
+    "(func [e m r i s] [clear head i true])", "(func [e m r i s] [throw 1])",
+    "(func [e m r i s] [fz-in: none false])", "(func [e m r i s] [clear fz-blk true])",
+    "(func [e i t l k] [clear head i true])", "(func [e i t l k] [1 / 0])",
+    "(func [e i t l k] [append i \"x\" false])",
+    "(func [e c o v r f] [clear fz-blk true])", "(func [e c o v r f] [throw 1])",
+    "(func [e c o v r f] [if block? c [clear c] true])",
 ]
 CODE = [
     "[1]", "[break]", "[break/return 5]", "[continue]", "[return 1]",
@@ -105,6 +122,9 @@ CODE = [
     "[if true [break]]", "[reduce [break]]", "[try [throw 1]]",
     "[catch [throw 2]]", "[func [] [return 1]]", "[a b c]", "[1 2 3]",
     "[append [] 1]", "[compose [(1) (break)]]",
+    "[clear fz-in]", "[clear fz-blk]", "[append fz-blk 1]", "[remove fz-in]",
+    "[insert fz-blk [1 2]]", "[fz-blk: none]", "[recycle]", "[clear head fz-in 1]",
+    "[remove/part fz-blk 3 true]", "[append/dup fz-in #\"x\" 100 false]",
 ]
 RULES = [
     "[skip]", "[some skip]", "[to end]", "[thru \"b\"]", "[any [skip]]",
@@ -122,6 +142,13 @@ RULES = [
     "[change]", "[skip | ]", "[[[[[skip]]]]]", "[ahead]", "[string! | skip]",
     "[#\"a\" - #\"z\"]", "[charset \"ab\"]", "[integer! integer!]",
     "[collect set fz-a keep skip]", "[pick skip]", "[any [end]]",
+    "[some [skip (clear fz-in)]]", "[some [skip (clear fz-blk)]]",
+    "[any [skip (remove fz-in)]]", "[some [(insert fz-in \"xyz\") skip]]",
+    "[to end (clear fz-in) skip]", "[copy fz-a some skip (clear fz-in)]",
+    "[collect some [keep skip (clear fz-blk)]]", "[some [remove skip] (append fz-in \"ab\")]",
+    "[some [fz-a: skip (clear fz-in) :fz-a skip]]", "[skip (fz-in: none) skip]",
+    "[collect some [keep skip (remove fz-in)]]", "[some [change skip \"abc\" (clear fz-in)]]",
+    "[some [skip (recycle)]]", "[some [skip (append/dup fz-blk 1 50)] to end]",
 ]
 CASES = [
     "[1 [2] 3 [4]]", "[true [1] false [2]]", "[a [1] default [2]]",
@@ -264,7 +291,7 @@ class Pool:
     def __init__(self, kiv, specs):
         lines = [f'prin "@@{i} " print mold type? {v}' for i, v in enumerate(VALUES)]
         self.by_type = {}
-        for line in run_query(kiv, ["fz-a: 1 fz-b: [x]"] + lines):
+        for line in run_query(kiv, ['fz-a: 1 fz-b: [x] fz-in: "a" fz-blk: [1]'] + lines):
             m = re.match(r"^@@(\d+) (\S+)$", line)
             if m:
                 self.by_type.setdefault(m.group(2), []).append(VALUES[int(m.group(1))])
@@ -300,7 +327,8 @@ def pick_arg(rnd, name, arg, pool):
     if mode and rnd.random() < 0.9:
         return rnd.choice(LITERAL_ARGS)
     if name in LOOPS:
-        return rnd.choice(SMALL + ENDING + SERIES[:12] + ["'fz-a", "[fz-a fz-b]"])
+        return rnd.choice(SMALL + ENDING + SERIES[:12] + CODE[-10:] + ["'fz-a", "[fz-a fz-b]",
+                                                                          "fz-in", "fz-blk"])
     if name in FILE_TAKERS and rnd.random() < 0.3:
         return rnd.choice(["%fz-file.txt", "%fz-dir/", "%.", "%fz-new", '%""', "%fz-dir/x"])
     fit = pool.fitting(types) if types else []
@@ -341,7 +369,8 @@ def make_line(rnd, name, spec, pool):
         argv[0] = rnd.choice(ENDING[:-3] + ["[1 / 0]"])
     if name == "until" and argv:
         argv[0] = rnd.choice(ENDING)
-    return f"try [{'/'.join(path)} {' '.join(argv)}]".rstrip()
+    call = f"{'/'.join(path)} {' '.join(argv)}".rstrip()
+    return f'fz-in: copy "abcdef" fz-blk: copy [1 2 3 4 5 6] try [{call}]'
 
 
 PRELUDE = [
@@ -447,6 +476,7 @@ def main():
     if missing:
         print("no spec (left out):", " ".join(missing), file=sys.stderr)
     names = [n for n in names if n in specs]
+    names += [n for n in names if n in HEAVY] * 4
     pool = Pool(kiv, specs)
     rnd = random.Random(opts.seed)
     batches = [[make_line(rnd, n, specs[n], pool) for n in
