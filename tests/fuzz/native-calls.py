@@ -82,6 +82,10 @@ SERIES = [
     "(append/dup copy [] 1 3000)", "[none #(none) #(unset)]",
     "(make hash! [a 1 b 2])", "(make hash! [])", "(tail make hash! [1 2])",
     "(to paren! [1 + 2])", "(quote (a b))",
+    # Text that the conversions and loaders take apart.
+    '"1 + "', '"["', '"#("', '"1x"', '"{"', '"%"', '"$"', '"a/b:"', '"1e400"', '"-"',
+    '"#{0"', '"1:2:3:4"', '"99999999999999999999"', '"-2147483649"', '"1.2.3.4.5.6.7.8.9.10.11.12.13"',
+    '"1-Feb-2000/25:00"', '"$1e400"', '"#\"^^(110000)\""', '"^^(FFFD)^^(D800)"', '"0x"', '"1x2x3"',
     # Reset before each line; code in the pool changes them mid-call.
     "fz-in", "fz-blk", "(tail fz-in)", "(at fz-blk 3)", "(next fz-in)",
 ]
@@ -123,8 +127,8 @@ CODE = [
     "[catch [throw 2]]", "[func [] [return 1]]", "[a b c]", "[1 2 3]",
     "[append [] 1]", "[compose [(1) (break)]]",
     "[clear fz-in]", "[clear fz-blk]", "[append fz-blk 1]", "[remove fz-in]",
-    "[insert fz-blk [1 2]]", "[fz-blk: none]", "[recycle]", "[clear head fz-in 1]",
-    "[remove/part fz-blk 3 true]", "[append/dup fz-in #\"x\" 100 false]",
+    "[take/last fz-blk]", "[fz-blk: none]", "[recycle]", "[clear head fz-in 1]",
+    "[remove/part fz-blk 3 true]", "[poke fz-in 1 #\"q\" false]", "[change fz-in \"xyz\"]",
 ]
 RULES = [
     "[skip]", "[some skip]", "[to end]", "[thru \"b\"]", "[any [skip]]",
@@ -351,10 +355,70 @@ OWN_WORDS = ["'fz-a", "[fz-a fz-b]", "[fz-a]", "'fz-a/fz-b", "(quote fz-a:)", "[
              "(quote :fz-b)", "[fz-a: 'fz-b /fz-c #fz-d]"]
 
 
-def make_line(rnd, name, spec, pool):
+PARSE_ATOMS = ["skip", '"a"', '#"b"', "integer!", "string!", "end", "none", "fz-a:", ":fz-a",
+               '"ab"', "block!", "1", "(fz-b: 1)", "(clear fz-in)", "(clear fz-blk)", "(remove fz-blk)", "fail", "reject", "break", "accept",
+               "[]", "|", "(recycle)", "quote 1", "quote [2]",
+               "if (true)", "if (false)", "charset", '#{01}', "(fz-in: tail fz-in)", "any-type!"]
+# Without while and counts to the maximum, which loop for ever on a rule
+# that stays put, as they should; insertions only outside any loop.
+PARSE_UNARY = ["some", "any", "opt", "not", "ahead", "copy fz-a", "set fz-a", "keep",
+               "keep pick", "collect", "collect into fz-c", "collect after fz-blk", "collect set fz-a",
+               "remove", "into", "to", "thru", "2", "0 3", "-1", "case", "no-case"]
+PARSE_TOP = ['insert "x"', "insert fz-blk", "insert only [1]", 'while [skip (fz-b: 1)]',
+             '1 2147483647 skip', 'change skip "zz"', '(insert fz-in "xy")', "change [] [9]",
+             'change [skip skip] (1 + 1)']
+PARSE_INPUTS = ["fz-in", "fz-blk", '"aab"', '[1 "a" [2 3] b]', "#{0102}", "(tail fz-in)",
+                '""', "[]", "(next fz-blk)", '"ab^@ab"', "[[1] [[2]]]"]
+
+
+def parse_rule(rnd, depth=0):
+    """A random parse rule block."""
+    items = []
+    for _ in range(rnd.randint(0, 4)):
+        if depth < 3 and rnd.random() < 0.5:
+            op = rnd.choice(PARSE_UNARY)
+            sub = parse_rule(rnd, depth + 1) if rnd.random() < 0.6 else rnd.choice(PARSE_ATOMS)
+            items.append(f"{op} {sub}")
+            if op == "change":
+                items.append(rnd.choice(['"z"', "(1 + 1)", "[9]", "fz-in"]))
+        elif depth == 0 and rnd.random() < 0.2:
+            items.append(rnd.choice(PARSE_TOP))
+        else:
+            items.append(rnd.choice(PARSE_ATOMS))
+    return "[" + " ".join(items) + "]"
+
+
+def make_parse_line(rnd):
+    refs = rnd.choice(["", "", "/case", "/part", "/trace", "/case/part"])
+    argv = [rnd.choice(PARSE_INPUTS), parse_rule(rnd)]
+    if "part" in refs:
+        argv.append(rnd.choice(["2", "0", "-1", "2147483647", "fz-in", "(next fz-in)", "(tail fz-blk)"]))
+    if "trace" in refs:
+        argv.append(rnd.choice(["(func [e m r i s] [true])", "(func [e m r i s] [clear head i true])",
+                                "(func [e m r i s] [clear s true])", "(func [e m r i s] [throw 1])",
+                                "(func [e m r i s] [fz-c: s true])"]))
+    return f"parse{refs} {' '.join(argv)}"
+
+
+def nested_call(rnd, names, specs, pool):
+    """A call of a random function in parens, its value an argument."""
+    name = rnd.choice(names)
+    if name in LOOPS or name in WORD_SETTERS or name in FILE_TAKERS or name in SKIPPED:
+        return "(copy fz-in)"
+    argv = [pick_arg(rnd, name, a, pool) for a in specs[name][0]]
+    return f"(try [{name} {' '.join(argv)}])"
+
+
+def make_line(rnd, name, spec, pool, nest=None):
     args, refs = spec
     path = [name]
     argv = [pick_arg(rnd, name, a, pool) for a in args]
+    if nest and name not in LOOPS and name not in WORD_SETTERS and name not in FILE_TAKERS:
+        for i, a in enumerate(args):
+            if not a[0] and rnd.random() < 0.15:
+                argv[i] = nest()
+    if name == "parse" and rnd.random() < 0.7:
+        return f'fz-in: copy "abcdef" fz-blk: copy [1 2 3 4 5 6] try [{make_parse_line(rnd)}]'
     if name in WORD_SETTERS and argv:
         own = rnd.choice(OWN_WORDS)
         argv[0] = own.strip("'") if args[0][0] and own.startswith("'") else own
@@ -479,7 +543,8 @@ def main():
     names += [n for n in names if n in HEAVY] * 4
     pool = Pool(kiv, specs)
     rnd = random.Random(opts.seed)
-    batches = [[make_line(rnd, n, specs[n], pool) for n in
+    nest = lambda: nested_call(rnd, names, specs, pool)  # noqa: E731
+    batches = [[make_line(rnd, n, specs[n], pool, nest) for n in
                 (rnd.choice(names) for _ in range(opts.lines))] for _ in range(opts.batches)]
     if opts.print:
         print("\n".join(line for batch in batches for line in batch))
