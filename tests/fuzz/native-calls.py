@@ -86,6 +86,11 @@ SERIES = [
     '"1 + "', '"["', '"#("', '"1x"', '"{"', '"%"', '"$"', '"a/b:"', '"1e400"', '"-"',
     '"#{0"', '"1:2:3:4"', '"99999999999999999999"', '"-2147483649"', '"1.2.3.4.5.6.7.8.9.10.11.12.13"',
     '"1-Feb-2000/25:00"', '"$1e400"', '"#\"^^(110000)\""', '"^^(FFFD)^^(D800)"', '"0x"', '"1x2x3"',
+    # Cycles and deep nesting.
+    "(also fz-y: copy [1 2] append/only fz-y fz-y)", "(also fz-y: copy [a] insert/only fz-y to paren! fz-y)",
+    "(also fz-y: object [a: none] fz-y/a: fz-y)", "(also fz-y: make map! [] put fz-y 'k fz-y)",
+    "(also fz-y: copy [] loop 20000 [fz-y: reduce [fz-y]])",
+    "(also fz-y: copy [] loop 20000 [fz-y: to paren! reduce [fz-y]])",
     # Reset before each line; code in the pool changes them mid-call.
     "fz-in", "fz-blk", "(tail fz-in)", "(at fz-blk 3)", "(next fz-in)",
 ]
@@ -418,7 +423,7 @@ def make_line(rnd, name, spec, pool, nest=None):
             if not a[0] and rnd.random() < 0.15:
                 argv[i] = nest()
     if name == "parse" and rnd.random() < 0.7:
-        return f'fz-in: copy "abcdef" fz-blk: copy [1 2 3 4 5 6] try [{make_parse_line(rnd)}]'
+        return f'fz-a: 1 fz-in: copy "abcdef" fz-blk: copy [1 2 3 4 5 6] try [{make_parse_line(rnd)}]'
     if name in WORD_SETTERS and argv:
         own = rnd.choice(OWN_WORDS)
         argv[0] = own.strip("'") if args[0][0] and own.startswith("'") else own
@@ -434,7 +439,7 @@ def make_line(rnd, name, spec, pool, nest=None):
     if name == "until" and argv:
         argv[0] = rnd.choice(ENDING)
     call = f"{'/'.join(path)} {' '.join(argv)}".rstrip()
-    return f'fz-in: copy "abcdef" fz-blk: copy [1 2 3 4 5 6] try [{call}]'
+    return f'fz-a: 1 fz-in: copy "abcdef" fz-blk: copy [1 2 3 4 5 6] try [{call}]'
 
 
 PRELUDE = [
