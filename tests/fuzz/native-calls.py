@@ -49,8 +49,8 @@ FILE_TAKERS = {
 }
 # The ones that run code or walk a series user code may change: called
 # five times as often.
-HEAVY = {"parse", "foreach", "remove-each", "forall", "sort", "do", "reduce", "compose",
-         "transcode", "apply", "case", "switch", "catch", "collect", "bind", "find",
+HEAVY = {"apply", "parse", "foreach", "remove-each", "forall", "sort", "do", "reduce", "compose",
+         "transcode", "case", "switch", "catch", "collect", "bind", "find",
          "select", "replace", "split", "trim", "change", "insert", "append", "take",
          "copy", "load", "mold", "form", "make", "to", "construct", "extend"}
 # Loops get small counts and bodies that end, so a hang is a real one.
@@ -405,13 +405,27 @@ def make_parse_line(rnd):
     return f"parse{refs} {' '.join(argv)}"
 
 
-def nested_call(rnd, names, specs, pool):
-    """A call of a random function in parens, its value an argument."""
+def nested_call(rnd, names, specs, pool, apply=False):
+    """A call of a random function in parens, its value an argument; or an
+    apply of one, its arguments and refinements in a block."""
     name = rnd.choice(names)
     if name in LOOPS or name in WORD_SETTERS or name in FILE_TAKERS or name in SKIPPED:
         return "(copy fz-in)"
-    argv = [pick_arg(rnd, name, a, pool) for a in specs[name][0]]
-    return f"(try [{name} {' '.join(argv)}])"
+    args, refs = specs[name]
+    argv = [pick_arg(rnd, name, a, pool) for a in args]
+    if not apply:
+        return f"(try [{name} {' '.join(argv)}])"
+    how = rnd.choice(["apply", "apply", "apply/all", "apply/safer", "apply/all/safer"])
+    argv = argv[:rnd.randint(max(0, len(argv) - 1), len(argv))]
+    for ref in sorted(r for r in refs if r != "local"):
+        if "all" in how:
+            argv.append(rnd.choice(["true", "false", "none", "1"]))
+            argv += [pick_arg(rnd, name, a, pool) for a in refs[ref]]
+        elif rnd.random() < 0.3:
+            argv += [f"/{ref}", rnd.choice(["true", "false", "none", "()"])]
+            argv += [pick_arg(rnd, name, a, pool) for a in refs[ref]]
+    target = rnd.choice([f":{name}", f"'{name}"]) if re.match(r"^[a-z]", name) else f":{name}"
+    return f"{how} {target} [{' '.join(argv)}]"
 
 
 def make_line(rnd, name, spec, pool, nest=None):
@@ -422,6 +436,8 @@ def make_line(rnd, name, spec, pool, nest=None):
         for i, a in enumerate(args):
             if not a[0] and rnd.random() < 0.15:
                 argv[i] = nest()
+    if name == "apply" and nest and rnd.random() < 0.7:
+        return f'fz-a: 1 fz-in: copy "abcdef" fz-blk: copy [1 2 3 4 5 6] try [{nest(apply=True)}]'
     if name == "parse" and rnd.random() < 0.7:
         return f'fz-a: 1 fz-in: copy "abcdef" fz-blk: copy [1 2 3 4 5 6] try [{make_parse_line(rnd)}]'
     if name in WORD_SETTERS and argv:
@@ -533,6 +549,7 @@ def main():
     ap.add_argument("--jobs", type=int, default=4, help="kiv processes at a time")
     ap.add_argument("--timeout", type=float, default=20)
     ap.add_argument("--only", help="comma-separated function names")
+    ap.add_argument("--focus", help="comma-separated names that get half the lines")
     ap.add_argument("--failures", default="fuzz-failures",
                     help="folder for the reduced failing inputs")
     ap.add_argument("--no-reduce", action="store_true")
@@ -546,9 +563,11 @@ def main():
         print("no spec (left out):", " ".join(missing), file=sys.stderr)
     names = [n for n in names if n in specs]
     names += [n for n in names if n in HEAVY] * 4
+    if opts.focus:
+        names += [n for n in opts.focus.split(",") if n in specs] * (len(names) // 2)
     pool = Pool(kiv, specs)
     rnd = random.Random(opts.seed)
-    nest = lambda: nested_call(rnd, names, specs, pool)  # noqa: E731
+    nest = lambda apply=False: nested_call(rnd, names, specs, pool, apply)  # noqa: E731
     batches = [[make_line(rnd, n, specs[n], pool, nest) for n in
                 (rnd.choice(names) for _ in range(opts.lines))] for _ in range(opts.batches)]
     if opts.print:
