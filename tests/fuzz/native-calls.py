@@ -132,7 +132,7 @@ CODE = [
     "[catch [throw 2]]", "[func [] [return 1]]", "[a b c]", "[1 2 3]",
     "[append [] 1]", "[compose [(1) (break)]]",
     "[clear fz-in]", "[clear fz-blk]", "[append fz-blk 1]", "[remove fz-in]",
-    "[take/last fz-blk]", "[fz-blk: none]", "[recycle]", "[clear head fz-in 1]",
+    "[take/last fz-blk]", "[fz-blk: none]", "[if 1 = random 50 [recycle]]", "[clear head fz-in 1]",
     "[remove/part fz-blk 3 true]", "[poke fz-in 1 #\"q\" false]", "[change fz-in \"xyz\"]",
 ]
 RULES = [
