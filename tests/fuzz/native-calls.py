@@ -132,6 +132,12 @@ CODE = [
     "[catch [throw 2]]", "[func [] [return 1]]", "[a b c]", "[1 2 3]",
     "[append [] 1]", "[compose [(1) (break)]]",
     "[clear fz-in]", "[clear fz-blk]", "[append fz-blk 1]", "[remove fz-in]",
+    # Directives for do/expand and the preprocessor.
+    "[#if true [1]]", "[#if]", "[#either true]", "[#macro]", "[#macro fz-m: func [] [1] fz-m]",
+    "[#macro [integer!] func [s e] [e] 1 2]", "[#macro [skip] func [s e] [clear s e] 1]",
+    "[#macro [integer!] func [s e] [s] 1]", "[#do [fz-b: 2]]", "[#include %fz-file.txt]",
+    "[#switch 1 [1 [2]]]", "[#case [true [1]]]", "[#local [#macro fz-m: func [] [1] fz-m]]",
+    "[#reset]", "[#process off 1 #process on]", "[#macro fz-m: func [x] [x] fz-m]",
     "[take/last fz-blk]", "[fz-blk: none]", "[if 1 = random 50 [recycle]]", "[clear head fz-in 1]",
     "[remove/part fz-blk 3 true]", "[poke fz-in 1 #\"q\" false]", "[change fz-in \"xyz\"]",
 ]
