@@ -243,7 +243,8 @@ void add_record(Cell* result, const Cell* from, std::int32_t at, const SetPass& 
     const Cell first = buffer(from)->cells()[at];
     const NodeId index = result->data3;
     if (in_set(result, index, &first, pass)) return;
-    const auto end = static_cast<std::int32_t>(std::min<std::int64_t>(std::int64_t{at} + pass.step, units(from)));
+    const std::int64_t record_end = std::int64_t{at} + pass.step;
+    const auto end = static_cast<std::int32_t>(std::min<std::int64_t>(record_end, units(from)));
     for (std::int32_t i = at; i < end; ++i) {
         const Cell cell = buffer(from)->cells()[i];
         Cell* added = ks_append(result, &cell);
