@@ -251,7 +251,8 @@ void add_record(Cell* result, const Cell* from, std::int32_t at, const SetPass& 
     const Cell first = buffer(from)->cells()[at];
     const NodeId index = result->data3;
     if (in_set(result, index, &first, pass)) return;
-    const std::int32_t end = std::min(at + pass.step, units(from));
+    const std::int64_t record_end = std::int64_t{at} + pass.step;
+    const auto end = static_cast<std::int32_t>(std::min<std::int64_t>(record_end, units(from)));
     for (std::int32_t i = at; i < end; ++i) {
         const Cell cell = buffer(from)->cells()[i];
         Cell* added = ks_append(result, &cell);
@@ -270,14 +271,15 @@ void run_pass(Cell* result, Cell* set, Cell* other, bool check, bool invert, con
                 ? other->data3
                 : hashtable::init(std::max(units(other), 1), other, hashtable::Kind::hash);
     }
-    for (std::int32_t at = head(set); at < units(set); at += pass.step) {
+    // A step up to the integer maximum: the position counts in 64 bits.
+    for (std::int64_t at = head(set); at < units(set); at += pass.step) {
         bool include = true;
         if (check) {
             const Cell first = buffer(set)->cells()[at];
             include = in_set(other, other_index, &first, pass);
             if (invert) include = !include;
         }
-        if (include) add_record(result, set, at, pass);
+        if (include) add_record(result, set, static_cast<std::int32_t>(at), pass);
     }
 }
 

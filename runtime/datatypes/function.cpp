@@ -8,6 +8,7 @@
 #include "runtime/datatypes/string-storage.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
+#include "runtime/cycles.h"
 #include "runtime/evaluator/stack.h"
 #include "runtime/fire.h"
 #include "runtime/fixed-words.h"
@@ -198,8 +199,12 @@ struct Gather {
             const Cell* next = c + 1 < s.last ? c + 1 : nullptr;
             if (c->is(Type::set_word)) {
                 collect(c);
-            } else if (c->is(Type::block) || c->is(Type::paren)) {
+            } else if ((c->is(Type::block) || c->is(Type::paren)) && !cycles::find(c->data2)) {
+                // A block met again inside itself has nothing new; the
+                // guard's depth limit ends a runaway nesting in too-deep.
+                cycles::push(c->data2);
                 walk(c);
+                cycles::pop();
             } else if (next && (is_word_of(c, words::Sym::foreach) || is_word_of(c, words::Sym::remove_each))) {
                 collect_loop_words(next);
             } else if (next && is_word_of(c, words::Sym::repeat)) {
@@ -349,6 +354,8 @@ Cell* collect_words(Cell* spec, Cell* body, Cell* locals) {
     if (at >= 0) cut_extern(spec, at, locals);
     retype_known(&known, at >= 0);
     Gather gather{locals, &known};
+    cycles::Guard guard;
+    cycles::push(body->data2);
     gather.walk(body);
     if (block::ks_length(locals) > 0) append_locals(spec, locals);
     return locals;

@@ -235,8 +235,9 @@ std::uint32_t event_mask_of_callback(const Cell* callback) {
 
 // Calls a function! in a frame named <lexer-callback>: the five arguments,
 // then its local slots (false for /local, none for the words after it).
-// The arguments are read back before the frame closes. Answers true when
-// the callback left a throw pending.
+// The arguments are read back before the frame closes, which gives the top
+// back where the frame began: the native's own frame below stays whole for
+// the next event. Answers true when the callback left a throw pending.
 bool call_callback(const Cell* callback, Cell* args, Cell* result) {
     Cell function = *callback;
     Cell name;
@@ -247,7 +248,7 @@ bool call_callback(const Cell* callback, Cell* args, Cell* result) {
         for (int i = 0; i < 5; ++i) stack::push_copy(&args[i]);
         routine::call(&function, state.stack_arguments, result);
         for (int i = 0; i < 5; ++i) args[i] = state.stack_arguments[i];
-        stack::revert();
+        stack::pop_frame();
         return false;
     }
     const std::int32_t locals = function::count_locals(function.data2, 0, false);
@@ -258,7 +259,7 @@ bool call_callback(const Cell* callback, Cell* args, Cell* result) {
     if (eval::call_function(&function, &name, state.stack_arguments, 5 + locals, result) == Status::thrown)
         return true;
     for (int i = 0; i < 5; ++i) args[i] = state.stack_arguments[i];
-    stack::revert_function();
+    stack::pop_frame();
     return false;
 }
 

@@ -101,10 +101,12 @@ Status evaluate(Apply& a, Cell* out) {
 }
 
 // Takes the next value of the block as the entry's kind asks into `out`
-// (none at the end of the block), checked against the entry's typeset.
+// (none at the end of the block), checked against the entry's typeset: a
+// native reads its frame as its spec allows, none included.
 Status fetch(Apply& a, const Cell* entry, Cell* out) {
     if (a.pos >= a.end) {
         none::make_at(out);
+        if (!typeset::has(entry, out->type_id())) fire_expect(a, entry, out);
         return Status::ok;
     }
     switch ((entry->header >> kind_shift) & 3) {
@@ -151,7 +153,7 @@ Status fill_refinement(Apply& a, const Cell* e, bool active, bool all = false) {
             if (!all && a.pos < a.end) ++a.pos;
         } else {
             Cell dropped;
-            KIV_PROPAGATE(fetch(a, e + 1 + i, &dropped));
+            if (a.pos < a.end) KIV_PROPAGATE(fetch(a, e + 1 + i, &dropped));
             none::make_at(cell);
         }
     }

@@ -89,6 +89,21 @@ Cell pick_at(const Cell* cursor, std::int32_t i) {
     return *actions::dispatch<Action::pick>(&c, i, &index);
 }
 
+bool is_any_word(const Cell& c) {
+    return c.is(Type::word) || c.is(Type::set_word) || c.is(Type::get_word) || c.is(Type::lit_word);
+}
+
+// Word i of a list of words. The body may have changed the list since the
+// loop began: a value that is no word fires script invalid-arg, and so does
+// a position past the list's end (none).
+Cell list_word(const Cell* list, std::int32_t i) {
+    const std::int64_t at = static_cast<std::int64_t>(series::head(list) < 0 ? 0 : series::head(list)) + i;
+    memory::SeriesBuffer* b = block::buffer(list);
+    Cell w = at < static_cast<std::int64_t>(b->length()) ? b->cells()[at] : none::value;
+    if (!is_any_word(w)) fire(ErrorId::script_invalid_arg, &w);
+    return w;
+}
+
 // Sets the loop's word (or words) from the cursor and advances it.
 void step(Cell* cursor, const Cell* words, std::int32_t count) {
     if (words->is(Type::word)) {
@@ -100,12 +115,10 @@ void step(Cell* cursor, const Cell* words, std::int32_t count) {
         assign_words(&list, &values, count, false, false, false);
     } else {
         if (cursor->is(Type::map) || cursor->is(Type::image)) fire(ErrorId::internal_not_done);
-        memory::SeriesBuffer* b = block::buffer(words);
         for (std::int32_t i = 0; i < count; ++i) {
-            const Cell w = b->cells()[series::head(words) + i];
+            const Cell w = list_word(words, i);
             const Cell v = pick_at(cursor, i + 1);
             set_word(&w, &v);
-            b = block::buffer(words);
         }
     }
     series::set_head(cursor, static_cast<std::int64_t>(series::head(cursor)) + count);
@@ -139,21 +152,15 @@ void assign_words(Cell* words, Cell* values, std::int32_t count, bool any, bool 
     const Type vt = values->type();
     const bool each = !only && (series::is_block_like(vt) || vt == Type::map);
     const Cell list = *words;
-    const std::int32_t head = series::head(&list) < 0 ? 0 : series::head(&list);
-    const auto word_at = [&](std::int32_t i) { return block::buffer(&list)->cells()[head + i]; };
-    const auto is_word = [](const Cell& c) {
-        return c.is(Type::word) || c.is(Type::set_word) || c.is(Type::get_word) || c.is(Type::lit_word);
-    };
     for (std::int32_t i = 0; i < count; ++i) {
-        const Cell w = word_at(i);
-        if (!is_word(w)) fire(ErrorId::script_invalid_arg, &w);
+        const Cell w = list_word(&list, i);
         if (each && !any) {
             const Cell v = pick_at(values, i + 1);
             if (v.is(Type::unset)) fire(ErrorId::script_need_value, &w);
         }
     }
     for (std::int32_t i = 0; i < count; ++i) {
-        const Cell w = word_at(i);
+        const Cell w = list_word(&list, i);
         const Cell v = each ? pick_at(values, i + 1) : *values;
         if (some && v.is(Type::none)) continue;
         set_word(&w, &v);

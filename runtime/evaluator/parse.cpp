@@ -249,7 +249,9 @@ bool Engine::call_callback(words::W event) {
         thrown = true;
         return false;
     }
-    stack::revert_function();
+    // The top goes back where the frame began: the parse native's frame
+    // (and the cells of collect) below it stays whole.
+    stack::pop_frame();
     after_code(false);
     return !logic::falsy(&answer);
 }
