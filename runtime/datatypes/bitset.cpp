@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <string>
 
 #include "runtime/datatypes/float.h"
@@ -453,7 +454,13 @@ Cell* find(Cell* series, Cell* value, Cell*, bool, bool, bool, bool, Cell*, Cell
     return none::make_at(series);
 }
 
-int length_q(Cell* series) { return static_cast<int>(byte_count(series) * 8); }
+// A bitset of 2^31 bits (`make bitset! 2147483647` rounds up to whole
+// bytes) has a length past the integer range.
+int length_q(Cell* series) {
+    const std::int64_t bits = static_cast<std::int64_t>(byte_count(series)) * 8;
+    if (bits > std::numeric_limits<std::int32_t>::max()) fire(ErrorId::math_overflow);
+    return static_cast<int>(bits);
+}
 
 Cell* pick(Cell* series, int index, Cell* index_arg) {
     const Cell spec = index_arg ? *index_arg : integer::make_cell(index);

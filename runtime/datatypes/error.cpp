@@ -712,9 +712,12 @@ Cell* form_text(Cell* error, Cell* out) {
     return out;
 }
 
+// The limit also goes as a part argument, so that a huge value stops
+// being formed or molded at the limit instead of being cut after.
 int form_limited(Cell* value, Cell* buffer, int limit) {
     const std::int32_t start = text_length(buffer);
-    registry::find<Action::form>(value)(value, buffer, nullptr, limit);
+    Cell part = integer_cell(limit);
+    registry::find<Action::form>(value)(value, buffer, limit < unlimited ? &part : nullptr, limit);
     const std::int32_t written = text_length(buffer) - start;
     if (written > limit) cut_text(buffer, start + limit);
     return written > limit ? 0 : limit - written;
@@ -722,7 +725,8 @@ int form_limited(Cell* value, Cell* buffer, int limit) {
 
 int mold_limited(Cell* value, Cell* buffer, bool only, int limit) {
     const std::int32_t start = text_length(buffer);
-    registry::find<Action::mold>(value)(value, buffer, only, false, true, nullptr, limit, 0);
+    Cell part = integer_cell(limit);
+    registry::find<Action::mold>(value)(value, buffer, only, false, true, limit < unlimited ? &part : nullptr, limit, 0);
     const std::int32_t written = text_length(buffer) - start;
     if (written > limit) cut_text(buffer, start + limit);
     return written > limit ? 0 : limit - written;
