@@ -19,21 +19,17 @@ screen() { t capture-pane -p -t check; }
 # A collection at every allocation makes the console far slower: wait longer.
 tries=250
 [ -n "${KIV_GC_STRESS:-}" ] && tries=1500
-wait_for() {
+# With grep's options first: -x for a whole line.
+wait_grep() {
   for _ in $(seq 1 "$tries"); do
-    screen | grep -qF -- "$1" && return 0
+    screen | grep -q "$@" && return 0
     sleep 0.02
   done
   return 1
 }
+wait_for() { wait_grep -F -- "$1"; }
 # Waits until a whole line of the screen is the text.
-wait_line() {
-  for _ in $(seq 1 "$tries"); do
-    screen | grep -qxF -- "$1" && return 0
-    sleep 0.02
-  done
-  return 1
-}
+wait_line() { wait_grep -xF -- "$1"; }
 expect() {
   if wait_for "$1"; then
     passed=$((passed + 1))
@@ -47,6 +43,10 @@ keys() { t send-keys -t check "$@"; }
 text() { t send-keys -t check -l "$1"; }
 # Each run gets a fresh pane; the line after kiv shows its exit status.
 start() {
+  # A second session keeps the server up while the pane is replaced: with
+  # none left the server exits, and a client racing that exit fails with
+  # "server exited unexpectedly".
+  t has-session -t keep 2>/dev/null || t new-session -d -s keep "sleep 3600"
   t kill-session -t check >/dev/null 2>&1 || true
   t new-session -d -x 60 -y 15 -s check \
     "env XDG_CACHE_HOME='$cache' '$kiv'; echo \"ended \$?\"; sleep 30"
