@@ -138,10 +138,6 @@ const Cell* currency_list(std::uint32_t* count) {
     return b->cells() + list->data1;
 }
 
-bool is_word(const Cell* c) {
-    return c->is(Type::word) || c->is(Type::set_word) || c->is(Type::lit_word) || c->is(Type::get_word);
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -179,7 +175,7 @@ int find_currency_code(std::string_view code) {
     std::uint32_t count;
     const Cell* words = currency_list(&count);
     for (std::uint32_t i = 0; i < count; ++i) {
-        const bool match = words ? is_word(words + i) && same_code(symbol::text(words[i].data2), code)
+        const bool match = words ? word::is_any_word(words + i) && same_code(symbol::text(words[i].data2), code)
                                  : same_code(builtin_codes[i], code);
         if (match) return static_cast<int>(i) + 1;
     }
@@ -192,7 +188,7 @@ int find_currency(const Cell* word) {
     if (!words) return find_currency_code(symbol::text(word->data2));
     const std::uint32_t canonical = symbol::resolve(word->data2);
     for (std::uint32_t i = 0; i < count; ++i) {
-        if (is_word(words + i) && symbol::resolve(words[i].data2) == canonical) return static_cast<int>(i) + 1;
+        if (word::is_any_word(words + i) && symbol::resolve(words[i].data2) == canonical) return static_cast<int>(i) + 1;
     }
     return -1;
 }

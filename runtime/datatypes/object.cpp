@@ -17,6 +17,7 @@
 #include "runtime/fire.h"
 #include "runtime/fixed-words.h"
 #include "runtime/memory.h"
+#include "runtime/datatypes/word.h"
 #include "runtime/ownership.h"
 #include "runtime/state.h"
 
@@ -26,14 +27,6 @@ namespace {
 
 // The result of a path step that reads an unset field.
 Cell path_result;
-
-bool is_word_kind(const Cell* c) {
-    switch (c->type()) {
-        case Type::word: case Type::set_word: case Type::get_word: case Type::lit_word:
-            return true;
-        default: return false;
-    }
-}
 
 bool is_word_family(const Cell* c) {
     return c->type_id() >= static_cast<std::uint32_t>(Type::word) &&
@@ -202,7 +195,7 @@ int compare(Cell* value1, Cell* value2, CompareOp op) {
 
 Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int, bool,
                 bool get, bool last, bool) {
-    if (!is_word_kind(element)) fire(ErrorId::script_invalid_path, path, element);
+    if (!word::is_any_word(element)) fire(ErrorId::script_invalid_path, path, element);
     const NodeId ctx = context_of(parent);
     const std::int32_t index = find_field(parent, element);
     const auto missing = [&]() -> Cell* {
@@ -322,49 +315,26 @@ Status call_handler(Cell* handler, words::W name, const Cell* fixed, std::int32_
     return Status::ok;
 }
 
-// Turns the pending code of a break, continue, return, exit or throw into
-// the error it raises where nothing takes it.
-[[noreturn]] void fire_pending_code() {
-    const std::uint32_t code = state.thrown_code;
-    state.thrown_code = 0;
-    switch (code) {
-        case throw_code::break_: fire(ErrorId::throw__break_);
-        case throw_code::continue_: fire(ErrorId::throw__continue_);
-        case throw_code::return_: case throw_code::exit: fire(ErrorId::throw__return_);
-        case throw_code::throw_: {
-            const Cell thrown = *state.stack_arguments;
-            fire(ErrorId::throw__throw_, &thrown);
-        }
-        default: throw NativeThrow{code};
-    }
-}
-
 // Whether the code setting fields hands a break, return or throw out of
 // an on-change* handler on (set_many does, checking the pending code after
 // each field).
 bool setter_passes_codes = false;
 
 // What contexts and the ownership table call. A setter that cannot hand a
-// pending code on (a set-word, `set` of a word, a loop's word) calls the
-// handler behind a barrier, so that a break, return or throw out of it
-// raises its error from inside; set_many hands them on.
+// pending code on (a set-word, `set` of a word, a loop's word, a series
+// action in the middle of its change) calls the handler behind a barrier
+// (see call_handler), so no code comes back pending; set_many hands them on.
 void on_set_hook(Cell* owner, Cell* word, Cell* old_value, Cell* new_value) {
     // The handler's own sets are its own setters'.
     const bool passes = setter_passes_codes;
     setter_passes_codes = false;
-    const Status s = fire_on_set(owner, word, old_value, new_value, passes);
+    static_cast<void>(fire_on_set(owner, word, old_value, new_value, passes));
     setter_passes_codes = passes;
-    // Behind the barrier no code comes back pending; should one, it is
-    // raised here rather than left for a setter that cannot see it.
-    if (s != Status::ok && !passes) fire_pending_code();
 }
 
-// An on-deep-change* handler runs in the middle of a series action, which
-// cannot hand a pending code on: it runs behind a barrier, as above.
 void on_deep_hook(Cell* owner, Cell* word, Cell* series, Cell* action, Cell* new_value,
                   std::int32_t index, std::int32_t part) {
-    if (fire_on_deep(owner, word, series, action, new_value, index, part) != Status::ok)
-        fire_pending_code();
+    static_cast<void>(fire_on_deep(owner, word, series, action, new_value, index, part));
 }
 
 // The object comes to own the series of its fields.
@@ -628,6 +598,12 @@ Status set_many(Cell* object, Cell* value, bool any, bool only, bool some) {
             if (v && v->is(Type::unset)) fire(ErrorId::script_need_value, get_word_at(ctx, i));
         }
     }
+    // The handlers' codes come back pending: checked after each field.
+    struct PassCodes {
+        bool was = setter_passes_codes;
+        PassCodes() { setter_passes_codes = true; }
+        ~PassCodes() { setter_passes_codes = was; }
+    } pass;
     for (std::int32_t i = 0; i < count; ++i) {
         Cell word = *get_word_at(ctx, i);
         if (has_record && is_handler_field(&word)) continue;
@@ -635,10 +611,6 @@ Status set_many(Cell* object, Cell* value, bool any, bool only, bool some) {
         if (!v || (some && v->is(Type::none))) continue;
         const Cell new_value = *v;
         // GC: set_in keeps the old value and runs the handler itself.
-        struct PassCodes {
-            PassCodes() { setter_passes_codes = true; }
-            ~PassCodes() { setter_passes_codes = false; }
-        } pass;
         context::set_in(&word, &new_value, ctx, true);
         if (state.thrown_code) return Status::thrown;
     }

@@ -54,6 +54,11 @@ Cell* symbol_cell(const Cell* word);
 // A string! value (index 0) on the symbol's string, built on demand.
 Cell* name_string(const Cell* word, Cell* out);
 
+// Whether the value is a word, set-word, get-word or lit-word.
+inline bool is_any_word(const Cell* c) {
+    return c->is(Type::word) || c->is(Type::set_word) || c->is(Type::get_word) || c->is(Type::lit_word);
+}
+
 // The functions the family shares (issue! and error! form with `form`).
 Cell* make(Cell* proto, Cell* spec, Type type);
 int form(Cell* value, Cell* buffer, Cell* part_arg, int part);

@@ -89,10 +89,6 @@ Cell pick_at(const Cell* cursor, std::int32_t i) {
     return *actions::dispatch<Action::pick>(&c, i, &index);
 }
 
-bool is_any_word(const Cell& c) {
-    return c.is(Type::word) || c.is(Type::set_word) || c.is(Type::get_word) || c.is(Type::lit_word);
-}
-
 // Word i of a list of words. The body may have changed the list since the
 // loop began: a value that is no word fires script invalid-arg, and so does
 // a position past the list's end (none).
@@ -100,7 +96,7 @@ Cell list_word(const Cell* list, std::int32_t i) {
     const std::int64_t at = static_cast<std::int64_t>(series::head(list) < 0 ? 0 : series::head(list)) + i;
     memory::SeriesBuffer* b = block::buffer(list);
     Cell w = at < static_cast<std::int64_t>(b->length()) ? b->cells()[at] : none::value;
-    if (!is_any_word(w)) fire(ErrorId::script_invalid_arg, &w);
+    if (!word::is_any_word(&w)) fire(ErrorId::script_invalid_arg, &w);
     return w;
 }
 

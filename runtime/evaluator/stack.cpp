@@ -67,6 +67,9 @@ bool has_try_frame() {
     return false;
 }
 
+// The argument stack's end but for the overflow slack.
+Cell* argument_limit() { return state.stack_bottom + argument_cells; }
+
 // A full call stack (or native stack) leaves the cells as they are: a try
 // further down takes the error and goes on with its callers' cells, which
 // the error must not land on.
@@ -165,7 +168,7 @@ void init() {
     collector::register_hook(mark_frames);
     collector::register_root_cell(&state.near);
     state.stack_bottom = state.stack_top = state.stack_arguments = argument_cells_start;
-    state.stack_end = state.stack_bottom + argument_cells;
+    state.stack_end = argument_limit();
     state.frames_bottom = state.frames_top = frames_start;
     state.frames_end = state.frames_bottom + max_frames;
     state.throw_start = nullptr;
@@ -201,7 +204,7 @@ bool eval_q(const CallFrame* entry, bool one_only) {
 // caller that a try further down goes on with. Only an overflow while the
 // error is raised drops the newest cells instead.
 void overflow_arguments() {
-    Cell* const limit = state.stack_bottom + argument_cells;
+    Cell* const limit = argument_limit();
     if (state.stack_end > limit) drop(5);
     else state.stack_end = limit + overflow_slack;
     cycles::reset();
@@ -376,7 +379,7 @@ void raise_error(Cell* error) {
     state.stack_top = remembered;
     Cell* raised = push_copy(error);
     // The catcher takes the error and drops the top below the limit.
-    state.stack_end = state.stack_bottom + argument_cells;
+    state.stack_end = argument_limit();
     throw error::exception_for(raised);
 }
 
