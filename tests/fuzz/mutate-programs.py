@@ -308,6 +308,7 @@ def make_batch(programs, pool, rng, size):
 
 SANITIZER = re.compile(r"AddressSanitizer|runtime error:|LeakSanitizer|UndefinedBehaviorSanitizer")
 INTERNAL = re.compile(r"\*\*\* Internal Error: (?!stack overflow|block or paren series is too deep"
+                      r"|circular reference not allowed"
                       r"|reserved for future use|feature not available|.* not supported on your system"
                       r"|contains Kiv/System code|routines require compilation|not enough memory)")
 LOCATION = re.compile(r"^\*\*\* (Where|Near ):")
