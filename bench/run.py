@@ -2,14 +2,18 @@
 
 For every bench/<name>.kiv that has <name>.py and <name>.lua beside it, the
 three programs must print the same result line (their last line of output)
-before any timing counts. Each then runs N times, the three taking turns, and
-the best wall-clock time is kept; the table shows the times and the ratios
-kiv/python3 and kiv/lua5.4.
+before any timing counts. Each then runs N times, the three taking turns; the
+table shows each one's best wall-clock time and the ratios kiv/python3 and
+kiv/lua5.4 as the median of the rounds' own ratios (the three runs of a round
+follow each other, so they share the host's conditions of the moment, which
+a best-of-N time per interpreter does not: on a shared host one interpreter
+may meet a fast moment that another never gets).
 A program that kiv cannot run yet is skipped with a message. Called by
 bench/run.sh, which builds kiv and installs the interpreters.
 """
 import argparse
 import os
+import statistics
 import subprocess
 import sys
 import time
@@ -26,15 +30,19 @@ def run_once(command):
     return proc.returncode, (lines[-1] if lines else None), elapsed
 
 
-def best_of_interleaved(commands, runs):
-    """The best time of each command over `runs` rounds, the commands taking
-    turns within a round: on a machine whose speed drifts over seconds
-    (a shared host), each interpreter then sees the same conditions."""
-    best = {lang: float("inf") for lang in commands}
+def interleaved(commands, runs):
+    """Each command's times over `runs` rounds, the commands taking turns
+    within a round: on a machine whose speed drifts over seconds (a shared
+    host), the runs of one round see the same conditions."""
+    times = {lang: [] for lang in commands}
     for _ in range(runs):
         for lang, command in commands.items():
-            best[lang] = min(best[lang], run_once(command)[2])
-    return best
+            times[lang].append(run_once(command)[2])
+    return times
+
+
+def median_ratio(times, lang, other):
+    return statistics.median(a / b for a, b in zip(times[lang], times[other]))
 
 
 def programs(names):
@@ -76,17 +84,16 @@ def main():
             print(f"{name}: results differ: " + ", ".join(f"{k} {v!r}" for k, v in results.items()))
             mismatches += 1
             continue
-        times = best_of_interleaved(commands, args.runs)
-        rows.append((name, times))
+        rows.append((name, interleaved(commands, args.runs)))
 
     if not rows:
         print("no benchmark ran")
         return 1 if mismatches else 0
-    print(f"best of {args.runs} runs, seconds")
+    print(f"{args.runs} rounds: best times in seconds, median of the rounds' ratios")
     print(f"{'program':<20}{'kiv':>10}{'python3':>10}{'lua5.4':>10}{'kiv/py':>10}{'kiv/lua':>10}")
     for name, t in rows:
-        print(f"{name:<20}{t['kiv']:>10.3f}{t['python3']:>10.3f}{t['lua5.4']:>10.3f}"
-              f"{t['kiv'] / t['python3']:>10.2f}{t['kiv'] / t['lua5.4']:>10.2f}")
+        print(f"{name:<20}{min(t['kiv']):>10.3f}{min(t['python3']):>10.3f}{min(t['lua5.4']):>10.3f}"
+              f"{median_ratio(t, 'kiv', 'python3'):>10.2f}{median_ratio(t, 'kiv', 'lua5.4'):>10.2f}")
     return 1 if mismatches else 0
 
 
