@@ -107,21 +107,14 @@ Cell* ooo(Cell* out) {
     return out;
 }
 
-namespace {
-// Only the word kinds, refinements and issues hold a symbol id; any other
-// value (a time or an integer given as a reflect field or a path selector)
-// has other bits where the id would be.
-bool holds_symbol(const Cell* c) {
-    return c->type_id() >= static_cast<std::uint32_t>(Type::word) &&
-           c->type_id() <= static_cast<std::uint32_t>(Type::issue);
-}
-}  // namespace
-
+// Only the word family holds a symbol id; any other value (a time or an
+// integer given as a reflect field or a path selector) has other bits
+// where the id would be.
 bool is(const Cell* w, Sym s) {
-    return holds_symbol(w) && symbol::resolve(w->data2) == symbol::resolve(symbol(s));
+    return word::is_word_family(w) && symbol::resolve(w->data2) == symbol::resolve(symbol(s));
 }
 bool is(const Cell* w, W x) {
-    return holds_symbol(w) && symbol::resolve(w->data2) == symbol::resolve(symbol(x));
+    return word::is_word_family(w) && symbol::resolve(w->data2) == symbol::resolve(symbol(x));
 }
 
 }  // namespace kiv::words

@@ -28,11 +28,6 @@ namespace {
 // The result of a path step that reads an unset field.
 Cell path_result;
 
-bool is_word_family(const Cell* c) {
-    return c->type_id() >= static_cast<std::uint32_t>(Type::word) &&
-           c->type_id() <= static_cast<std::uint32_t>(Type::issue);
-}
-
 bool is_handler_field(const Cell* word) {
     return words::is(word, words::W::on_change) || words::is(word, words::W::on_deep_change);
 }
@@ -70,7 +65,7 @@ int compare_values(Cell* a, Cell* b, CompareOp op) {
     auto number = [](const Cell* c) {
         return c->is(Type::integer) || c->is(Type::float_) || c->is(Type::percent);
     };
-    if (a->type() == b->type() || (is_word_family(a) && is_word_family(b)) || (number(a) && number(b)))
+    if (a->type() == b->type() || (word::is_word_family(a) && word::is_word_family(b)) || (number(a) && number(b)))
         return registry::find<Action::compare>(a)(a, b, op);
     return static_cast<int>(a->type_id()) - static_cast<int>(b->type_id());
 }
@@ -93,7 +88,7 @@ int compare_fields(NodeId c1, NodeId c2, CompareOp op) {
 }
 
 Cell* select(Cell* series, Cell* value, Cell*, bool, bool, bool, bool, Cell*, Cell*, bool, bool) {
-    if (!is_word_family(value)) {
+    if (!word::is_word_family(value)) {
         Cell type;
         registry::make_datatype(&type, value->type());
         fire(ErrorId::script_invalid_type, &type);

@@ -18,18 +18,6 @@ namespace {
 
 TextLoader text_loader = nullptr;
 
-bool is_word_family(const Cell* c) {
-    return c->type_id() >= static_cast<std::uint32_t>(Type::word) &&
-           c->type_id() <= static_cast<std::uint32_t>(Type::issue);
-}
-
-bool is_plain_word_kind(const Cell* c) {
-    switch (c->type()) {
-        case Type::word: case Type::set_word: case Type::lit_word: case Type::get_word:
-            return true;
-        default: return false;
-    }
-}
 
 [[noreturn]] void fire_bad_to_arg(Type type, const Cell* spec) {
     Cell target;
@@ -49,7 +37,7 @@ Cell* make_from_text(Cell* proto, Cell* spec, Type type) {
         Cell text;
         name_string(spec, &text);
         Cell loaded;
-        if (!load_text(&text, &loaded) || !is_plain_word_kind(&loaded)) fire_bad_to_arg(type, spec);
+        if (!load_text(&text, &loaded) || !is_any_word(&loaded)) fire_bad_to_arg(type, spec);
         context::bind_word(context::global(), &loaded);
         *proto = loaded;
         return proto;

@@ -58,6 +58,12 @@ Cell* name_string(const Cell* word, Cell* out);
 inline bool is_any_word(const Cell* c) {
     return c->is(Type::word) || c->is(Type::set_word) || c->is(Type::get_word) || c->is(Type::lit_word);
 }
+// Whether the value is of the word family (the word kinds, refinement,
+// issue): the values that hold a symbol id.
+inline bool is_word_family(const Cell* c) {
+    return c->type_id() >= static_cast<std::uint32_t>(Type::word) &&
+           c->type_id() <= static_cast<std::uint32_t>(Type::issue);
+}
 
 // The functions the family shares (issue! and error! form with `form`).
 Cell* make(Cell* proto, Cell* spec, Type type);
