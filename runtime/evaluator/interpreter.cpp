@@ -1256,9 +1256,9 @@ template <std::int32_t branches>
 // after the last, are taken where they stand, without an evaluation and a
 // type check each (fib 20: 38.57M instructions before, 37.10M after, with
 // call_conditional), nor a push (29.52M -> 29.30M; the return bench at
-// 50,000 rounds: 65.48M -> 65.14M). Anything
-// else, or tracing turned on by the condition, takes the general fetch
-// from the first branch on, which pushes them after the condition.
+// 50,000 rounds: 65.48M -> 65.14M). Anything else, or tracing turned on
+// by the condition, takes the general fetch from the first branch on,
+// which pushes them after the condition.
 template <std::int32_t branches>
 KIV_HOT Status fetch_conditional(const Cell* fn, const Cell* word, const Cell* cache, Cell*& pos,
                                  Cell* end, const Cell* code, const Cell*& branch) {
@@ -1355,12 +1355,9 @@ KIV_HOT Status call_conditional(const Cell* native, const Cell* word, Cell*& pos
     // PERF: the branch's values start at the condition's cell, the frame's
     // result slot, so its last value needs no copy there (fib 20: 29.30M
     // instructions before, 29.20M after).
-    if constexpr (branches == 2) {
+    if (branches == 2 || yes) {
         state.stack_top = base;
         KIV_PROPAGATE(run_block(yes ? branch : branch + 1, false));
-    } else if (yes) {
-        state.stack_top = base;
-        KIV_PROPAGATE(run_block(branch, false));
     } else {
         none::make_at(base);
         state.stack_top = base + 1;
