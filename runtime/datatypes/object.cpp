@@ -13,11 +13,11 @@
 #include "runtime/datatypes/string-storage.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/unset.h"
+#include "runtime/datatypes/word.h"
 #include "runtime/evaluator/stack.h"
 #include "runtime/fire.h"
 #include "runtime/fixed-words.h"
 #include "runtime/memory.h"
-#include "runtime/datatypes/word.h"
 #include "runtime/ownership.h"
 #include "runtime/state.h"
 

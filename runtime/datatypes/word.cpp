@@ -18,7 +18,6 @@ namespace {
 
 TextLoader text_loader = nullptr;
 
-
 [[noreturn]] void fire_bad_to_arg(Type type, const Cell* spec) {
     Cell target;
     registry::make_datatype(&target, type);
