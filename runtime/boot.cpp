@@ -40,18 +40,12 @@ const char* const* boot_argv = nullptr;
 // ---------------------------------------------------------------------------
 // The built-in words.
 
-constexpr const char* type_names[] = {
-#define KIV_TYPE_NAME(id, ident, name) name,
-    KIV_TYPE_LIST(KIV_TYPE_NAME)
-#undef KIV_TYPE_NAME
-};
-
 // Every datatype word holds its datatype!, registered or not, so that
 // type blocks may name datatypes whose units come later.
 void bind_datatype_words() {
-    for (std::uint32_t id = 1; id <= std::size(type_names); ++id) {
+    for (int id = 1; id <= type_count; ++id) {
         Cell word;
-        word::load(type_names[id - 1], &word);
+        word::load(registry::entry(static_cast<std::uint32_t>(id)).name, &word);
         Cell type;
         registry::make_datatype(&type, static_cast<Type>(id));
         context::set(&word, &type);
@@ -102,6 +96,10 @@ void bind_system_values() {
     set_path("system/standard/error", &value);
     value = *resolve("system/state");
     error::attach_state(&value);
+    // system/words: the global context seen as an object, which is also
+    // that context's owner value.
+    object::make_from_context(&value, state.global_context, -1);
+    set_path("system/words", &value);
 }
 
 // system/script/args holds the whole command line.

@@ -4,6 +4,7 @@
 #include "runtime/datatypes/registry.h"
 
 #include <cstring>
+#include <iterator>
 
 #include "runtime/datatypes/word.h"
 #include "runtime/fire.h"
@@ -45,10 +46,25 @@ void make_name_word(TypeEntry& e) {
     e.symbol = word.data2;
 }
 
+// Every datatype of the language has its name from the start, registered
+// or not, so that a datatype! value whose unit is not built yet still molds,
+// forms and converts to a word.
+constexpr const char* type_names[] = {
+#define KIV_TYPE_NAME(id, ident, name) name,
+    KIV_TYPE_LIST(KIV_TYPE_NAME)
+#undef KIV_TYPE_NAME
+};
+
+void set_name(TypeEntry& e, const char* name) {
+    e.name = name;
+    e.length = static_cast<int>(std::strlen(name)) - 1;
+}
+
 }  // namespace
 
 void init() {
     for (auto& e : entries) e = TypeEntry{};
+    for (std::size_t id = 1; id <= std::size(type_names); ++id) set_name(entries[id], type_names[id - 1]);
     for (auto& r : detail::table) r = ActionFns{};
     for (auto& slots : detail::by_action)
         for (auto& fn : slots) fn = nullptr;
@@ -60,8 +76,7 @@ void register_type(Type id, Type parent, const char* name, const ActionRow& row)
     const int n = static_cast<int>(id);
     if (n > highest_id) highest_id = n;
     TypeEntry& e = entries[n];
-    e.name = name;
-    e.length = static_cast<int>(std::strlen(name)) - 1;
+    set_name(e, name);
     e.parent = parent;
     e.registered = true;
     // An unregistered or absent parent has an empty row, so `inherit` then
@@ -79,8 +94,8 @@ void register_type(Type id, Type parent, const char* name, const ActionRow& row)
 }
 
 void build_words() {
-    for (int id = 1; id <= highest_id; ++id) {
-        if (entries[id].registered) make_name_word(entries[id]);
+    for (auto& e : entries) {
+        if (e.name) make_name_word(e);
     }
     words_built = true;
 }

@@ -117,7 +117,8 @@ void init();
 // the name's symbol is made at once.
 void register_type(Type id, Type parent, const char* name, const ActionRow& row);
 
-// For every registered datatype, interns its name and makes its global word.
+// For every datatype, registered or not, interns its name and makes its
+// global word.
 // Start-up calls it once the symbol table and the global context exist.
 void build_words();
 

@@ -138,8 +138,10 @@ TEST_F(Typesets, DefaultAndFromFunctionSpecs) {
     // to block! gives the datatype words in id order.
     Cell words;
     typeset::to_block(made, &words);
-    EXPECT_EQ(memory::buffer_of(words.data2)->length(), 1u);  // object! is not registered here
+    // object! is not registered here, but every datatype has its name.
+    EXPECT_EQ(memory::buffer_of(words.data2)->length(), 2u);
     EXPECT_EQ(mold(memory::buffer_of(words.data2)->cells()[0]), "logic!");
+    EXPECT_EQ(mold(memory::buffer_of(words.data2)->cells()[1]), "object!");
 }
 
 }  // namespace

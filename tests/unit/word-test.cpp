@@ -173,7 +173,7 @@ TEST_F(Words, FixedWords) {
     EXPECT_EQ(symbol::alias_of(windows), -1);
     EXPECT_EQ(symbol::alias_of(symbol::make("windows")), static_cast<std::int32_t>(windows));
     // Symbols are numbered in interning order, right after the datatype words.
-    EXPECT_EQ(words::symbol(words::Sym::spec), registry::entry(Type::typeset).symbol + 1);
+    EXPECT_EQ(words::symbol(words::Sym::spec), registry::entry(Type::event).symbol + 1);
     EXPECT_EQ(words::symbol(words::Sym::body), words::symbol(words::Sym::spec) + 1);
     // Words that share a spelling share a symbol.
     EXPECT_EQ(words::symbol(words::W::pick), words::symbol(words::Sym::pick));
