@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "runtime/collector.h"
+#include "runtime/cycles.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/object.h"
@@ -377,8 +378,15 @@ void append_element(Cell* error, std::int32_t category, const Cell* element, Cel
         const Cell* value = field_named(error, element);
         if (!value) return;
         Cell copy = *value;
-        if (category == syntax_index) form_limited(&copy, buffer, argument_limit);
-        else mold_limited(&copy, buffer, false, argument_limit);
+        if (category == syntax_index) {
+            // A formed argument may hold the error itself: while it is
+            // formed, the error is on the cycle stack (see form).
+            cycles::Guard guard;
+            cycles::push(error->data1);
+            form_limited(&copy, buffer, argument_limit);
+        } else {
+            mold_limited(&copy, buffer, false, argument_limit);
+        }
     }
 }
 
@@ -446,6 +454,11 @@ void append_stack(Cell* error, Cell* buffer, int budget) {
 }
 
 int form(Cell* error, Cell* buffer, Cell* part_arg, int part) {
+    // Met again inside one of its own formed arguments: the marker.
+    if (const char* marker = cycles::detect(error, false, &part)) {
+        string::append_literal(buffer, marker);
+        return part;
+    }
     const std::int32_t start = text_length(buffer);
     string::append_literal(buffer, "*** ");
     std::int32_t category = category_index(field(error, Field::type));

@@ -199,7 +199,8 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cel
             return &path_result;
         }
         if (last) fire(ErrorId::script_invalid_path, path, element);
-        fire(ErrorId::script_unset_path, path, element);
+        // The message reads "<word> is unset in path <path>".
+        fire(ErrorId::script_unset_path, element, path);
     };
     if (index < 0) return missing();
     element->data1 = ctx;
