@@ -194,6 +194,7 @@ constexpr Step console_steps[] = {
     source("console/engine.kiv"),
     binder(bind_console_init, "system/console/init"),
     source("console/shell.kiv"),
+    source("console/help.kiv"),
     binder(bind_aliases, "q and dir"),
     source("console/settings.kiv"),
 };
