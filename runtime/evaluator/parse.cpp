@@ -601,7 +601,10 @@ Status native(const Cell* input, const Cell* rules, bool case_, const Cell* part
         } else if (part->type() == input->type() && part->data2 == input->data2) {
             stop = series::head(part);
         } else {
-            series::fire_refine_arg(words::Ref::part, part);
+            // The error names the native, as its argument is no length.
+            Cell name;
+            word::load("parse", &name);
+            fire(ErrorId::script_invalid_refine_arg, &name, part);
         }
         if (stop <= at) {
             Cell copy = *input;
