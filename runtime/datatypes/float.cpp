@@ -300,8 +300,12 @@ double right_operand(Cell* left, Cell* right, MathOp op, Cell** handed) {
         case Type::time: return get(right);
         default: break;
     }
-    if (!is_pair_like(rt) || lt == Type::time) integer::fire_invalid_type(right);
-    // The swapped operation would compute p - a, p / a, p // a.
+    // A pair or point takes part in add, multiply, subtract and divide only;
+    // remainder refuses it like any other type.
+    if (!is_pair_like(rt) || lt == Type::time || op == MathOp::remainder) {
+        integer::fire_invalid_type(right);
+    }
+    // The swapped operation would compute p - a and p / a.
     if (op != MathOp::add && op != MathOp::multiply) fire_op_not_related(op, rt);
     std::swap(*left, *right);
     *handed = integer::run_math_action(left, left, right, op);

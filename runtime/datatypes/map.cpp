@@ -180,6 +180,8 @@ Cell* extend(Cell* map, const Cell* spec, bool case_) {
     for (std::int32_t k = 0; k < length; k += 2) {
         const Cell key = block::buffer(&source)->cells()[source.data1 + k];
         const Cell value = block::buffer(&source)->cells()[source.data1 + k + 1];
+        // A map spec keeps its removed entries in its block: they add nothing.
+        if (source.is(Type::map) && removed(&value)) continue;
         put(map, &key, &value, case_);
     }
     return map;

@@ -45,8 +45,8 @@ Cell* get(const Cell* map, const Cell* key, bool case_);
 // Stores the value under the key, adding or reviving the entry; answers
 // the stored value cell.
 Cell* put(Cell* map, const Cell* key, const Cell* value, bool case_);
-// Adds the key/value pairs of a block (`extend`); an odd length fires
-// script invalid-arg with the block.
+// Adds the key/value pairs of a block, or the live entries of a map
+// (`extend`); an odd length fires script invalid-arg with the block.
 Cell* extend(Cell* map, const Cell* spec, bool case_);
 // The count of live entries.
 std::int32_t length(const Cell* map);

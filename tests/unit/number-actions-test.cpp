@@ -178,6 +178,7 @@ TEST_F(NumberActions, ArithmeticErrors) {
         {i(2), MathOp::remainder, of_type(Type::tuple), ErrorId::script_not_related},
         {i(6), MathOp::divide, pair(1, 2), ErrorId::script_not_related},
         {f(6), MathOp::subtract, pair(1, 2), ErrorId::script_not_related},
+        {f(6), MathOp::remainder, pair(1, 2), ErrorId::script_invalid_type},
         {i(1), MathOp::multiply, of_type(Type::date), ErrorId::script_not_related},
         {t(1), MathOp::add, pair(1, 2), ErrorId::script_invalid_type},
         {pc(0.5), MathOp::add, ch('A'), ErrorId::script_invalid_type},
