@@ -170,7 +170,10 @@ constexpr Step first_function_steps[] = {
     source("library/series.kiv"),
 };
 constexpr Step predicate_steps[] = {binder(type_predicates::bind, "type predicates")};
-constexpr Step conversion_steps[] = {source("library/conversions.kiv")};
+constexpr Step conversion_steps[] = {
+    source("library/conversions.kiv"),
+    source("library/math.kiv"),
+};
 constexpr Step library_function_steps[] = {
     source("library/files.kiv"),
     source("library/load-save.kiv"),

@@ -7,6 +7,7 @@
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/unset.h"
+#include "runtime/datatypes/word.h"
 #include "runtime/evaluator/actions.h"
 #include "runtime/evaluator/interpreter-internal.h"
 #include "runtime/evaluator/interpreter.h"
@@ -190,8 +191,19 @@ Status stats(const std::int32_t* args, std::int32_t) {
     append_details(out);
     collector::set_active(was_active);
     if (!show) return Status::ok;
-    // The library's show-memory-stats prints the figures.
-    fire(ErrorId::internal_not_done);
+    // The library's show-memory-stats prints the figures; stats/show
+    // answers unset.
+    // GC: the call block is made before the word is loaded into it; the
+    // figures block stays in the result slot, which the collector scans.
+    Cell call;
+    block::make_at(&call, 2);
+    Cell item;
+    block::append_value(&call, word::load("show-memory-stats", &item));
+    block::append_value(&call, out);
+    const Status status = interpreter::eval_block(&call, true);
+    if (status != Status::ok) return status;
+    unset::make_at(arg(0));
+    return Status::ok;
 }
 
 }  // namespace entries
