@@ -191,7 +191,7 @@ constexpr Step codec_steps[] = {
     binder(kivbin_codec::bind, "kivbin codec routines"),
 };
 constexpr Step preprocessor_steps[] = {source("library/preprocessor.kiv")};
-constexpr Step json_csv_steps[] = {source("library/json.kiv")};
+constexpr Step json_csv_steps[] = {source("library/json.kiv"), source("library/csv.kiv")};
 constexpr Step command_line_steps[] = {binder(run_extract_boot_args, "extract-boot-args")};
 constexpr Step console_steps[] = {
     binder(bind_editor_routines, "line-editor routines"),
@@ -237,6 +237,7 @@ constexpr Group group_table[] = {
     X("system/standard", 231, 7) X("system/lexer", 254, 7) X("system", 174, 7)           \
     X("system/codecs/kivbin", 273, 8) X("system/codecs/json", 386, 8)                    \
     X("system/codecs/csv", 393, 8) X("load-json-ctx", 373, 14) X("to-json-ctx", 379, 14)   \
+    X("load-csv-ctx", 398, 14)                                                           \
     X("system/console", 600, 16) X("cli-console-ctx/settings", 621, 16)                  \
     X("cli-console-ctx", 619, 16)
 constexpr ClassId class_id_table[] = {
