@@ -193,16 +193,18 @@ Status stats(const std::int32_t* args, std::int32_t) {
     if (!show) return Status::ok;
     // The library's show-memory-stats prints the figures; stats/show
     // answers unset.
-    // GC: the call block is made before the word is loaded into it; the
-    // figures block stays in the result slot, which the collector scans.
-    Cell call;
-    block::make_at(&call, 2);
+    // GC: the call block sits on the stack, above the frame, for the whole
+    // call: evaluating it reuses the result slot that held the figures.
+    stack::keep_first();
+    Cell* call = stack::push_cell();
+    unset::make_at(call);
+    block::make_at(call, 2);
     Cell item;
-    block::append_value(&call, word::load("show-memory-stats", &item));
-    block::append_value(&call, out);
-    const Status status = interpreter::eval_block(&call, true);
-    if (status != Status::ok) return status;
+    block::append_value(call, word::load("show-memory-stats", &item));
+    block::append_value(call, arg(0));
+    KIV_PROPAGATE(interpreter::eval_block(call, true));
     unset::make_at(arg(0));
+    stack::keep_first();
     return Status::ok;
 }
 
