@@ -168,7 +168,10 @@ constexpr Step first_function_steps[] = {
     source("library/series.kiv"),
 };
 constexpr Step predicate_steps[] = {binder(type_predicates::bind, "type predicates")};
-constexpr Step conversion_steps[] = {source("library/conversions.kiv")};
+constexpr Step conversion_steps[] = {
+    source("library/conversions.kiv"),
+    source("library/math.kiv"),
+};
 constexpr Step library_function_steps[] = {
     source("library/files.kiv"),
     source("library/load-save.kiv"),
@@ -185,7 +188,9 @@ constexpr Step codec_steps[] = {
     source("library/codecs.kiv"),
     binder(kivbin_codec::bind, "kivbin codec routines"),
 };
+constexpr Step url_steps[] = {source("library/url.kiv")};
 constexpr Step preprocessor_steps[] = {source("library/preprocessor.kiv")};
+constexpr Step json_csv_steps[] = {source("library/json.kiv"), source("library/csv.kiv")};
 constexpr Step command_line_steps[] = {binder(run_extract_boot_args, "extract-boot-args")};
 constexpr Step console_steps[] = {
     binder(bind_editor_routines, "line-editor routines"),
@@ -212,11 +217,11 @@ constexpr Group group_table[] = {
     KIV_BOOT_GROUP(7, "the system object", system_steps),
     KIV_BOOT_GROUP(8, "codecs", codec_steps),
     KIV_BOOT_EMPTY(9, "reactivity"),
-    KIV_BOOT_EMPTY(10, "schemes and URLs"),
+    KIV_BOOT_GROUP(10, "schemes and URLs", url_steps),
     KIV_BOOT_GROUP(11, "preprocessor", preprocessor_steps),
     KIV_BOOT_EMPTY(12, "tools"),
     KIV_BOOT_GROUP(13, "command line", command_line_steps),
-    KIV_BOOT_EMPTY(14, "JSON and CSV"),
+    KIV_BOOT_GROUP(14, "JSON and CSV", json_csv_steps),
     KIV_BOOT_EMPTY(15, "graphics"),
     KIV_BOOT_GROUP(16, "console", console_steps),
 };
@@ -230,7 +235,9 @@ constexpr Group group_table[] = {
     X("system/options/float", 224, 7) X("system/options", 222, 7)                        \
     X("system/script", 229, 7) X("system/standard/header", 233, 7)                       \
     X("system/standard", 231, 7) X("system/lexer", 254, 7) X("system", 174, 7)           \
-    X("system/codecs/kivbin", 273, 8)                                                    \
+    X("system/codecs/kivbin", 273, 8) X("system/codecs/json", 386, 8)                    \
+    X("system/codecs/csv", 393, 8) X("load-json-ctx", 373, 14) X("to-json-ctx", 379, 14)   \
+    X("load-csv-ctx", 398, 14) X("url-parser", 303, 10)                                  \
     X("system/console", 600, 16) X("cli-console-ctx/settings", 621, 16)                  \
     X("cli-console-ctx", 619, 16)
 constexpr ClassId class_id_table[] = {

@@ -7,6 +7,7 @@
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/unset.h"
+#include "runtime/datatypes/word.h"
 #include "runtime/evaluator/actions.h"
 #include "runtime/evaluator/interpreter-internal.h"
 #include "runtime/evaluator/interpreter.h"
@@ -190,8 +191,21 @@ Status stats(const std::int32_t* args, std::int32_t) {
     append_details(out);
     collector::set_active(was_active);
     if (!show) return Status::ok;
-    // The library's show-memory-stats prints the figures.
-    fire(ErrorId::internal_not_done);
+    // The library's show-memory-stats prints the figures; stats/show
+    // answers unset.
+    // GC: the call block sits on the stack, above the frame, for the whole
+    // call: evaluating it reuses the result slot that held the figures.
+    stack::keep_first();
+    Cell* call = stack::push_cell();
+    unset::make_at(call);
+    block::make_at(call, 2);
+    Cell item;
+    block::append_value(call, word::load("show-memory-stats", &item));
+    block::append_value(call, arg(0));
+    KIV_PROPAGATE(interpreter::eval_block(call, true));
+    unset::make_at(arg(0));
+    stack::keep_first();
+    return Status::ok;
 }
 
 }  // namespace entries
