@@ -765,9 +765,10 @@ void trim_set(Cell* series, Cell* with) {
         set = {9, 10, 13, 32};
     } else if (with->is(Type::char_) || with->is(Type::integer)) {
         set.push_back(with->data2);
-    } else if (!is_any_string(with->type())) {
+    } else if (!is_any_string(with->type()) && !with->is(Type::binary)) {
         fire(ErrorId::script_invalid_arg, with);
     } else {
+        // Text or the bytes of a binary! (unit 1), from its index.
         const std::uint32_t u = buffer(with)->unit();
         const std::uint8_t* end = ks_tail(with);
         for (const std::uint8_t* p = ks_head(with); p < end; p += u) set.push_back(get_char(p, u));
