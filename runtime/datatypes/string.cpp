@@ -217,10 +217,20 @@ std::int64_t put_at_tail(Cell* series, Cell* value, Limits limits) {
 }
 
 // Repeats the last `count` code points so that there are `dup` copies.
+// When the copies do not fit (too large a size, or no memory for it) the
+// one copy already added is dropped before the error goes on, so that the
+// failing append, insert or change leaves the series as it was.
 void repeat_added(Cell* series, std::int64_t count, std::int64_t dup) {
     if (dup < 2 || count <= 0) return;
     SeriesBuffer* b = buffer(series);
-    repeat_tail(b, static_cast<std::uint64_t>(count) << shift_of(b->unit()), dup);
+    const std::uint64_t bytes = static_cast<std::uint64_t>(count) << shift_of(b->unit());
+    try {
+        repeat_tail(b, bytes, dup);
+    } catch (const KivError&) {
+        // A failed growth leaves the node on the old buffer.
+        buffer(series)->tail -= static_cast<std::uint32_t>(bytes);
+        throw;
+    }
 }
 
 // Moves the `count` code points at the tail to `position`, the text from
