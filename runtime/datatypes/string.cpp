@@ -1235,6 +1235,18 @@ Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, b
     return series;
 }
 
+// Writes a code point that swap brings. A binary! holds one byte per unit:
+// it keeps the code point's low byte, as poke writes into it, and never
+// widens.
+void put_swapped(Cell* series, std::int32_t position, std::uint32_t cp) {
+    SeriesBuffer* b = buffer(series);
+    if (series->is(Type::binary)) {
+        b->head()[position] = static_cast<std::uint8_t>(cp);
+    } else {
+        store_char(b, position, cp);
+    }
+}
+
 Cell* swap(Cell* series1, Cell* series2) {
     const Type t = series2->type();
     if (!is_any_string(t) && t != Type::binary) fire(ErrorId::script_invalid_arg, series2);
@@ -1246,8 +1258,8 @@ Cell* swap(Cell* series1, Cell* series2) {
     if (ks_tail_q(series1) || ks_tail_q(series2)) return series1;
     const std::uint32_t c1 = ks_abs_at(series1, i1);
     const std::uint32_t c2 = ks_abs_at(series2, i2);
-    store_char(buffer(series1), i1, c2);
-    store_char(buffer(series2), i2, c1);
+    put_swapped(series1, i1, c2);
+    put_swapped(series2, i2, c1);
     series::report_owner(owned1, series1, series::Change::swap, i1, 1);
     series::report_owner(owned2, series2, series::Change::swap, i2, 1);
     return series1;
