@@ -224,11 +224,14 @@ void repeat_added(Cell* series, std::int64_t count, std::int64_t dup) {
     if (dup < 2 || count <= 0) return;
     SeriesBuffer* b = buffer(series);
     const std::uint64_t bytes = static_cast<std::uint64_t>(count) << shift_of(b->unit());
+    // The node is kept apart: by the time the error reaches here the stack
+    // has been unrolled, and the series' own cell may hold something else.
+    const NodeId node = series->data2;
     try {
         repeat_tail(b, bytes, dup);
     } catch (const KivError&) {
         // A failed growth leaves the node on the old buffer.
-        buffer(series)->tail -= static_cast<std::uint32_t>(bytes);
+        memory::buffer_of(node)->tail -= static_cast<std::uint32_t>(bytes);
         throw;
     }
 }
