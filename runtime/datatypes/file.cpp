@@ -55,11 +55,15 @@ void convert_to_os_path(Cell* file, Cell* target, bool full) {
 namespace {
 
 // Whether the text must be quoted to load back as one file: it holds a
-// character below 127 that an unquoted file cannot hold.
+// character below 127 that an unquoted file cannot hold. Besides those
+// outside the url table, "(", ")", ":" and "@" end an unquoted file when
+// it is read, so they are quoted too.
 bool needs_quotes(const std::uint8_t* p, const std::uint8_t* end, std::uint32_t unit) {
     for (; p < end; p += unit) {
         const std::uint32_t c = string::get_char(p, unit);
-        if (c < 127 && !url::kept_q(url::Table::url, static_cast<std::uint8_t>(c))) return true;
+        if (c >= 127) continue;
+        if (!url::kept_q(url::Table::url, static_cast<std::uint8_t>(c))) return true;
+        if (c == '(' || c == ')' || c == ':' || c == '@') return true;
     }
     return false;
 }

@@ -217,10 +217,23 @@ std::int64_t put_at_tail(Cell* series, Cell* value, Limits limits) {
 }
 
 // Repeats the last `count` code points so that there are `dup` copies.
+// When the copies do not fit (too large a size, or no memory for it) the
+// one copy already added is dropped before the error goes on, so that the
+// failing append, insert or change leaves the series as it was.
 void repeat_added(Cell* series, std::int64_t count, std::int64_t dup) {
     if (dup < 2 || count <= 0) return;
     SeriesBuffer* b = buffer(series);
-    repeat_tail(b, static_cast<std::uint64_t>(count) << shift_of(b->unit()), dup);
+    const std::uint64_t bytes = static_cast<std::uint64_t>(count) << shift_of(b->unit());
+    // The node is kept apart: by the time the error reaches here the stack
+    // has been unrolled, and the series' own cell may hold something else.
+    const NodeId node = series->data2;
+    try {
+        repeat_tail(b, bytes, dup);
+    } catch (const KivError&) {
+        // A failed growth leaves the node on the old buffer.
+        memory::buffer_of(node)->tail -= static_cast<std::uint32_t>(bytes);
+        throw;
+    }
 }
 
 // Moves the `count` code points at the tail to `position`, the text from
@@ -765,9 +778,10 @@ void trim_set(Cell* series, Cell* with) {
         set = {9, 10, 13, 32};
     } else if (with->is(Type::char_) || with->is(Type::integer)) {
         set.push_back(with->data2);
-    } else if (!is_any_string(with->type())) {
+    } else if (!is_any_string(with->type()) && !with->is(Type::binary)) {
         fire(ErrorId::script_invalid_arg, with);
     } else {
+        // Text or the bytes of a binary! (unit 1), from its index.
         const std::uint32_t u = buffer(with)->unit();
         const std::uint8_t* end = ks_tail(with);
         for (const std::uint8_t* p = ks_head(with); p < end; p += u) set.push_back(get_char(p, u));
@@ -1224,6 +1238,18 @@ Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, b
     return series;
 }
 
+// Writes a code point that swap brings. A binary! holds one byte per unit:
+// it keeps the code point's low byte, as poke writes into it, and never
+// widens.
+void put_swapped(Cell* series, std::int32_t position, std::uint32_t cp) {
+    SeriesBuffer* b = buffer(series);
+    if (series->is(Type::binary)) {
+        b->head()[position] = static_cast<std::uint8_t>(cp);
+    } else {
+        store_char(b, position, cp);
+    }
+}
+
 Cell* swap(Cell* series1, Cell* series2) {
     const Type t = series2->type();
     if (!is_any_string(t) && t != Type::binary) fire(ErrorId::script_invalid_arg, series2);
@@ -1235,8 +1261,8 @@ Cell* swap(Cell* series1, Cell* series2) {
     if (ks_tail_q(series1) || ks_tail_q(series2)) return series1;
     const std::uint32_t c1 = ks_abs_at(series1, i1);
     const std::uint32_t c2 = ks_abs_at(series2, i2);
-    store_char(buffer(series1), i1, c2);
-    store_char(buffer(series2), i2, c1);
+    put_swapped(series1, i1, c2);
+    put_swapped(series2, i2, c1);
     series::report_owner(owned1, series1, series::Change::swap, i1, 1);
     series::report_owner(owned2, series2, series::Change::swap, i2, 1);
     return series1;

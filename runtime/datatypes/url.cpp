@@ -228,7 +228,11 @@ int mold(Cell* value, Cell* out, bool, bool, bool, Cell* part_arg, int part, int
     for_each_utf8_byte(&text, [&](std::uint8_t b) {
         if (part_arg && written >= part) return false;
         int n;
-        string::append_literal(out, escape_byte(Table::url, b, &n));
+        // "(" and ")" end a url when it is read: they are escaped too, so
+        // that the molded url loads back as the same url.
+        const char* piece = b == '(' ? "%28" : b == ')' ? "%29" : escape_byte(Table::url, b, &n);
+        if (b == '(' || b == ')') n = 3;
+        string::append_literal(out, piece);
         written += n;
         return true;
     });
