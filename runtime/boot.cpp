@@ -87,8 +87,9 @@ void set_path(const char* path, const Cell* value) {
     *object::field_value(object::context_of(&object), index) = *value;
 }
 
-// The catalogue and the error prototype that the runtime built, and the
-// state values errors read, become fields of the system object.
+// The catalogue and the error prototype that the runtime built, the state
+// values errors read, the lexer's exit states and the global context become
+// fields of the system object.
 void bind_system_values() {
     Cell value = *error::catalog();
     set_path("system/catalog/errors", &value);
@@ -96,6 +97,8 @@ void bind_system_values() {
     set_path("system/standard/error", &value);
     value = *resolve("system/state");
     error::attach_state(&value);
+    lexer::make_exit_states(&value);
+    set_path("system/lexer/exit-states", &value);
     // system/words: the global context seen as an object, which is also
     // that context's owner value.
     object::make_from_context(&value, state.global_context, -1);

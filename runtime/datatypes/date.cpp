@@ -357,6 +357,8 @@ void set_field(Cell* value, int field, const Cell* v) {
         case f_date:
             if (!v->is(Type::date)) fire(ErrorId::script_invalid_arg, v);
             value->data1 = (packed(v) & ~zone_mask) | zone_of(p);
+            // A date without time keeps no time, as `time: none` leaves it.
+            if (!has_time(value->data1)) float_::set(value, 0.0);
             break;
         case f_year: set_year(value, integer_arg(v)); break;
         case f_month: set_month(value, integer_arg(v)); break;

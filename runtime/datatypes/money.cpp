@@ -475,10 +475,17 @@ int compare(Cell* value1, Cell* value2, CompareOp op) {
         case Type::money: return compare_money(value1, value2, op);
         case Type::integer: from_integer(&other, integer::get(value2)); break;
         case Type::float_: {
-            const double m = std::fabs(float_::get(value2));
-            if (m != 0.0 && m < 1e-5) return 1;
-            if (m >= 1e17) return -1;
-            from_float(&other, float_::get(value2), true);
+            // Floats outside the money range order by their sign: a huge
+            // one lies beyond every amount, a tiny non-zero one between
+            // zero and the smallest amount.
+            const double f = float_::get(value2);
+            const double m = std::fabs(f);
+            if (m != 0.0 && m < 1e-5) {
+                const int s = sign(value1);
+                return s != 0 ? s : (f > 0 ? -1 : 1);
+            }
+            if (m >= 1e17) return f > 0 ? -1 : 1;
+            from_float(&other, f, true);
             break;
         }
         default: return not_comparable;

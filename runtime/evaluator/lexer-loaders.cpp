@@ -300,7 +300,9 @@ Cell block_of(const Cell* items, int count) {
 }  // namespace
 
 bool container(Lexer& lx, int type, Cell* items, int count, Cell* out) {
-    const auto t = static_cast<Type>(type);
+    // A paren that a comma marked as a point is closed only when a callback
+    // has let the scan go on past its errors: its items stay a paren.
+    const auto t = type == type_id(Type::point2d) ? Type::paren : static_cast<Type>(type);
     const std::uint8_t* opening = lx.input_start + out->data3;
     if (t == Type::map) {
         if (!map_maker || !registered(t)) throw_error(lx, opening, lx.position, type);

@@ -233,8 +233,50 @@ std::uint32_t event_mask_of_callback(const Cell* callback) {
     return event_mask_of(function::more_cell(callback, function::more::body));
 }
 
-// Calls a function! in a frame named <lexer-callback>: the five arguments,
-// then its local slots (false for /local, none for the words after it).
+// Pushes the cells of a function's frame for a call with the event's
+// arguments, in the order of its spec: its arguments (the event's first
+// ones; none for any beyond five), false for each refinement and for /local,
+// none for a refinement's arguments and for each local word. Answers how
+// many of the event's arguments the frame holds.
+int push_callback_cells(NodeId spec, const Cell* args) {
+    const std::uint32_t local = symbol::resolve(words::symbol(words::Ref::local));
+    bool in_refinements = false;
+    bool in_locals = false;
+    int taken = 0;
+    memory::SeriesBuffer* b = memory::buffer_of(spec);
+    for (std::int32_t i = 0; i < static_cast<std::int32_t>(b->length()); ++i) {
+        const Cell c = b->cells()[i];
+        switch (c.type()) {
+            case Type::word:
+            case Type::get_word:
+            case Type::lit_word:
+                if (in_locals) {
+                    if (c.is(Type::word)) stack::push_copy(&none::value);
+                } else if (in_refinements || taken >= 5) {
+                    stack::push_copy(&none::value);
+                } else {
+                    stack::push_copy(&args[taken++]);
+                }
+                break;
+            case Type::refinement:
+                if (in_locals) break;
+                if (symbol::resolve(c.data2) == local) in_locals = true;
+                else in_refinements = true;
+                stack::push_copy(&logic::false_value);
+                break;
+            case Type::set_word:
+                // return: and its type block take no frame cell.
+                if (i + 1 < static_cast<std::int32_t>(b->length()) && b->cells()[i + 1].is(Type::block)) ++i;
+                break;
+            default: break;
+        }
+        b = memory::buffer_of(spec);
+    }
+    return taken;
+}
+
+// Calls a function! in a frame named <lexer-callback> shaped by its spec
+// (a callback that declares other than five arguments gets no stray cells).
 // The arguments are read back before the frame closes, which gives the top
 // back where the frame began: the native's own frame below stays whole for
 // the next event. Answers true when the callback left a throw pending.
@@ -251,14 +293,12 @@ bool call_callback(const Cell* callback, Cell* args, Cell* result) {
         stack::pop_frame();
         return false;
     }
-    const std::int32_t locals = function::count_locals(function.data2, 0, false);
     stack::push_function_frame(&name, function.data1);
-    for (int i = 0; i < 5; ++i) stack::push_copy(&args[i]);
-    if (locals > 0) stack::push_copy(&logic::false_value);
-    for (std::int32_t i = 1; i < locals; ++i) stack::push_copy(&none::value);
-    if (eval::call_function(&function, &name, state.stack_arguments, 5 + locals, result) == Status::thrown)
+    const int taken = push_callback_cells(function.data2, args);
+    const auto count = static_cast<std::int32_t>(state.stack_top - state.stack_arguments);
+    if (eval::call_function(&function, &name, state.stack_arguments, count, result) == Status::thrown)
         return true;
-    for (int i = 0; i < 5; ++i) args[i] = state.stack_arguments[i];
+    for (int i = 0; i < taken; ++i) args[i] = state.stack_arguments[i];
     stack::pop_frame();
     return false;
 }

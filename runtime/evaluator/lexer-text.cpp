@@ -148,9 +148,11 @@ int read_refinement(const std::uint8_t* s, const std::uint8_t* e, WordForm& out)
     return 0;
 }
 
+// "#" and at least one byte: digits before the "#" (a binary's base that
+// no binary follows) make no issue.
 bool read_issue(const std::uint8_t* s, const std::uint8_t* e, WordForm& out) {
     out = WordForm{Type::issue, s + 1, e};
-    return e - s >= 2;
+    return e - s >= 2 && *s == '#';
 }
 
 const std::uint8_t* find_unicode_blank(const std::uint8_t* s, const std::uint8_t* e, bool* bad) {

@@ -114,23 +114,20 @@ int closing_match(int open, int type) {
 }
 
 // Closes the innermost container with `type` (-1: whatever is open).
+// The close event comes first, so a callback that refused the opener can
+// refuse its closer too; only then is a closer without its opener an error.
 bool close_container(Lexer& lx, int type, const std::uint8_t* closer) {
-    if (lx.base == lx.head) {
-        lx.closing_type = type;
-        throw_error(lx, nullptr, closer, code::missing_opener);
-    }
     int index = lx.base - 1;
-    Cell* m = cell_at(index);
-    int closing = closing_match(marker_type(m), type);
+    int closing = lx.base == lx.head ? 0 : closing_match(marker_type(cell_at(index)), type);
+    if (!send_event(lx, ev_close, closing ? closing : type, closer, closer + 1)) {
+        lx.entry_state = 0;
+        return false;
+    }
     if (!closing) {
         lx.closing_type = type;
         throw_error(lx, nullptr, closer, code::missing_opener);
     }
-    if (!send_event(lx, ev_close, closing, closer, closer + 1)) {
-        lx.entry_state = 0;
-        return false;
-    }
-    m = cell_at(index);  // a callback's own scan may have moved the output stack
+    Cell* m = cell_at(index);  // a callback's own scan may have moved the output stack
     int enclosing = static_cast<int>(m->data1);
     std::uint32_t new_line = m->header & cell_flag::new_line;
     const std::uint8_t* opening = lx.input_start + m->data3;
