@@ -34,6 +34,7 @@
 #include "runtime/fire.h"
 #include "runtime/platform/host.h"
 #include "runtime/platform/platform.h"
+#include "runtime/services/process.h"
 
 namespace kiv::natives_system {
 
@@ -343,10 +344,15 @@ Status as(const std::int32_t*, std::int32_t) {
     return Status::ok;
 }
 
-Status call(const std::int32_t*, std::int32_t) {
-    // LINUX: commands run through the process service, which this build
-    // does not have yet.
-    fire(ErrorId::internal_feature_na);
+Status call(const std::int32_t* args, std::int32_t) {
+    // Refinements: 1 /wait, 2 /show, 3 /console, 4 /shell, 5 /input,
+    // 6 /output, 7 /error. LINUX: /show has no window to show and every
+    // command runs through the shell, so /shell changes nothing.
+    const std::int64_t result =
+        process::call(arg(0), ref_used(args, 1), ref_used(args, 3), ref_arg(args, 5),
+                      ref_arg(args, 6), ref_arg(args, 7));
+    *arg(0) = integer::make_cell(static_cast<std::int32_t>(result));
+    return Status::ok;
 }
 
 Status browse(const std::int32_t*, std::int32_t) {
