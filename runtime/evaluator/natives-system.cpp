@@ -16,7 +16,6 @@
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/date.h"
 #include "runtime/datatypes/file.h"
-#include "runtime/datatypes/float.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/map.h"
@@ -180,9 +179,8 @@ Status size_q(const std::int32_t*, std::int32_t) {
         return Status::ok;
     }
     const std::int64_t size = host::file_size(file::to_os_path(file));
-    if (size < 0) none::make_at(file);
-    // A size beyond what integer! holds is given as a float!, never wrapped.
-    else if (size > INT32_MAX) *file = float_::make_cell(static_cast<double>(size));
+    // A size beyond what integer! holds is none, never wrapped.
+    if (size < 0 || size > INT32_MAX) none::make_at(file);
     else *file = integer::make_cell(static_cast<std::int32_t>(size));
     return Status::ok;
 }
