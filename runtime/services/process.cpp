@@ -214,10 +214,21 @@ bool prepare_output(Fds& fds, Cell* target, int slot) {
     return true;
 }
 
+// A file! names one executable: quoted for the shell, so that no character
+// of its path is taken as shell syntax.
+std::string quoted(const char* path) {
+    std::string out = "'";
+    for (const char* c = path; *c; ++c) {
+        if (*c == '\'') out += "'\\''";
+        else out += *c;
+    }
+    return out + "'";
+}
+
 }  // namespace
 
 std::int64_t call(Cell* command, bool wait, bool console, Cell* input, Cell* output, Cell* error) {
-    std::string text = command->is(Type::file) ? std::string(file::to_os_path(command))
+    std::string text = command->is(Type::file) ? quoted(file::to_os_path(command))
                                                 : string::to_utf8(command);
     Fds fds;
     std::string in_bytes;
