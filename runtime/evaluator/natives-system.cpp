@@ -16,7 +16,6 @@
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/date.h"
 #include "runtime/datatypes/file.h"
-#include "runtime/datatypes/float.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/map.h"
@@ -34,6 +33,7 @@
 #include "runtime/fire.h"
 #include "runtime/platform/host.h"
 #include "runtime/platform/platform.h"
+#include "runtime/services/process.h"
 
 namespace kiv::natives_system {
 
@@ -179,9 +179,8 @@ Status size_q(const std::int32_t*, std::int32_t) {
         return Status::ok;
     }
     const std::int64_t size = host::file_size(file::to_os_path(file));
-    if (size < 0) none::make_at(file);
-    // A size beyond what integer! holds is given as a float!, never wrapped.
-    else if (size > INT32_MAX) *file = float_::make_cell(static_cast<double>(size));
+    // A size beyond what integer! holds is none, never wrapped.
+    if (size < 0 || size > INT32_MAX) none::make_at(file);
     else *file = integer::make_cell(static_cast<std::int32_t>(size));
     return Status::ok;
 }
@@ -343,10 +342,15 @@ Status as(const std::int32_t*, std::int32_t) {
     return Status::ok;
 }
 
-Status call(const std::int32_t*, std::int32_t) {
-    // LINUX: commands run through the process service, which this build
-    // does not have yet.
-    fire(ErrorId::internal_feature_na);
+Status call(const std::int32_t* args, std::int32_t) {
+    // Refinements: 1 /wait, 2 /show, 3 /console, 4 /shell, 5 /input,
+    // 6 /output, 7 /error. LINUX: /show has no window to show and every
+    // command runs through the shell, so /shell changes nothing.
+    const std::int64_t result =
+        process::call(arg(0), ref_used(args, 1), ref_used(args, 3), ref_arg(args, 5),
+                      ref_arg(args, 6), ref_arg(args, 7));
+    *arg(0) = integer::make_cell(static_cast<std::int32_t>(result));
+    return Status::ok;
 }
 
 Status browse(const std::int32_t*, std::int32_t) {

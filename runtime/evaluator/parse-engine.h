@@ -318,6 +318,9 @@ struct Engine {
     void remove_range(std::int32_t from, std::int32_t to);
     // Whether collect into/after (and keep) may add to the series.
     bool compatible_target(const Cell* series) const;
+    // Whether a keep puts binary input into an into/after text target of
+    // one-byte units (the bytes then go in as characters).
+    bool bytes_into_text() const;
     // Adds a kept value to the innermost collect's target.
     void keep_value(const Cell* v);
 };

@@ -580,6 +580,14 @@ void Engine::keep_value(const Cell* v) {
     set_word(&w, &advanced);
 }
 
+bool Engine::bytes_into_text() const {
+    if (kind != InputKind::binary) return false;
+    const Cell* top = state.stack_top - 1;
+    if (top->is(Type::block)) return false;
+    const Cell* series = target_series(top);
+    return series::is_any_string(series->type()) && memory::buffer_of(series->data2)->unit() == 1;
+}
+
 Step Engine::keep_done(std::int32_t t) {
     if (!match) return finish_rule();
     const Cell* f = top_frame();
@@ -598,6 +606,12 @@ Step Engine::keep_done(std::int32_t t) {
     } else if (triple::c(f) == rule::copy) {
         const Cell kept = last_copy;
         keep_value(&kept);
+    } else if (pos() > start && !spread && bytes_into_text()) {
+        // Bytes kept into a text of one-byte units go in as they are, one
+        // character each, as units of the same width are copied.
+        Cell part = copy_part(start, pos());
+        part.set_type(Type::string);
+        keep_value(&part);
     } else if (spread) {
         for (std::int32_t i = start; i < pos(); ++i) {
             const Cell item = item_at(i);

@@ -31,6 +31,7 @@
 #include "runtime/fixed-words.h"
 #include "runtime/tracked-alloc.h"
 #include "runtime/unicode-strings.h"
+#include "runtime/unicode.h"
 
 namespace kiv::file_io {
 
@@ -337,7 +338,27 @@ bool close_file(int fd) { return ::close(fd) == 0; }
 // ---------------------------------------------------------------------------
 // Text conversion.
 
+namespace {
+
+// The count without a last UTF-8 sequence that the end cuts short (a /part
+// that stops inside a character): its bytes so far are valid and are left
+// out, as the text loader leaves them for a next block. Invalid bytes still
+// fire when the text is decoded.
+std::int64_t without_cut_sequence(const std::uint8_t* bytes, std::int64_t count) {
+    for (std::int64_t back = 1; back <= 3 && back <= count; ++back) {
+        const std::uint8_t b = bytes[count - back];
+        if ((b & 0xC0) == 0x80) continue;  // a continuation byte
+        if (unicode::utf8_sequence_length(b) <= back) return count;
+        int available = static_cast<int>(back);
+        return unicode::read_utf8_char(bytes + count - back, &available) < 0 ? count - back : count;
+    }
+    return count;
+}
+
+}  // namespace
+
 Cell* load_text(std::uint8_t* bytes, std::int64_t count, Cell* out) {
+    count = without_cut_sequence(bytes, count);
     std::int64_t kept = 0;
     for (std::int64_t i = 0; i < count; ++i) {
         if (bytes[i] == '\r' && i + 1 < count && bytes[i + 1] == '\n') continue;
@@ -347,6 +368,7 @@ Cell* load_text(std::uint8_t* bytes, std::int64_t count, Cell* out) {
 }
 
 Cell* lines_to_block(const std::uint8_t* bytes, std::int64_t count, Cell* out) {
+    count = without_cut_sequence(bytes, count);
     std::int64_t lines = 1;
     for (std::int64_t i = 0; i < count; ++i) lines += bytes[i] == '\n';
     block::make_at(out, lines);
