@@ -2,52 +2,27 @@
 // as the datatype's name without the "!" and molds with it.
 #include "runtime/datatypes/datatype.h"
 
-#include <cstring>
-#include <iterator>
-
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string-storage.h"
-#include "runtime/datatypes/type-list.h"
 #include "runtime/memory.h"
 
 namespace kiv::datatype {
 
 namespace {
 
-constexpr const char* type_names[] = {
-#define KIV_TYPE_NAME(id, ident, name) name,
-    KIV_TYPE_LIST(KIV_TYPE_NAME)
-#undef KIV_TYPE_NAME
-};
-
-// The name with its "!", and its length without it. A datatype whose unit is
-// not registered (its word still holds the datatype!) takes its name from the
-// type list, so it forms and molds like the others.
-const char* name_of(const Cell* value, int* length) {
-    const registry::TypeEntry& e = registry::entry(value->data1);
-    if (e.name != nullptr) {
-        *length = e.length;
-        return e.name;
-    }
-    const std::uint32_t id = value->data1;
-    const char* name = id >= 1 && id <= std::size(type_names) ? type_names[id - 1] : "datatype!";
-    *length = static_cast<int>(std::strlen(name)) - 1;
-    return name;
-}
+const registry::TypeEntry& named(const Cell* value) { return registry::entry(value->data1); }
 
 int form(Cell* value, Cell* buffer, Cell*, int part) {
-    int length = 0;
-    const char* name = name_of(value, &length);
-    string::append_bytes(buffer, name, length);
-    return part - length;
+    const registry::TypeEntry& e = named(value);
+    string::append_bytes(buffer, e.name, e.length);
+    return part - e.length;
 }
 
 int mold(Cell* value, Cell* buffer, bool, bool all, bool, Cell*, int part, int) {
-    int bare = 0;
-    const char* name = name_of(value, &bare);
-    const int length = bare + 1;
+    const registry::TypeEntry& e = named(value);
+    const int length = e.length + 1;
     if (all) string::append_literal(buffer, "#(");
-    string::append_bytes(buffer, name, length);
+    string::append_bytes(buffer, e.name, length);
     if (all) string::append_literal(buffer, ")");
     return part - length - (all ? 3 : 0);
 }
