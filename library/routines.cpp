@@ -9,6 +9,7 @@
 #include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
+#include "runtime/datatypes/date.h"
 #include "runtime/datatypes/file.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/function.h"
@@ -25,6 +26,7 @@
 #include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/boot.h"
+#include "runtime/collector.h"
 #include "runtime/error-exit.h"
 #include "runtime/evaluator/natives.h"
 #include "runtime/evaluator/stack.h"
@@ -282,6 +284,28 @@ std::int32_t tracing_q(const Raw* args) {
     return 0;
 }
 
+// --- the system object's readers ---
+
+std::int32_t interpreted_q(const Raw* args) {
+    logic::make_at(answer(args, 0), stack::eval_q(nullptr, false));
+    return 0;
+}
+
+std::int32_t collector_active_q(const Raw* args) {
+    logic::make_at(answer(args, 0), collector::active());
+    return 0;
+}
+
+std::int32_t series_cycles(const Raw* args) {
+    *answer(args, 0) = integer_cell(static_cast<std::int32_t>(collector::cycle_count()));
+    return 0;
+}
+
+std::int32_t nodes_cycles(const Raw* args) {
+    *answer(args, 0) = integer_cell(static_cast<std::int32_t>(collector::node_compaction_count()));
+    return 0;
+}
+
 // --- clipboard and standard output ---
 
 std::int32_t read_clipboard(const Raw* args) {
@@ -446,6 +470,51 @@ bool money_digits(std::int32_t* digits) {
 }  // namespace
 
 void bind_money_digits() { money::set_digits_source(money_digits); }
+
+namespace {
+
+// Routines that are fields of the system object rather than global words.
+struct Field {
+    const char* path;
+    Definition definition;
+};
+
+constexpr Field system_fields[] = {
+    {"system/state/interpreted?",
+     {"interpreted?", R"("Return TRUE if called from the interpreter")", interpreted_q}},
+    {"system/state/GC/active?", {"active?", "", collector_active_q}},
+    {"system/state/GC/series-cycles", {"series-cycles", "", series_cycles}},
+    {"system/state/GC/nodes-cycles", {"nodes-cycles", "", nodes_cycles}},
+};
+
+// Dates form their months and money finds its currencies through
+// system/locale, read at each use: a field set again takes effect at once.
+// Without a locale object the built-in English names and codes serve.
+const Cell* locale_months() {
+    const Cell* field = boot::resolve("system/locale/months");
+    if (!field) return nullptr;
+    if (!field->is(Type::block)) fire(ErrorId::script_invalid_months);
+    return field;
+}
+
+const Cell* locale_currencies() {
+    const Cell* field = boot::resolve("system/locale/currencies/list");
+    return field && field->is(Type::block) ? field : nullptr;
+}
+
+}  // namespace
+
+void bind_system_fields() {
+    for (const Field& f : system_fields) {
+        Cell routine;
+        make(f.definition, &routine);
+        Cell* slot = boot::resolve(f.path);
+        if (!slot) fire(ErrorId::internal_not_done);
+        *slot = routine;
+    }
+    date::set_months_source(locale_months);
+    money::set_currency_source(locale_currencies);
+}
 
 void bind() {
     for (const Definition& d : definitions) {

@@ -32,6 +32,11 @@ void bind_float_switch();
 // system/options/money-digits (2 when it holds no integer).
 void bind_money_digits();
 
+// Puts the routines of system/state (interpreted?) and system/state/GC in
+// their fields, and makes dates and money read their month names and
+// currency list from system/locale. Needs system.kiv run.
+void bind_system_fields();
+
 // One routine of the library: its global word, the text of its spec (with
 // no outer brackets) and its C++ function.
 struct Definition {

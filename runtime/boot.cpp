@@ -186,6 +186,7 @@ constexpr Step system_steps[] = {
     binder(bind_script_args, "system/script/args"),
     binder(library_routines::bind_float_switch, "system/options/float switches"),
     binder(library_routines::bind_money_digits, "system/options/money-digits"),
+    binder(library_routines::bind_system_fields, "system/state readers and system/locale"),
 };
 constexpr Step codec_steps[] = {
     source("library/codecs.kiv"),

@@ -113,7 +113,8 @@ TEST_F(MoneyTest, UnknownCurrencyAndLongDigitsAreRefused) {
     EXPECT_FALSE(money::make_at_text(&c, false, "", "123456789012345678", ""));
     EXPECT_TRUE(money::make_at_text(&c, false, "", "000000012345678901234567", ""));
     EXPECT_EQ(money::find_currency_code("usd"), money::find_currency_code("USD"));
-    EXPECT_EQ(money::find_currency_code("ETH"), money::builtin_currency_count);
+    EXPECT_EQ(money::find_currency_code("ZMW"), money::builtin_currency_count);
+    EXPECT_EQ(money::find_currency_code("ETH"), 46);
     // A list from the locale takes over, by canonical word.
     // GC: the list lives in a static cell, which the collector must see.
     static Cell list;
