@@ -29,7 +29,9 @@ std::int64_t file_size(const char* path) {
 void visit_env(EnvVisitor visitor, void* context) {
     for (char** entry = environ; entry && *entry; ++entry) {
         const std::string_view text(*entry);
-        const std::size_t eq = text.find('=');
+        // The name ends at the first "=" after its first character, so a
+        // name that begins with "=" keeps it.
+        const std::size_t eq = text.find('=', 1);
         if (eq == std::string_view::npos) visitor(text, std::string_view(), context);
         else visitor(text.substr(0, eq), text.substr(eq + 1), context);
     }
