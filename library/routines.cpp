@@ -1,8 +1,6 @@
 // The library routines: their C++ functions, their specs and their binding.
 #include "library/routines.h"
 
-#include <sys/utsname.h>
-
 #include <cstring>
 #include <string>
 
@@ -32,6 +30,7 @@
 #include "runtime/evaluator/stack.h"
 #include "runtime/fire.h"
 #include "runtime/fixed-words.h"
+#include "runtime/platform/os-identity.h"
 #include "runtime/platform/platform.h"
 #include "runtime/services/file-io.h"
 #include "runtime/state.h"
@@ -152,61 +151,28 @@ std::int32_t exists_q(const Raw* args) {
 
 // --- system information ---
 
-// "x86-64", "ARM64" or "Unknown" from the kernel's machine name.
-const char* arch_word(const char* machine) {
-    if (std::strcmp(machine, "x86_64") == 0) return "x86-64";
-    if (std::strcmp(machine, "aarch64") == 0 || std::strcmp(machine, "arm64") == 0) return "ARM64";
-    return "Unknown";
-}
-
-// The first three numbers of a release such as "6.1.0-13-amd64"; those
-// missing are 0.
-void release_numbers(const char* p, std::int32_t* numbers) {
-    bool more = true;
-    for (int i = 0; i < 3; ++i) {
-        numbers[i] = 0;
-        if (!more) continue;
-        while (*p >= '0' && *p <= '9' && numbers[i] < 100000) numbers[i] = numbers[i] * 10 + (*p++ - '0');
-        more = *p == '.';
-        if (more) ++p;
-    }
-}
-
-// The number after "#" in a kernel version such as "#1 SMP ...", else 0.
-std::int32_t build_number(const char* version) {
-    const char* hash = std::strchr(version, '#');
-    std::int32_t n = 0;
-    if (hash)
-        for (const char* p = hash + 1; *p >= '0' && *p <= '9'; ++p) n = n * 10 + (*p - '0');
-    return n;
-}
-
 void add_field(Cell* object, const char* name, const Cell* value) {
     Cell word;
     word::load(name, &word);
     context::add_with_value(object::context_of(object), &word, value);
 }
 
-// LINUX: the kernel's identification stands for the system's version
-// record: name "Linux " and the release, the machine's architecture.
+// The system's identification as an object of name, arch, version and
+// build, in that order.
 std::int32_t os_info(const Raw* args) {
-    struct utsname u{};
-    ::uname(&u);
+    const platform::OsIdentity id = platform::os_identity();
     Cell* out = answer(args, 0);
     object::make_at(out, 8);
     Cell value;
-    string::make_at(&value, 16);
-    string::append_literal(&value, "Linux ");
-    string::append_utf8(&value, u.release);
+    string::make_at(&value, static_cast<std::int64_t>(id.name.size()));
+    string::append_utf8(&value, id.name);
     add_field(out, "name", &value);
-    word::load(arch_word(u.machine), &value);
+    word::load(id.arch, &value);
     add_field(out, "arch", &value);
-    std::int32_t numbers[3];
-    release_numbers(u.release, numbers);
     value = Cell{};
-    tuple::from_integers(&value, 3, numbers);
+    tuple::from_integers(&value, 3, id.version);
     add_field(out, "version", &value);
-    value = integer_cell(build_number(u.version));
+    value = integer_cell(id.build);
     add_field(out, "build", &value);
     return 0;
 }

@@ -14,7 +14,8 @@ namespace kiv::host {
 std::int64_t file_size(const char* path);
 
 // Calls fn(name, value) for every variable of the process environment, in
-// the environment's order.
+// the environment's order. The name ends at the first "=" after the entry's
+// first character; an entry with no such "=" is all name.
 template <class Fn>
 void for_each_env(Fn fn);
 using EnvVisitor = void (*)(std::string_view name, std::string_view value, void* context);

@@ -38,6 +38,23 @@ TEST(Host, EnvironmentVisitSeesEveryVariable) {
     unsetenv("KIV_HOST_EMPTY");
 }
 
+TEST(Host, EnvironmentNamesEndAtTheFirstEqualsSignAfterTheFirstCharacter) {
+    char e1[] = "=C:=C:\\work";
+    char e2[] = "A==1";
+    char e3[] = "B=";
+    char e4[] = "NOVALUE";
+    char e5[] = "=";
+    char* entries[] = {e1, e2, e3, e4, e5, nullptr};
+    char** saved = environ;
+    environ = entries;
+    std::string seen;
+    for_each_env([&](std::string_view name, std::string_view value) {
+        seen.append(name).append("|").append(value).append(";");
+    });
+    environ = saved;
+    EXPECT_EQ(seen, "=C:|C:\\work;A|=1;B|;NOVALUE|;=|;");
+}
+
 TEST(Host, ProgramsAreFoundOnThePath) {
     EXPECT_TRUE(program_on_path_q("sh"));
     EXPECT_FALSE(program_on_path_q("kiv-no-such-program-anywhere"));
