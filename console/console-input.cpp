@@ -64,11 +64,12 @@ void append_text(Cell* value, const std::u32string& text) {
 
 // Tab in the editor: kiv-complete-ctx/complete-input on the line at the
 // cursor, in console mode. It runs inside `try`, so an error in it (an
-// unreadable folder, say) cannot leave the edit half done with the terminal
-// in raw mode: it counts as nothing to complete, and the Tab is typed, as
-// does a result that is not a block of texts.
+// unreadable folder, say) cannot unwind through the edit and leave the
+// terminal in raw mode. An error, or a result that is not a block of texts,
+// counts as nothing to complete: the Tab is typed.
 std::vector<line_edit::Candidate> complete(const std::u32string& line, std::size_t cursor) {
     std::vector<line_edit::Candidate> found;
+    keep_cells();
     const Cell* at = boot::resolve("kiv-complete-ctx/complete-input");
     if (!at || !at->is(Type::function)) return found;
     const Cell function = *at;
@@ -88,7 +89,8 @@ std::vector<line_edit::Candidate> complete(const std::u32string& line, std::size
     Cell name;
     word::load("try", &name);
     Cell result;
-    const Status status = interpreter::call_with_arguments(&guard, &name, &completion_code, 1, &result);
+    const Status status =
+        interpreter::call_with_arguments(&guard, &name, &completion_code, 1, &result);
     none::make_at(&completion_line);
     none::make_at(&completion_code);
     if (status == Status::thrown) {
