@@ -1,18 +1,26 @@
 #include "console/console-input.h"
 
 #include <cstdlib>
+#include <vector>
 
 #include "console/terminal.h"
+#include "runtime/boot.h"
 #include "runtime/collector.h"
 #include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
+#include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/none.h"
 #include "runtime/datatypes/object.h"
 #include "runtime/datatypes/pair.h"
+#include "runtime/datatypes/series.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/string-storage.h"
+#include "runtime/datatypes/word.h"
 #include "runtime/error-exit.h"
+#include "runtime/evaluator/interpreter.h"
 #include "runtime/memory.h"
+#include "runtime/state.h"
 #include "runtime/unicode.h"
 
 namespace kiv::console_input {
@@ -21,9 +29,12 @@ namespace {
 
 constexpr Size fallback_size{80, 50};
 
-// GC: the line and history of the current `ask`, collector roots.
+// GC: the line and history of the current `ask`, and the line and code of
+// a completion while it runs, collector roots.
 Cell edit_line;
 Cell edit_history;
+Cell completion_line;
+Cell completion_code;
 bool roots_registered = false;
 Size last_size{0, 0};
 
@@ -32,6 +43,8 @@ void keep_cells() {
     roots_registered = true;
     collector::register_root_cell(&edit_line);
     collector::register_root_cell(&edit_history);
+    collector::register_root_cell(&completion_line);
+    collector::register_root_cell(&completion_code);
 }
 
 std::u32string text_of(Cell* value) {
@@ -47,6 +60,62 @@ std::u32string text_of(Cell* value) {
 void append_text(Cell* value, const std::u32string& text) {
     memory::SeriesBuffer* b = string::buffer(value);
     for (char32_t c : text) b = string::append_char(b, c);
+}
+
+// Tab in the editor: kiv-complete-ctx/complete-input on the line at the
+// cursor, in console mode. It runs inside `try`, so an error in it (an
+// unreadable folder, say) cannot unwind through the edit and leave the
+// terminal in raw mode. An error, or a result that is not a block of texts,
+// counts as nothing to complete: the Tab is typed.
+std::vector<line_edit::Candidate> complete(const std::u32string& line, std::size_t cursor) {
+    std::vector<line_edit::Candidate> found;
+    keep_cells();
+    const Cell* at = boot::resolve("kiv-complete-ctx/complete-input");
+    if (!at || !at->is(Type::function)) return found;
+    const Cell function = *at;
+    at = boot::resolve("try");
+    if (!at || !at->is(Type::native)) return found;
+    const Cell guard = *at;
+    // GC: the line is rooted before the block is made.
+    string::make_at(&completion_line, static_cast<std::int64_t>(line.size()) + 1);
+    append_text(&completion_line, line);
+    series::set_head(&completion_line, static_cast<std::int64_t>(cursor));
+    block::make_at(&completion_code, 3);
+    Cell flag;
+    logic::make_at(&flag, true);
+    block::append_value(&completion_code, &function);
+    block::append_value(&completion_code, &completion_line);
+    block::append_value(&completion_code, &flag);
+    Cell name;
+    word::load("try", &name);
+    Cell result;
+    const Status status =
+        interpreter::call_with_arguments(&guard, &name, &completion_code, 1, &result);
+    none::make_at(&completion_line);
+    none::make_at(&completion_code);
+    if (status == Status::thrown) {
+        state.thrown_code = 0;
+        return found;
+    }
+    if (!result.is(Type::block)) return found;
+    // Nothing below allocates a language value: the result's cells stay put.
+    const std::int32_t count = block::ks_length(&result);
+    const Cell* value = block::ks_head(&result);
+    for (std::int32_t i = 0; i < count; ++i, ++value) {
+        if (!series::is_any_string(value->type())) return {};
+        Cell text = *value;
+        if (i > 0) {
+            found.push_back({text_of(&text), 0});
+            continue;
+        }
+        // The first value: the whole line, its index the new cursor.
+        const std::int32_t index = series::head(&text);
+        series::set_head(&text, 0);
+        std::u32string whole = text_of(&text);
+        const std::size_t position = index < 0 ? 0 : static_cast<std::size_t>(index);
+        found.push_back({whole, position < whole.size() ? position : whole.size()});
+    }
+    return found;
 }
 
 // The history block read from its head; entries that are not strings read
@@ -111,6 +180,7 @@ void read_input(const Cell* prompt, bool hidden) {
     Cell shown = *prompt;
     std::u32string prompt_text = text_of(&shown);
     refresh_size();
+    terminal::editor().set_completer(complete);
     line_edit::Result r = terminal::edit(prompt_text, hidden, BlockHistory(&edit_history));
     refresh_size();
     if (r.input_ended) end_of_input();

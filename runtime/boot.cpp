@@ -197,6 +197,7 @@ constexpr Step preprocessor_steps[] = {source("library/preprocessor.kiv")};
 constexpr Step json_csv_steps[] = {source("library/json.kiv"), source("library/csv.kiv")};
 constexpr Step command_line_steps[] = {binder(run_extract_boot_args, "extract-boot-args")};
 constexpr Step console_steps[] = {
+    source("console/complete.kiv"),
     binder(bind_editor_routines, "line-editor routines"),
     source("console/input.kiv"),
     binder(bind_stdin_routines, "standard input routines"),
@@ -242,8 +243,8 @@ constexpr Group group_table[] = {
     X("system/codecs/kivbin", 273, 8) X("system/codecs/json", 386, 8)                    \
     X("system/codecs/csv", 393, 8) X("load-json-ctx", 373, 14) X("to-json-ctx", 379, 14)   \
     X("load-csv-ctx", 398, 14) X("url-parser", 303, 10)                                  \
-    X("system/console", 600, 16) X("cli-console-ctx/settings", 621, 16)                  \
-    X("cli-console-ctx", 619, 16)
+    X("kiv-complete-ctx", 549, 16) X("system/console", 600, 16)                          \
+    X("cli-console-ctx/settings", 621, 16) X("cli-console-ctx", 619, 16)
 constexpr ClassId class_id_table[] = {
 #define KIV_CLASS_ID_ROW(path, id, group) {path, id, group},
     KIV_CLASS_IDS(KIV_CLASS_ID_ROW)
