@@ -236,14 +236,17 @@ constexpr Group group_table[] = {
 // ORDER CLASS-IDS: the boot objects built so far, in the order they are
 // made, with the class ids that compiled code and `class-of` know them by.
 #define KIV_CLASS_IDS(X)                                                                 \
-    X("system/build/config", 180, 7) X("system/build", 176, 7) X("system/catalog", 182, 7) X("system/state", 206, 7)      \
+    X("system/build/config", 180, 7) X("system/build", 176, 7) X("system/catalog", 182, 7)  \
+    X("system/state/callbacks", 209, 7) X("system/state/GC", 212, 7) X("system/state", 206, 7) \
+    X("system/locale/currencies", 218, 7) X("system/locale", 216, 7)                     \
     X("system/options/float", 224, 7) X("system/options", 222, 7)                        \
     X("system/script", 229, 7) X("system/standard/header", 233, 7)                       \
     X("system/standard", 231, 7) X("system/lexer", 254, 7) X("system", 174, 7)           \
     X("system/codecs/kivbin", 273, 8) X("system/codecs/json", 386, 8)                    \
     X("system/codecs/csv", 393, 8) X("load-json-ctx", 373, 14) X("to-json-ctx", 379, 14)   \
     X("load-csv-ctx", 398, 14) X("url-parser", 303, 10)                                  \
-    X("kiv-complete-ctx", 549, 16) X("system/console", 600, 16)                          \
+    X("kiv-complete-ctx", 549, 16) X("help-ctx/func-spec-ctx/func-spec", 581, 16)         \
+    X("help-ctx/func-spec-ctx", 579, 16) X("help-ctx", 557, 16) X("system/console", 600, 16) \
     X("cli-console-ctx/settings", 621, 16) X("cli-console-ctx", 619, 16)
 constexpr ClassId class_id_table[] = {
 #define KIV_CLASS_ID_ROW(path, id, group) {path, id, group},
