@@ -34,6 +34,7 @@
 #include "runtime/fire.h"
 #include "runtime/platform/host.h"
 #include "runtime/platform/platform.h"
+#include "runtime/services/process.h"
 
 namespace kiv::natives_system {
 
@@ -343,10 +344,16 @@ Status as(const std::int32_t*, std::int32_t) {
     return Status::ok;
 }
 
-Status call(const std::int32_t*, std::int32_t) {
-    // LINUX: commands run through the process service, which this build
-    // does not have yet.
-    fire(ErrorId::internal_feature_na);
+// The refinements of call, by their number in the spec.
+enum CallRef : int { r_wait = 1, r_show, r_console, r_shell, r_input, r_output, r_error };
+
+Status call(const std::int32_t* args, std::int32_t) {
+    const std::int32_t result = process::call(
+        arg(0), ref_used(args, r_wait), ref_used(args, r_show), ref_used(args, r_console),
+        ref_used(args, r_shell), ref_arg(args, r_input), ref_arg(args, r_output),
+        ref_arg(args, r_error));
+    *arg(0) = integer::make_cell(result);
+    return Status::ok;
 }
 
 Status browse(const std::int32_t*, std::int32_t) {
