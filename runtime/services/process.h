@@ -9,6 +9,10 @@
 // is the shell's exit code 127. Showing or hiding a window has no meaning
 // here. Captured text is UTF-8 with each CR before an LF dropped.
 //
+// Output and error are read until every writer has closed them: a
+// background process that the command leaves holding them keeps the call
+// waiting until it ends, as the shell's own command substitution does.
+//
 // Every descriptor the runtime opens for a call is close-on-exec, and all
 // of them are closed before the call returns, on failure too. A waited
 // child is reaped by the call; a child that nobody waits for is started

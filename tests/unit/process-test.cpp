@@ -110,6 +110,26 @@ TEST_F(Process, NoDescriptorOrChildOutlivesACallWhateverItsOutcome) {
     EXPECT_TRUE(no_child_left());
 }
 
+TEST_F(Process, PipesWorkWhenTheCallersOwnStandardStreamsAreClosed) {
+    // New pipes then take the numbers 0 and 1, which the child's wiring
+    // must not confuse with its own standard streams.
+    const int saved_in = dup(0);
+    const int saved_out = dup(1);
+    close(0);
+    close(1);
+    Stream in;
+    in.data = reinterpret_cast<const std::uint8_t*>("abc");
+    in.count = 3;
+    Stream out;
+    const std::int32_t result = os_call("cat", true, false, &in, &out, nullptr);
+    dup2(saved_in, 0);
+    dup2(saved_out, 1);
+    close(saved_in);
+    close(saved_out);
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(captured(out), "abc");
+}
+
 TEST_F(Process, QuotedTextReachesTheProgramUnchanged) {
     const char* texts[] = {"a b", "it's", "$(echo no)", "`echo no`", "a\"b\\c", "*", "-n", ""};
     for (const char* text : texts) {
