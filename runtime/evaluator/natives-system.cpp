@@ -116,6 +116,12 @@ Cell current_date(bool utc, bool precise) {
 }
 
 // ---------------------------------------------------------------------------
+// call
+
+// The refinements of call, by their number in the spec.
+enum CallRef : int { r_wait = 1, r_show, r_console, r_shell, r_input, r_output, r_error };
+
+// ---------------------------------------------------------------------------
 // new-line
 
 void set_marker(Cell* cell, bool on) {
@@ -343,9 +349,6 @@ Status as(const std::int32_t*, std::int32_t) {
     *arg(0) = spec;
     return Status::ok;
 }
-
-// The refinements of call, by their number in the spec.
-enum CallRef : int { r_wait = 1, r_show, r_console, r_shell, r_input, r_output, r_error };
 
 Status call(const std::int32_t* args, std::int32_t) {
     const std::int32_t result = process::call(
