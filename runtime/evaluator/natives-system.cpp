@@ -115,6 +115,12 @@ Cell current_date(bool utc, bool precise) {
 }
 
 // ---------------------------------------------------------------------------
+// call
+
+// The refinements of call, by their number in the spec.
+enum CallRef : int { r_wait = 1, r_show, r_console, r_shell, r_input, r_output, r_error };
+
+// ---------------------------------------------------------------------------
 // new-line
 
 void set_marker(Cell* cell, bool on) {
@@ -343,13 +349,11 @@ Status as(const std::int32_t*, std::int32_t) {
 }
 
 Status call(const std::int32_t* args, std::int32_t) {
-    // Refinements: 1 /wait, 2 /show, 3 /console, 4 /shell, 5 /input,
-    // 6 /output, 7 /error. LINUX: /show has no window to show and every
-    // command runs through the shell, so /shell changes nothing.
-    const std::int64_t result =
-        process::call(arg(0), ref_used(args, 1), ref_used(args, 3), ref_arg(args, 5),
-                      ref_arg(args, 6), ref_arg(args, 7));
-    *arg(0) = integer::make_cell(static_cast<std::int32_t>(result));
+    const std::int32_t result = process::call(
+        arg(0), ref_used(args, r_wait), ref_used(args, r_show), ref_used(args, r_console),
+        ref_used(args, r_shell), ref_arg(args, r_input), ref_arg(args, r_output),
+        ref_arg(args, r_error));
+    *arg(0) = integer::make_cell(result);
     return Status::ok;
 }
 
