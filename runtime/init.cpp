@@ -54,6 +54,7 @@
 #include "runtime/output-hooks.h"
 #include "runtime/ownership.h"
 #include "runtime/platform/platform.h"
+#include "runtime/services/compression.h"
 #include "runtime/services/file-io.h"
 #include "runtime/services/kivbin.h"
 #include "runtime/state.h"
@@ -166,7 +167,8 @@ constexpr InitStep init_steps[] = {
     parse::init,
     ownership::init,
     // port and checksum method words: natives::init_method_words
-    // compression method words: compress::init_words
+    // the deflate codecs behind compress and decompress
+    compression::init,
     // process calls: call::init (output string of 102,400 bytes)
     // the file layer behind the file! actions
     file_io::init,
