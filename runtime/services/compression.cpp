@@ -140,16 +140,33 @@ std::uint32_t bucket_of(std::uint32_t v) {
     return v & (hash_buckets - 1);
 }
 
-// The first slot of the bucket that holds an earlier position within the
-// window whose three bytes equal those at p; 0 when none does. Slots hold a
-// position + 1, 0 being empty.
-std::size_t find_match(const std::size_t* slots, const std::uint8_t* in, std::size_t p) {
+// A slot holds an input position + 1 above the three bytes found there, so
+// a probe need not read the input back; 0 is an empty slot.
+using Slot = std::uint64_t;
+
+Slot make_slot(std::size_t position, std::uint32_t bytes) {
+    return static_cast<Slot>(position + 1) << 24 | bytes;
+}
+
+// The position of the first slot of the bucket that holds an earlier
+// position within the window whose three bytes equal `here`, those at p;
+// p when none does.
+std::size_t find_match(const Slot* slots, std::size_t p, std::uint32_t here) {
     for (int k = 0; k < bucket_slots; ++k) {
-        if (slots[k] == 0) continue;
-        const std::size_t s = slots[k] - 1;
-        if (s < p && p - s < window && std::memcmp(in + s, in + p, 3) == 0) return slots[k];
+        const Slot e = slots[k];
+        if (e == 0 || (e & 0xFFFFFF) != here) continue;
+        const std::size_t s = static_cast<std::size_t>(e >> 24) - 1;
+        if (s < p && p - s < window) return s;
     }
-    return 0;
+    return p;
+}
+
+// The three bytes at p, zeros standing for those past the end.
+std::uint32_t three_bytes_at(const std::uint8_t* in, std::size_t p, std::size_t n) {
+    if (n - p >= 3) return three_bytes(in + p);
+    std::uint8_t last[3] = {};
+    std::memcpy(last, in + p, n - p);
+    return three_bytes(last);
 }
 
 }  // namespace
@@ -157,7 +174,7 @@ std::size_t find_match(const std::size_t* slots, const std::uint8_t* in, std::si
 Result deflate(std::uint8_t* out, std::size_t* size, const std::uint8_t* in, std::size_t n) {
     // PERF: the table lives on the stack and is cleared per call; nothing is
     // allocated.
-    std::size_t table[hash_buckets][bucket_slots] = {};
+    Slot table[hash_buckets][bucket_slots] = {};
     BitWriter w{out, out ? *size : 0};
     w.put(1, 1);  // final block
     w.put(1, 2);  // fixed codes
@@ -165,10 +182,10 @@ Result deflate(std::uint8_t* out, std::size_t* size, const std::uint8_t* in, std
     while (p < n) {
         const std::size_t start = p;
         const bool has_three = n - p >= 3;
-        std::size_t* slots = table[has_three ? bucket_of(three_bytes(in + p)) : 0];
-        const std::size_t found = has_three && p >= 3 ? find_match(slots, in, p) : 0;
-        if (found) {
-            const std::size_t s = found - 1;
+        const std::uint32_t here = has_three ? three_bytes(in + p) : 0;
+        Slot* slots = table[bucket_of(here)];
+        const std::size_t s = has_three && p >= 3 ? find_match(slots, p, here) : p;
+        if (s != p) {
             std::uint32_t length = 3;
             while (length < max_match && p + length < n && in[s + length] == in[p + length]) ++length;
             put_match(w, length, static_cast<std::uint32_t>(p - s));
@@ -180,10 +197,8 @@ Result deflate(std::uint8_t* out, std::size_t* size, const std::uint8_t* in, std
         // Only the position each step began at is remembered; the slot is
         // chosen by the bytes at the next step (zeros past the end).
         if (has_three) {
-            std::uint8_t next[3] = {};
-            std::memcpy(next, in + p, std::min<std::size_t>(3, n - p));
-            const std::uint32_t v = three_bytes(next);
-            slots[((v >> 14) - v) & (bucket_slots - 1)] = start + 1;
+            const std::uint32_t v = three_bytes_at(in, p, n);
+            slots[((v >> 14) - v) & (bucket_slots - 1)] = make_slot(start, here);
         }
     }
     w.put_code(fixed_codes[256]);
