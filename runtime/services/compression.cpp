@@ -364,7 +364,10 @@ struct Sink {
         } else if (pos >= capacity) {
             pos += length;
         } else {
-            for (std::size_t i = 0; i < length; ++i) put(out[pos - distance]);
+            // The copy crosses the capacity: past it, nothing is stored and
+            // nothing may be read back.
+            for (std::size_t i = 0; i < length; ++i, ++pos)
+                if (pos < capacity) out[pos] = out[pos - distance];
         }
     }
 };
