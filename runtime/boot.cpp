@@ -7,6 +7,7 @@
 #include "console/console-routines.h"
 #include "library/kivbin-codec.h"
 #include "library/routines.h"
+#include "library/tools-routines.h"
 #include "library/type-predicates.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
@@ -194,6 +195,11 @@ constexpr Step codec_steps[] = {
 };
 constexpr Step url_steps[] = {source("library/url.kiv")};
 constexpr Step preprocessor_steps[] = {source("library/preprocessor.kiv")};
+constexpr Step tools_steps[] = {
+    binder(tools_routines::bind, "_set-tracing"),
+    source("library/tools.kiv"),
+    source("library/tracers.kiv"),
+};
 constexpr Step json_csv_steps[] = {source("library/json.kiv"), source("library/csv.kiv")};
 constexpr Step command_line_steps[] = {binder(run_extract_boot_args, "extract-boot-args")};
 constexpr Step console_steps[] = {
@@ -224,7 +230,7 @@ constexpr Group group_table[] = {
     KIV_BOOT_EMPTY(9, "reactivity"),
     KIV_BOOT_GROUP(10, "schemes and URLs", url_steps),
     KIV_BOOT_GROUP(11, "preprocessor", preprocessor_steps),
-    KIV_BOOT_EMPTY(12, "tools"),
+    KIV_BOOT_GROUP(12, "tools", tools_steps),
     KIV_BOOT_GROUP(13, "command line", command_line_steps),
     KIV_BOOT_GROUP(14, "JSON and CSV", json_csv_steps),
     KIV_BOOT_EMPTY(15, "graphics"),

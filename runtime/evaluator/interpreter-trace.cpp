@@ -157,9 +157,10 @@ Status end_trace() {
     return s;
 }
 
+// Outside a run there is no handler to send events to, so nothing changes;
+// the run itself goes on either way and ends with its end event.
 void set_tracing(bool on) {
-    state.tracing = on && state.trace_callback.is(Type::function);
-    state.trace_run = on;
+    state.tracing = on && state.trace_run && state.trace_callback.is(Type::function);
 }
 
 }  // namespace kiv::interpreter
