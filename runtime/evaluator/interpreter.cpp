@@ -1734,12 +1734,16 @@ Status run_body(const Cell* fn, const Cell* name) {
     Cell* base = state.stack_arguments;
     memory::buffer_of(ctx)->cells()->data2 = cage::offset_of(base);
     state.frames_top[-1].header |= stack::flag::body;
+    // A body with a trace attribute switches the events for itself and puts
+    // the switch back when it ends; any other body leaves the switch as its
+    // code set it (`trace false` inside a traced run stays switched off).
     const bool was_tracing = state.tracing;
+    const bool own_switch = fn->header & (function::flag::trace | function::flag::no_trace);
     if (fn->header & function::flag::no_trace) state.tracing = false;
     else if (fn->header & function::flag::trace) state.tracing = state.trace_run;
     if (tracing()) [[unlikely]] {
         if (fire_event(Event::prolog, nullptr, nullptr, name, fn) == Status::thrown) {
-            state.tracing = was_tracing;
+            if (own_switch) state.tracing = was_tracing;
             return Status::thrown;
         }
     }
@@ -1750,7 +1754,7 @@ Status run_body(const Cell* fn, const Cell* name) {
     if (s == Status::thrown) {
         const std::uint32_t code = state.thrown_code;
         if (code != throw_code::return_ && code != throw_code::exit) {
-            state.tracing = was_tracing;
+            if (own_switch) state.tracing = was_tracing;
             return Status::thrown;
         }
         // return and exit end here: the thrower made this frame current
@@ -1760,12 +1764,12 @@ Status run_body(const Cell* fn, const Cell* name) {
     if (tracing()) [[unlikely]] {
         const Cell result = *state.stack_arguments;
         if (fire_event(Event::epilog, nullptr, nullptr, name, fn) == Status::thrown) {
-            state.tracing = was_tracing;
+            if (own_switch) state.tracing = was_tracing;
             return Status::thrown;
         }
         *state.stack_arguments = result;
     }
-    state.tracing = was_tracing;
+    if (own_switch) state.tracing = was_tracing;
     state.frames_top[-1].header &= ~stack::flag::body;
     state.stack_top = state.stack_arguments + 1;
     return Status::ok;
