@@ -193,6 +193,7 @@ constexpr Step codec_steps[] = {
     source("library/codecs.kiv"),
     binder(kivbin_codec::bind, "kivbin codec routines"),
 };
+constexpr Step reactivity_steps[] = {source("library/reactivity.kiv")};
 constexpr Step url_steps[] = {source("library/url.kiv")};
 constexpr Step preprocessor_steps[] = {source("library/preprocessor.kiv")};
 constexpr Step tools_steps[] = {
@@ -227,7 +228,7 @@ constexpr Group group_table[] = {
     KIV_BOOT_GROUP(6, "library functions", library_function_steps),
     KIV_BOOT_GROUP(7, "the system object", system_steps),
     KIV_BOOT_GROUP(8, "codecs", codec_steps),
-    KIV_BOOT_EMPTY(9, "reactivity"),
+    KIV_BOOT_GROUP(9, "reactivity", reactivity_steps),
     KIV_BOOT_GROUP(10, "schemes and URLs", url_steps),
     KIV_BOOT_GROUP(11, "preprocessor", preprocessor_steps),
     KIV_BOOT_GROUP(12, "tools", tools_steps),
@@ -249,7 +250,8 @@ constexpr Group group_table[] = {
     X("system/script", 229, 7) X("system/standard/header", 233, 7)                       \
     X("system/standard", 231, 7) X("system/lexer", 254, 7) X("system", 174, 7)           \
     X("system/codecs/kivbin", 273, 8) X("system/codecs/json", 386, 8)                    \
-    X("system/codecs/csv", 393, 8) X("load-json-ctx", 373, 14) X("to-json-ctx", 379, 14)   \
+    X("system/codecs/csv", 393, 8) X("reactor!", 277, 9) X("deep-reactor!", 280, 9)      \
+    X("system/reactivity", 286, 9) X("load-json-ctx", 373, 14) X("to-json-ctx", 379, 14)   \
     X("load-csv-ctx", 398, 14) X("url-parser", 303, 10)                                  \
     X("kiv-complete-ctx", 549, 16) X("help-ctx/func-spec-ctx/func-spec", 581, 16)         \
     X("help-ctx/func-spec-ctx", 579, 16) X("help-ctx", 557, 16) X("system/console", 600, 16) \
