@@ -3,7 +3,8 @@
 // a binary! or a block of lines, or a block of the status, the response
 // headers and the body. `init` installs it as the url! actions' hook.
 //
-// LINUX: requests go through libcurl. Connecting gives up after 60 seconds
+// LINUX: requests go through libcurl, loaded by the first request (internal
+// feature-na when it is missing). Connecting gives up after 60 seconds
 // and a response that delivers nothing for 30 seconds is abandoned, so a
 // request never waits forever; redirects are followed (at most 10, http and
 // https only). The status never decides the result: an error status still
