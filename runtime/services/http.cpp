@@ -31,8 +31,8 @@ namespace kiv::http {
 namespace {
 
 // LINUX: the request object's own limits, in seconds. A connection that is
-// not made within connect_timeout, or a response that delivers no byte for
-// stall_timeout, ends the request as not made.
+// not made within connect_timeout, or a response slower than a byte a
+// second over stall_timeout, ends the request as not made.
 constexpr long connect_timeout = 60;
 constexpr long stall_timeout = 30;
 constexpr long max_redirects = 10;

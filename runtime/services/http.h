@@ -5,8 +5,8 @@
 //
 // LINUX: requests go through libcurl, loaded by the first request (internal
 // feature-na when it is missing). Connecting gives up after 60 seconds
-// and a response that delivers nothing for 30 seconds is abandoned, so a
-// request never waits forever; redirects are followed (at most 10, http and
+// and a response slower than a byte a second over 30 seconds is abandoned
+// (the request then counts as not made), so a request never waits forever; redirects are followed (at most 10, http and
 // https only). The status never decides the result: an error status still
 // answers its body.
 //
