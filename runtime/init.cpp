@@ -56,6 +56,7 @@
 #include "runtime/platform/platform.h"
 #include "runtime/services/compression.h"
 #include "runtime/services/file-io.h"
+#include "runtime/services/http.h"
 #include "runtime/services/kivbin.h"
 #include "runtime/state.h"
 
@@ -172,6 +173,8 @@ constexpr InitStep init_steps[] = {
     // process calls: call::init (output string of 102,400 bytes)
     // the file layer behind the file! actions
     file_io::init,
+    // the HTTP client behind read and write of http urls
+    http::init,
     stack::init,
     lexer::init,
     // boot image: the library's sources, decoded instead of lexed
