@@ -484,7 +484,8 @@ Cell* xor_(Cell* value1, Cell* value2) { return do_math(value1, value2, MathOp::
 std::vector<std::uint8_t> repeat(std::vector<std::uint8_t> once, std::int64_t dup) {
     dup = std::max<std::int64_t>(dup, 0);
     const auto n = static_cast<std::int64_t>(once.size());
-    if (n > 0 && dup > 0x7FFFFFFF / n) fire(ErrorId::internal_no_memory);
+    if (n == 0) return once;
+    if (dup > 0x7FFFFFFF / n) fire(ErrorId::internal_no_memory);
     std::vector<std::uint8_t> bytes(static_cast<std::size_t>(n * dup));
     for (std::int64_t i = 0; i < dup; ++i) {
         std::memcpy(bytes.data() + i * n, once.data(), static_cast<std::size_t>(n));
