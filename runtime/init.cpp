@@ -40,6 +40,7 @@
 #include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/url.h"
+#include "runtime/datatypes/vector.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/evaluator/actions.h"
 #include "runtime/evaluator/interpreter.h"
@@ -102,7 +103,7 @@ constexpr InitStep datatype_inits[] = {
     float_::init,
     typeset::init,
     error::init,
-    // vector!
+    vector::init,
     map::init,
     hash::init,
     pair::init,

@@ -370,7 +370,8 @@ struct Found {
     std::int64_t length = 0;
 };
 
-// A vector! element as a number: integers sign-extended, floats widened.
+// A vector! element as a number: integers sign-extended, char! elements
+// zero-extended, floats widened.
 bool vector_floats(const Cell* series) {
     return series->data3 == static_cast<std::uint32_t>(Type::float_) ||
            series->data3 == static_cast<std::uint32_t>(Type::percent);
@@ -387,10 +388,15 @@ double vector_real(const std::uint8_t* p, std::uint32_t unit) {
     return f;
 }
 
-std::int64_t vector_integer(const std::uint8_t* p, std::uint32_t unit) {
+std::int64_t signed_unit(const std::uint8_t* p, std::uint32_t unit) {
     if (unit == 1) return static_cast<std::int8_t>(*p);
     if (unit == 2) return static_cast<std::int16_t>(get_char(p, 2));
     return static_cast<std::int32_t>(get_char(p, 4));
+}
+
+std::int64_t vector_integer(const std::uint8_t* p, std::uint32_t unit, const Cell* series) {
+    if (series->data3 == static_cast<std::uint32_t>(Type::char_)) return get_char(p, unit);
+    return signed_unit(p, unit);
 }
 
 bool number_matches(const Cell* series, const std::uint8_t* p, std::uint32_t unit,
@@ -399,7 +405,7 @@ bool number_matches(const Cell* series, const std::uint8_t* p, std::uint32_t uni
         const double e = vector_real(p, unit);
         return e == (n.is_float ? n.real : static_cast<double>(n.integer));
     }
-    const std::int64_t e = series->is(Type::vector) ? vector_integer(p, unit) : get_char(p, unit);
+    const std::int64_t e = series->is(Type::vector) ? vector_integer(p, unit, series) : get_char(p, unit);
     return n.is_float ? static_cast<double>(e) == n.real : e == n.integer;
 }
 
@@ -569,7 +575,7 @@ Cell element_at(const Cell* series, std::int64_t position) {
             std::memcpy(words, &d, 8);
             return Cell{series->data3, 0, words[0], words[1]};
         }
-        return Cell{series->data3, 0, static_cast<std::uint32_t>(vector_integer(p, unit)), 0};
+        return Cell{series->data3, 0, static_cast<std::uint32_t>(vector_integer(p, unit, series)), 0};
     }
     return char_cell(get_char(p, unit));
 }
@@ -590,7 +596,7 @@ struct SortContext {
     std::int64_t compared; // units compared per record
     Fold fold;
     bool floats;           // a vector! of floats
-    bool signed_units;     // a vector! of integers
+    bool signed_units;     // a vector! of integer! elements
     int direction;         // -1 under /reverse
     Cell* function;        // a function! comparator, or null
     NodeId node;           // the series' node
@@ -617,8 +623,8 @@ int compare_units(const std::uint8_t* a, const std::uint8_t* b, const SortContex
             continue;
         }
         if (c.signed_units) {
-            const std::int64_t x = vector_integer(a, c.unit);
-            const std::int64_t y = vector_integer(b, c.unit);
+            const std::int64_t x = signed_unit(a, c.unit);
+            const std::int64_t y = signed_unit(b, c.unit);
             if (x != y) return x < y ? -1 : 1;
             continue;
         }
@@ -730,7 +736,8 @@ void setup_comparison(SortContext& c, Cell* series, Cell* skip, Cell* comparator
     }
     const bool is_vector = series->is(Type::vector);
     c.floats = is_vector && vector_floats(series);
-    c.signed_units = is_vector && !c.floats;
+    // char! elements are code points and sort as the string units do.
+    c.signed_units = is_vector && series->data3 == static_cast<std::uint32_t>(Type::integer);
     if (case_ || is_vector) {
         c.fold = Fold::none;
     } else {

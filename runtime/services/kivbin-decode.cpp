@@ -31,6 +31,7 @@
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/tuple.h"
+#include "runtime/datatypes/vector.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/evaluator/stack.h"
 #include "runtime/fire.h"
@@ -426,6 +427,7 @@ private:
             case Type::string: case Type::file: case Type::url: case Type::tag: case Type::email:
             case Type::ref: case Type::binary:
                 return text(h, out);
+            case Type::vector: return vector_value(h, out);
             case Type::map: return map(h, out);
             case Type::bitset: return bitset(h, out);
             case Type::native: case Type::action: return native(h, out);
@@ -695,6 +697,47 @@ private:
         if (size) std::memcpy(b->head(), source, size);
         b->tail = b->offset + static_cast<std::uint32_t>(size);
         *out = plain_cell(h.type, static_cast<std::uint32_t>(head), node, 0);
+    }
+
+    // vector!: a reference must name a vector, whose element type the new
+    // value takes; a new buffer's element type and size must be a pair that
+    // vector! makes.
+    void vector_value(const Head& h, Cell* out) {
+        const std::int32_t head = compact_ && !h.bit6 ? 0 : head_field();
+        if (h.reference) {
+            read_path();
+            const Cell v = resolve(h.at);
+            if (!v.is(Type::vector)) invalid(h.at);
+            *out = plain_cell(Type::vector, static_cast<std::uint32_t>(head), v.data2, v.data3);
+            return;
+        }
+        const std::uint8_t* at = p_;
+        std::uint32_t element;
+        std::uint32_t size;
+        std::uint32_t length;
+        if (compact_) {
+            const std::uint8_t kind = u8();
+            element = kind >> 2;
+            size = 1u << (kind & 3);
+            length = field();
+        } else {
+            size = (h.header >> header::unit_shift) & 0xFF;
+            length = field();
+            element = field();
+        }
+        const auto type = static_cast<Type>(element);
+        const bool sized = vector::floats_q(type) ? size == 8 || (size == 4 && type == Type::float_)
+                                                  : size == 1 || size == 2 || size == 4;
+        if (element > 0xFF || !vector::element_type_q(type) || !sized) invalid(at);
+        if (length > left() / size) invalid(at);
+        const std::size_t n = std::size_t{length} * size;
+        const std::uint8_t* source = bytes(n);
+        Cell made;
+        vector::make_at(&made, length ? length : 1, type, size);
+        SeriesBuffer* b = memory::buffer_of(made.data2);
+        if (n) std::memcpy(b->head(), source, n);
+        b->tail = b->offset + static_cast<std::uint32_t>(n);
+        *out = plain_cell(Type::vector, static_cast<std::uint32_t>(head), made.data2, element);
     }
 
     // Indexes the cells of `out` as a hash!, at the same head.

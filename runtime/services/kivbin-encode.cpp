@@ -113,6 +113,7 @@ public:
             case Type::ref: case Type::binary:
                 text(v);
                 break;
+            case Type::vector: vector_value(v); break;
             case Type::map: map(v); break;
             case Type::bitset: bitset(v); break;
             case Type::native: case Type::action: native(v); break;
@@ -416,6 +417,36 @@ private:
             put_leb(records, (length << 2) | u);
         } else {
             field(length);
+        }
+        payload(b->head(), b->used_bytes());
+        leave();
+    }
+
+    // vector!: the head, then the element type and size with the length of
+    // the whole buffer in elements (compact: one byte type << 2 | log2 of
+    // the size, then the count; normal: the size in the header, the count
+    // and the type as fields), then the elements as stored.
+    void vector_value(const Cell* v) {
+        const NodeId node = v->data2;
+        const std::uint32_t h = head_of(v);
+        memory::SeriesBuffer* b = memory::buffer_of(node);
+        const std::uint32_t size = b->unit();
+        const Place* place = find(node);
+        head(v, place != nullptr, h != 0, size << header::unit_shift);
+        if (h != 0 || !compact_) field(h);
+        if (place) {
+            write_path(*place);
+            return;
+        }
+        enter(node);
+        const std::uint32_t length = b->length();
+        if (compact_) {
+            const std::uint32_t u = size == 8 ? 3 : size == 4 ? 2 : size == 2 ? 1 : 0;
+            byte(static_cast<std::uint8_t>(v->data3 << 2 | u));
+            field(length);
+        } else {
+            field(length);
+            field(v->data3);
         }
         payload(b->head(), b->used_bytes());
         leave();
