@@ -31,6 +31,15 @@ expect() {
     screen
   fi
 }
+# Waits until the screen shows the text on at least n lines: a key typed
+# before the editor reads again is dropped when it sets the terminal up.
+wait_lines() {
+  for _ in $(seq 1 "$tries"); do
+    [ "$(screen | grep -cF -- "$1")" -ge "$2" ] && return 0
+    sleep 0.02
+  done
+  return 1
+}
 keys() { t send-keys -t check "$@"; }
 text() { t send-keys -t check -l -- "$1"; }
 
@@ -42,6 +51,7 @@ text "debug [1 2] 5"; keys Enter
 expect "debug>" "the debugger's prompt"
 expect "-----> EVAL 1" "the first event"
 text "-s"; keys Enter
+wait_lines "debug>" 2 || true
 keys Enter
 expect "-----> EVAL 2" "Enter goes on to the next event"
 text "c"; keys Enter
