@@ -54,6 +54,7 @@
 #include "runtime/output-hooks.h"
 #include "runtime/ownership.h"
 #include "runtime/platform/platform.h"
+#include "runtime/services/clipboard.h"
 #include "runtime/services/compression.h"
 #include "runtime/services/file-io.h"
 #include "runtime/services/kivbin.h"
@@ -172,6 +173,8 @@ constexpr InitStep init_steps[] = {
     // process calls: call::init (output string of 102,400 bytes)
     // the file layer behind the file! actions
     file_io::init,
+    // the clipboard behind read-clipboard and write-clipboard
+    clipboard::init,
     stack::init,
     lexer::init,
     // boot image: the library's sources, decoded instead of lexed
