@@ -76,8 +76,8 @@ std::vector<std::u32string> os_paths(const Cell* data) {
     const std::int32_t head = static_cast<std::int32_t>(list.data1);
     const std::int32_t length = std::max(block::ks_length(&list), 0);
     for (std::int32_t i = 0; i < length; ++i) {
-        const Cell* value = block::ks_abs_at(&list, head + i);
-        if (!value->is(Type::file) && !value->is(Type::string)) fire(ErrorId::script_invalid_arg, value);
+        const Cell value = *block::ks_abs_at(&list, head + i);
+        if (!value.is(Type::file) && !value.is(Type::string)) fire(ErrorId::script_invalid_arg, &value);
     }
     std::vector<std::u32string> paths;
     for (std::int32_t i = 0; i < length; ++i) {
