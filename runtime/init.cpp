@@ -55,6 +55,7 @@
 #include "runtime/output-hooks.h"
 #include "runtime/ownership.h"
 #include "runtime/platform/platform.h"
+#include "runtime/services/clipboard.h"
 #include "runtime/services/compression.h"
 #include "runtime/services/file-io.h"
 #include "runtime/services/http.h"
@@ -176,6 +177,8 @@ constexpr InitStep init_steps[] = {
     file_io::init,
     // the HTTP client behind read and write of http urls
     http::init,
+    // the clipboard behind read-clipboard and write-clipboard
+    clipboard::init,
     stack::init,
     lexer::init,
     // boot image: the library's sources, decoded instead of lexed
