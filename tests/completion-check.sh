@@ -9,7 +9,7 @@ set -euo pipefail
 kiv="$(cd "$(dirname "$1")" && pwd)/$(basename "$1")"
 sock="kiv-completion-check-$$"
 work="$(mktemp -d)"
-t() { tmux -L "$sock" -f /dev/null "$@"; }
+source "$(dirname "$0")/tmux-check.sh"
 trap 't kill-server >/dev/null 2>&1 || true; rm -rf "$work"' EXIT
 
 mkdir -p "$work/cache" "$work/files/sub"
@@ -17,20 +17,6 @@ printf 'A' > "$work/files/alpha.txt"
 printf 'B' > "$work/files/alpine.txt"
 printf '' > "$work/files/sub/inner.kiv"
 
-failures=0
-passed=0
-screen() { t capture-pane -p -t check; }
-# A collection at every allocation makes the console far slower: wait longer.
-tries=250
-[ -n "${KIV_GC_STRESS:-}" ] && tries=1500
-# Waits until the screen holds the text (a fixed string).
-wait_for() {
-  for _ in $(seq 1 "$tries"); do
-    screen | grep -qF -- "$1" && return 0
-    sleep 0.02
-  done
-  return 1
-}
 # Waits until the last line with text is the text: the editor has drawn
 # its prompt (and is reading keys in raw mode).
 wait_last() {
@@ -40,22 +26,9 @@ wait_last() {
   done
   return 1
 }
-# Counts one case: the waiter (wait_for or wait_last), its text, the reason.
-check() {
-  if "$1" "$2"; then
-    passed=$((passed + 1))
-  else
-    echo "expected on screen: '$2' ($3)"
-    failures=$((failures + 1))
-    screen
-  fi
-}
-expect() { check wait_for "$1" "$2"; }
 expect_last() { check wait_last "$1" "$2"; }
 # Waits for an empty prompt.
 prompt() { check wait_last ">>" "a prompt"; }
-keys() { t send-keys -t check "$@"; }
-text() { t send-keys -t check -l -- "$1"; }
 # Types a line at an empty prompt and enters it.
 line() { prompt; text "$1"; keys Enter; }
 

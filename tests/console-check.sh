@@ -9,38 +9,8 @@ set -euo pipefail
 kiv="$1"
 sock="kiv-console-check-$$"
 cache="$(mktemp -d)"
-t() { tmux -L "$sock" -f /dev/null "$@"; }
+source "$(dirname "$0")/tmux-check.sh"
 trap 't kill-server >/dev/null 2>&1 || true; rm -rf "$cache"' EXIT
-
-failures=0
-passed=0
-screen() { t capture-pane -p -t check; }
-# Waits until the screen holds the text (a fixed string).
-# A collection at every allocation makes the console far slower: wait longer.
-tries=250
-[ -n "${KIV_GC_STRESS:-}" ] && tries=1500
-# With grep's options first: -x for a whole line.
-wait_grep() {
-  for _ in $(seq 1 "$tries"); do
-    screen | grep -q "$@" && return 0
-    sleep 0.02
-  done
-  return 1
-}
-wait_for() { wait_grep -F -- "$1"; }
-# Waits until a whole line of the screen is the text.
-wait_line() { wait_grep -xF -- "$1"; }
-expect() {
-  if wait_for "$1"; then
-    passed=$((passed + 1))
-  else
-    echo "expected on screen: '$1' ($2)"
-    failures=$((failures + 1))
-    screen
-  fi
-}
-keys() { t send-keys -t check "$@"; }
-text() { t send-keys -t check -l "$1"; }
 # Each run gets a fresh pane; the line after kiv shows its exit status.
 start() {
   # A second session keeps the server up while the pane is replaced: with

@@ -7,41 +7,8 @@ set -euo pipefail
 kiv="$1"
 sock="kiv-debugger-check-$$"
 cache="$(mktemp -d)"
-t() { tmux -L "$sock" -f /dev/null "$@"; }
+source "$(dirname "$0")/tmux-check.sh"
 trap 't kill-server >/dev/null 2>&1 || true; rm -rf "$cache"' EXIT
-
-failures=0
-passed=0
-screen() { t capture-pane -p -t check; }
-tries=250
-[ -n "${KIV_GC_STRESS:-}" ] && tries=1500
-wait_for() {
-  for _ in $(seq 1 "$tries"); do
-    screen | grep -qF -- "$1" && return 0
-    sleep 0.02
-  done
-  return 1
-}
-expect() {
-  if wait_for "$1"; then
-    passed=$((passed + 1))
-  else
-    echo "expected on screen: '$1' ($2)"
-    failures=$((failures + 1))
-    screen
-  fi
-}
-# Waits until the screen shows the text on at least n lines: a key typed
-# before the editor reads again is dropped when it sets the terminal up.
-wait_lines() {
-  for _ in $(seq 1 "$tries"); do
-    [ "$(screen | grep -cF -- "$1")" -ge "$2" ] && return 0
-    sleep 0.02
-  done
-  return 1
-}
-keys() { t send-keys -t check "$@"; }
-text() { t send-keys -t check -l -- "$1"; }
 
 t new-session -d -s keep "sleep 3600"
 t new-session -d -x 80 -y 24 -s check \

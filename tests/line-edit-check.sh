@@ -6,35 +6,14 @@
 set -euo pipefail
 unit="$1"
 sock="kiv-line-edit-check-$$"
-t() { tmux -L "$sock" -f /dev/null "$@"; }
+capture=-J
+source "$(dirname "$0")/tmux-check.sh"
 trap 't kill-server >/dev/null 2>&1 || true' EXIT
 
 t new-session -d -x 40 -y 12 -s check 'sleep 30'
 t set-option -t check remain-on-exit on >/dev/null
 t respawn-pane -k -t check \
   "KIV_LINE_EDIT_DEMO=1 '$unit' --gtest_brief=1 --gtest_filter=LineEditDemo.*"
-
-failures=0
-passed=0
-screen() { t capture-pane -p -J -t check; }
-# Waits until the screen holds the text (a fixed string).
-wait_for() {
-  for _ in $(seq 1 200); do
-    screen | grep -qF -- "$1" && return 0
-    sleep 0.02
-  done
-  return 1
-}
-expect() {
-  if wait_for "$1"; then
-    passed=$((passed + 1))
-  else
-    echo "expected on screen: '$1' ($2)"
-    failures=$((failures + 1))
-  fi
-}
-keys() { t send-keys -t check "$@"; }
-text() { t send-keys -t check -l "$1"; }
 
 expect ">>" "first prompt"
 text "abc"; keys Home; text "X"; keys Enter
