@@ -19,6 +19,7 @@
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string-search.h"
+#include "runtime/datatypes/vector.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/fixed-words.h"
 #include "runtime/fire.h"
@@ -377,35 +378,15 @@ bool vector_floats(const Cell* series) {
            series->data3 == static_cast<std::uint32_t>(Type::percent);
 }
 
-double vector_real(const std::uint8_t* p, std::uint32_t unit) {
-    if (unit == 8) {
-        double d;
-        std::memcpy(&d, p, 8);
-        return d;
-    }
-    float f;
-    std::memcpy(&f, p, 4);
-    return f;
-}
-
-std::int64_t signed_unit(const std::uint8_t* p, std::uint32_t unit) {
-    if (unit == 1) return static_cast<std::int8_t>(*p);
-    if (unit == 2) return static_cast<std::int16_t>(get_char(p, 2));
-    return static_cast<std::int32_t>(get_char(p, 4));
-}
-
-std::int64_t vector_integer(const std::uint8_t* p, std::uint32_t unit, const Cell* series) {
-    if (series->data3 == static_cast<std::uint32_t>(Type::char_)) return get_char(p, unit);
-    return signed_unit(p, unit);
-}
-
 bool number_matches(const Cell* series, const std::uint8_t* p, std::uint32_t unit,
                     const Needle& n) {
     if (series->is(Type::vector) && vector_floats(series)) {
-        const double e = vector_real(p, unit);
+        const double e = vector::get_real(p, unit);
         return e == (n.is_float ? n.real : static_cast<double>(n.integer));
     }
-    const std::int64_t e = series->is(Type::vector) ? vector_integer(p, unit, series) : get_char(p, unit);
+    const std::int64_t e = series->is(Type::vector)
+                               ? vector::get_integer(p, unit, static_cast<Type>(series->data3))
+                               : get_char(p, unit);
     return n.is_float ? static_cast<double>(e) == n.real : e == n.integer;
 }
 
@@ -570,12 +551,13 @@ Cell element_at(const Cell* series, std::int64_t position) {
     if (series->is(Type::binary)) return integer_cell(*p);
     if (series->is(Type::vector)) {
         if (vector_floats(series)) {
-            const double d = vector_real(p, unit);
+            const double d = vector::get_real(p, unit);
             std::uint32_t words[2];
             std::memcpy(words, &d, 8);
             return Cell{series->data3, 0, words[0], words[1]};
         }
-        return Cell{series->data3, 0, static_cast<std::uint32_t>(vector_integer(p, unit, series)), 0};
+        const std::int64_t n = vector::get_integer(p, unit, static_cast<Type>(series->data3));
+        return Cell{series->data3, 0, static_cast<std::uint32_t>(n), 0};
     }
     return char_cell(get_char(p, unit));
 }
@@ -615,16 +597,16 @@ std::uint32_t fold_for_sort(std::uint32_t c, Fold fold) {
 int compare_units(const std::uint8_t* a, const std::uint8_t* b, const SortContext& c) {
     for (std::int64_t i = 0; i < c.compared; ++i, a += c.unit, b += c.unit) {
         if (c.floats) {
-            const double x = vector_real(a, c.unit);
-            const double y = vector_real(b, c.unit);
+            const double x = vector::get_real(a, c.unit);
+            const double y = vector::get_real(b, c.unit);
             // An unordered pair counts as equal.
             if (x < y) return -1;
             if (x > y) return 1;
             continue;
         }
         if (c.signed_units) {
-            const std::int64_t x = signed_unit(a, c.unit);
-            const std::int64_t y = signed_unit(b, c.unit);
+            const std::int64_t x = vector::get_integer(a, c.unit, Type::integer);
+            const std::int64_t y = vector::get_integer(b, c.unit, Type::integer);
             if (x != y) return x < y ? -1 : 1;
             continue;
         }
