@@ -2,6 +2,8 @@
 // action order, read and write, then the registration.
 #include "runtime/datatypes/port.h"
 
+#include <vector>
+
 #include "runtime/cycles.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/function.h"
@@ -16,7 +18,6 @@
 #include "runtime/datatypes/word.h"
 #include "runtime/evaluator/eval-api.h"
 #include "runtime/evaluator/stack.h"
-#include "runtime/externals.h"
 #include "runtime/fire.h"
 #include "runtime/state.h"
 
@@ -27,10 +28,11 @@ namespace {
 // The position of `actor` in a scheme object (system/standard/scheme).
 constexpr std::int32_t scheme_actor = 3;
 
-// The registry kind of native action tables.
-int native_kind = 0;
-
-void keep_table(std::uint64_t) {}  // tables are static: nothing to release
+// The native action tables that handles stand for: a handle of class null
+// whose value is a table's position plus 1. The tables are static, so the
+// handles need no slot in the external handle registry and stay valid
+// wherever they are copied.
+std::vector<const ActionFns*> native_tables;
 
 // ---------------------------------------------------------------------------
 // Helpers.
@@ -61,10 +63,9 @@ Cell* field_cell(const Cell* port, std::int32_t index) {
 
 // The native table behind a handle, or null for any other handle.
 const ActionFns* native_table(const Cell* actor) {
-    const std::int32_t slot = handle::slot_of(actor);
-    if (slot < 0 || static_cast<std::uint32_t>(slot) >= externals::slot_count()) return nullptr;
-    if (externals::kind_at(slot) != native_kind) return nullptr;
-    return reinterpret_cast<const ActionFns*>(externals::object_at(slot));
+    if (handle::class_of(actor) != static_cast<std::int32_t>(handle::Class::null)) return nullptr;
+    const std::uint32_t position = handle::value_of(actor);
+    return position >= 1 && position <= native_tables.size() ? native_tables[position - 1] : nullptr;
 }
 
 // The native function for action A when the port's actor is a handle!;
@@ -513,10 +514,10 @@ void open_url(Cell* url, Cell* port, bool new_, bool read, bool write, bool seek
 }  // namespace
 
 Cell* make_native_actor(Cell* out, const ActionFns* table) {
-    handle::make_at(out, 0, static_cast<std::int32_t>(handle::Class::null));
-    out->data3 = static_cast<std::uint32_t>(
-        externals::register_object(reinterpret_cast<std::uint64_t>(table), native_kind));
-    return out;
+    std::uint32_t position = 0;
+    while (position < native_tables.size() && native_tables[position] != table) ++position;
+    if (position == native_tables.size()) native_tables.push_back(table);
+    return handle::make_at(out, position + 1, static_cast<std::int32_t>(handle::Class::null));
 }
 
 Cell get_actor(const Cell* port) {
@@ -582,7 +583,6 @@ Cell* make_from_spec(Cell* spec, Cell* out) {
 
 void init() {
     registry::register_type(Type::port, Type::object, "port!", actions);
-    native_kind = externals::register_kind("port-actions", keep_table);
     url::open_port = open_url;
 }
 

@@ -37,8 +37,9 @@ constexpr std::int32_t count = 7;
 
 // Makes `out` a handle! that stands for a native scheme's actions: the
 // table's functions from `append` to `write` (null: not supported); the
-// others are never called. The table must live as long as the process.
-// Pass the handle to `register-scheme/native`.
+// others are never called. The table must live as long as the process;
+// the same table always gives the same handle, which any copy keeps
+// valid. Pass the handle to `register-scheme/native`.
 Cell* make_native_actor(Cell* out, const ActionFns* table);
 
 // The port's actor; fires access invalid-port unless it is an object!.
