@@ -13,6 +13,7 @@
 #include "runtime/datatypes/file.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/function.h"
+#include "runtime/datatypes/handle.h"
 #include "runtime/datatypes/hash.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/issue.h"
@@ -27,6 +28,7 @@
 #include "runtime/datatypes/path.h"
 #include "runtime/datatypes/percent.h"
 #include "runtime/datatypes/point.h"
+#include "runtime/datatypes/port.h"
 #include "runtime/datatypes/ref.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/routine.h"
@@ -113,9 +115,9 @@ constexpr InitStep datatype_inits[] = {
     time::init,
     tag::init,
     email::init,
-    // handle!
+    handle::init,
     date::init,
-    // port!
+    port::init,
     money::init,
     ref::init,
     point2d::init,
