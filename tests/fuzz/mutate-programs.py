@@ -310,7 +310,8 @@ SANITIZER = re.compile(r"AddressSanitizer|runtime error:|LeakSanitizer|Undefined
 INTERNAL = re.compile(r"\*\*\* Internal Error: (?!stack overflow|block or paren series is too deep"
                       r"|circular reference not allowed"
                       r"|reserved for future use|feature not available|.* not supported on your system"
-                      r"|contains Kiv/System code|routines require compilation|not enough memory)")
+                      r"|contains Kiv/System code|routines require compilation|not enough memory"
+                      r'|"IS" is DEPRECATED)')
 LOCATION = re.compile(r"^\*\*\* (Where|Near ):")
 BAD_CHARS = re.compile("[\x00-\x08\x0b-\x1f\x7f\ufffd]")
 
