@@ -152,6 +152,14 @@ Cell* forward(Cell* port, Action action, const Pass& pass) {
 
 Cell* forward_port(Cell* port, Action action) { return forward(port, action, Pass(port)); }
 
+// An action whose only argument is the port itself: the native table's
+// function, or the object actor's with the port alone.
+template <Action A>
+Cell* alone(Cell* port) {
+    if (auto fn = native_fn<A>(port)) return fn(port);
+    return forward_port(port, A);
+}
+
 // ---------------------------------------------------------------------------
 // Actions.
 
@@ -198,21 +206,11 @@ Cell* at(Cell* series, Cell* index) {
     return forward(series, Action::at, Pass(series).add(index));
 }
 
-Cell* back(Cell* series) {
-    if (auto fn = native_fn<Action::back>(series)) return fn(series);
-    return forward_port(series, Action::back);
-}
-
 Cell* change(Cell* series, Cell* value, int part, bool only, int dup) {
     if (auto fn = native_fn<Action::change>(series)) return fn(series, value, part, only, dup);
     Pass pass(series);
     pass.add(value).counted(part >= 0, part).flag(only).counted(dup > 1, dup);
     return forward(series, Action::change, pass);
-}
-
-Cell* clear(Cell* series) {
-    if (auto fn = native_fn<Action::clear>(series)) return fn(series);
-    return forward_port(series, Action::clear);
 }
 
 // The actor's result goes to `result`.
@@ -234,21 +232,6 @@ Cell* find(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool sa
     return forward(series, Action::find, pass);
 }
 
-Cell* head(Cell* series) {
-    if (auto fn = native_fn<Action::head>(series)) return fn(series);
-    return forward_port(series, Action::head);
-}
-
-Cell* head_q(Cell* series) {
-    if (auto fn = native_fn<Action::head_q>(series)) return fn(series);
-    return forward_port(series, Action::head_q);
-}
-
-Cell* index_q(Cell* series) {
-    if (auto fn = native_fn<Action::index_q>(series)) return fn(series);
-    return forward_port(series, Action::index_q);
-}
-
 // The actor must answer an integer! (or none, which gives none).
 int length_q(Cell* series) {
     if (auto fn = native_fn<Action::length_q>(series)) return fn(series);
@@ -268,11 +251,6 @@ int length_q(Cell* series) {
 Cell* move(Cell* origin, Cell* target, Cell* part) {
     if (auto fn = native_fn<Action::move>(origin)) return fn(origin, target, part);
     return forward(origin, Action::move, Pass(origin).add(target).refined(part));
-}
-
-Cell* next(Cell* series) {
-    if (auto fn = native_fn<Action::next>(series)) return fn(series);
-    return forward_port(series, Action::next);
 }
 
 Cell* pick(Cell* series, int index, Cell* index_arg) {
@@ -331,16 +309,6 @@ Cell* swap(Cell* series1, Cell* series2) {
     return forward(series1, Action::swap, Pass(series1).add(series2));
 }
 
-Cell* tail(Cell* series) {
-    if (auto fn = native_fn<Action::tail>(series)) return fn(series);
-    return forward_port(series, Action::tail);
-}
-
-Cell* tail_q(Cell* series) {
-    if (auto fn = native_fn<Action::tail_q>(series)) return fn(series);
-    return forward_port(series, Action::tail_q);
-}
-
 Cell* take(Cell* series, Cell* part, bool deep, bool last) {
     if (auto fn = native_fn<Action::take>(series)) return fn(series, part, deep, last);
     return forward(series, Action::take, Pass(series).refined(part).flag(deep).flag(last));
@@ -351,21 +319,6 @@ Cell* trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all,
     Pass pass(series);
     pass.flag(head).flag(tail).flag(auto_).flag(lines).flag(all).refined(with);
     return forward(series, Action::trim, pass);
-}
-
-Cell* create(Cell* port) {
-    if (auto fn = native_fn<Action::create>(port)) return fn(port);
-    return forward_port(port, Action::create);
-}
-
-Cell* close(Cell* port) {
-    if (auto fn = native_fn<Action::close>(port)) return fn(port);
-    return forward_port(port, Action::close);
-}
-
-Cell* delete_(Cell* file) {
-    if (auto fn = native_fn<Action::delete_>(file)) return fn(file);
-    return forward_port(file, Action::delete_);
 }
 
 Cell* modify(Cell* target, Cell* field, Cell* value, bool case_) {
@@ -386,11 +339,6 @@ Cell* open_q(Cell* port) {
     registry::fire_unsupported(Action::open_q, port);
 }
 
-Cell* query(Cell* target) {
-    if (auto fn = native_fn<Action::query>(target)) return fn(target);
-    return forward_port(target, Action::query);
-}
-
 // open (with /seek when asked, its index not passed), copy with the /part
 // of read, close. The other refinements have no effect.
 Cell* read(Cell* source, Cell* part, Cell* seek, bool binary, bool lines, bool info, Cell* as) {
@@ -403,7 +351,7 @@ Cell* read(Cell* source, Cell* part, Cell* seek, bool binary, bool lines, bool i
     copy(&step, &result, part, false, nullptr);
     if (state.thrown_code) return source;
     step = *source;
-    close(&step);
+    alone<Action::close>(&step);
     if (state.thrown_code) return source;
     *source = result;
     return source;
@@ -412,11 +360,6 @@ Cell* read(Cell* source, Cell* part, Cell* seek, bool binary, bool lines, bool i
 Cell* rename(Cell* from, Cell* to) {
     if (auto fn = native_fn<Action::rename>(from)) return fn(from, to);
     return forward(from, Action::rename, Pass(from).add(to));
-}
-
-Cell* update(Cell* port) {
-    if (auto fn = native_fn<Action::update>(port)) return fn(port);
-    return forward_port(port, Action::update);
 }
 
 // open/write (and /seek), insert the data (with the /part length when it is
@@ -438,7 +381,7 @@ Cell* write(Cell* destination, Cell* data, bool binary, bool lines, bool info, b
     copy(&step, &result, part, false, nullptr);
     if (state.thrown_code) return destination;
     step = *destination;
-    close(&step);
+    alone<Action::close>(&step);
     if (state.thrown_code) return destination;
     *destination = result;
     return destination;
@@ -453,18 +396,18 @@ constexpr ActionRow actions{
     .compare = inherit,
     .append = insert,
     .at = at,
-    .back = back,
+    .back = alone<Action::back>,
     .change = change,
-    .clear = clear,
+    .clear = alone<Action::clear>,
     .copy = copy,
     .find = find,
-    .head = head,
-    .head_q = head_q,
-    .index_q = index_q,
+    .head = alone<Action::head>,
+    .head_q = alone<Action::head_q>,
+    .index_q = alone<Action::index_q>,
     .insert = insert,
     .length_q = length_q,
     .move = move,
-    .next = next,
+    .next = alone<Action::next>,
     .pick = pick,
     .poke = poke,
     .put = put,
@@ -474,20 +417,20 @@ constexpr ActionRow actions{
     .sort = sort,
     .skip = skip,
     .swap = swap,
-    .tail = tail,
-    .tail_q = tail_q,
+    .tail = alone<Action::tail>,
+    .tail_q = alone<Action::tail_q>,
     .take = take,
     .trim = trim,
-    .create = create,
-    .close = close,
-    .delete_ = delete_,
+    .create = alone<Action::create>,
+    .close = alone<Action::close>,
+    .delete_ = alone<Action::delete_>,
     .modify = modify,
     .open = open,
     .open_q = open_q,
-    .query = query,
+    .query = alone<Action::query>,
     .read = read,
     .rename = rename,
-    .update = update,
+    .update = alone<Action::update>,
     .write = write,
 };
 
