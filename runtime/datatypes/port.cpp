@@ -339,6 +339,20 @@ Cell* open_q(Cell* port) {
     registry::fire_unsupported(Action::open_q, port);
 }
 
+// The end of read and write: a copy with the /part given, then close; the
+// copy replaces the port in its cell. A throw leaves the port as it was.
+Cell* copy_then_close(Cell* port, Cell* part) {
+    Cell result;
+    Cell step = *port;
+    copy(&step, &result, part, false, nullptr);
+    if (state.thrown_code) return port;
+    step = *port;
+    alone<Action::close>(&step);
+    if (state.thrown_code) return port;
+    *port = result;
+    return port;
+}
+
 // open (with /seek when asked, its index not passed), copy with the /part
 // of read, close. The other refinements have no effect.
 Cell* read(Cell* source, Cell* part, Cell* seek, bool binary, bool lines, bool info, Cell* as) {
@@ -346,15 +360,7 @@ Cell* read(Cell* source, Cell* part, Cell* seek, bool binary, bool lines, bool i
     Cell step = *source;
     open(&step, false, false, false, seek != nullptr, nullptr);
     if (state.thrown_code) return source;
-    Cell result;
-    step = *source;
-    copy(&step, &result, part, false, nullptr);
-    if (state.thrown_code) return source;
-    step = *source;
-    alone<Action::close>(&step);
-    if (state.thrown_code) return source;
-    *source = result;
-    return source;
+    return copy_then_close(source, part);
 }
 
 Cell* rename(Cell* from, Cell* to) {
@@ -376,15 +382,7 @@ Cell* write(Cell* destination, Cell* data, bool binary, bool lines, bool info, b
     step = *destination;
     insert(&step, data, length, false, 1, false);
     if (state.thrown_code) return destination;
-    Cell result;
-    step = *destination;
-    copy(&step, &result, part, false, nullptr);
-    if (state.thrown_code) return destination;
-    step = *destination;
-    alone<Action::close>(&step);
-    if (state.thrown_code) return destination;
-    *destination = result;
-    return destination;
+    return copy_then_close(destination, part);
 }
 
 constexpr ActionRow actions{
