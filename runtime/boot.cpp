@@ -29,6 +29,8 @@
 #include "runtime/services/kivbin.h"
 #include "runtime/fire.h"
 #include "runtime/state.h"
+#include "view/backends/terminal/gui-routines.h"
+#include "view/view-routines.h"
 
 namespace kiv::boot {
 
@@ -202,6 +204,21 @@ constexpr Step tools_steps[] = {
     source("library/tracers.kiv"),
 };
 constexpr Step json_csv_steps[] = {source("library/json.kiv"), source("library/csv.kiv")};
+constexpr Step graphics_steps[] = {
+    binder(view_routines::bind, "view routines"),
+    source("view/system-view.kiv"),
+    source("view/faces.kiv"),
+    source("view/helpers.kiv"),
+    source("view/focus.kiv"),
+    source("view/rich-text.kiv"),
+    source("view/vid.kiv"),
+    source("view/gui-rules.kiv"),
+    source("view/show.kiv"),
+    source("view/actors.kiv"),
+    binder(gui::bind_routines, "terminal backend routines"),
+    source("view/backends/terminal/tui-helpers.kiv"),
+    source("view/backends/terminal/platform.kiv"),
+};
 constexpr Step command_line_steps[] = {binder(run_extract_boot_args, "extract-boot-args")};
 constexpr Step console_steps[] = {
     source("console/complete.kiv"),
@@ -234,7 +251,7 @@ constexpr Group group_table[] = {
     KIV_BOOT_GROUP(12, "tools", tools_steps),
     KIV_BOOT_GROUP(13, "command line", command_line_steps),
     KIV_BOOT_GROUP(14, "JSON and CSV", json_csv_steps),
-    KIV_BOOT_EMPTY(15, "graphics"),
+    KIV_BOOT_GROUP(15, "graphics", graphics_steps),
     KIV_BOOT_GROUP(16, "console", console_steps),
 };
 #undef KIV_BOOT_GROUP

@@ -1,0 +1,7 @@
+#include "view/backends/terminal/gui-routines.h"
+
+namespace kiv::gui {
+
+void bind_routines() {}
+
+}  // namespace kiv::gui
