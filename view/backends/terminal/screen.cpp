@@ -7,6 +7,7 @@
 #include "runtime/datatypes/handle.h"
 #include "runtime/tracked-alloc.h"
 #include "view/backends/terminal/cells.h"
+#include "view/backends/terminal/dispatch.h"
 #include "view/backends/terminal/render.h"
 #include "view/backends/terminal/terminal-control.h"
 #include "view/backends/terminal/widgets.h"
@@ -347,7 +348,13 @@ void resized(int columns, int rows) {
         Widget* w = state.windows[i]->widget;
         if (!w) continue;
         const WidgetId id = w->id;
-        send_resize_event(w, columns, rows);
+        EventRecord record{};
+        record.widget = w;
+        record.x = static_cast<float>(columns);
+        record.y = static_cast<float>(rows);
+        w->event(event_type::resize, &record);
+        // GC: the engine runs actors, which may close windows.
+        if (widget_at(id) && w->face.is(Type::object)) send_to_awake(event_type::resize, &record, 0);
         // The window may have closed meanwhile: later windows are looked up
         // afresh, and the loop stops if this one vanished.
         if (!widget_at(id)) break;
