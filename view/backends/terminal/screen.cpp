@@ -152,9 +152,11 @@ void render_tree(Widget* w) {
     if (!w || (w->flags & widget_flag::hidden)) return;
     int x = 0, y = 0;
     absolute_offset(w, &x, &y);
-    // GC: render handlers read faces and may allocate, but they never free
-    // records, so the widget pointers stay valid through the walk.
+    const WidgetId id = w->id;
     w->render(x, y, w);
+    // GC: a draw block's set-word may run a change handler, which could
+    // close the window: the record is looked up again.
+    if (id && !(w = widget_at(id))) return;
     const Cell* pane = face_value(&w->face, face_field::pane);
     if (!pane->is(Type::block)) return;
     const std::int32_t n = block::ks_length(pane);
