@@ -115,7 +115,7 @@ void init() {
     set_platform_field("system/view/platform/build", integer::make_cell(1000));
     set_platform_field("system/view/platform/product", integer::make_cell(0));
     Cell mode;
-    if (call_tui_helper("check-color-support", nullptr, &mode) && mode.is(Type::integer))
+    if (call_tui_helper("check-color-support", nullptr, 0, &mode) && mode.is(Type::integer))
         state.color_mode = integer::get(&mode);
     if (state.started) return;
     state.windows.reserve(4);
