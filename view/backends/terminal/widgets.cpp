@@ -28,16 +28,12 @@
 #include "runtime/state.h"
 #include "runtime/tracked-alloc.h"
 #include "view/backends/terminal/cells.h"
+#include "view/backends/terminal/dispatch.h"
 #include "view/backends/terminal/render.h"
 #include "view/backends/terminal/screen.h"
 #include "view/backends/terminal/widget-words.h"
 
 namespace kiv::gui {
-
-// FIXME: the dispatch unit's entry points, declared here until its header
-// is merged.
-int send_event(int type, Widget* w, std::uint32_t flags);
-int send_value_event(int type, Widget* w, std::int32_t value);
 
 // --- records ---
 
