@@ -7,6 +7,7 @@
 #include <string>
 
 #include "runtime/datatypes/none.h"
+#include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/tuple.h"
 #include "runtime/datatypes/word.h"
 #include "tests/unit/error-support.h"
@@ -456,6 +457,132 @@ TEST_F(GuiDraw, SelfContainingBlock) {
         },
         &caught);
     EXPECT_EQ(id, ErrorId::script_draw_infinite);
+}
+
+// --- faces ---
+
+// A face object's fields in face! order, with the spec's values over the
+// defaults; made by the Kiv function `face` the suite defines.
+constexpr const char* face_maker =
+    "face: func [spec] [make object! append copy [type: 'base offset: 0x0 size: 10x1 text: none "
+    "image: none color: none menu: none data: none enabled?: true visible?: true selected: none "
+    "flags: none options: none parent: none pane: none state: none rate: none edge: none para: none "
+    "font: none actors: none extra: none draw: none] spec]";
+
+class GuiFace : public GuiDraw {
+protected:
+    static void SetUpTestSuite() {
+        GuiDraw::SetUpTestSuite();
+        ASSERT_EQ(test::eval(std::string(face_maker) + " none"), "none");
+    }
+
+    // The face the Kiv expression makes, in a record at x, y of w x h cells.
+    static gui::Widget widget(const std::string& expression, float x, float y, float w, float h,
+                              gui::Widget* parent = nullptr) {
+        gui::Widget r{};
+        r.face = value(expression);
+        const Cell* type = gui::face_value(&r.face, gui::face_field::type);
+        r.type = symbol::resolve(type->data2);
+        r.x1 = x;
+        r.y1 = y;
+        r.x2 = x + w;
+        r.y2 = y + h;
+        r.parent = parent;
+        none::make_at(&r.ui);
+        return r;
+    }
+    static Cell value(const std::string& expression) {
+        EXPECT_EQ(test::eval("it: " + expression + " none"), "none");
+        Cell name;
+        word::load("it", &name);
+        return *word::get(&name);
+    }
+};
+
+TEST_F(GuiFace, TextHintAndBackground) {
+    Canvas c(12, 2);
+    gui::Widget w = widget(R"(face [text: "abcd" color: 0.0.255 para: make object! [wrap?: false align: 'center v-align: 'top]])",
+                           1, 0, 10, 1);
+    gui::render_face(1, 0, &w, gui::cell_style::escapes);
+    EXPECT_EQ(c.row(0), ".   abcd   .");
+    EXPECT_EQ(c.at(1, 0).back, xterm(21));
+    EXPECT_EQ(c.at(5, 0).back, xterm(21));  // text keeps the face background
+    gui::Widget field = widget(R"(face [type: 'field options: [hint: "type here"]])", 0, 1, 12, 1);
+    gui::render_face(0, 1, &field, gui::cell_style::escapes);
+    EXPECT_EQ(c.row(1), "type here   ");
+    EXPECT_EQ(c.at(0, 1).style, gui::cell_style::dim);
+}
+
+TEST_F(GuiFace, EveryAncestorClips) {
+    Canvas c(12, 1);
+    gui::Widget window = widget("face [type: 'window]", 0, 0, 12, 1);
+    gui::Widget outer = widget("face [type: 'panel]", 1, 0, 5, 1, &window);
+    gui::Widget inner = widget("face [type: 'panel]", 1, 0, 10, 1, &outer);  // wider than outer
+    gui::Widget text = widget(R"(face [type: 'text text: "abcdefgh"])", 1, 0, 8, 1, &inner);
+    EXPECT_EQ(gui::clip_rect(3, 0, &text).right, 6);
+    gui::render_face(3, 0, &text, gui::cell_style::escapes);
+    EXPECT_EQ(c.row(0), "...abc......");
+}
+
+TEST_F(GuiFace, RichTextRunsAndMetrics) {
+    gui::Widget w = widget(
+        R"(face [type: 'rich-text size: 3x2 text: "hello" data: [1x2 255.0.0 bold 3x1 backdrop 0.0.255 italic 4x9 underline "Mono" 12]])",
+        0, 0, 3, 2);
+    gui::build_runs(&w);
+    ASSERT_NE(w.runs, nullptr);
+    ASSERT_EQ(w.runs->count, 5u);
+    using namespace gui::cell_style;
+    const CanvasCell expected[5] = {{'h', 0, xterm(196), bold},
+                                    {'e', 0, xterm(196), bold},
+                                    {'l', xterm(21), 0, italic},
+                                    {'l', 0, 0, underline},
+                                    {'o', 0, 0, underline}};
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ((*w.runs)[i].ch, expected[i].ch) << i;
+        EXPECT_EQ((*w.runs)[i].fore, expected[i].fore) << i;
+        EXPECT_EQ((*w.runs)[i].back, expected[i].back) << i;
+        EXPECT_EQ((*w.runs)[i].style, expected[i].style) << i;
+    }
+    struct Case {
+        const char* arg;
+        int type;
+        const char* expected;
+    };
+    // "hello" wraps at 3 cells: "hel" and "lo".
+    const Case cases[] = {
+        {"5", 0, "(1, 1)"}, {"5", 6, "(2, 2)"}, {"1", 0, "(0, 0)"}, {"1x1", 1, "5"},
+        {"0x0", 1, "1"},    {"9x1", 5, "5"},    {"none", 2, "1.0"}, {"none", 3, "(3, 2)"},
+        {"none", 4, "2"},
+    };
+    for (const Case& k : cases) {
+        const Cell arg = value(k.arg);
+        Cell out;
+        gui::OS_text_box_metrics(&w.face, &arg, k.type, &out);
+        Cell name;
+        word::load("it", &name);
+        word::set(&name, &out);
+        EXPECT_EQ(test::eval("it"), k.expected) << k.arg << " type " << k.type;
+    }
+    gui::free_run(w.runs);
+    gui::Widget bad = widget(R"(face [type: 'rich-text text: "hi" data: [1x1 bold sideways]])", 0, 0, 3, 1);
+    std::string message;
+    Cell caught;
+    EXPECT_EQ(test::error_in_try([&] { gui::build_runs(&bad); }, &caught), ErrorId::script_draw_invalid);
+    gui::free_run(bad.runs);
+}
+
+TEST_F(GuiFace, FlagsAndPara) {
+    EXPECT_EQ(gui::get_flags(&static_cast<const Cell&>(value("[focusable all-over]"))), 3u);
+    EXPECT_EQ(gui::get_flags(&static_cast<const Cell&>(value("'resize"))), 0x04000000u);
+    EXPECT_EQ(gui::get_flags(&static_cast<const Cell&>(value("42"))), 0u);
+    for (const char* bad : {"'over", "[focusable draggable]", "[focusable 42]"}) {
+        const Cell v = value(bad);
+        EXPECT_EQ(test::error_in_try([&] { gui::get_flags(&v); }), ErrorId::script_invalid_arg) << bad;
+    }
+    const Cell face = value("face [para: make object! [wrap?: true align: 'right v-align: 'bottom]]");
+    EXPECT_EQ(gui::para_flags(&face), 0x20u | 0x1u | 0x8u);
+    const Cell plain = value("face [para: make object! [wrap?: 1 align: 'left v-align: 'middle]]");
+    EXPECT_EQ(gui::para_flags(&plain), 0x4u);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include "runtime/datatypes/handle.h"
 #include "runtime/tracked-alloc.h"
 #include "view/backends/terminal/cells.h"
+#include "view/backends/terminal/dispatch.h"
 #include "view/backends/terminal/render.h"
 #include "view/backends/terminal/terminal-control.h"
 #include "view/backends/terminal/widgets.h"
@@ -151,9 +152,11 @@ void render_tree(Widget* w) {
     if (!w || (w->flags & widget_flag::hidden)) return;
     int x = 0, y = 0;
     absolute_offset(w, &x, &y);
-    // GC: render handlers read faces and may allocate, but they never free
-    // records, so the widget pointers stay valid through the walk.
+    const WidgetId id = w->id;
     w->render(x, y, w);
+    // GC: a draw block's set-word may run a change handler, which could
+    // close the window: the record is looked up again.
+    if (id && !(w = widget_at(id))) return;
     const Cell* pane = face_value(&w->face, face_field::pane);
     if (!pane->is(Type::block)) return;
     const std::int32_t n = block::ks_length(pane);
@@ -347,7 +350,13 @@ void resized(int columns, int rows) {
         Widget* w = state.windows[i]->widget;
         if (!w) continue;
         const WidgetId id = w->id;
-        send_resize_event(w, columns, rows);
+        EventRecord record{};
+        record.widget = w;
+        record.x = static_cast<float>(columns);
+        record.y = static_cast<float>(rows);
+        w->event(event_type::resize, &record);
+        // GC: the engine runs actors, which may close windows.
+        if (widget_at(id) && w->face.is(Type::object)) send_to_awake(event_type::resize, &record, 0);
         // The window may have closed meanwhile: later windows are looked up
         // afresh, and the loop stops if this one vanished.
         if (!widget_at(id)) break;
