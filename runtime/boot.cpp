@@ -12,6 +12,7 @@
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/error.h"
+#include "runtime/datatypes/event.h"
 #include "runtime/datatypes/map.h"
 #include "runtime/datatypes/native.h"
 #include "runtime/datatypes/object.h"
@@ -205,6 +206,7 @@ constexpr Step tools_steps[] = {
 };
 constexpr Step json_csv_steps[] = {source("library/json.kiv"), source("library/csv.kiv")};
 constexpr Step graphics_steps[] = {
+    binder(event::bind, "event! and its routines"),
     binder(view_routines::bind, "view routines"),
     source("view/system-view.kiv"),
     source("view/faces.kiv"),
