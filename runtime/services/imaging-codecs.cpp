@@ -336,6 +336,9 @@ struct Tiff {
     decltype(&TIFFSetField) set_field;
     decltype(&TIFFReadRGBAImageOriented) read_rgba;
     decltype(&TIFFWriteScanline) write_scanline;
+    decltype(&TIFFReadScanline) read_scanline;
+    decltype(&TIFFScanlineSize) scanline_size;
+    decltype(&TIFFIsTiled) is_tiled;
     decltype(&TIFFSetErrorHandler) set_error_handler;
     decltype(&TIFFSetWarningHandler) set_warning_handler;
 };
@@ -346,6 +349,8 @@ bool bind_tiff(void* lib, Tiff* api) {
         find(lib, "TIFFGetField", &api->get_field) && find(lib, "TIFFSetField", &api->set_field) &&
         find(lib, "TIFFReadRGBAImageOriented", &api->read_rgba) &&
         find(lib, "TIFFWriteScanline", &api->write_scanline) &&
+        find(lib, "TIFFReadScanline", &api->read_scanline) &&
+        find(lib, "TIFFScanlineSize", &api->scanline_size) && find(lib, "TIFFIsTiled", &api->is_tiled) &&
         find(lib, "TIFFSetErrorHandler", &api->set_error_handler) &&
         find(lib, "TIFFSetWarningHandler", &api->set_warning_handler);
     if (!found) return false;
@@ -432,6 +437,57 @@ bool write_tiff(const Tiff* api, TIFF* t, const std::uint32_t* pixels, std::uint
         if (api->write_scanline(t, row.data(), y, 0) < 0) return false;
     }
     return true;
+}
+
+// Whether the file holds plain 8-bit RGB or RGB with straight alpha in
+// strips: read row by row as it stands. libtiff's general reader hands back
+// premultiplied colours, which would not give back what was written.
+int plain_rgb_samples(const Tiff* api, TIFF* t) {
+    std::uint16_t bits = 0, samples = 0, photometric = 0, planar = 0;
+    if (api->is_tiled(t) || api->get_field(t, TIFFTAG_BITSPERSAMPLE, &bits) != 1 || bits != 8 ||
+        api->get_field(t, TIFFTAG_SAMPLESPERPIXEL, &samples) != 1 ||
+        api->get_field(t, TIFFTAG_PHOTOMETRIC, &photometric) != 1 || photometric != PHOTOMETRIC_RGB ||
+        api->get_field(t, TIFFTAG_PLANARCONFIG, &planar) != 1 || planar != PLANARCONFIG_CONTIG)
+        return 0;
+    if (samples == 3) return 3;
+    if (samples != 4) return 0;
+    std::uint16_t count = 0;
+    std::uint16_t* kinds = nullptr;
+    if (api->get_field(t, TIFFTAG_EXTRASAMPLES, &count, &kinds) != 1 || count != 1 || !kinds ||
+        kinds[0] != EXTRASAMPLE_UNASSALPHA)
+        return 0;
+    return 4;
+}
+
+bool read_plain_tiff(const Tiff* api, TIFF* t, int samples, std::uint32_t width, std::uint32_t height,
+                     std::uint32_t* out) {
+    const tmsize_t size = api->scanline_size(t);
+    if (size < static_cast<tmsize_t>(width) * samples) return false;
+    std::vector<std::uint8_t> row(static_cast<std::size_t>(size));
+    for (std::uint32_t y = 0; y < height; ++y) {
+        if (api->read_scanline(t, row.data(), y, 0) < 0) return false;
+        for (std::uint32_t x = 0; x < width; ++x) {
+            const std::uint8_t* p = row.data() + std::size_t{x} * samples;
+            out[std::size_t{y} * width + x] = pixel_word(p[0], p[1], p[2], samples == 4 ? p[3] : 255);
+        }
+    }
+    return true;
+}
+
+// libtiff's general reader packs R in the low byte and premultiplies by
+// alpha: turn each pixel into this service's order with straight alpha.
+void straighten(std::uint32_t* p, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::uint32_t px = p[i];
+        const std::uint32_t a = px >> 24;
+        std::uint32_t r = px & 0xFF, g = px >> 8 & 0xFF, b = px >> 16 & 0xFF;
+        if (a != 0 && a != 255) {
+            r = std::min<std::uint32_t>(255, (r * 255 + a / 2) / a);
+            g = std::min<std::uint32_t>(255, (g * 255 + a / 2) / a);
+            b = std::min<std::uint32_t>(255, (b * 255 + a / 2) / a);
+        }
+        p[i] = a << 24 | r << 16 | g << 8 | b;
+    }
 }
 
 }  // namespace
@@ -544,13 +600,13 @@ bool decode_tiff(const Bytes& bytes, const Sink& sink) {
                 api->get_field(t, TIFFTAG_IMAGELENGTH, &height) == 1 && size_ok(width, height);
     if (done) {
         std::uint32_t* out = sink.pixels_for(width, height);
-        done = api->read_rgba(t, width, height, out, ORIENTATION_TOPLEFT, 1) == 1;
-        // libtiff packs R in the low byte: swap R and B into this service's order.
-        if (done)
-            for (std::size_t i = 0, n = std::size_t{width} * height; i < n; ++i) {
-                const std::uint32_t px = out[i];
-                out[i] = (px & 0xFF00FF00) | (px & 0xFF) << 16 | (px >> 16 & 0xFF);
-            }
+        const int samples = plain_rgb_samples(api, t);
+        if (samples) {
+            done = read_plain_tiff(api, t, samples, width, height, out);
+        } else {
+            done = api->read_rgba(t, width, height, out, ORIENTATION_TOPLEFT, 1) == 1;
+            if (done) straighten(out, std::size_t{width} * height);
+        }
     }
     api->close(t);
     return done;
