@@ -31,15 +31,21 @@ using shared_library::find;
 // and answers whether all were found. Null (feature-na at the caller) when
 // the library or one of its entry points is missing.
 template <class Api>
-const Api* load(const char* soname, bool (*bind)(void*, Api*)) {
+const Api* try_load(const char* soname, bool (*bind)(void*, Api*)) {
     static Api api{};
     static int state = 0;  // 0 not tried, 1 loaded, -1 missing
     if (state == 0) {
         void* library = shared_library::open(soname);
         state = library && bind(library, &api) ? 1 : -1;
     }
-    if (state < 0) fire(ErrorId::internal_feature_na);
-    return &api;
+    return state > 0 ? &api : nullptr;
+}
+
+template <class Api>
+const Api* load(const char* soname, bool (*bind)(void*, Api*)) {
+    const Api* api = try_load(soname, bind);
+    if (!api) fire(ErrorId::internal_feature_na);
+    return api;
 }
 
 // ---------------------------------------------------------------------------
@@ -59,7 +65,8 @@ bool bind_png(void* lib, Png* api) {
            find(lib, "png_image_write_to_memory", &api->write_to_memory);
 }
 
-const Png* png() { return load<Png>("libpng16.so.16", bind_png); }
+constexpr const char* png_library = "libpng16.so.16";
+const Png* png() { return load<Png>(png_library, bind_png); }
 
 png_image blank_png_image() {
     png_image image;
@@ -494,6 +501,8 @@ void straighten(std::uint32_t* p, std::size_t n) {
 
 // ---------------------------------------------------------------------------
 // Entry points.
+
+bool png_available() { return try_load<Png>(png_library, bind_png) != nullptr; }
 
 bool decode_png(const Bytes& bytes, const Sink& sink) {
     const Png* api = png();

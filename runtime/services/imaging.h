@@ -142,6 +142,8 @@ void encode(const std::uint32_t* pixels, std::uint32_t width, std::uint32_t heig
 }  // namespace bmp
 
 namespace codecs {
+// Whether libpng can be loaded (never fires).
+bool png_available();
 bool decode_png(const Bytes& bytes, const Sink& sink);
 bool decode_jpeg(const Bytes& bytes, const Sink& sink);
 bool decode_gif(const Bytes& bytes, const Sink& sink);
