@@ -22,6 +22,7 @@ namespace kiv::event {
 namespace {
 
 namespace flag = gui::event_flag;
+
 using words::Sym;
 
 // The fields, by index from 1. ORDER EVENT-FIELDS.
