@@ -22,6 +22,7 @@ namespace kiv::event {
 namespace {
 
 namespace flag = gui::event_flag;
+
 using words::Sym;
 
 // The fields, by index from 1. ORDER EVENT-FIELDS.
@@ -280,6 +281,7 @@ constexpr library_routines::Definition routines[] = {
 }  // namespace
 
 void bind() {
+    gui::init_event_tables();
     if (!registry::entry(Type::event).registered)
         registry::register_type(Type::event, registry::no_parent, "event!", actions);
     for (const auto& d : routines) {

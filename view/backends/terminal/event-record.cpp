@@ -8,6 +8,7 @@
 #include "runtime/collector.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/char.h"
+#include "runtime/datatypes/event.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
@@ -62,6 +63,8 @@ struct Symbols {
     std::uint32_t canonical_types[event_type_count];
     std::uint32_t keys[key_name_count];
     std::uint32_t flags[flag_word_count];
+    std::uint32_t awake;
+    std::uint32_t done;
 };
 Symbols symbols;
 
@@ -73,6 +76,8 @@ const Symbols& tables() {
     }
     for (int i = 0; i < key_name_count; ++i) symbols.keys[i] = key_names[i] ? symbol::make(key_names[i]) : 0;
     for (int i = 0; i < flag_word_count; ++i) symbols.flags[i] = symbol::make(flag_words[i].name);
+    symbols.awake = symbol::make("awake");
+    symbols.done = symbol::resolve(symbol::make("done"));
     symbols.made = true;
     return symbols;
 }
@@ -84,7 +89,7 @@ Cell flags_block{static_cast<std::uint32_t>(Type::none), 0, 0, 0};
 EventBinding* innermost = nullptr;
 std::uint32_t last_serial = 0;
 
-bool is_wheel(const Cell* event) { return event->data1 == static_cast<std::uint32_t>(EventType::wheel); }
+bool is_wheel(const Cell* event) { return event->data1 == static_cast<std::uint32_t>(event_type::wheel); }
 
 // Truncated toward zero; a value no integer! holds (a NaN, say) reads 0.
 std::int32_t to_cells(float v) {
@@ -94,7 +99,16 @@ std::int32_t to_cells(float v) {
 
 }  // namespace
 
-EventBinding::EventBinding(const EventRecord* record) : record_(record), outer_(innermost) {
+void init_event_tables() {
+    symbols.made = false;
+    none::make_at(&flags_block);
+}
+
+std::uint32_t awake_symbol() { return tables().awake; }
+std::uint32_t done_symbol() { return tables().done; }
+
+EventBinding::EventBinding(const EventRecord* record)
+    : record_(record), widget_(record->widget ? record->widget->id : 0), outer_(innermost) {
     if (++last_serial == 0) ++last_serial;
     serial_ = last_serial;
     innermost = this;
@@ -102,17 +116,31 @@ EventBinding::EventBinding(const EventRecord* record) : record_(record), outer_(
 
 EventBinding::~EventBinding() { innermost = outer_; }
 
-Cell* make_event(Cell* out, EventType type, const EventBinding& binding, std::uint32_t flags) {
+Cell* make_event(Cell* out, int type, const EventBinding& binding, std::uint32_t flags) {
     *out = Cell{static_cast<std::uint32_t>(Type::event), static_cast<std::uint32_t>(type), binding.serial(),
                 flags};
     return out;
 }
 
-const EventRecord* record_of(const Cell* event) {
-    if (!event->is(Type::event) || (event->header & 0x1000) || event->data2 == 0) return nullptr;
-    for (const EventBinding* b = innermost; b; b = b->outer_)
-        if (b->serial_ == event->data2) return b->record_;
+namespace {
+
+const EventBinding* binding_of(const Cell* event) {
+    if (!event->is(Type::event) || event::is_made(event) || event->data2 == 0) return nullptr;
+    for (const EventBinding* b = innermost; b; b = b->outer())
+        if (b->serial() == event->data2) return b;
     return nullptr;
+}
+
+}  // namespace
+
+const EventRecord* record_of(const Cell* event) {
+    const EventBinding* b = binding_of(event);
+    return b ? b->record() : nullptr;
+}
+
+Widget* event_widget(const Cell* event) {
+    const EventBinding* b = binding_of(event);
+    return b && b->widget_id() ? widget_at(b->widget_id()) : nullptr;
 }
 
 std::uint32_t event_type_symbol(std::int32_t id) {
@@ -140,9 +168,8 @@ Cell* get_event_type(const Cell* event, Cell* out) {
 }
 
 Cell* get_event_face(const Cell* event, Cell* out) {
-    const EventRecord* r = record_of(event);
-    if (!r || !r->widget) return none::make_at(out);
-    return widget_face(r->widget, out);
+    const Widget* w = event_widget(event);
+    return w ? cell::copy(&w->face, out) : none::make_at(out);
 }
 
 Cell* get_event_window(const Cell*, Cell* out) { return none::make_at(out); }
@@ -202,9 +229,4 @@ Cell* set_event_type(Cell* event, const Cell* word) {
 
 std::int32_t OS_send_event(const Cell*, bool) { return 0; }
 
-}  // namespace kiv::gui
-
-namespace kiv::gui {
-// FIXME: widgets have no face until the widget records exist.
-Cell* widget_face(const Widget*, Cell* out) { return none::make_at(out); }
 }  // namespace kiv::gui

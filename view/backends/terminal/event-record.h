@@ -18,58 +18,18 @@
 #include <cstdint>
 
 #include "runtime/cell.h"
+#include "view/backends/terminal/gui.h"
 
 namespace kiv::gui {
 
-struct Widget;
-
-// Event type ids. ORDER EVENT-TYPES: the ids are the type words' positions
-// in the type table of event-record.cpp.
-enum class EventType : std::int32_t {
-    none = 0,
-    down = 1, up, mid_down, mid_up, alt_down, alt_up, aux_down, aux_up,
-    click, dbl_click, wheel, over, key, key_down, key_up, ime,
-    focus, unfocus, enter, zoom, pan, rotate, two_tap, press_tap,
-    select, change, menu, close, move, resize, moving, resizing,
-    time, drawing, scroll, minimize, maximize, restore,
-};
 constexpr std::int32_t event_type_count = 38;
 
-// Flag bits of an event's data3. Language-made events keep the key's code
-// point in bits 0-15 instead of `special_key`.
+// Flag bits beyond gui.h's: `command`, which only made events carry, and
+// the key's code point of a made event in bits 0-15.
 namespace event_flag {
-constexpr std::uint32_t special_key = 0x00000001;  // value holds a special key code
-constexpr std::uint32_t away = 0x04000000;
-constexpr std::uint32_t down = 0x02000000;
-constexpr std::uint32_t mid_down = 0x01000000;
-constexpr std::uint32_t alt_down = 0x00800000;
-constexpr std::uint32_t aux_down = 0x00400000;
-constexpr std::uint32_t control = 0x10000000;
-constexpr std::uint32_t shift = 0x20000000;
-constexpr std::uint32_t alt = 0x40000000;
 constexpr std::uint32_t command = 0x80000000;
 constexpr std::uint32_t key_mask = 0x0000FFFF;
 }  // namespace event_flag
-
-// Special key codes (the value of a key event with `special_key`).
-namespace special_key {
-constexpr std::int32_t up = -20, down = -21, right = -22, left = -23, end = -24, home = -25;
-constexpr std::int32_t insert = -26, delete_ = -27, page_up = -28, page_down = -29;
-constexpr std::int32_t f1 = -31, f12 = -42;
-}  // namespace special_key
-
-// What the dispatcher knows of one event. Which fields mean something
-// depends on the type: keys fill widget and value; buttons, clicks and
-// moves widget, x and y; wheels widget, x, y and delta; value events widget
-// and value; time, focus, unfocus widget only; resize widget and the new
-// columns and rows in x and y.
-struct EventRecord {
-    Widget* widget = nullptr;
-    float x = 0.0f;  // pointer column relative to the widget, in cells
-    float y = 0.0f;  // pointer row relative to the widget
-    std::int32_t value = 0;
-    float delta = 0.0f;  // wheel: +1 or -1
-};
 
 // Binds a record to a new serial for the scope of one dispatch. Bindings
 // nest (an actor may run a nested event loop) and are found innermost
@@ -81,23 +41,32 @@ public:
     EventBinding(const EventBinding&) = delete;
     EventBinding& operator=(const EventBinding&) = delete;
     std::uint32_t serial() const { return serial_; }
+    const EventRecord* record() const { return record_; }
+    WidgetId widget_id() const { return widget_; }
+    const EventBinding* outer() const { return outer_; }
 
 private:
     const EventRecord* record_;
+    WidgetId widget_;  // the record's widget when bound; an actor may free it
     std::uint32_t serial_;
     EventBinding* outer_;
-    friend const EventRecord* record_of(const Cell* event);
 };
 
 // Makes `out` a backend event! of the type, the binding's serial and flags.
-Cell* make_event(Cell* out, EventType type, const EventBinding& binding, std::uint32_t flags);
+Cell* make_event(Cell* out, int type, const EventBinding& binding, std::uint32_t flags);
 // The record behind a backend event while its dispatch runs, else nullptr
 // (also for a language-made event).
 const EventRecord* record_of(const Cell* event);
+// The record's widget while its dispatch runs and the widget lives, else
+// nullptr.
+Widget* event_widget(const Cell* event);
 
-// The face of a widget (none when it has none or is gone). Supplied by the
-// widget unit.
-Cell* widget_face(const Widget* widget, Cell* out);
+// Forgets the symbols and the flags block of an earlier heap. The event!
+// datatype's binding calls it at start-up.
+void init_event_tables();
+// The symbols of the words `awake` and (canonical) `done`.
+std::uint32_t awake_symbol();
+std::uint32_t done_symbol();
 
 // The type and key-name tables.
 // The symbol of a type id's word (1-38), 0 for any other id.
