@@ -219,9 +219,9 @@ constexpr Step graphics_steps[] = {
     source("view/gui-rules.kiv"),
     source("view/show.kiv"),
     source("view/actors.kiv"),
-    binder(gui::bind_routines, "terminal backend routines"),
     source("view/backends/terminal/tui-helpers.kiv"),
     source("view/backends/terminal/platform.kiv"),
+    binder(gui::bind_routines, "terminal backend routines"),
 };
 constexpr Step command_line_steps[] = {binder(run_extract_boot_args, "extract-boot-args")};
 constexpr Step console_steps[] = {

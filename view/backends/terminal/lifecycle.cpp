@@ -22,19 +22,13 @@
 #include "runtime/datatypes/tuple.h"
 #include "runtime/fire.h"
 #include "view/backends/terminal/cells.h"
+#include "view/backends/terminal/event-loop.h"
 #include "view/backends/terminal/screen.h"
+#include "view/backends/terminal/timers.h"
 #include "view/backends/terminal/widget-words.h"
 #include "view/backends/terminal/widgets.h"
 
 namespace kiv::gui {
-
-// FIXME: entry points of the timers and the event loop, declared here
-// until their headers are merged.
-void add_timer(Widget* w, int interval_ms);
-void remove_timer(Widget* w);
-void post_quit_msg();
-void init_event_loop();
-void make_timers();
 
 namespace {
 
@@ -95,6 +89,19 @@ Cell* state_at(Cell* face, std::int32_t i) {
     return block::ks_abs_at(st, static_cast<std::int32_t>(st->data1) + i);
 }
 
+// The timer period of a rate value in milliseconds: 0 for none; fires
+// script invalid-facet-type for anything but a positive integer! or time!.
+int rate_interval(const Cell* rate) {
+    if (rate->is(Type::none)) return 0;
+    if (rate->is(Type::integer) && integer::get(rate) > 0) return std::max(1000 / integer::get(rate), 0);
+    if (rate->is(Type::time) && time::get(rate) > 0) {
+        const double ms = time::get(rate) * 1000.0;
+        return ms >= 2147483647.0 ? 2147483647 : static_cast<int>(ms);
+    }
+    Cell value = *rate;
+    fire(ErrorId::script_invalid_facet_type, &value);
+}
+
 }  // namespace
 
 // --- start-up ---
@@ -115,7 +122,7 @@ void init() {
     set_platform_field("system/view/platform/build", integer::make_cell(1000));
     set_platform_field("system/view/platform/product", integer::make_cell(0));
     Cell mode;
-    if (call_tui_helper("check-color-support", nullptr, &mode) && mode.is(Type::integer))
+    if (call_tui_helper("check-color-support", nullptr, 0, &mode) && mode.is(Type::integer))
         state.color_mode = integer::get(&mode);
     if (state.started) return;
     state.windows.reserve(4);
@@ -129,6 +136,9 @@ void init() {
 // --- making ---
 
 Widget* OS_make_view(Cell* face, Widget* parent) {
+    // A bad rate is refused before anything is made, so no record is left
+    // behind without a face that holds it.
+    rate_interval(face_value(face, face_field::rate));
     if (Cell* offset = face_value_mut(face, face_field::offset)) pair_to_point(offset);
     std::uint32_t flags = widget_flags_of(get_flags(face_value(face, face_field::flags)));
     float width = 0, height = 0;
@@ -190,21 +200,11 @@ void image_to_cells(Widget* w, const Cell* image) {
 }
 
 void set_rate(Widget* w, const Cell* rate) {
-    if (rate->is(Type::none)) {
+    const int interval = rate_interval(rate);
+    if (rate->is(Type::none))
         remove_timer(w);
-        return;
-    }
-    if (rate->is(Type::integer) && integer::get(rate) > 0) {
-        add_timer(w, 1000 / integer::get(rate));
-        return;
-    }
-    if (rate->is(Type::time) && time::get(rate) > 0) {
-        const double ms = time::get(rate) * 1000.0;
-        add_timer(w, ms >= 2147483647.0 ? 2147483647 : static_cast<int>(ms));
-        return;
-    }
-    Cell value = *rate;
-    fire(ErrorId::script_invalid_facet_type, &value);
+    else
+        add_timer(w, interval);
 }
 
 // --- updating ---

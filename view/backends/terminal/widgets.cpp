@@ -28,16 +28,12 @@
 #include "runtime/state.h"
 #include "runtime/tracked-alloc.h"
 #include "view/backends/terminal/cells.h"
+#include "view/backends/terminal/dispatch.h"
 #include "view/backends/terminal/render.h"
 #include "view/backends/terminal/screen.h"
 #include "view/backends/terminal/widget-words.h"
 
 namespace kiv::gui {
-
-// FIXME: the dispatch unit's entry points, declared here until its header
-// is merged.
-int send_event(int type, Widget* w, std::uint32_t flags);
-int send_value_event(int type, Widget* w, std::int32_t value);
 
 // --- records ---
 
@@ -176,7 +172,7 @@ void invalidate(Widget* w) {
 
 // --- calling the text-mode helpers ---
 
-bool call_tui_helper(const char* name, const Cell* arg, Cell* result) {
+bool call_tui_helper(const char* name, const Cell* args, std::int32_t count, Cell* result) {
     Cell* helpers = boot::resolve("TUI-helpers");
     if (!helpers || !helpers->is(Type::object)) return false;
     Cell word;
@@ -185,12 +181,10 @@ bool call_tui_helper(const char* name, const Cell* arg, Cell* result) {
     if (index < 0) return false;
     Cell function = *object::field_value(object::context_of(helpers), index);
     if (!function.is(Type::function)) return false;
-    const Cell argument = arg ? *arg : none::value;
     const std::int32_t slots = context::word_count(function.data1);
     const std::int32_t locals = function::count_locals(function.data2, 0, false);
     stack::push_function_frame(&word, function.data1);
-    for (std::int32_t i = 0; i < slots - locals; ++i)
-        stack::push_copy(i == 0 && arg ? &argument : &none::value);
+    for (std::int32_t i = 0; i < slots - locals; ++i) stack::push_copy(i < count ? &args[i] : &none::value);
     if (locals > 0) stack::push_copy(&logic::false_value);
     for (std::int32_t i = 1; i < locals; ++i) stack::push_copy(&none::value);
     Cell answer;
@@ -205,7 +199,7 @@ namespace {
 
 void call_helper(const char* name, Widget* w) {
     const Cell face = w->face;
-    call_tui_helper(name, &face, nullptr);
+    call_tui_helper(name, &face, 1, nullptr);
 }
 
 void update_progress(Widget* w) { call_helper("make-progress-ui", w); }

@@ -70,10 +70,11 @@ void set_focus(Widget* w, WindowRecord* window);
 // the active window.
 void invalidate(Widget* w);
 
-// Calls TUI-helpers/<name> with `arg` (null: no argument); its result goes
-// to `result` when given. Answers false when the helper is missing or a
-// throw is pending. GC: runs Kiv code.
-bool call_tui_helper(const char* name, const Cell* arg, Cell* result);
+// Calls TUI-helpers/<name> with `count` arguments (none for any further
+// ones it takes); its result goes to `result` when given. Answers false when
+// the helper is missing or a throw is pending. GC: runs Kiv code; `args`
+// must not point into a series that the call may move.
+bool call_tui_helper(const char* name, const Cell* args, std::int32_t count, Cell* result);
 
 // Destroys the face tree of a window widget (frees every record of it and
 // sets each face's state to none). Defined by the face lifecycle.
