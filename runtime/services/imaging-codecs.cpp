@@ -497,6 +497,31 @@ void straighten(std::uint32_t* p, std::size_t n) {
     }
 }
 
+// A file of 16-bit samples: libpng's simplified reader takes those for
+// linear light and would brighten them on the way to 8-bit sRGB. Read them
+// as they are (linear output, which it premultiplies) and take straight
+// 8-bit values from them.
+bool read_png_16(const Png* api, png_image* image, const Sink& sink) {
+    image->format = PNG_FORMAT_LINEAR_RGB_ALPHA;
+    const std::size_t count = std::size_t{image->width} * image->height;
+    std::vector<std::uint16_t> samples(count * 4);
+    std::uint32_t* out = sink.pixels_for(image->width, image->height);
+    const bool done = api->finish_read(image, nullptr, samples.data(), 0, nullptr) != 0;
+    api->free(image);
+    if (!done) return false;
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::uint16_t* p = samples.data() + 4 * i;
+        const std::uint32_t a = p[3];
+        const auto channel = [a](std::uint32_t v) {
+            if (a == 0) return std::uint8_t{0};
+            const std::uint32_t straight = std::min<std::uint32_t>(65535, (v * 65535 + a / 2) / a);
+            return static_cast<std::uint8_t>((straight + 128) / 257);
+        };
+        out[i] = pixel_word(channel(p[0]), channel(p[1]), channel(p[2]), static_cast<std::uint8_t>((a + 128) / 257));
+    }
+    return true;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -512,6 +537,7 @@ bool decode_png(const Bytes& bytes, const Sink& sink) {
         api->free(&image);
         return false;
     }
+    if (image.format & PNG_FORMAT_FLAG_LINEAR) return read_png_16(api, &image, sink);
     image.format = PNG_FORMAT_BGRA;
     std::uint32_t* out = sink.pixels_for(image.width, image.height);
     const bool done = api->finish_read(&image, nullptr, out, 0, nullptr) != 0;
