@@ -279,12 +279,12 @@ std::int32_t toggle_gpu(const Raw*) { return 0; }
 
 // --- TUI-helpers and start-up ---
 
-std::int32_t focused_q(const Raw* args) { return has_focus_q(face_handle_q(args[0].cell)) ? 1 : 0; }
+std::int32_t focused_q(const Raw* args) { return has_focus_q(face_widget(args[0].cell)) ? 1 : 0; }
 
-std::int32_t widget_data_routine(const Raw* args) { return widget_data(face_handle_q(args[0].cell)); }
+std::int32_t widget_data_routine(const Raw* args) { return widget_data(face_widget(args[0].cell)); }
 
 std::int32_t set_face_ui(const Raw* args) {
-    set_widget_ui(face_handle_q(args[0].cell), args[1].cell);
+    set_widget_ui(face_widget(args[0].cell), args[1].cell);
     return 0;
 }
 
