@@ -205,9 +205,12 @@ TEST_F(GuiWidgets, CheckAndRadioData) {
         key(c, 32);
         EXPECT_EQ(test::eval("c/data"), k.after) << k.type << " " << k.data;
     }
-    face("c", "type: 'check size: 5x1 data: none");
+    // The drawn mark is there from the start, and follows the data.
+    face("c", "type: 'check size: 5x1 text: \"yes\" data: none");
     Widget* c = make("c", win);
+    EXPECT_EQ(string::to_utf8(&c->ui), "\u2610 yes");
     click(c, 0, 0);
+    EXPECT_EQ(string::to_utf8(&c->ui), "\U0001F795 yes");
     EXPECT_EQ(test::eval("c/data"), "true");
     key(c, 'x');  // only Space toggles
     EXPECT_EQ(test::eval("c/data"), "true");
@@ -238,6 +241,19 @@ TEST_F(GuiWidgets, TextListNavigation) {
     l->head = 3;
     click(l, 0, 1.0f);  // below the last entry: nothing
     EXPECT_EQ(test::eval("l/selected"), "3");
+}
+
+// A focused list clamps its selection and reverses the selected line; an
+// unfocused one reverses none.
+TEST_F(GuiWidgets, TextListTextFollowsTheFocus) {
+    Widget* win = window();
+    face("l", "type: 'text-list size: 10x3 data: [\"a\" \"b\" \"c\"] selected: 5");
+    Widget* l = make("l", win);
+    EXPECT_EQ(text_of("l"), "{a^/b^/c^/}");
+    gui::set_focus(l, win->window);
+    l->update(l);
+    EXPECT_EQ(test::eval("l/selected"), "3");
+    EXPECT_EQ(text_of("l"), "{a^/b^/^[[7mc^/^[[27m}");
 }
 
 TEST_F(GuiWidgets, UpdateViewAppliesTheChangeBits) {
@@ -292,6 +308,33 @@ TEST_F(GuiWidgets, RatesStartAndStopTimers) {
     EXPECT_EQ(test::eval("bad/state: none system/view/platform/make-view bad null-handle"),
               "error: invalid-facet-type");
     EXPECT_EQ(gui::widget_count(), before);
+}
+
+// Image cells: two pixel rows per cell, the upper one the background of a
+// lower half block; a transparent upper pixel leaves a blank cell.
+TEST_F(GuiWidgets, ImageCells) {
+    Widget* win = window();
+    EXPECT_EQ(test::eval("i: make image! 2x4  i/1: 255.0.0  i/3: 0.0.255.255  i/5: 0.0.0.255  none"), "none");
+    face("im", "type: 'base size: 2x2 image: i");
+    const int saved = gui::state.color_mode;
+    gui::state.color_mode = 2;
+    Widget* w = make("im", win);
+    gui::state.color_mode = saved;
+    ASSERT_NE(w->image, nullptr);
+    ASSERT_EQ(w->image->count, 4u);
+    const auto xterm = [](std::uint32_t i) { return gui::make_color(gui::color_kind::xterm, i); };
+    const gui::CanvasCell& red = w->image->items[0];
+    EXPECT_EQ(red.ch, 0x2584u);
+    EXPECT_EQ(red.back, xterm(196));
+    EXPECT_EQ(red.fore, 0u);  // the transparent pixel below
+    EXPECT_EQ(w->image->items[1].back, xterm(231));
+    EXPECT_EQ(w->image->items[2].ch, static_cast<std::uint32_t>(' '));
+    EXPECT_EQ(w->image->items[2].back, 0u);
+    // Without an image the cells go.
+    EXPECT_EQ(test::eval("set-quiet in im 'image none  im/state/2: 16  none"), "none");
+    Cell f = global("im");
+    gui::OS_update_view(&f);
+    EXPECT_EQ(w->image, nullptr);
 }
 
 // A group-box draws its border along its visible rectangle and its title

@@ -11,6 +11,7 @@
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/handle.h"
+#include "runtime/datatypes/image.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
@@ -200,8 +201,7 @@ std::int32_t make_view(const Raw* args) {
 std::int32_t draw_image(const Raw* args) {
     const Cell image = *args[0].cell;
     const Cell block = *args[1].cell;
-    // FIXME: an image of width or height 0 returns at once (needs the
-    // imaging unit's size reader).
+    if (image::width(&image) == 0 || image::height(&image) == 0) return 0;
     OS_do_draw(&image, &block);
     Cell target = image;
     Cell action;
