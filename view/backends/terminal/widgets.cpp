@@ -165,6 +165,9 @@ void set_focus(Widget* w, WindowRecord* window) {
     const WidgetId record_id = record && record->widget ? record->widget->id : 0;
     if (Widget* old = state.focused) {
         old->flags &= ~widget_flag::focused;
+        // The old focus may be drawn differently (reverse video), whatever
+        // the new one's handler does.
+        invalidate(old);
         state.focused = nullptr;
         send_event(event_type::unfocus, old, 0);
     }
