@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "console/console-routines.h"
+#include "library/image-codecs.h"
 #include "library/kivbin-codec.h"
 #include "library/routines.h"
 #include "library/tools-routines.h"
@@ -194,6 +195,7 @@ constexpr Step system_steps[] = {
 };
 constexpr Step codec_steps[] = {
     source("library/codecs.kiv"),
+    binder(image_codecs::bind, "image codec routines"),
     binder(kivbin_codec::bind, "kivbin codec routines"),
 };
 constexpr Step reactivity_steps[] = {source("library/reactivity.kiv")};
@@ -217,9 +219,9 @@ constexpr Step graphics_steps[] = {
     source("view/gui-rules.kiv"),
     source("view/show.kiv"),
     source("view/actors.kiv"),
-    binder(gui::bind_routines, "terminal backend routines"),
     source("view/backends/terminal/tui-helpers.kiv"),
     source("view/backends/terminal/platform.kiv"),
+    binder(gui::bind_routines, "terminal backend routines"),
 };
 constexpr Step command_line_steps[] = {binder(run_extract_boot_args, "extract-boot-args")};
 constexpr Step console_steps[] = {

@@ -10,6 +10,7 @@
 
 #include "runtime/boot.h"
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/image.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
@@ -21,20 +22,15 @@
 #include "runtime/datatypes/time.h"
 #include "runtime/datatypes/tuple.h"
 #include "runtime/fire.h"
+#include "runtime/services/imaging.h"
 #include "view/backends/terminal/cells.h"
+#include "view/backends/terminal/event-loop.h"
 #include "view/backends/terminal/screen.h"
+#include "view/backends/terminal/timers.h"
 #include "view/backends/terminal/widget-words.h"
 #include "view/backends/terminal/widgets.h"
 
 namespace kiv::gui {
-
-// FIXME: entry points of the timers and the event loop, declared here
-// until their headers are merged.
-void add_timer(Widget* w, int interval_ms);
-void remove_timer(Widget* w);
-void post_quit_msg();
-void init_event_loop();
-void make_timers();
 
 namespace {
 
@@ -95,6 +91,19 @@ Cell* state_at(Cell* face, std::int32_t i) {
     return block::ks_abs_at(st, static_cast<std::int32_t>(st->data1) + i);
 }
 
+// The timer period of a rate value in milliseconds: 0 for none; fires
+// script invalid-facet-type for anything but a positive integer! or time!.
+int rate_interval(const Cell* rate) {
+    if (rate->is(Type::none)) return 0;
+    if (rate->is(Type::integer) && integer::get(rate) > 0) return std::max(1000 / integer::get(rate), 0);
+    if (rate->is(Type::time) && time::get(rate) > 0) {
+        const double ms = time::get(rate) * 1000.0;
+        return ms >= 2147483647.0 ? 2147483647 : static_cast<int>(ms);
+    }
+    Cell value = *rate;
+    fire(ErrorId::script_invalid_facet_type, &value);
+}
+
 }  // namespace
 
 // --- start-up ---
@@ -115,7 +124,7 @@ void init() {
     set_platform_field("system/view/platform/build", integer::make_cell(1000));
     set_platform_field("system/view/platform/product", integer::make_cell(0));
     Cell mode;
-    if (call_tui_helper("check-color-support", nullptr, &mode) && mode.is(Type::integer))
+    if (call_tui_helper("check-color-support", nullptr, 0, &mode) && mode.is(Type::integer))
         state.color_mode = integer::get(&mode);
     if (state.started) return;
     state.windows.reserve(4);
@@ -129,6 +138,9 @@ void init() {
 // --- making ---
 
 Widget* OS_make_view(Cell* face, Widget* parent) {
+    // A bad rate is refused before anything is made, so no record is left
+    // behind without a face that holds it.
+    rate_interval(face_value(face, face_field::rate));
     if (Cell* offset = face_value_mut(face, face_field::offset)) pair_to_point(offset);
     std::uint32_t flags = widget_flags_of(get_flags(face_value(face, face_field::flags)));
     float width = 0, height = 0;
@@ -182,29 +194,57 @@ Widget* OS_make_view(Cell* face, Widget* parent) {
 
 // --- image cells and rates ---
 
+namespace {
+
+// A pixel word (bytes B, G, R, A in memory, A the opacity) as a cell colour
+// of the colour mode.
+CellColor pixel_color(std::uint32_t px) {
+    if (state.color_mode == 4) return make_color(color_kind::truecolor, px & 0xFFFFFF);
+    const std::uint32_t r = (px >> 16) & 0xFF, g = (px >> 8) & 0xFF, b = px & 0xFF;
+    const std::uint32_t transparency = 255 - (px >> 24);
+    return rgb_to_xterm(r | (g << 8) | (b << 16) | (transparency << 24));
+}
+
+}  // namespace
+
 void image_to_cells(Widget* w, const Cell* image) {
     free_run(w->image);
     w->image = nullptr;
-    (void)image;
-    // FIXME: image cells need the imaging unit's scaling and pixel access.
+    if (!image->is(Type::image)) return;
+    int width = 0, height = 0;
+    widget_size(w, &width, &height);
+    const std::uint32_t iw = image::width(image), ih = image::height(image);
+    const NodeId record = image->data2;
+    if (iw == 0 || ih == 0 || record == 0 || width <= 0 || height <= 0) return;
+    // Two pixel rows per cell: the upper one the background of a lower half
+    // block, the lower one its foreground.
+    const NodeId scaled = imaging::resize(record, iw, ih, static_cast<std::uint32_t>(width),
+                                          static_cast<std::uint32_t>(height) * 2);
+    CellRun* run = make_run();
+    reset_run(run, static_cast<std::uint32_t>(width * height));
+    // GC: nothing allocates below; the pixel pointer stays valid.
+    const std::uint32_t* px = imaging::pixels(scaled);
+    for (int r = 0; r < height; ++r) {
+        for (int c = 0; c < width; ++c) {
+            const std::uint32_t upper = px[static_cast<std::size_t>(2 * r) * width + c];
+            const std::uint32_t lower = px[static_cast<std::size_t>(2 * r + 1) * width + c];
+            CanvasCell& cell = run->items[r * width + c];
+            if ((upper >> 24) == 0) {
+                cell = CanvasCell{' ', 0, 0, 0};
+                continue;
+            }
+            cell = CanvasCell{0x2584, pixel_color(upper), pixel_color(lower), 0};
+        }
+    }
+    w->image = run;
 }
 
 void set_rate(Widget* w, const Cell* rate) {
-    if (rate->is(Type::none)) {
+    const int interval = rate_interval(rate);
+    if (rate->is(Type::none))
         remove_timer(w);
-        return;
-    }
-    if (rate->is(Type::integer) && integer::get(rate) > 0) {
-        add_timer(w, 1000 / integer::get(rate));
-        return;
-    }
-    if (rate->is(Type::time) && time::get(rate) > 0) {
-        const double ms = time::get(rate) * 1000.0;
-        add_timer(w, ms >= 2147483647.0 ? 2147483647 : static_cast<int>(ms));
-        return;
-    }
-    Cell value = *rate;
-    fire(ErrorId::script_invalid_facet_type, &value);
+    else
+        add_timer(w, interval);
 }
 
 // --- updating ---

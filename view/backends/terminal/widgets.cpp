@@ -28,16 +28,12 @@
 #include "runtime/state.h"
 #include "runtime/tracked-alloc.h"
 #include "view/backends/terminal/cells.h"
+#include "view/backends/terminal/dispatch.h"
 #include "view/backends/terminal/render.h"
 #include "view/backends/terminal/screen.h"
 #include "view/backends/terminal/widget-words.h"
 
 namespace kiv::gui {
-
-// FIXME: the dispatch unit's entry points, declared here until its header
-// is merged.
-int send_event(int type, Widget* w, std::uint32_t flags);
-int send_value_event(int type, Widget* w, std::int32_t value);
 
 // --- records ---
 
@@ -82,6 +78,21 @@ void free_widget(Widget* w) {
 // --- small operations ---
 
 Widget* face_handle_q(const Cell* face) { return widget_at(get_face_handle(face)); }
+
+namespace {
+// The record whose type constructor is running: its face holds no handle
+// yet (the engine stores it once the record is made).
+WidgetId constructing = 0;
+}  // namespace
+
+Widget* face_widget(const Cell* face) {
+    if (Widget* w = face_handle_q(face)) return w;
+    Widget* c = widget_at(constructing);
+    if (c && face->is(Type::object) && c->face.is(Type::object) &&
+        object::context_of(face) == object::context_of(&c->face))
+        return c;
+    return nullptr;
+}
 
 WidgetId get_face_handle(const Cell* face) {
     if (!face->is(Type::object)) return 0;
@@ -154,6 +165,9 @@ void set_focus(Widget* w, WindowRecord* window) {
     const WidgetId record_id = record && record->widget ? record->widget->id : 0;
     if (Widget* old = state.focused) {
         old->flags &= ~widget_flag::focused;
+        // The old focus may be drawn differently (reverse video), whatever
+        // the new one's handler does.
+        invalidate(old);
         state.focused = nullptr;
         send_event(event_type::unfocus, old, 0);
     }
@@ -176,7 +190,7 @@ void invalidate(Widget* w) {
 
 // --- calling the text-mode helpers ---
 
-bool call_tui_helper(const char* name, const Cell* arg, Cell* result) {
+bool call_tui_helper(const char* name, const Cell* args, std::int32_t count, Cell* result) {
     Cell* helpers = boot::resolve("TUI-helpers");
     if (!helpers || !helpers->is(Type::object)) return false;
     Cell word;
@@ -185,12 +199,10 @@ bool call_tui_helper(const char* name, const Cell* arg, Cell* result) {
     if (index < 0) return false;
     Cell function = *object::field_value(object::context_of(helpers), index);
     if (!function.is(Type::function)) return false;
-    const Cell argument = arg ? *arg : none::value;
     const std::int32_t slots = context::word_count(function.data1);
     const std::int32_t locals = function::count_locals(function.data2, 0, false);
     stack::push_function_frame(&word, function.data1);
-    for (std::int32_t i = 0; i < slots - locals; ++i)
-        stack::push_copy(i == 0 && arg ? &argument : &none::value);
+    for (std::int32_t i = 0; i < slots - locals; ++i) stack::push_copy(i < count ? &args[i] : &none::value);
     if (locals > 0) stack::push_copy(&logic::false_value);
     for (std::int32_t i = 1; i < locals; ++i) stack::push_copy(&none::value);
     Cell answer;
@@ -205,7 +217,7 @@ namespace {
 
 void call_helper(const char* name, Widget* w) {
     const Cell face = w->face;
-    call_tui_helper(name, &face, nullptr);
+    call_tui_helper(name, &face, 1, nullptr);
 }
 
 void update_progress(Widget* w) { call_helper("make-progress-ui", w); }
@@ -614,7 +626,29 @@ int text_list_event(int type, EventRecord* ev) {
 
 // --- the table of types ---
 
+namespace {
+
+void construct_by_type(Widget* w);
+
+}  // namespace
+
 void construct_widget(Widget* w) {
+    // The text-mode helpers that the constructors run reach the record
+    // through its face, which has no handle yet.
+    const WidgetId outer = constructing;
+    constructing = w->id;
+    try {
+        construct_by_type(w);
+    } catch (...) {
+        constructing = outer;
+        throw;
+    }
+    constructing = outer;
+}
+
+namespace {
+
+void construct_by_type(Widget* w) {
     const std::uint32_t t = w->type;
     auto is = [t](WidgetWord word) { return t == widget_symbol(word); };
     if (is(WidgetWord::window)) {
@@ -654,5 +688,7 @@ void construct_widget(Widget* w) {
         run_update(w);
     }
 }
+
+}  // namespace
 
 }  // namespace kiv::gui

@@ -42,6 +42,9 @@ void construct_widget(Widget* w);
 // The face's record: face/state must be a block whose first value is a
 // handle!; null otherwise or when that handle no longer resolves.
 Widget* face_handle_q(const Cell* face);
+// face_handle_q, or the record being made for the face while its type's
+// constructor runs (the face holds no handle yet then).
+Widget* face_widget(const Cell* face);
 // The id held in face/state/1, without checks beyond reading it.
 WidgetId get_face_handle(const Cell* face);
 bool has_focus_q(const Widget* w);
@@ -70,10 +73,11 @@ void set_focus(Widget* w, WindowRecord* window);
 // the active window.
 void invalidate(Widget* w);
 
-// Calls TUI-helpers/<name> with `arg` (null: no argument); its result goes
-// to `result` when given. Answers false when the helper is missing or a
-// throw is pending. GC: runs Kiv code.
-bool call_tui_helper(const char* name, const Cell* arg, Cell* result);
+// Calls TUI-helpers/<name> with `count` arguments (none for any further
+// ones it takes); its result goes to `result` when given. Answers false when
+// the helper is missing or a throw is pending. GC: runs Kiv code; `args`
+// must not point into a series that the call may move.
+bool call_tui_helper(const char* name, const Cell* args, std::int32_t count, Cell* result);
 
 // Destroys the face tree of a window widget (frees every record of it and
 // sets each face's state to none). Defined by the face lifecycle.
