@@ -375,6 +375,12 @@ TEST_F(GuiDraw, Shapes) {
         {"fill-pen 1.2.3 pen off triangle 0x0 4x3 0x3", {" .......", "  ......", "   .....", "........"}},
         {"line -5x-5 20000000x20000000", {"#.......", ".#......", "..#.....", "...#...."}},
         {"circle 0x0 100000 ellipse 0x0 99999x99999", {"........", "........", "........", "........"}},
+        // Extreme coordinates end quickly; only the triangle's lower-left
+        // half meets the canvas.
+        {"pen off fill-pen 1.2.3 triangle -2147483648x-2147483648 2147483647x2147483647 -2147483648x2147483647 "
+         "pen 1.2.3 fill-pen off box -2147483648x-2147483648 2147483647x2147483647 circle 0x0 2147483647 "
+         "text -2147483648x-2147483648 \"x\" line (1e300, 1e300) (-1e300, 0) circle (0, 0) 1e300",
+         {" .......", "  ......", "   .....", "    ...."}},
     };
     for (const Case& k : cases) {
         Canvas c(8, 4);
