@@ -593,6 +593,17 @@ TEST_F(GuiFace, FlagsAndPara) {
     EXPECT_EQ(gui::para_flags(&plain), 0x4u);
 }
 
+TEST_F(GuiFace, DrawTextOfAFace) {
+    ASSERT_EQ(test::eval(R"(rt: face [type: 'rich-text text: "ab" data: [1x1 bold]] pf: face [text: "no"] none)"),
+              "none");
+    Canvas c(4, 2);
+    draw("text 1x0 rt text 0x1 pf");
+    EXPECT_EQ(c.row(0), ".ab.");
+    EXPECT_EQ(c.at(1, 0).style, gui::cell_style::bold);
+    EXPECT_EQ(c.at(2, 0).style, 0u);
+    EXPECT_EQ(c.row(1), "....");  // only rich-text faces show through `text`
+}
+
 // A window with a coloured text face, a hidden face and a button, made by
 // the face lifecycle and composed into one frame.
 TEST_F(GuiFace, WindowFrame) {

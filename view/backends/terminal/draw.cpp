@@ -281,16 +281,20 @@ void draw_text(DrawContext& ctx, std::int64_t x, std::int64_t y, const Cell* val
     if (!is_word(face_value(value, face_field::type), Word::rich_text)) return;
     if (face_value(value, face_field::para)->is(Type::object)) ts.para = para_flags(value);
     Widget* w = face_handle_q(value);
-    Widget temporary{};
+    // A face without a record is styled in a record of its own for this
+    // drawing; its runs go when the drawing does, by error too.
+    struct Temporary {
+        Widget record{};
+        ~Temporary() { free_run(record.runs); }
+    } temporary;
     if (!w) {
-        temporary.face = *value;
-        temporary.type = symbol_of(Word::rich_text);
-        w = &temporary;
+        temporary.record.face = *value;
+        temporary.record.type = symbol_of(Word::rich_text);
+        w = &temporary.record;
     }
-    if (w == &temporary || !w->runs) build_runs(w);
+    if (w == &temporary.record || !w->runs) build_runs(w);
     ts.runs = w->runs;
     if (ts.runs) text_to_cells(nullptr, px, py, rect_of(ctx), ts);
-    if (w == &temporary) free_run(temporary.runs);
 }
 
 // --- the parser ---
