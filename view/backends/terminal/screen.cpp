@@ -361,7 +361,12 @@ void resized(int columns, int rows) {
         // afresh, and the loop stops if this one vanished.
         if (!widget_at(id)) break;
     }
-    if (state.alt_screen) present();
+    // The alternate screen's old contents mean nothing at the new size:
+    // the frame is drawn whole.
+    if (state.alt_screen) {
+        mark_dirty();
+        present();
+    }
 }
 
 void teardown() {
