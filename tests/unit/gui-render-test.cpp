@@ -450,6 +450,15 @@ TEST_F(GuiDraw, RefusesMalformedBlocks) {
     }
 }
 
+TEST_F(GuiDraw, SilentEndsTheDrawingQuietly) {
+    ASSERT_EQ(test::eval("system/view/silent?: true"), "true");
+    Canvas c(4, 1);
+    EXPECT_EQ(draw_error_of("line 0x0 3x0 bogus line 0x0 0x0"), ErrorId::count_);
+    EXPECT_EQ(shape_row(c, 0), "####");  // drawn up to the bad command
+    ASSERT_EQ(test::eval("system/view/silent?: false"), "false");
+    EXPECT_EQ(draw_error_of("bogus"), ErrorId::script_draw_invalid);
+}
+
 TEST_F(GuiDraw, SelfContainingBlock) {
     ASSERT_EQ(test::eval("b: [pen 1.2.3] append/only b b none"), "none");
     Canvas c(4, 4);
