@@ -128,8 +128,8 @@ void mark_dirty() { state.dirty = true; }
 
 void size_canvas(WindowRecord* record) {
     if (!state.live || !record) return;
-    int width = static_cast<int>(record->max_x - record->min_x);
-    int height = static_cast<int>(record->max_y - record->min_y);
+    int width = cells_of(record->max_x - record->min_x);
+    int height = cells_of(record->max_y - record->min_y);
     if (width > state.columns) width = state.columns;
     if (height > state.rows) height = state.rows;
     if (width < 0) width = 0;
