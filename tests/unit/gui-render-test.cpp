@@ -3,6 +3,7 @@
 // the draw dialect's grammar and shapes on a small canvas.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <string>
 
@@ -539,6 +540,13 @@ TEST_F(GuiFace, EveryAncestorClips) {
     EXPECT_EQ(gui::clip_rect(3, 0, &text).right, 6);
     gui::render_face(3, 0, &text, gui::cell_style::escapes);
     EXPECT_EQ(c.row(0), "...abc......");
+    // A box of absurd floats is read within bounds.
+    gui::Widget huge = widget("face [type: 'panel]", 0, 0, 1, 1, &window);
+    huge.x2 = 1e30f;
+    huge.y2 = std::nanf("");
+    const gui::ClipRect r = gui::clip_rect(0, 0, &huge);
+    EXPECT_EQ(r.right, 12);
+    EXPECT_TRUE(r.empty());
 }
 
 TEST_F(GuiFace, RichTextRunsAndMetrics) {
