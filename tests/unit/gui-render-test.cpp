@@ -596,6 +596,14 @@ TEST_F(GuiFace, RichTextRunsAndMetrics) {
     gui::free_run(bad.runs);
 }
 
+TEST_F(GuiFace, TextReadFromTheStringsIndex) {
+    const Cell text = value(R"(next remove/part copy "xxhello" 2)");
+    const gui::TextSpan span = gui::TextSpan::of(&text);
+    ASSERT_EQ(span.length, 4);
+    EXPECT_EQ(span.at(0), static_cast<std::uint32_t>('e'));
+    EXPECT_EQ(span.at(3), static_cast<std::uint32_t>('o'));
+}
+
 TEST_F(GuiFace, FlagsAndPara) {
     EXPECT_EQ(gui::get_flags(&static_cast<const Cell&>(value("[focusable all-over]"))), 3u);
     EXPECT_EQ(gui::get_flags(&static_cast<const Cell&>(value("'resize"))), 0x04000000u);
