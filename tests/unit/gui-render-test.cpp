@@ -402,7 +402,7 @@ TEST_F(GuiDraw, PlacedAndClippedInTheFace) {
 }
 
 TEST_F(GuiDraw, AcceptsTheWholeDialect) {
-    ASSERT_EQ(test::eval("fnt: make object! [color: 0.0.255] red: 255.0.0 p: 1x1 unset 'bad"), "unset");
+    ASSERT_EQ(test::eval("fnt: make object! [color: 0.0.255] red: 255.0.0 p: 1x1 line: 5 unset 'bad"), "unset");
     const char* blocks[] = {
         "line-width 2 line-join round line-cap square line-pattern 2 3 line-pattern off anti-alias off",
         "polygon 0x0 1x1 2x0 3x3 arc 5x5 3x3 0 90 closed curve 0x0 1x1 2x2 spline 0x0 1x1 closed",
@@ -415,6 +415,7 @@ TEST_F(GuiDraw, AcceptsTheWholeDialect) {
         "pen pattern 4x4 [line 0x0 1x1] tile",
         "a: line 0x0 1x1 [pen 1.2.3] box 0x0 1x1 4 circle 3x3 1.5 2",
         "font fnt text 0x0 \"x\" pen red line p 3x3 (2.5, 2.5)",
+        "box 0x0 1x1 line 0x0 1x1",  // `line` holds a number here, and still starts a command
     };
     for (const char* code : blocks) {
         Canvas c(8, 8);
