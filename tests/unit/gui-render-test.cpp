@@ -480,7 +480,7 @@ TEST_F(GuiDraw, SelfContainingBlock) {
 
 // --- faces ---
 
-// A face object's fields in face! order, with the spec's values over the
+// A face object's fields in face! order, with the given values over the
 // defaults; made by the Kiv function `face` the suite defines.
 constexpr const char* face_maker =
     "face: func [spec] [make object! append copy [type: 'base offset: 0x0 size: 10x1 text: none "
