@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "console/console-routines.h"
+#include "library/image-codecs.h"
 #include "library/kivbin-codec.h"
 #include "library/routines.h"
 #include "library/tools-routines.h"
@@ -194,6 +195,7 @@ constexpr Step system_steps[] = {
 };
 constexpr Step codec_steps[] = {
     source("library/codecs.kiv"),
+    binder(image_codecs::bind, "image codec routines"),
     binder(kivbin_codec::bind, "kivbin codec routines"),
 };
 constexpr Step reactivity_steps[] = {source("library/reactivity.kiv")};

@@ -281,6 +281,7 @@ constexpr library_routines::Definition routines[] = {
 }  // namespace
 
 void bind() {
+    gui::init_event_tables();
     if (!registry::entry(Type::event).registered)
         registry::register_type(Type::event, registry::no_parent, "event!", actions);
     for (const auto& d : routines) {

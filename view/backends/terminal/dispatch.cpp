@@ -26,31 +26,21 @@ constexpr std::uint32_t any_mask = 0xFFFFFFFF;
 bool disabled(const Widget* w) { return !w || (w->flags & widget_flag::disabled); }
 bool has_face(const Widget* w) { return w->face.is(Type::object); }
 
-// The awake word's and the `done` word's symbols, interned on first use.
-std::uint32_t awake_symbol = 0;
-std::uint32_t done_symbol = 0;
-
-void make_symbols() {
-    if (awake_symbol) return;
-    awake_symbol = symbol::make("awake");
-    done_symbol = symbol::resolve(symbol::make("done"));
-}
-
 // Saves what a call into the language may leave changed, and puts it back
 // on every way out of the call.
 struct Saved {
-    Cell* top = state.stack_top;
-    Cell* arguments = state.stack_arguments;
-    stack::CallFrame* frames = state.frames_top;
-    Cell near = state.near;
-    bool tracing = state.tracing;
+    Cell* top = kiv::state.stack_top;
+    Cell* arguments = kiv::state.stack_arguments;
+    stack::CallFrame* frames = kiv::state.frames_top;
+    Cell near = kiv::state.near;
+    bool tracing = kiv::state.tracing;
     void restore() const {
-        state.stack_top = top;
-        state.stack_arguments = arguments;
-        state.frames_top = frames;
-        state.near = near;
-        state.tracing = tracing;
-        state.thrown_code = 0;
+        kiv::state.stack_top = top;
+        kiv::state.stack_arguments = arguments;
+        kiv::state.frames_top = frames;
+        kiv::state.near = near;
+        kiv::state.tracing = tracing;
+        kiv::state.thrown_code = 0;
     }
 };
 
@@ -60,7 +50,6 @@ struct Saved {
 // Into the language.
 
 int send_to_awake(int type, EventRecord* record, std::uint32_t flags) {
-    make_symbols();
     const Cell* found = boot::resolve("system/view/awake");
     if (!found || !found->is(Type::function)) return 0;
     const Cell awake = *found;
@@ -71,11 +60,11 @@ int send_to_awake(int type, EventRecord* record, std::uint32_t flags) {
     logic::make_at(&args[1], false);
     none::make_at(&args[2]);
     Cell name;
-    word::make_at(awake_symbol, &name);
+    word::make_at(awake_symbol(), &name);
     Cell result;
     none::make_at(&result);
     const Saved saved;
-    state.tracing = false;
+    kiv::state.tracing = false;
     // Every throw ends here: the try-all frame turns a stray break, return
     // or throw into an error, and errors are dropped without a message.
     stack::push_try_all_frame(&name);
@@ -86,7 +75,7 @@ int send_to_awake(int type, EventRecord* record, std::uint32_t flags) {
         none::make_at(&result);
     }
     saved.restore();
-    return result.is(Type::word) && symbol::resolve(result.data2) == done_symbol ? 1 : 0;
+    return result.is(Type::word) && symbol::resolve(result.data2) == done_symbol() ? 1 : 0;
 }
 
 int send_event(int type, Widget* w, std::uint32_t flags) {

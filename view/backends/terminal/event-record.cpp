@@ -63,6 +63,8 @@ struct Symbols {
     std::uint32_t canonical_types[event_type_count];
     std::uint32_t keys[key_name_count];
     std::uint32_t flags[flag_word_count];
+    std::uint32_t awake;
+    std::uint32_t done;
 };
 Symbols symbols;
 
@@ -74,6 +76,8 @@ const Symbols& tables() {
     }
     for (int i = 0; i < key_name_count; ++i) symbols.keys[i] = key_names[i] ? symbol::make(key_names[i]) : 0;
     for (int i = 0; i < flag_word_count; ++i) symbols.flags[i] = symbol::make(flag_words[i].name);
+    symbols.awake = symbol::make("awake");
+    symbols.done = symbol::resolve(symbol::make("done"));
     symbols.made = true;
     return symbols;
 }
@@ -94,6 +98,14 @@ std::int32_t to_cells(float v) {
 }
 
 }  // namespace
+
+void init_event_tables() {
+    symbols.made = false;
+    none::make_at(&flags_block);
+}
+
+std::uint32_t awake_symbol() { return tables().awake; }
+std::uint32_t done_symbol() { return tables().done; }
 
 EventBinding::EventBinding(const EventRecord* record)
     : record_(record), widget_(record->widget ? record->widget->id : 0), outer_(innermost) {

@@ -61,6 +61,13 @@ const EventRecord* record_of(const Cell* event);
 // nullptr.
 Widget* event_widget(const Cell* event);
 
+// Forgets the symbols and the flags block of an earlier heap. The event!
+// datatype's binding calls it at start-up.
+void init_event_tables();
+// The symbols of the words `awake` and (canonical) `done`.
+std::uint32_t awake_symbol();
+std::uint32_t done_symbol();
+
 // The type and key-name tables.
 // The symbol of a type id's word (1-38), 0 for any other id.
 std::uint32_t event_type_symbol(std::int32_t id);
