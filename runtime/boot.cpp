@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "console/console-routines.h"
+#include "library/image-codecs.h"
 #include "library/kivbin-codec.h"
 #include "library/routines.h"
 #include "library/tools-routines.h"
@@ -13,6 +14,7 @@
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/error.h"
+#include "runtime/datatypes/event.h"
 #include "runtime/datatypes/map.h"
 #include "runtime/datatypes/native.h"
 #include "runtime/datatypes/object.h"
@@ -195,6 +197,7 @@ constexpr Step system_steps[] = {
 };
 constexpr Step codec_steps[] = {
     source("library/codecs.kiv"),
+    binder(image_codecs::bind, "image codec routines"),
     binder(kivbin_codec::bind, "kivbin codec routines"),
 };
 constexpr Step reactivity_steps[] = {source("library/reactivity.kiv")};
@@ -207,6 +210,7 @@ constexpr Step tools_steps[] = {
 };
 constexpr Step json_csv_steps[] = {source("library/json.kiv"), source("library/csv.kiv")};
 constexpr Step graphics_steps[] = {
+    binder(event::bind, "event! and its routines"),
     binder(view_routines::bind, "view routines"),
     source("view/system-view.kiv"),
     source("view/faces.kiv"),
@@ -217,9 +221,9 @@ constexpr Step graphics_steps[] = {
     source("view/gui-rules.kiv"),
     source("view/show.kiv"),
     source("view/actors.kiv"),
-    binder(gui::bind_routines, "terminal backend routines"),
     source("view/backends/terminal/tui-helpers.kiv"),
     source("view/backends/terminal/platform.kiv"),
+    binder(gui::bind_routines, "terminal backend routines"),
 };
 constexpr Step command_line_steps[] = {binder(run_extract_boot_args, "extract-boot-args")};
 constexpr Step console_steps[] = {

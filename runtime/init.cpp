@@ -14,6 +14,7 @@
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/handle.h"
+#include "runtime/datatypes/image.h"
 #include "runtime/datatypes/hash.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/issue.h"
@@ -122,7 +123,8 @@ constexpr InitStep datatype_inits[] = {
     ref::init,
     point2d::init,
     point3d::init,
-    // imaging::init, then image!
+    // the imaging service needs no start: its libraries load at first use
+    image::init,
     // (event! registers later, from the library's top level)
 };
 

@@ -1,7 +1,8 @@
 # Sourced by run.sh and test.sh: installs the Debian packages the build needs
 # when any is missing. Safe to run on every call; it only calls apt-get when a
 # package is absent.
-kiv_packages=(g++ cmake ninja-build libgtest-dev python3 libssl-dev zlib1g-dev libcurl4-openssl-dev tmux)
+kiv_packages=(g++ cmake ninja-build libgtest-dev python3 libssl-dev zlib1g-dev libcurl4-openssl-dev tmux
+  libpng-dev libturbojpeg0-dev libgif-dev libtiff-dev)
 kiv_missing=()
 for p in "${kiv_packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || kiv_missing+=("$p")

@@ -72,7 +72,8 @@ bool held_in_cell(Type type) {
         case Type::tuple:
         case Type::point2d:
         case Type::point3d:
-        case Type::money: return true;
+        case Type::money:
+        case Type::event: return true;
         default: return false;
     }
 }

@@ -110,7 +110,7 @@ void step(Cell* cursor, const Cell* words, std::int32_t count) {
         Cell list = *words;
         assign_words(&list, &values, count, false, false, false);
     } else {
-        if (cursor->is(Type::map) || cursor->is(Type::image)) fire(ErrorId::internal_not_done);
+        if (cursor->is(Type::map)) fire(ErrorId::internal_not_done);
         for (std::int32_t i = 0; i < count; ++i) {
             const Cell w = list_word(words, i);
             const Cell v = pick_at(cursor, i + 1);

@@ -1,7 +1,9 @@
 // The clipboard. See clipboard.h for the contract.
 //
-// The store holds one content, as the clipboard's formats would: text or a
-// list of file names, or nothing. A write prepares the whole new content
+// The store holds one content, as the clipboard's formats would: text, a
+// list of file names or an image, or nothing. An image is kept as the two
+// formats a display clipboard is given: PNG bytes (left out when libpng is
+// missing) and a 32-bit top-down bitmap with alpha; reading prefers the PNG. A write prepares the whole new content
 // first and swaps it in only when every value was accepted, so a refused
 // value leaves the old content in place.
 #include "runtime/services/clipboard.h"
@@ -14,19 +16,23 @@
 #include "library/routines.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/file.h"
+#include "runtime/datatypes/image.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/string-storage.h"
 #include "runtime/fire.h"
+#include "runtime/services/imaging.h"
 
 namespace kiv::clipboard {
 
 namespace {
 
 struct Content {
-    enum class Kind { empty, text, files };
+    enum class Kind { empty, text, files, image };
     Kind kind = Kind::empty;
     std::u32string text;
     std::vector<std::u32string> files;
+    imaging::Bytes png;
+    imaging::Bytes bitmap;
 };
 
 // GC: code points and paths, never cells, so the store needs no root.
@@ -90,6 +96,36 @@ std::vector<std::u32string> os_paths(const Cell* data) {
     return paths;
 }
 
+// The image's two clipboard formats; nothing for an image without pixels.
+void prepare_image(const Cell* data, Content* prepared) {
+    const std::uint32_t w = image::width(data);
+    const std::uint32_t h = image::height(data);
+    if (w == 0 || h == 0) return;
+    prepared->kind = Content::Kind::image;
+    if (imaging::codecs::png_available())
+        imaging::encode(data->data2, w, h, imaging::Format::png, &prepared->png);
+    imaging::bmp::encode(imaging::pixels(data->data2), w, h, true, &prepared->bitmap);
+}
+
+std::uint32_t* alloc_image(void* context, std::uint32_t width, std::uint32_t height) {
+    Cell* out = static_cast<Cell*>(context);
+    image::make_at(out, imaging::alloc_record(width, height), width, height);
+    return imaging::pixels(out->data2);
+}
+
+// The stored image: the PNG when there is one, else the bitmap; none when
+// neither decodes.
+void read_image(const Content& content, Cell* result) {
+    imaging::Decoded decoded;
+    if (!content.png.empty() && imaging::decode(content.png, &decoded)) {
+        image::make_at(result, decoded.record, decoded.width, decoded.height);
+        return;
+    }
+    const imaging::Sink sink{alloc_image, result};
+    if (!imaging::bmp::decode(content.bitmap.data(), content.bitmap.size(), true, sink))
+        none::make_at(result);
+}
+
 }  // namespace
 
 void read(Cell* result) {
@@ -112,6 +148,9 @@ void read(Cell* result) {
                 block::ks_append(result, &file);
             }
             return;
+        case Content::Kind::image:
+            read_image(content, result);
+            return;
     }
 }
 
@@ -127,6 +166,9 @@ bool write(Cell* data) {
         case Type::block:
             prepared.kind = Content::Kind::files;
             prepared.files = os_paths(data);
+            break;
+        case Type::image:
+            prepare_image(data, &prepared);
             break;
         default:
             fire(ErrorId::script_invalid_arg, data);

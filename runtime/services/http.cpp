@@ -4,7 +4,6 @@
 #include "runtime/services/http.h"
 
 #include <curl/curl.h>
-#include <dlfcn.h>
 
 #include <cstdint>
 #include <cstring>
@@ -23,6 +22,7 @@
 #include "runtime/datatypes/word.h"
 #include "runtime/fire.h"
 #include "runtime/fixed-words.h"
+#include "runtime/platform/shared-library.h"
 #include "runtime/services/file-io.h"
 #include "runtime/unicode.h"
 
@@ -52,11 +52,7 @@ struct Curl {
     decltype(&curl_slist_free_all) slist_free_all;
 };
 
-template <class F>
-bool find_symbol(void* library, const char* name, F* out) {
-    *out = reinterpret_cast<F>(dlsym(library, name));
-    return *out != nullptr;
-}
+using shared_library::find;
 
 // PERF: libcurl and the libraries it pulls in are loaded by the first
 // request, not at every start: an empty script costs 19.97M instructions
@@ -66,15 +62,15 @@ const Curl* curl() {
     static Curl api{};
     static int state = 0;  // 0 not tried, 1 loaded, -1 missing
     if (state == 0) {
-        void* library = dlopen("libcurl.so.4", RTLD_NOW | RTLD_LOCAL);
+        void* library = shared_library::open("libcurl.so.4");
         const bool found =
-            library && find_symbol(library, "curl_easy_init", &api.easy_init) &&
-            find_symbol(library, "curl_easy_setopt", &api.easy_setopt) &&
-            find_symbol(library, "curl_easy_perform", &api.easy_perform) &&
-            find_symbol(library, "curl_easy_getinfo", &api.easy_getinfo) &&
-            find_symbol(library, "curl_easy_cleanup", &api.easy_cleanup) &&
-            find_symbol(library, "curl_slist_append", &api.slist_append) &&
-            find_symbol(library, "curl_slist_free_all", &api.slist_free_all);
+            library && find(library, "curl_easy_init", &api.easy_init) &&
+            find(library, "curl_easy_setopt", &api.easy_setopt) &&
+            find(library, "curl_easy_perform", &api.easy_perform) &&
+            find(library, "curl_easy_getinfo", &api.easy_getinfo) &&
+            find(library, "curl_easy_cleanup", &api.easy_cleanup) &&
+            find(library, "curl_slist_append", &api.slist_append) &&
+            find(library, "curl_slist_free_all", &api.slist_free_all);
         state = found ? 1 : -1;
     }
     return state > 0 ? &api : nullptr;

@@ -24,6 +24,7 @@
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/hash.h"
+#include "runtime/datatypes/image.h"
 #include "runtime/datatypes/map.h"
 #include "runtime/datatypes/money.h"
 #include "runtime/datatypes/native.h"
@@ -428,6 +429,7 @@ private:
             case Type::ref: case Type::binary:
                 return text(h, out);
             case Type::vector: return vector_value(h, out);
+            case Type::image: return image_value(h, out);
             case Type::map: return map(h, out);
             case Type::bitset: return bitset(h, out);
             case Type::native: case Type::action: return native(h, out);
@@ -738,6 +740,41 @@ private:
         if (n) std::memcpy(b->head(), source, n);
         b->tail = b->offset + static_cast<std::uint32_t>(n);
         *out = plain_cell(Type::vector, static_cast<std::uint32_t>(head), made.data2, element);
+    }
+
+    // image!: a reference must name an image, whose record and size the new
+    // value shares; new pixels must all be present.
+    void image_value(const Head& h, Cell* out) {
+        const std::int32_t head = compact_ && !h.bit6 ? 0 : head_field();
+        if (h.reference) {
+            read_path();
+            const Cell v = resolve(h.at);
+            if (!v.is(Type::image)) invalid(h.at);
+            *out = plain_cell(Type::image, static_cast<std::uint32_t>(head), v.data2, v.data3);
+            return;
+        }
+        const std::uint8_t* at = p_;
+        std::uint32_t w;
+        std::uint32_t ht;
+        if (compact_) {
+            w = field();
+            ht = field();
+        } else {
+            const std::uint32_t size = field();
+            w = imaging::width_of(size);
+            ht = imaging::height_of(size);
+        }
+        if (w > imaging::max_side || ht > imaging::max_side) invalid(at);
+        const std::uint64_t n = std::uint64_t{w} * ht * 4;
+        if (n > left()) invalid(at);
+        const std::uint8_t* source = bytes(static_cast<std::size_t>(n));
+        if (w == 0 || ht == 0) {
+            image::make_empty(out);
+        } else {
+            image::make_at(out, imaging::alloc_record(w, ht), w, ht);
+            std::memcpy(imaging::pixels(out->data2), source, static_cast<std::size_t>(n));
+        }
+        out->data1 = static_cast<std::uint32_t>(head);
     }
 
     // Indexes the cells of `out` as a hash!, at the same head.

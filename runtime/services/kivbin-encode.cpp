@@ -24,6 +24,7 @@
 #include "runtime/datatypes/error.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/function.h"
+#include "runtime/datatypes/image.h"
 #include "runtime/datatypes/native.h"
 #include "runtime/datatypes/object.h"
 #include "runtime/datatypes/registry.h"
@@ -114,6 +115,7 @@ public:
                 text(v);
                 break;
             case Type::vector: vector_value(v); break;
+            case Type::image: image_value(v); break;
             case Type::map: map(v); break;
             case Type::bitset: bitset(v); break;
             case Type::native: case Type::action: native(v); break;
@@ -449,6 +451,31 @@ private:
             field(v->data3);
         }
         payload(b->head(), b->used_bytes());
+        leave();
+    }
+
+    // image!: the head, the size (compact: width and height; normal: the
+    // size word), then the pixel words as stored (B, G, R, A).
+    void image_value(const Cell* v) {
+        const NodeId node = v->data2;
+        const std::uint32_t h = head_of(v);
+        const Place* place = find(node);
+        head(v, place != nullptr, h != 0, 0);
+        if (h != 0 || !compact_) field(h);
+        if (place) {
+            write_path(*place);
+            return;
+        }
+        enter(node);
+        const std::uint32_t w = image::width(v);
+        const std::uint32_t ht = image::height(v);
+        if (compact_) {
+            field(w);
+            field(ht);
+        } else {
+            raw32(imaging::pack_size(w, ht));
+        }
+        payload(reinterpret_cast<const std::uint8_t*>(imaging::pixels(node)), std::size_t{w} * ht * 4);
         leave();
     }
 

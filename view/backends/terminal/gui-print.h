@@ -1,7 +1,7 @@
 // The terminal backend's side of printing: before text is written, a live
-// text-mode view takes itself off the screen and gives the console back;
-// after it, the view takes the console again and redraws. With no view live
-// both do nothing.
+// text-mode view takes itself off the screen; after it, the view is marked
+// for drawing again below the printed text at the next frame. With no view
+// live both do nothing.
 #pragma once
 
 namespace kiv::gui {

@@ -4,8 +4,11 @@
 
 namespace kiv::gui {
 
-// Makes the backend's routines and binds their words. Runs in the graphics
-// boot group after the engine's Kiv sources and before the platform object.
+// Makes the backend's routines and puts them in their fields of
+// system/view/platform and TUI-helpers (and the start-up routine in the
+// platform's `init`), sets `null-handle` and registers the widget table's
+// collector hook. Runs in the graphics boot group after the platform
+// object and the text-mode helpers are made.
 void bind_routines();
 
 }  // namespace kiv::gui
