@@ -3,6 +3,7 @@
 // the draw dialect's grammar and shapes on a small canvas.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <string>
 
@@ -375,6 +376,12 @@ TEST_F(GuiDraw, Shapes) {
         {"fill-pen 1.2.3 pen off triangle 0x0 4x3 0x3", {" .......", "  ......", "   .....", "........"}},
         {"line -5x-5 20000000x20000000", {"#.......", ".#......", "..#.....", "...#...."}},
         {"circle 0x0 100000 ellipse 0x0 99999x99999", {"........", "........", "........", "........"}},
+        // Extreme coordinates end quickly; only the triangle's lower-left
+        // half meets the canvas.
+        {"pen off fill-pen 1.2.3 triangle -2147483648x-2147483648 2147483647x2147483647 -2147483648x2147483647 "
+         "pen 1.2.3 fill-pen off box -2147483648x-2147483648 2147483647x2147483647 circle 0x0 2147483647 "
+         "text -2147483648x-2147483648 \"x\" line (1e300, 1e300) (-1e300, 0) circle (0, 0) 1e300",
+         {" .......", "  ......", "   .....", "    ...."}},
     };
     for (const Case& k : cases) {
         Canvas c(8, 4);
@@ -395,7 +402,7 @@ TEST_F(GuiDraw, PlacedAndClippedInTheFace) {
 }
 
 TEST_F(GuiDraw, AcceptsTheWholeDialect) {
-    ASSERT_EQ(test::eval("fnt: make object! [color: 0.0.255] red: 255.0.0 p: 1x1 unset 'bad"), "unset");
+    ASSERT_EQ(test::eval("fnt: make object! [color: 0.0.255] red: 255.0.0 p: 1x1 line: 5 unset 'bad"), "unset");
     const char* blocks[] = {
         "line-width 2 line-join round line-cap square line-pattern 2 3 line-pattern off anti-alias off",
         "polygon 0x0 1x1 2x0 3x3 arc 5x5 3x3 0 90 closed curve 0x0 1x1 2x2 spline 0x0 1x1 closed",
@@ -408,6 +415,7 @@ TEST_F(GuiDraw, AcceptsTheWholeDialect) {
         "pen pattern 4x4 [line 0x0 1x1] tile",
         "a: line 0x0 1x1 [pen 1.2.3] box 0x0 1x1 4 circle 3x3 1.5 2",
         "font fnt text 0x0 \"x\" pen red line p 3x3 (2.5, 2.5)",
+        "box 0x0 1x1 line 0x0 1x1",  // `line` holds a number here, and still starts a command
     };
     for (const char* code : blocks) {
         Canvas c(8, 8);
@@ -444,6 +452,15 @@ TEST_F(GuiDraw, RefusesMalformedBlocks) {
     }
 }
 
+TEST_F(GuiDraw, SilentEndsTheDrawingQuietly) {
+    ASSERT_EQ(test::eval("system/view/silent?: true"), "true");
+    Canvas c(4, 1);
+    EXPECT_EQ(draw_error_of("line 0x0 3x0 bogus line 0x0 0x0"), ErrorId::count_);
+    EXPECT_EQ(shape_row(c, 0), "####");  // drawn up to the bad command
+    ASSERT_EQ(test::eval("system/view/silent?: false"), "false");
+    EXPECT_EQ(draw_error_of("bogus"), ErrorId::script_draw_invalid);
+}
+
 TEST_F(GuiDraw, SelfContainingBlock) {
     ASSERT_EQ(test::eval("b: [pen 1.2.3] append/only b b none"), "none");
     Canvas c(4, 4);
@@ -463,7 +480,7 @@ TEST_F(GuiDraw, SelfContainingBlock) {
 
 // --- faces ---
 
-// A face object's fields in face! order, with the spec's values over the
+// A face object's fields in face! order, with the given values over the
 // defaults; made by the Kiv function `face` the suite defines.
 constexpr const char* face_maker =
     "face: func [spec] [make object! append copy [type: 'base offset: 0x0 size: 10x1 text: none "
@@ -524,6 +541,13 @@ TEST_F(GuiFace, EveryAncestorClips) {
     EXPECT_EQ(gui::clip_rect(3, 0, &text).right, 6);
     gui::render_face(3, 0, &text, gui::cell_style::escapes);
     EXPECT_EQ(c.row(0), "...abc......");
+    // A box of absurd floats is read within bounds.
+    gui::Widget huge = widget("face [type: 'panel]", 0, 0, 1, 1, &window);
+    huge.x2 = 1e30f;
+    huge.y2 = std::nanf("");
+    const gui::ClipRect r = gui::clip_rect(0, 0, &huge);
+    EXPECT_EQ(r.right, 12);
+    EXPECT_TRUE(r.empty());
 }
 
 TEST_F(GuiFace, RichTextRunsAndMetrics) {
@@ -573,6 +597,14 @@ TEST_F(GuiFace, RichTextRunsAndMetrics) {
     gui::free_run(bad.runs);
 }
 
+TEST_F(GuiFace, TextReadFromTheStringsIndex) {
+    const Cell text = value(R"(next remove/part copy "xxhello" 2)");
+    const gui::TextSpan span = gui::TextSpan::of(&text);
+    ASSERT_EQ(span.length, 4);
+    EXPECT_EQ(span.at(0), static_cast<std::uint32_t>('e'));
+    EXPECT_EQ(span.at(3), static_cast<std::uint32_t>('o'));
+}
+
 TEST_F(GuiFace, FlagsAndPara) {
     EXPECT_EQ(gui::get_flags(&static_cast<const Cell&>(value("[focusable all-over]"))), 3u);
     EXPECT_EQ(gui::get_flags(&static_cast<const Cell&>(value("'resize"))), 0x04000000u);
@@ -585,6 +617,17 @@ TEST_F(GuiFace, FlagsAndPara) {
     EXPECT_EQ(gui::para_flags(&face), 0x20u | 0x1u | 0x8u);
     const Cell plain = value("face [para: make object! [wrap?: 1 align: 'left v-align: 'middle]]");
     EXPECT_EQ(gui::para_flags(&plain), 0x4u);
+}
+
+TEST_F(GuiFace, DrawTextOfAFace) {
+    ASSERT_EQ(test::eval(R"(rt: face [type: 'rich-text text: "ab" data: [1x1 bold]] pf: face [text: "no"] none)"),
+              "none");
+    Canvas c(4, 2);
+    draw("text 1x0 rt text 0x1 pf");
+    EXPECT_EQ(c.row(0), ".ab.");
+    EXPECT_EQ(c.at(1, 0).style, gui::cell_style::bold);
+    EXPECT_EQ(c.at(2, 0).style, 0u);
+    EXPECT_EQ(c.row(1), "....");  // only rich-text faces show through `text`
 }
 
 // A window with a coloured text face, a hidden face and a button, made by

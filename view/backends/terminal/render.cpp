@@ -18,8 +18,8 @@ namespace {
 
 constexpr std::uint32_t options_mask = cell_style::escapes | cell_style::no_text;
 
-int widget_width(const Widget* w) { return static_cast<int>(w->x2 - w->x1); }
-int widget_height(const Widget* w) { return static_cast<int>(w->y2 - w->y1); }
+int widget_width(const Widget* w) { return cells_of(w->x2 - w->x1); }
+int widget_height(const Widget* w) { return cells_of(w->y2 - w->y1); }
 
 bool is_window(const Widget* w) { return w->type == symbol_of(Word::window); }
 
@@ -61,20 +61,24 @@ struct Source {
 // --- the visible rectangle and fills ---
 
 ClipRect clip_rect(int x, int y, const Widget* w) {
-    ClipRect r{x, y, x + widget_width(w), y + widget_height(w)};
+    // 64 bits: boxes far outside the canvas add up without overflowing.
+    std::int64_t left = x, top = y;
+    std::int64_t right = left + widget_width(w), bottom = top + widget_height(w);
     // Every ancestor up to the window cuts the rectangle, so a face nested
     // in panels never paints outside any of them.
-    int px = x, py = y;
+    std::int64_t px = x, py = y;
     for (const Widget* child = w; child->parent && !is_window(child->parent); child = child->parent) {
         const Widget* parent = child->parent;
-        px -= static_cast<int>(child->x1);
-        py -= static_cast<int>(child->y1);
-        r.left = std::max(r.left, px);
-        r.top = std::max(r.top, py);
-        r.right = std::min(r.right, px + widget_width(parent));
-        r.bottom = std::min(r.bottom, py + widget_height(parent));
+        px -= cells_of(child->x1);
+        py -= cells_of(child->y1);
+        left = std::max(left, px);
+        top = std::max(top, py);
+        right = std::min(right, px + widget_width(parent));
+        bottom = std::min(bottom, py + widget_height(parent));
     }
-    return cut_to_canvas(r);
+    auto cut = [](std::int64_t v, int limit) { return static_cast<int>(std::clamp<std::int64_t>(v, 0, limit)); };
+    return ClipRect{cut(left, state.canvas_width), cut(top, state.canvas_height), cut(right, state.canvas_width),
+                    cut(bottom, state.canvas_height)};
 }
 
 void fill_rect(int left, int top, int columns, int rows, CellColor color) {
@@ -440,7 +444,7 @@ struct Place {
 };
 
 // Walks the text the way the box lays it out (line feeds and wraps at
-// `wrap`), calling f(index, place, width) for each character; f returns
+// `wrap`), calling f(index, place, width, code point) for each character; f returns
 // false to stop. Answers the place after the last character walked.
 template <class F>
 Place walk_box(const TextSpan& text, int wrap, F f) {
@@ -466,7 +470,7 @@ Place walk_box(const TextSpan& text, int wrap, F f) {
 int box_wrap_width(const Cell* face) {
     const Cell* size = face_value(face, face_field::size);
     if (size->is(Type::pair)) return static_cast<std::int32_t>(size->data2);
-    if (size->is(Type::point2d)) return static_cast<int>(point::get(size, 0));
+    if (size->is(Type::point2d)) return cells_of(point::get(size, 0));
     return 0;
 }
 
@@ -477,8 +481,8 @@ bool point_of(const Cell* arg, int* x, int* y) {
         return true;
     }
     if (arg->is(Type::point2d)) {
-        *x = static_cast<int>(point::get(arg, 0));
-        *y = static_cast<int>(point::get(arg, 1));
+        *x = cells_of(point::get(arg, 0));
+        *y = cells_of(point::get(arg, 1));
         return true;
     }
     return false;
@@ -518,7 +522,7 @@ void OS_text_box_metrics(const Cell* face, const Cell* arg, int type, Cell* out)
             return;
         }
         int index = span.length;  // past the end unless the walk stops earlier
-        walk_box(span, wrap, [&](int i, Place at, int w, std::uint32_t cp) {
+        walk_box(span, wrap, [&](int i, Place at, int, std::uint32_t cp) {
             if (at.line < py) return true;
             // The row was reached: stop at its end, or at the first character
             // whose start is not left of the point.
@@ -526,7 +530,6 @@ void OS_text_box_metrics(const Cell* face, const Cell* arg, int type, Cell* out)
                 index = i;
                 return false;
             }
-            (void)w;
             return true;
         });
         int result = index + 1;
