@@ -24,10 +24,15 @@ start() {
     "stty -g >'$dir/before'; $1; echo \"ended \$?\"; stty -g >'$dir/after'; sleep 3600"
 }
 flags() { t display-message -p -t check "$1"; }
-# Counts one case on the terminal's modes as tmux sees them.
+# Counts one case on the terminal's modes as tmux sees them: mouse
+# reporting (any-motion and SGR), alternate screen, cursor shown.
 expect_modes() {
   local got
-  got="$(flags '#{mouse_any_flag}#{mouse_sgr_flag} #{alternate_on} #{cursor_flag}')"
+  for _ in $(seq 1 "$tries"); do
+    got="$(flags '#{mouse_any_flag}#{mouse_sgr_flag} #{alternate_on} #{cursor_flag}')"
+    [ "$got" = "$1" ] && break
+    sleep 0.02
+  done
   if [ "$got" = "$1" ]; then
     passed=$((passed + 1))
   else
