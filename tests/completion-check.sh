@@ -20,7 +20,8 @@ printf '' > "$work/files/sub/inner.kiv"
 # Waits until the last line with text is the text: the editor has drawn
 # its prompt (and is reading keys in raw mode).
 wait_last() {
-  for _ in $(seq 1 "$tries"); do
+  local end=$((SECONDS + wait_limit))
+  while [ "$SECONDS" -le "$end" ]; do
     [ "$(screen | grep -v '^$' | tail -n 1)" = "$1" ] && return 0
     sleep 0.02
   done
