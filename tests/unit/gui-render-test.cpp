@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "runtime/datatypes/handle.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/tuple.h"
@@ -14,6 +15,7 @@
 #include "tests/unit/eval-support.h"
 #include "view/backends/terminal/cells.h"
 #include "view/backends/terminal/draw.h"
+#include "view/backends/terminal/lifecycle.h"
 #include "view/backends/terminal/render.h"
 #include "view/backends/terminal/screen.h"
 
@@ -583,6 +585,53 @@ TEST_F(GuiFace, FlagsAndPara) {
     EXPECT_EQ(gui::para_flags(&face), 0x20u | 0x1u | 0x8u);
     const Cell plain = value("face [para: make object! [wrap?: 1 align: 'left v-align: 'middle]]");
     EXPECT_EQ(gui::para_flags(&plain), 0x4u);
+}
+
+// A window with a coloured text face, a hidden face and a button, made by
+// the face lifecycle and composed into one frame.
+TEST_F(GuiFace, WindowFrame) {
+    Cell window = value("face [type: 'window size: 8x2]");
+    Cell label = value(R"(face [type: 'text offset: 1x0 size: 3x1 text: "hi" color: 255.0.0])");
+    Cell hidden = value(R"(face [type: 'text offset: 0x0 size: 8x2 text: "HIDDEN" visible?: false])");
+    Cell button = value(R"(face [type: 'base offset: 4x1 size: 4x1 text: "ok"])");
+    // The engine keeps each face's handle in face/state and the children in
+    // the window's pane.
+    auto realise = [](Cell* face, gui::Widget* parent) {
+        gui::Widget* w = gui::OS_make_view(face, parent);
+        Cell st;
+        block::make_at(&st, 2);
+        Cell h;
+        handle::make_at(&h, w->id, static_cast<std::int32_t>(handle::Class::window));
+        block::append_value(&st, &h);
+        *gui::face_value_mut(face, gui::face_field::state) = st;
+        return w;
+    };
+    gui::state.live = true;
+    gui::state.columns = 80;
+    gui::state.rows = 24;
+    gui::Widget* win = realise(&window, nullptr);
+    realise(&label, win);
+    realise(&hidden, win);
+    realise(&button, win);
+    Cell pane;
+    block::make_at(&pane, 3);
+    block::append_value(&pane, &label);
+    block::append_value(&pane, &hidden);
+    block::append_value(&pane, &button);
+    *gui::face_value_mut(&win->face, gui::face_field::pane) = pane;
+
+    gui::size_canvas(win->window);
+    ASSERT_EQ(gui::state.canvas_width, 8);
+    ASSERT_EQ(gui::state.canvas_height, 2);
+    gui::render_window(win->window);
+    ASSERT_TRUE(gui::compose_frame());
+    EXPECT_EQ(std::string(gui::state.output.items, gui::state.output.count),
+              "\r\x1b[0J \x1b[48;5;196mhi \x1b[49m    \x1b[49m\r\n    ok  ");
+    EXPECT_EQ(gui::state.view_lines, 1);
+    gui::teardown();
+    gui::state.live = false;
+    EXPECT_EQ(gui::state.canvas, nullptr);
+    EXPECT_EQ(gui::state.windows.count, 0u);
 }
 
 }  // namespace

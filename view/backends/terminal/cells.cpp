@@ -41,20 +41,23 @@ constexpr int word_count = static_cast<int>(Word::count_);
 static_assert(std::size(word_spellings) == word_count);
 
 // Symbol ids never change once interned, so a static table is safe. A
-// runtime started afresh (tests) has a new symbol table: the first word's
-// own symbol is checked to notice that.
+// runtime started afresh (tests) has a new symbol table. To notice that,
+// the table is made together with a sentinel symbol whose spelling no
+// source can hold (it has a space): only make_words interns it, so it
+// reads back under its id only in the runtime that made the table.
+constexpr const char* sentinel_spelling = "gui words";
 std::uint32_t word_symbols[word_count] = {};
-std::uint32_t first_symbol = 0;
+std::uint32_t sentinel = 0;
 bool words_made = false;
 
 void make_words() {
-    first_symbol = symbol::make(word_spellings[0]);
+    sentinel = symbol::make(sentinel_spelling);
     for (int i = 0; i < word_count; ++i) word_symbols[i] = symbol::resolve(symbol::make(word_spellings[i]));
     words_made = true;
 }
 
 bool words_current() {
-    return words_made && first_symbol <= symbol::count() && symbol::text(first_symbol) == word_spellings[0];
+    return words_made && sentinel <= symbol::count() && symbol::text(sentinel) == sentinel_spelling;
 }
 
 bool any_word_q(const Cell* v) {
@@ -69,8 +72,6 @@ std::uint32_t symbol_of(Word word) {
         make_words();
     return word_symbols[static_cast<int>(word)];
 }
-
-void forget_words() { words_made = false; }
 
 bool is_word(const Cell* value, Word word) {
     return any_word_q(value) && symbol::resolve(value->data2) == symbol_of(word);

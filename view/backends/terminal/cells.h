@@ -71,9 +71,6 @@ enum class Word : std::uint16_t {
 
 // The canonical symbol of a word of the table.
 std::uint32_t symbol_of(Word word);
-// Forgets the interned symbols (a fresh symbol table: tests that restart
-// the runtime).
-void forget_words();
 // True when the value is a word of any kind whose symbol is the word's.
 bool is_word(const Cell* value, Word word);
 

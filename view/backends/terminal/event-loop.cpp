@@ -13,21 +13,14 @@
 #include "runtime/evaluator/natives-system.h"
 #include "runtime/state.h"
 #include "view/backends/terminal/cells.h"
+#include "view/backends/terminal/dispatch.h"
 #include "view/backends/terminal/gui.h"
 #include "view/backends/terminal/input-decoder.h"
 #include "view/backends/terminal/screen.h"
 #include "view/backends/terminal/terminal-control.h"
+#include "view/backends/terminal/timers.h"
 
 namespace kiv::gui {
-
-// FIXME: the dispatch's and the timers' entry points, declared here until
-// their own headers are merged.
-void send_key_event(Widget* w, std::int32_t code, std::int32_t special);
-int on_button(int type, Widget* window, float x, float y, std::uint32_t flags);
-int process_over(int type, Widget* w, float x, float y, std::uint32_t flags, bool top);
-int process_wheel(int delta, Widget* w, float x, float y, std::uint32_t flags);
-void fire_timers(int elapsed_ms);
-std::uint32_t timer_count();
 
 namespace {
 

@@ -11,6 +11,7 @@
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/handle.h"
+#include "runtime/datatypes/image.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
@@ -200,8 +201,7 @@ std::int32_t make_view(const Raw* args) {
 std::int32_t draw_image(const Raw* args) {
     const Cell image = *args[0].cell;
     const Cell block = *args[1].cell;
-    // FIXME: an image of width or height 0 returns at once (needs the
-    // imaging unit's size reader).
+    if (image::width(&image) == 0 || image::height(&image) == 0) return 0;
     OS_do_draw(&image, &block);
     Cell target = image;
     Cell action;
@@ -279,12 +279,12 @@ std::int32_t toggle_gpu(const Raw*) { return 0; }
 
 // --- TUI-helpers and start-up ---
 
-std::int32_t focused_q(const Raw* args) { return has_focus_q(face_handle_q(args[0].cell)) ? 1 : 0; }
+std::int32_t focused_q(const Raw* args) { return has_focus_q(face_widget(args[0].cell)) ? 1 : 0; }
 
-std::int32_t widget_data_routine(const Raw* args) { return widget_data(face_handle_q(args[0].cell)); }
+std::int32_t widget_data_routine(const Raw* args) { return widget_data(face_widget(args[0].cell)); }
 
 std::int32_t set_face_ui(const Raw* args) {
-    set_widget_ui(face_handle_q(args[0].cell), args[1].cell);
+    set_widget_ui(face_widget(args[0].cell), args[1].cell);
     return 0;
 }
 

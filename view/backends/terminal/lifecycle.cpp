@@ -10,6 +10,7 @@
 
 #include "runtime/boot.h"
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/image.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
@@ -21,6 +22,7 @@
 #include "runtime/datatypes/time.h"
 #include "runtime/datatypes/tuple.h"
 #include "runtime/fire.h"
+#include "runtime/services/imaging.h"
 #include "view/backends/terminal/cells.h"
 #include "view/backends/terminal/event-loop.h"
 #include "view/backends/terminal/screen.h"
@@ -192,11 +194,49 @@ Widget* OS_make_view(Cell* face, Widget* parent) {
 
 // --- image cells and rates ---
 
+namespace {
+
+// A pixel word (bytes B, G, R, A in memory, A the opacity) as a cell colour
+// of the colour mode.
+CellColor pixel_color(std::uint32_t px) {
+    if (state.color_mode == 4) return make_color(color_kind::truecolor, px & 0xFFFFFF);
+    const std::uint32_t r = (px >> 16) & 0xFF, g = (px >> 8) & 0xFF, b = px & 0xFF;
+    const std::uint32_t transparency = 255 - (px >> 24);
+    return rgb_to_xterm(r | (g << 8) | (b << 16) | (transparency << 24));
+}
+
+}  // namespace
+
 void image_to_cells(Widget* w, const Cell* image) {
     free_run(w->image);
     w->image = nullptr;
-    (void)image;
-    // FIXME: image cells need the imaging unit's scaling and pixel access.
+    if (!image->is(Type::image)) return;
+    int width = 0, height = 0;
+    widget_size(w, &width, &height);
+    const std::uint32_t iw = image::width(image), ih = image::height(image);
+    const NodeId record = image->data2;
+    if (iw == 0 || ih == 0 || record == 0 || width <= 0 || height <= 0) return;
+    // Two pixel rows per cell: the upper one the background of a lower half
+    // block, the lower one its foreground.
+    const NodeId scaled = imaging::resize(record, iw, ih, static_cast<std::uint32_t>(width),
+                                          static_cast<std::uint32_t>(height) * 2);
+    CellRun* run = make_run();
+    reset_run(run, static_cast<std::uint32_t>(width * height));
+    // GC: nothing allocates below; the pixel pointer stays valid.
+    const std::uint32_t* px = imaging::pixels(scaled);
+    for (int r = 0; r < height; ++r) {
+        for (int c = 0; c < width; ++c) {
+            const std::uint32_t upper = px[static_cast<std::size_t>(2 * r) * width + c];
+            const std::uint32_t lower = px[static_cast<std::size_t>(2 * r + 1) * width + c];
+            CanvasCell& cell = run->items[r * width + c];
+            if ((upper >> 24) == 0) {
+                cell = CanvasCell{' ', 0, 0, 0};
+                continue;
+            }
+            cell = CanvasCell{0x2584, pixel_color(upper), pixel_color(lower), 0};
+        }
+    }
+    w->image = run;
 }
 
 void set_rate(Widget* w, const Cell* rate) {

@@ -7,16 +7,12 @@
 #include "runtime/datatypes/handle.h"
 #include "runtime/tracked-alloc.h"
 #include "view/backends/terminal/cells.h"
+#include "view/backends/terminal/dispatch.h"
 #include "view/backends/terminal/render.h"
 #include "view/backends/terminal/terminal-control.h"
 #include "view/backends/terminal/widgets.h"
 
 namespace kiv::gui {
-
-// FIXME: the engine's entry of the event dispatch, declared here until the
-// dispatch unit is merged; its definition replaces this weak stand-in.
-int send_to_awake(int type, EventRecord* record, std::uint32_t flags);
-[[gnu::weak]] int send_to_awake(int, EventRecord*, std::uint32_t) { return 0; }
 
 namespace {
 

@@ -79,6 +79,21 @@ void free_widget(Widget* w) {
 
 Widget* face_handle_q(const Cell* face) { return widget_at(get_face_handle(face)); }
 
+namespace {
+// The record whose type constructor is running: its face holds no handle
+// yet (the engine stores it once the record is made).
+WidgetId constructing = 0;
+}  // namespace
+
+Widget* face_widget(const Cell* face) {
+    if (Widget* w = face_handle_q(face)) return w;
+    Widget* c = widget_at(constructing);
+    if (c && face->is(Type::object) && c->face.is(Type::object) &&
+        object::context_of(face) == object::context_of(&c->face))
+        return c;
+    return nullptr;
+}
+
 WidgetId get_face_handle(const Cell* face) {
     if (!face->is(Type::object)) return 0;
     const Cell* st = face_value(face, face_field::state);
@@ -150,6 +165,9 @@ void set_focus(Widget* w, WindowRecord* window) {
     const WidgetId record_id = record && record->widget ? record->widget->id : 0;
     if (Widget* old = state.focused) {
         old->flags &= ~widget_flag::focused;
+        // The old focus may be drawn differently (reverse video), whatever
+        // the new one's handler does.
+        invalidate(old);
         state.focused = nullptr;
         send_event(event_type::unfocus, old, 0);
     }
@@ -608,7 +626,29 @@ int text_list_event(int type, EventRecord* ev) {
 
 // --- the table of types ---
 
+namespace {
+
+void construct_by_type(Widget* w);
+
+}  // namespace
+
 void construct_widget(Widget* w) {
+    // The text-mode helpers that the constructors run reach the record
+    // through its face, which has no handle yet.
+    const WidgetId outer = constructing;
+    constructing = w->id;
+    try {
+        construct_by_type(w);
+    } catch (...) {
+        constructing = outer;
+        throw;
+    }
+    constructing = outer;
+}
+
+namespace {
+
+void construct_by_type(Widget* w) {
     const std::uint32_t t = w->type;
     auto is = [t](WidgetWord word) { return t == widget_symbol(word); };
     if (is(WidgetWord::window)) {
@@ -648,5 +688,7 @@ void construct_widget(Widget* w) {
         run_update(w);
     }
 }
+
+}  // namespace
 
 }  // namespace kiv::gui

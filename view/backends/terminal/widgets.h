@@ -42,6 +42,9 @@ void construct_widget(Widget* w);
 // The face's record: face/state must be a block whose first value is a
 // handle!; null otherwise or when that handle no longer resolves.
 Widget* face_handle_q(const Cell* face);
+// face_handle_q, or the record being made for the face while its type's
+// constructor runs (the face holds no handle yet then).
+Widget* face_widget(const Cell* face);
 // The id held in face/state/1, without checks beyond reading it.
 WidgetId get_face_handle(const Cell* face);
 bool has_focus_q(const Widget* w);
