@@ -9,6 +9,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <string>
 
 #include "runtime/state.h"
@@ -34,6 +35,8 @@ protected:
         ws.ws_col = 100;
         ws.ws_row = 30;
         ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, &ws), 0);
+        // Text the test runner still buffers must not land on the terminal.
+        std::fflush(nullptr);
         saved_in = ::dup(STDIN_FILENO);
         saved_out = ::dup(STDOUT_FILENO);
         ::dup2(slave, STDIN_FILENO);

@@ -30,6 +30,9 @@ constexpr int click_timer_limit = 800;
 
 InputBuffer input;
 bool ready = false;
+// The terminal hung up (its input reports only the hang-up): no key can
+// come any more, as with redirected input.
+bool input_gone = false;
 
 Widget* window_widget() { return state.active_window ? state.active_window->widget : nullptr; }
 
@@ -84,15 +87,19 @@ int read_console_input(bool process) {
 // The rest of the frame: until input arrives while live, else a sleep.
 void wait_frame(int ms) {
     if (ms <= 0) return;
-    if (state.live) {
+    if (state.live && !input_gone) {
         pollfd pfd{STDIN_FILENO, POLLIN, 0};
         // A signal (a resize) ends the wait early, as input does.
-        ::poll(&pfd, 1, ms);
-        return;
+        if (::poll(&pfd, 1, ms) <= 0 || !(pfd.revents & (POLLHUP | POLLERR | POLLNVAL))) return;
+        // A hang-up answers every wait at once; from now on the frames sleep.
+        input_gone = true;
     }
     timespec ts{ms / 1000, (ms % 1000) * 1000000L};
     ::nanosleep(&ts, nullptr);
 }
+
+// Whether a key can still end the loop.
+bool input_possible() { return state.live && !input_gone; }
 
 bool platform_mouse_wanted() {
     const Cell* field = boot::resolve("system/view/platform/mouse-event?");
@@ -122,6 +129,7 @@ void tear_down_terminal() {
     show_cursor();
     leave_terminal();
     reset_input_buffer(input);
+    input_gone = false;
     teardown();
 }
 
@@ -175,7 +183,7 @@ bool do_events(bool no_wait) {
         if (no_wait && records == 0) break;
         // LINUX: without a terminal no key can end the loop; only a timer's
         // actor still can.
-        if (!state.live && timer_count() == 0) {
+        if (!input_possible() && timer_count() == 0) {
             if (state.nesting > entry) state.nesting = entry;
             break;
         }
