@@ -375,6 +375,12 @@ TEST_F(GuiDraw, Shapes) {
         {"fill-pen 1.2.3 pen off triangle 0x0 4x3 0x3", {" .......", "  ......", "   .....", "........"}},
         {"line -5x-5 20000000x20000000", {"#.......", ".#......", "..#.....", "...#...."}},
         {"circle 0x0 100000 ellipse 0x0 99999x99999", {"........", "........", "........", "........"}},
+        // Extreme coordinates end quickly; only the triangle's lower-left
+        // half meets the canvas.
+        {"pen off fill-pen 1.2.3 triangle -2147483648x-2147483648 2147483647x2147483647 -2147483648x2147483647 "
+         "pen 1.2.3 fill-pen off box -2147483648x-2147483648 2147483647x2147483647 circle 0x0 2147483647 "
+         "text -2147483648x-2147483648 \"x\" line (1e300, 1e300) (-1e300, 0) circle (0, 0) 1e300",
+         {" .......", "  ......", "   .....", "    ...."}},
     };
     for (const Case& k : cases) {
         Canvas c(8, 4);
@@ -442,6 +448,15 @@ TEST_F(GuiDraw, RefusesMalformedBlocks) {
         EXPECT_EQ(draw_error_of(k.code, &message), ErrorId::script_draw_invalid) << k.code;
         EXPECT_EQ(message.substr(0, message.find('\n')), k.message) << k.code;
     }
+}
+
+TEST_F(GuiDraw, SilentEndsTheDrawingQuietly) {
+    ASSERT_EQ(test::eval("system/view/silent?: true"), "true");
+    Canvas c(4, 1);
+    EXPECT_EQ(draw_error_of("line 0x0 3x0 bogus line 0x0 0x0"), ErrorId::count_);
+    EXPECT_EQ(shape_row(c, 0), "####");  // drawn up to the bad command
+    ASSERT_EQ(test::eval("system/view/silent?: false"), "false");
+    EXPECT_EQ(draw_error_of("bogus"), ErrorId::script_draw_invalid);
 }
 
 TEST_F(GuiDraw, SelfContainingBlock) {
@@ -585,6 +600,17 @@ TEST_F(GuiFace, FlagsAndPara) {
     EXPECT_EQ(gui::para_flags(&face), 0x20u | 0x1u | 0x8u);
     const Cell plain = value("face [para: make object! [wrap?: 1 align: 'left v-align: 'middle]]");
     EXPECT_EQ(gui::para_flags(&plain), 0x4u);
+}
+
+TEST_F(GuiFace, DrawTextOfAFace) {
+    ASSERT_EQ(test::eval(R"(rt: face [type: 'rich-text text: "ab" data: [1x1 bold]] pf: face [text: "no"] none)"),
+              "none");
+    Canvas c(4, 2);
+    draw("text 1x0 rt text 0x1 pf");
+    EXPECT_EQ(c.row(0), ".ab.");
+    EXPECT_EQ(c.at(1, 0).style, gui::cell_style::bold);
+    EXPECT_EQ(c.at(2, 0).style, 0u);
+    EXPECT_EQ(c.row(1), "....");  // only rich-text faces show through `text`
 }
 
 // A window with a coloured text face, a hidden face and a button, made by

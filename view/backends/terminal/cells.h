@@ -119,6 +119,16 @@ CellColor rgb_to_xterm(std::uint32_t color);
 // A tuple's first four bytes as a colour (alpha 0 for a 3-byte tuple).
 std::uint32_t tuple_to_color(const Cell* tuple);
 
+// A box coordinate or extent in cells, truncated toward zero; NaN reads as
+// 0 and the value is held within +-1e9, so no float of a face's box can
+// overflow an int.
+inline int cells_of(float v) {
+    if (!(v == v)) return 0;
+    if (v > 1e9f) return 1000000000;
+    if (v < -1e9f) return -1000000000;
+    return static_cast<int>(v);
+}
+
 // --- measuring ---
 
 int char_width(std::uint32_t cp);

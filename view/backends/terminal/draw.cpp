@@ -27,6 +27,13 @@ constexpr std::int64_t walk_limit = 1 << 14;
 
 constexpr std::uint32_t full_block = 0x2588;
 
+// A coordinate or radius given as a float: truncated, kept within a range
+// no shape arithmetic can overflow, NaN read as 0.
+std::int64_t truncated(double d) {
+    if (std::isnan(d)) return 0;
+    return static_cast<std::int64_t>(std::trunc(std::clamp(d, -1e9, 1e9)));
+}
+
 bool silent_q() {
     Cell system;
     word::make_at(symbol::make("system"), &system);
@@ -177,7 +184,9 @@ void draw_triangle(DrawContext& ctx, const std::int64_t* xs, const std::int64_t*
         // Linear interpolation along an edge, truncated.
         auto along = [](const P& a, const P& b, std::int64_t y) {
             if (b.y == a.y) return a.x;
-            return a.x + (b.x - a.x) * (y - a.y) / (b.y - a.y);
+            // 128 bits: the product of two 33-bit spans does not fit in 64.
+            const __int128 step = static_cast<__int128>(b.x - a.x) * (y - a.y) / (b.y - a.y);
+            return a.x + static_cast<std::int64_t>(step);
         };
         for (std::int64_t y = from; y < to; ++y) {
             const std::int64_t xa = along(p[0], p[2], y);
@@ -272,16 +281,20 @@ void draw_text(DrawContext& ctx, std::int64_t x, std::int64_t y, const Cell* val
     if (!is_word(face_value(value, face_field::type), Word::rich_text)) return;
     if (face_value(value, face_field::para)->is(Type::object)) ts.para = para_flags(value);
     Widget* w = face_handle_q(value);
-    Widget temporary{};
+    // A face without a record is styled in a record of its own for this
+    // drawing; its runs go when the drawing does, by error too.
+    struct Temporary {
+        Widget record{};
+        ~Temporary() { free_run(record.runs); }
+    } temporary;
     if (!w) {
-        temporary.face = *value;
-        temporary.type = symbol_of(Word::rich_text);
-        w = &temporary;
+        temporary.record.face = *value;
+        temporary.record.type = symbol_of(Word::rich_text);
+        w = &temporary.record;
     }
-    if (w == &temporary || !w->runs) build_runs(w);
+    if (w == &temporary.record || !w->runs) build_runs(w);
     ts.runs = w->runs;
     if (ts.runs) text_to_cells(nullptr, px, py, rect_of(ctx), ts);
-    if (w == &temporary) free_run(temporary.runs);
 }
 
 // --- the parser ---
@@ -325,8 +338,8 @@ private:
             px = static_cast<std::int32_t>(v->data2);
             py = static_cast<std::int32_t>(v->data3);
         } else if (v->is(Type::point2d)) {
-            px = static_cast<std::int64_t>(std::trunc(std::clamp<double>(point::get(v, 0), -1e9, 1e9)));
-            py = static_cast<std::int64_t>(std::trunc(std::clamp<double>(point::get(v, 1), -1e9, 1e9)));
+            px = truncated(point::get(v, 0));
+            py = truncated(point::get(v, 1));
         } else {
             return false;
         }
@@ -596,7 +609,7 @@ private:
         need_point(&x, &y);
         need_number(&r);
         number();  // a second radius: circles stay circles in cells
-        const auto radius = static_cast<std::int64_t>(std::trunc(std::clamp(r, -1e9, 1e9)));
+        const std::int64_t radius = truncated(r);
         if (radius > 0) draw_ellipse(ctx_, x, y, 2 * radius, radius);
     }
 

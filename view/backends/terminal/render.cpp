@@ -18,8 +18,8 @@ namespace {
 
 constexpr std::uint32_t options_mask = cell_style::escapes | cell_style::no_text;
 
-int widget_width(const Widget* w) { return static_cast<int>(w->x2 - w->x1); }
-int widget_height(const Widget* w) { return static_cast<int>(w->y2 - w->y1); }
+int widget_width(const Widget* w) { return cells_of(w->x2 - w->x1); }
+int widget_height(const Widget* w) { return cells_of(w->y2 - w->y1); }
 
 bool is_window(const Widget* w) { return w->type == symbol_of(Word::window); }
 
@@ -61,20 +61,24 @@ struct Source {
 // --- the visible rectangle and fills ---
 
 ClipRect clip_rect(int x, int y, const Widget* w) {
-    ClipRect r{x, y, x + widget_width(w), y + widget_height(w)};
+    // 64 bits: boxes far outside the canvas add up without overflowing.
+    std::int64_t left = x, top = y;
+    std::int64_t right = left + widget_width(w), bottom = top + widget_height(w);
     // Every ancestor up to the window cuts the rectangle, so a face nested
     // in panels never paints outside any of them.
-    int px = x, py = y;
+    std::int64_t px = x, py = y;
     for (const Widget* child = w; child->parent && !is_window(child->parent); child = child->parent) {
         const Widget* parent = child->parent;
-        px -= static_cast<int>(child->x1);
-        py -= static_cast<int>(child->y1);
-        r.left = std::max(r.left, px);
-        r.top = std::max(r.top, py);
-        r.right = std::min(r.right, px + widget_width(parent));
-        r.bottom = std::min(r.bottom, py + widget_height(parent));
+        px -= cells_of(child->x1);
+        py -= cells_of(child->y1);
+        left = std::max(left, px);
+        top = std::max(top, py);
+        right = std::min(right, px + widget_width(parent));
+        bottom = std::min(bottom, py + widget_height(parent));
     }
-    return cut_to_canvas(r);
+    auto cut = [](std::int64_t v, int limit) { return static_cast<int>(std::clamp<std::int64_t>(v, 0, limit)); };
+    return ClipRect{cut(left, state.canvas_width), cut(top, state.canvas_height), cut(right, state.canvas_width),
+                    cut(bottom, state.canvas_height)};
 }
 
 void fill_rect(int left, int top, int columns, int rows, CellColor color) {

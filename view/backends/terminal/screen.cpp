@@ -128,8 +128,8 @@ void mark_dirty() { state.dirty = true; }
 
 void size_canvas(WindowRecord* record) {
     if (!state.live || !record) return;
-    int width = static_cast<int>(record->max_x - record->min_x);
-    int height = static_cast<int>(record->max_y - record->min_y);
+    int width = cells_of(record->max_x - record->min_x);
+    int height = cells_of(record->max_y - record->min_y);
     if (width > state.columns) width = state.columns;
     if (height > state.rows) height = state.rows;
     if (width < 0) width = 0;
@@ -361,7 +361,12 @@ void resized(int columns, int rows) {
         // afresh, and the loop stops if this one vanished.
         if (!widget_at(id)) break;
     }
-    if (state.alt_screen) present();
+    // The alternate screen's old contents mean nothing at the new size:
+    // the frame is drawn whole.
+    if (state.alt_screen) {
+        mark_dirty();
+        present();
+    }
 }
 
 void teardown() {
