@@ -199,6 +199,15 @@ Cell* make_at(Cell* cell, NodeId record, std::uint32_t w, std::uint32_t h) {
 
 Cell* make_empty(Cell* cell) { return make_at(cell, imaging::alloc_record(0, 0), 0, 0); }
 
+Cell* make_resized(const Cell* image, std::int32_t w, std::int32_t h, Cell* out) {
+    const auto fits = [](std::int32_t n) { return n >= 1 && static_cast<std::uint32_t>(n) <= imaging::max_side; };
+    if (pixel_total(image) == 0 || !fits(w) || !fits(h)) return make_empty(out);
+    const Cell source = *image;
+    const NodeId record = imaging::resize(source.data2, width(&source), height(&source), static_cast<std::uint32_t>(w),
+                                          static_cast<std::uint32_t>(h));
+    return make_at(out, record, static_cast<std::uint32_t>(w), static_cast<std::uint32_t>(h));
+}
+
 Cell* extract_data(const Cell* image, int mode, Cell* out) {
     const std::int64_t total = pixel_total(image);
     const std::int64_t per = mode == 0 ? 1 : mode == 1 ? 3 : 4;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "runtime/services/imaging.h"
+#include "tests/unit/heap-support.h"
 
 namespace kiv::imaging {
 
@@ -223,6 +224,28 @@ TEST(ImagingFormats, CutShortFilesFailCleanly) {
             EXPECT_LE(canvas.calls, 1) << f.name << " " << n;
         }
     }
+}
+
+// Records in the heap: regions and nearest-neighbour scaling read the right
+// rows and columns.
+TEST(ImagingRecords, RegionsAndScaling) {
+    test::isolated([] {
+        const NodeId r = alloc_record(4, 3);
+        for (std::uint32_t i = 0; i < 12; ++i) pixels(r)[i] = i;
+        const NodeId region = copy_region(r, 4, 1, 1, 2, 2);
+        EXPECT_EQ(pixel_count(region), 4);
+        EXPECT_EQ((std::vector<std::uint32_t>(pixels(region), pixels(region) + 4)),
+                  (std::vector<std::uint32_t>{5, 6, 9, 10}));
+        const NodeId up = resize(r, 4, 3, 8, 3);
+        EXPECT_EQ(pixels(up)[0], 0u);
+        EXPECT_EQ(pixels(up)[1], 0u);
+        EXPECT_EQ(pixels(up)[2], 1u);
+        EXPECT_EQ(pixels(up)[23], 11u);
+        const NodeId down = resize(r, 4, 3, 2, 1);
+        EXPECT_EQ((std::vector<std::uint32_t>(pixels(down), pixels(down) + 2)),
+                  (std::vector<std::uint32_t>{0, 2}));
+        EXPECT_EQ(pixel_count(alloc_record(0, 0)), 0);
+    });
 }
 
 }  // namespace
