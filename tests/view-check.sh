@@ -27,10 +27,10 @@ flags() { t display-message -p -t check "$1"; }
 # Counts one case on the terminal's modes as tmux sees them: mouse
 # reporting (any-motion and SGR), alternate screen, cursor shown.
 expect_modes() {
-  local got
-  for _ in $(seq 1 "$tries"); do
+  local got end=$((SECONDS + wait_limit))
+  while :; do
     got="$(flags '#{mouse_any_flag}#{mouse_sgr_flag} #{alternate_on} #{cursor_flag}')"
-    [ "$got" = "$1" ] && break
+    [ "$got" = "$1" ] || [ "$SECONDS" -gt "$end" ] && break
     sleep 0.02
   done
   if [ "$got" = "$1" ]; then
@@ -42,10 +42,8 @@ expect_modes() {
 }
 # The pane writes the second snapshot just after its "ended" line.
 expect_stty() {
-  for _ in $(seq 1 "$tries"); do
-    [ -s "$dir/after" ] && break
-    sleep 0.02
-  done
+  local end=$((SECONDS + wait_limit))
+  until [ -s "$dir/after" ] || [ "$SECONDS" -gt "$end" ]; do sleep 0.02; done
   if [ -s "$dir/before" ] && cmp -s "$dir/before" "$dir/after"; then
     passed=$((passed + 1))
   else
