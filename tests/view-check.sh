@@ -5,7 +5,7 @@
 # must be as it was: the console prompt comes back, and once kiv has ended
 # the stty modes equal those from before, mouse reporting is off, the
 # alternate screen is left and the cursor is shown. Three ways out: the
-# window closed by an actor (also an alert's), quit from an actor, SIGTERM.
+# window closed by an actor or Escape, quit from an actor, SIGTERM.
 # Usage: view-check.sh path/to/kiv
 set -euo pipefail
 kiv="$1"
@@ -91,16 +91,23 @@ check wait_line ">>" "the prompt comes back after the window closed"
 expect_modes "00 0 1" "mouse off and the cursor shown after the view"
 text "1 + 2"; keys Enter
 expect "== 3" "the console reads lines again"
+check wait_line ">>" "the next prompt"
 
-# An alert's OK button has the focus; Enter closes the window from the
-# button's own actor, and the console reads lines again.
-text 'alert "Careful"'; keys Enter
-expect_line '^ +OK *$' "the alert is drawn"
+# A dialog from an actor: the alert runs its own loop over the view, its
+# OK button has the focus and Enter closes it from the button's actor;
+# back in the first view, Escape closes every window.
+text 'view [button "Ask" [alert "Hi there"] text "Main"]'; keys Enter
+expect_line '^ Ask +Main' "the view is drawn"
 keys Enter
+expect_line '^ +OK *$' "Enter on the button opens the alert"
+keys Enter
+expect_line '^ Ask +Main' "Enter on OK closes the alert, the view is back"
+keys Escape
 # Keys typed before the prompt is back are drained with the view's input.
-check wait_line ">>" "the prompt comes back after the alert"
+check wait_line ">>" "Escape closes the view"
 text "2 + 5"; keys Enter
-expect "== 7" "Enter on OK closes the alert"
+expect "== 7" "the console reads lines again"
+check wait_line ">>" "the next prompt"
 
 # 2. quit from an actor, the button pressed with the mouse.
 text 'view [text "Click:" button "Bye" [quit/return 3]]'; keys Enter
