@@ -102,7 +102,19 @@ Widget* widget_at(WidgetId id) {
 
 std::uint32_t widget_count() { return live_count; }
 
-void register_marking() { collector::register_hook(mark_widgets); }
+void register_marking() {
+    // A runtime started afresh (tests) has a new heap: records left from
+    // the old one hold node ids that mean nothing now. They are dropped
+    // from the table (their memory stays tracked until exit).
+    for (std::uint32_t i = 1; i < table_detail::slots.count; ++i) {
+        if (!table_detail::slots[i]) continue;
+        table_detail::slots[i] = nullptr;
+        free_slots.push(i);
+    }
+    live_count = 0;
+    reset_session();
+    collector::register_hook(mark_widgets);
+}
 
 void reset_session() {
     state.windows.clear();

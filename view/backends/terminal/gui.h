@@ -274,7 +274,8 @@ void for_each_widget(F fn);
 std::uint32_t widget_count();
 
 // Registers the collector hook that marks every live record's face and ui
-// values. The backend's routine binding calls it once per heap.
+// values. The backend's routine binding calls it once per heap; records
+// left from an earlier heap are forgotten first.
 void register_marking();
 
 // ---- internals of the table, for for_each_widget ----
