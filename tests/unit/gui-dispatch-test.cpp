@@ -131,8 +131,9 @@ TEST_F(GuiDispatch, BackendEventFieldsAndStaleEvents) {
     gui::EventRecord r{win, 3.9f, 0.5f, 0, 0.0f};
     gui::send_to_awake(et::down, &r, gui::event_flag::down | gui::event_flag::control);
     EXPECT_EQ(log(), R"(["win down 3x0"])");
-    EXPECT_EQ(test::eval("reduce [kept/type kept/face kept/offset kept/key kept/picked kept/ctrl? kept/flags]"),
-              "[down none 0x0 none 0 true [down control]]");
+    EXPECT_EQ(test::eval("reduce [kept/type kept/face kept/window kept/offset kept/key kept/picked kept/ctrl? "
+                         "kept/orientation kept/flags]"),
+              "[down none none 0x0 none 0 true none [down control]]");
     // The flags reader refills one block.
     EXPECT_EQ(test::eval("a: kept/flags b: make event! [flags: [shift]] b/flags reduce [a same? a b/flags]"),
               "[[shift] true]");

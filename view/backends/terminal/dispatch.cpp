@@ -67,8 +67,8 @@ int send_to_awake(int type, EventRecord* record, std::uint32_t flags) {
     kiv::state.tracing = false;
     // Every throw ends here: the try-all frame turns a stray break, return
     // or throw into an error, and errors are dropped without a message.
-    stack::push_try_all_frame(&name);
     try {
+        stack::push_try_all_frame(&name);
         if (interpreter::call_with_arguments(&awake, &name, args, 3, &result) == Status::thrown)
             none::make_at(&result);
     } catch (const KivError&) {

@@ -68,8 +68,15 @@ void fire_timers(std::int32_t elapsed_ms) {
     ++passes;
     const std::uint32_t present = timers.count;
     for (std::uint32_t i = 0; i < present && i < timers.count; ++i) {
-        if (timers[i].removed || !widget_at(timers[i].widget)) continue;
-        advance_timer(timers[i], elapsed_ms);
+        FaceTimer& t = timers[i];
+        if (t.removed) continue;
+        // A timer whose widget was freed without removing it leaves too.
+        if (!widget_at(t.widget)) {
+            t.removed = true;
+            any_removed = true;
+            continue;
+        }
+        advance_timer(t, elapsed_ms);
     }
     --passes;
     drop_removed();

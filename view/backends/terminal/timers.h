@@ -3,7 +3,7 @@
 // and the event loop advances them by the measured length of each frame.
 //
 // A timer names its widget by WidgetId, so a timer whose widget was freed
-// without removing it never reaches freed memory: it is skipped.
+// without removing it never reaches freed memory: the next pass drops it.
 //
 // Callbacks run actors, which may add or remove timers (or destroy
 // widgets): a pass advances only the timers present when it began, skips
