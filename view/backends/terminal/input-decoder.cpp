@@ -24,6 +24,8 @@ constexpr int cb_control = 16;
 constexpr int cb_wheel = 64;
 constexpr int cb_extra_buttons = 128;
 
+constexpr std::int32_t f5 = key_code::f1 - 4;
+
 constexpr int button_none = 3;
 constexpr int wheel_up = 4;
 constexpr int wheel_down = 5;
@@ -50,18 +52,18 @@ std::int32_t control_key(std::uint8_t b) {
 // ESC O x and ESC [ x (x a letter, no parameters).
 std::int32_t letter_key(std::uint8_t b) {
     switch (b) {
-        case 'A': return special::up;
-        case 'B': return special::down;
-        case 'C': return special::right;
-        case 'D': return special::left;
-        case 'F': return special::end;
-        case 'H': return special::home;
+        case 'A': return key_code::up;
+        case 'B': return key_code::down;
+        case 'C': return key_code::right;
+        case 'D': return key_code::left;
+        case 'F': return key_code::end;
+        case 'H': return key_code::home;
         default: return 0;
     }
 }
 
 std::int32_t ss3_key(std::uint8_t b) {
-    if (b >= 'P' && b <= 'S') return special::f1 - (b - 'P');
+    if (b >= 'P' && b <= 'S') return key_code::f1 - (b - 'P');
     return letter_key(b);
 }
 
@@ -69,21 +71,21 @@ std::int32_t ss3_key(std::uint8_t b) {
 std::int32_t tilde_key(std::int32_t n) {
     switch (n) {
         case 1:
-        case 7: return special::home;
-        case 2: return special::insert;
-        case 3: return special::delete_;
+        case 7: return key_code::home;
+        case 2: return key_code::insert;
+        case 3: return key_code::delete_;
         case 4:
-        case 8: return special::end;
-        case 5: return special::page_up;
-        case 6: return special::page_down;
-        case 15: return special::f5;
-        case 17: return special::f5 - 1;
-        case 18: return special::f5 - 2;
-        case 19: return special::f5 - 3;
-        case 20: return special::f5 - 4;
-        case 21: return special::f5 - 5;
-        case 23: return special::f5 - 6;
-        case 24: return special::f5 - 7;
+        case 8: return key_code::end;
+        case 5: return key_code::page_up;
+        case 6: return key_code::page_down;
+        case 15: return f5;
+        case 17: return f5 - 1;
+        case 18: return f5 - 2;
+        case 19: return f5 - 3;
+        case 20: return f5 - 4;
+        case 21: return f5 - 5;
+        case 23: return f5 - 6;
+        case 24: return f5 - 7;
         default: return 0;
     }
 }
@@ -101,7 +103,7 @@ std::int32_t csi_key(const InputBuffer& buffer, const ControlSequence& seq) {
     const std::uint8_t* p = buffer.bytes.items;
     std::uint8_t final_byte = p[seq.final_at];
     std::uint32_t first = seq.start + 2;
-    if (final_byte == 'Z') return seq.final_at == first ? special::back_tab : 0;
+    if (final_byte == 'Z') return seq.final_at == first ? back_tab_code : 0;
     if (final_byte != '~') return seq.final_at == first ? letter_key(final_byte) : 0;
     std::int32_t n = 0;
     std::uint32_t i = first;
@@ -119,16 +121,16 @@ void mouse_report(InputBuffer& buffer, InputSink& sink, const ControlSequence& s
     const float x = static_cast<float>(seq.params[1] - 1);
     const float y = static_cast<float>(seq.params[2] - sink.view_top() - 1);
     std::uint32_t flags = 0;
-    if (cb & cb_shift) flags |= input_flag::shift;
-    if (cb & cb_alt) flags |= input_flag::alt;
-    if (cb & cb_control) flags |= input_flag::control;
+    if (cb & cb_shift) flags |= event_flag::shift;
+    if (cb & cb_alt) flags |= event_flag::alt;
+    if (cb & cb_control) flags |= event_flag::control;
     if (button < button_none) {
         const int released = release ? 1 : 0;
         if (released != buffer.last_button) {
             buffer.last_button = released;
             sink.button(button * 2 + released + 1, x, y, flags);
         } else {
-            sink.move(x, y, flags | input_flag::down);
+            sink.move(x, y, flags | event_flag::down);
         }
     } else if (button == button_none) {
         sink.move(x, y, flags);

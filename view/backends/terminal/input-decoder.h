@@ -28,38 +28,13 @@
 #include <cstdint>
 
 #include "runtime/raw-array.h"
+#include "view/backends/terminal/gui.h"
 
 namespace kiv::gui {
 
-// Special key codes, as the event record reads them back as words.
-namespace special {
-constexpr std::int32_t up = -20;
-constexpr std::int32_t down = -21;
-constexpr std::int32_t right = -22;
-constexpr std::int32_t left = -23;
-constexpr std::int32_t end = -24;
-constexpr std::int32_t home = -25;
-constexpr std::int32_t insert = -26;
-constexpr std::int32_t delete_ = -27;
-constexpr std::int32_t page_up = -28;
-constexpr std::int32_t page_down = -29;
-constexpr std::int32_t f1 = -31;  // F1 to F12 run down to -42
-constexpr std::int32_t f5 = -35;
-// Not a key of its own: Tab with the shift flag.
-constexpr std::int32_t back_tab = 10;
-}  // namespace special
-
-// Event flags carried by mouse reports.
-namespace input_flag {
-constexpr std::uint32_t control = 0x10000000;
-constexpr std::uint32_t shift = 0x20000000;
-constexpr std::uint32_t alt = 0x40000000;
-constexpr std::uint32_t down = 0x02000000;  // a button is held during the move
-}  // namespace input_flag
-
-// Button event types as the dispatch knows them: down, up, mid-down,
-// mid-up, alt-down, alt-up are 1 to 6; a pointer move is 12.
-constexpr int event_over = 12;
+// Shift-Tab is not a key of its own: the dispatch makes this special code
+// Tab with the shift flag. The other special codes are gui.h's key_code.
+constexpr std::int32_t back_tab_code = 10;
 
 // Where decoded input goes.
 class InputSink {
@@ -67,7 +42,8 @@ public:
     // A key for the focused widget: a character code with special 0, or
     // code 0 with a special code.
     virtual void key(std::int32_t code, std::int32_t special) = 0;
-    // Mouse events, x and y in cells relative to the view.
+    // Mouse events, x and y in cells relative to the view; button types as
+    // gui.h's event_type (down to alt-up), flags as its event_flag.
     virtual void button(int type, float x, float y, std::uint32_t flags) = 0;
     virtual void move(float x, float y, std::uint32_t flags) = 0;
     virtual void wheel(int delta, float x, float y, std::uint32_t flags) = 0;
