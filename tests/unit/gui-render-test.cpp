@@ -3,6 +3,7 @@
 // the draw dialect's grammar and shapes on a small canvas.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <string>
 
@@ -401,7 +402,7 @@ TEST_F(GuiDraw, PlacedAndClippedInTheFace) {
 }
 
 TEST_F(GuiDraw, AcceptsTheWholeDialect) {
-    ASSERT_EQ(test::eval("fnt: make object! [color: 0.0.255] red: 255.0.0 p: 1x1 unset 'bad"), "unset");
+    ASSERT_EQ(test::eval("fnt: make object! [color: 0.0.255] red: 255.0.0 p: 1x1 line: 5 unset 'bad"), "unset");
     const char* blocks[] = {
         "line-width 2 line-join round line-cap square line-pattern 2 3 line-pattern off anti-alias off",
         "polygon 0x0 1x1 2x0 3x3 arc 5x5 3x3 0 90 closed curve 0x0 1x1 2x2 spline 0x0 1x1 closed",
@@ -414,6 +415,7 @@ TEST_F(GuiDraw, AcceptsTheWholeDialect) {
         "pen pattern 4x4 [line 0x0 1x1] tile",
         "a: line 0x0 1x1 [pen 1.2.3] box 0x0 1x1 4 circle 3x3 1.5 2",
         "font fnt text 0x0 \"x\" pen red line p 3x3 (2.5, 2.5)",
+        "box 0x0 1x1 line 0x0 1x1",  // `line` holds a number here, and still starts a command
     };
     for (const char* code : blocks) {
         Canvas c(8, 8);
@@ -478,7 +480,7 @@ TEST_F(GuiDraw, SelfContainingBlock) {
 
 // --- faces ---
 
-// A face object's fields in face! order, with the spec's values over the
+// A face object's fields in face! order, with the given values over the
 // defaults; made by the Kiv function `face` the suite defines.
 constexpr const char* face_maker =
     "face: func [spec] [make object! append copy [type: 'base offset: 0x0 size: 10x1 text: none "
@@ -539,6 +541,13 @@ TEST_F(GuiFace, EveryAncestorClips) {
     EXPECT_EQ(gui::clip_rect(3, 0, &text).right, 6);
     gui::render_face(3, 0, &text, gui::cell_style::escapes);
     EXPECT_EQ(c.row(0), "...abc......");
+    // A box of absurd floats is read within bounds.
+    gui::Widget huge = widget("face [type: 'panel]", 0, 0, 1, 1, &window);
+    huge.x2 = 1e30f;
+    huge.y2 = std::nanf("");
+    const gui::ClipRect r = gui::clip_rect(0, 0, &huge);
+    EXPECT_EQ(r.right, 12);
+    EXPECT_TRUE(r.empty());
 }
 
 TEST_F(GuiFace, RichTextRunsAndMetrics) {
@@ -586,6 +595,14 @@ TEST_F(GuiFace, RichTextRunsAndMetrics) {
     Cell caught;
     EXPECT_EQ(test::error_in_try([&] { gui::build_runs(&bad); }, &caught), ErrorId::script_draw_invalid);
     gui::free_run(bad.runs);
+}
+
+TEST_F(GuiFace, TextReadFromTheStringsIndex) {
+    const Cell text = value(R"(next remove/part copy "xxhello" 2)");
+    const gui::TextSpan span = gui::TextSpan::of(&text);
+    ASSERT_EQ(span.length, 4);
+    EXPECT_EQ(span.at(0), static_cast<std::uint32_t>('e'));
+    EXPECT_EQ(span.at(3), static_cast<std::uint32_t>('o'));
 }
 
 TEST_F(GuiFace, FlagsAndPara) {

@@ -23,9 +23,9 @@ TextSpan TextSpan::of(const Cell* string) {
     memory::SeriesBuffer* b = string::buffer(string);
     const std::uint32_t unit = b->unit();
     const std::int32_t total = string::ks_abs_length(string);
-    const std::int32_t index = static_cast<std::int32_t>(string->data1);
+    const std::int32_t index = std::max(static_cast<std::int32_t>(string->data1), 0);
     if (index >= total) return TextSpan{nullptr, unit, 0};
-    return TextSpan{b->data() + (static_cast<std::size_t>(index) * unit), unit, total - index};
+    return TextSpan{b->head() + (static_cast<std::size_t>(index) * unit), unit, total - index};
 }
 
 // --- words ---

@@ -326,7 +326,26 @@ private:
     [[noreturn]] void fail() const { fail(std::min(pos_, end_)); }
 
     // A word argument stands for its value, as in the rest of the language.
-    static const Cell* value_of(const Cell* v) { return value_of_word(v); }
+    // A command's name stays a command, so an optional argument never
+    // swallows the next command when a word of that name has a value.
+    static const Cell* value_of(const Cell* v) {
+        if (v && v->is(Type::word) && command_word_q(v)) return v;
+        return value_of_word(v);
+    }
+
+    static bool command_word_q(const Cell* v) {
+        static constexpr Word commands[] = {
+            Word::pen,          Word::fill_pen,  Word::font,          Word::text,          Word::box,
+            Word::line,         Word::triangle,  Word::circle,        Word::ellipse,       Word::line_width,
+            Word::line_join,    Word::line_cap,  Word::line_pattern,  Word::anti_alias,    Word::polygon,
+            Word::arc,          Word::curve,     Word::spline,        Word::image,         Word::shadow,
+            Word::clip,         Word::shape,     Word::rotate,        Word::scale,         Word::translate,
+            Word::skew,         Word::transform, Word::push,          Word::matrix,        Word::reset_matrix,
+            Word::invert_matrix};
+        for (Word w : commands)
+            if (is_word(v, w)) return true;
+        return false;
+    }
 
     // --- argument readers: each answers whether the value at pos is of its
     // kind and, when it is, consumes it.

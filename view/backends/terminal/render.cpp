@@ -444,7 +444,7 @@ struct Place {
 };
 
 // Walks the text the way the box lays it out (line feeds and wraps at
-// `wrap`), calling f(index, place, width) for each character; f returns
+// `wrap`), calling f(index, place, width, code point) for each character; f returns
 // false to stop. Answers the place after the last character walked.
 template <class F>
 Place walk_box(const TextSpan& text, int wrap, F f) {
@@ -470,7 +470,7 @@ Place walk_box(const TextSpan& text, int wrap, F f) {
 int box_wrap_width(const Cell* face) {
     const Cell* size = face_value(face, face_field::size);
     if (size->is(Type::pair)) return static_cast<std::int32_t>(size->data2);
-    if (size->is(Type::point2d)) return static_cast<int>(point::get(size, 0));
+    if (size->is(Type::point2d)) return cells_of(point::get(size, 0));
     return 0;
 }
 
@@ -481,8 +481,8 @@ bool point_of(const Cell* arg, int* x, int* y) {
         return true;
     }
     if (arg->is(Type::point2d)) {
-        *x = static_cast<int>(point::get(arg, 0));
-        *y = static_cast<int>(point::get(arg, 1));
+        *x = cells_of(point::get(arg, 0));
+        *y = cells_of(point::get(arg, 1));
         return true;
     }
     return false;
@@ -522,7 +522,7 @@ void OS_text_box_metrics(const Cell* face, const Cell* arg, int type, Cell* out)
             return;
         }
         int index = span.length;  // past the end unless the walk stops earlier
-        walk_box(span, wrap, [&](int i, Place at, int w, std::uint32_t cp) {
+        walk_box(span, wrap, [&](int i, Place at, int, std::uint32_t cp) {
             if (at.line < py) return true;
             // The row was reached: stop at its end, or at the first character
             // whose start is not left of the point.
@@ -530,7 +530,6 @@ void OS_text_box_metrics(const Cell* face, const Cell* arg, int type, Cell* out)
                 index = i;
                 return false;
             }
-            (void)w;
             return true;
         });
         int result = index + 1;
