@@ -334,7 +334,9 @@ KIV_ONE_ARG_ENTRY(back)
 Status change(const std::int32_t* args, std::int32_t) {
     Cell* series = arg(0);
     std::int32_t part = -1;
-    if (Cell* p = ref(args, 0)) part = series::part_length(series, p);
+    // An image takes no /part at all: its change refuses it as not done
+    // rather than as a bad argument.
+    if (Cell* p = ref(args, 0)) part = series->is(Type::image) ? 0 : series::part_length(series, p);
     std::int32_t dup = 1;
     if (Cell* d = ref(args, 2)) {
         dup = compiled::integer_arg(d);

@@ -152,6 +152,7 @@ int gif_read(GifFileType* file, GifByteType* into, int n) {
     auto* r = static_cast<Reader*>(file->UserData);
     const std::size_t left = r->bytes->size() - r->at;
     const std::size_t take = std::min<std::size_t>(left, n < 0 ? 0 : static_cast<std::size_t>(n));
+    if (take == 0) return 0;
     std::memcpy(into, r->bytes->data() + r->at, take);
     r->at += take;
     return static_cast<int>(take);
