@@ -1,5 +1,6 @@
 #include "runtime/boot.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <iterator>
 #include <string_view>
@@ -30,6 +31,7 @@
 #include "runtime/evaluator/stack.h"
 #include "runtime/services/kivbin.h"
 #include "runtime/fire.h"
+#include "runtime/memory.h"
 #include "runtime/state.h"
 #include "view/backends/terminal/gui-routines.h"
 #include "view/view-routines.h"
@@ -401,11 +403,18 @@ Cell* resolve(const char* path) {
 void run(int argc, const char* const* argv) {
     boot_argc = argc;
     boot_argv = argv;
+    // Every process runs the same start-up, so a stressed collector (a
+    // collection at every allocation) spends most of each test process on
+    // it. Stress starts after the start-up unless KIV_GC_STRESS_BOOT asks
+    // for the start-up too; the boot-stress check does, once.
+    const std::uint32_t stress = memory::stress_interval();
+    if (!std::getenv("KIV_GC_STRESS_BOOT")) memory::set_stress_interval(0);
     for (const Group& group : group_table) {
         for (int i = 0; i < group.count; ++i) run_step(group.steps[i]);
         for (const ClassId& row : class_id_table)
             if (row.group == group.number) assign_class_id(row);
     }
+    memory::set_stress_interval(stress);
 }
 
 int launch() {

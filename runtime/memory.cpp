@@ -26,14 +26,14 @@ namespace {
 
 bool ready = false;
 // Collect at every n-th series allocation (0: only when needed).
-std::uint32_t stress_interval = 0;
+std::uint32_t stress_every = 0;
 std::uint32_t stress_countdown = 0;
 // Slots below this size may be carved on the fast path: the size of a big
 // frame, or 0 under stress, which sends every allocation to the slow path.
 std::uint32_t fast_slot_limit = 0;
 
-void set_stress_interval(std::uint32_t n) {
-    stress_interval = stress_countdown = n;
+void apply_stress_interval(std::uint32_t n) {
+    stress_every = stress_countdown = n;
     fast_slot_limit = n ? 0 : record.max_series_size;
 }
 // Offsets of the fixed buffers, in creation order.
@@ -133,7 +133,7 @@ std::uint64_t carved_bytes() {
 // a cycle would have found room) collects as soon as no frame has room.
 bool grow_instead_of_collecting() {
     constexpr std::uint64_t growth_ceiling = (cage::high_start - cage::low_start) / 2;
-    if (!collector::active() || stress_interval || carved_after_cycle == 0) return false;
+    if (!collector::active() || stress_every || carved_after_cycle == 0) return false;
     if (record.total + record.max_series_size > growth_ceiling) return false;
     return carved_bytes() - carved_after_cycle < carved_after_cycle;
 }
@@ -197,7 +197,7 @@ void init() {
     record.max_series_size = max_frame_size;
     carved_after_cycle = 0;
     const char* s = std::getenv("KIV_GC_STRESS");
-    set_stress_interval(s ? static_cast<std::uint32_t>(std::strtoul(s, nullptr, 10)) : 0);
+    apply_stress_interval(s ? static_cast<std::uint32_t>(std::strtoul(s, nullptr, 10)) : 0);
     collector::init();
     ready = true;
     new_node_frame(nodes_per_frame);
@@ -223,9 +223,11 @@ void reset() {
     ready = false;
     init();
 }
-bool stress() { return stress_interval != 0; }
+bool stress() { return stress_every != 0; }
 void cycle_done() { carved_after_cycle = carved_bytes(); }
-void set_stress(bool on) { set_stress_interval(on ? 1 : 0); }
+void set_stress(bool on) { apply_stress_interval(on ? 1 : 0); }
+std::uint32_t stress_interval() { return stress_every; }
+void set_stress_interval(std::uint32_t n) { apply_stress_interval(n); }
 
 Stats stats() {
     Stats s{};
@@ -423,8 +425,8 @@ namespace {
                                                   std::int64_t head_offset) {
     const std::uint32_t slot = capacity + 24;
     bool stressed = false;
-    if (stress_interval && --stress_countdown == 0) {
-        stress_countdown = stress_interval;
+    if (stress_every && --stress_countdown == 0) {
+        stress_countdown = stress_every;
         stressed = true;
         collector::run_if_enabled();
     }

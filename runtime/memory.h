@@ -282,6 +282,9 @@ void cycle_done();
 // KIV_GC_STRESS=1 collects at every one, KIV_GC_STRESS=n at every n-th.
 bool stress();
 void set_stress(bool on);
+// The stress interval itself (0: off), to set aside and put back.
+std::uint32_t stress_interval();
+void set_stress_interval(std::uint32_t n);
 
 struct Stats {
     std::uint64_t total;  // bytes held by frames

@@ -177,6 +177,14 @@ TEST_F(GuiWidgets, FieldEditing) {
         EXPECT_EQ(f->caret.index, k.index) << k.text;
         EXPECT_EQ(f->caret.column, k.column) << k.text;
     }
+    // A key that changed the text tells the engine, so the face's data
+    // follows its text; one that did not sends nothing.
+    face("f", "type: 'field offset: 1x1 size: 8x1 text: \"1\" actors: object [on-change: func [face event] [changes: changes + 1]]");
+    EXPECT_EQ(test::eval("changes: 0"), "0");
+    Widget* g = make("f", win);
+    key(g, '2');
+    key(g, gui::key_code::left);
+    EXPECT_EQ(test::eval("reduce [changes f/data]"), "[1 12]");
     // A field without a string gets one; a click moves the caret.
     face("f", "type: 'field offset: 1x1 size: 8x1 text: none");
     Widget* f = make("f", win);
@@ -218,7 +226,10 @@ TEST_F(GuiWidgets, CheckAndRadioData) {
 
 TEST_F(GuiWidgets, TextListNavigation) {
     Widget* win = window();
-    face("l", "type: 'text-list size: 10x2 data: [\"a\" \"b\" \"c\" \"d\"] selected: 1");
+    face("l", "type: 'text-list size: 10x2 data: [\"a\" \"b\" \"c\" \"d\"] selected: 1 actors: object ["
+              "on-select: func [face event] [append seen reduce ['select event/picked]] "
+              "on-change: func [face event] [append seen reduce ['change event/picked]]]");
+    EXPECT_EQ(test::eval("seen: copy [] none"), "none");
     Widget* l = make("l", win);
     key(l, gui::key_code::up);  // at the first entry
     EXPECT_EQ(test::eval("l/selected"), "1");
@@ -226,6 +237,7 @@ TEST_F(GuiWidgets, TextListNavigation) {
     key(l, gui::key_code::down);
     EXPECT_EQ(test::eval("l/selected"), "3");
     EXPECT_EQ(l->head, 1);  // scrolled by one line
+    EXPECT_EQ(test::eval("seen"), "[select 2 change 2 select 3 change 3]");
     key(l, gui::key_code::down);
     key(l, gui::key_code::down);  // at the last entry
     EXPECT_EQ(test::eval("l/selected"), "4");
