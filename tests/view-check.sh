@@ -62,6 +62,16 @@ expect_line() {
     screen
   fi
 }
+# Waits until the view's text line shows within two lines under the text
+# (the view's top row is empty).
+wait_view_below() {
+  local end=$((SECONDS + wait_limit))
+  while [ "$SECONDS" -le "$end" ]; do
+    screen | grep -A2 -xF -- "$1" | grep -q '^ Click:' && return 0
+    sleep 0.02
+  done
+  return 1
+}
 # Presses and releases the left button on the first cell of the text, on
 # the lowest line that holds it (the view is drawn below the typed line).
 click() {
@@ -110,10 +120,21 @@ text "2 + 5"; keys Enter
 expect "== 7" "the console reads lines again"
 check wait_line ">>" "the next prompt"
 
-# 2. quit from an actor, the button pressed with the mouse.
-text 'view [text "Click:" button "Bye" [quit/return 3]]'; keys Enter
-expect_line '^ Click: +Bye' "the second view is drawn"
+# 2. Buttons pressed with the mouse: one prints from its actor, and the
+#    text goes where the view was, the view drawn again under it; the other
+#    quits from its actor.
+text 'view [text "Click:" button "Say" [print "said"] button "Bye" [quit/return 3]]'; keys Enter
+expect_line '^ Click: +Say +Bye' "the second view is drawn"
 expect_modes "11 0 0" "mouse reporting on again, no caret on a button"
+click "Say"
+expect_line '^said$' "the actor's text is printed"
+if wait_view_below said; then
+  passed=$((passed + 1))
+else
+  echo "expected the view drawn again under the printed text"
+  failures=$((failures + 1))
+  screen
+fi
 click "Bye"
 expect "ended 3" "quit/return in an actor ends kiv with its status"
 expect_modes "00 0 1" "mouse off and the cursor shown after quit"
