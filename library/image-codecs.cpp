@@ -55,30 +55,12 @@ constexpr Codec codecs[] = {
 };
 constexpr library_routines::Definition decode_definition{"image/decode", "data [any-type!]", decode};
 
-void set_field(const Cell* codec, const char* name, const Cell* value) {
-    Cell word;
-    word::load(name, &word);
-    const std::int32_t index = object::find_field(codec, &word);
-    if (index < 0) fire(ErrorId::internal_not_done);
-    *object::field_value(object::context_of(codec), index) = *value;
-}
-
 }  // namespace
 
 void bind() {
-    Cell* codecs_map = boot::resolve("system/codecs");
-    if (!codecs_map || !codecs_map->is(Type::map)) fire(ErrorId::internal_not_done);
     for (const Codec& c : codecs) {
-        Cell key;
-        word::load(c.key, &key);
-        const Cell* found = map::get(boot::resolve("system/codecs"), &key, false);
-        if (!found || !found->is(Type::object)) fire(ErrorId::internal_not_done);
-        const Cell codec = *found;
-        Cell routine;
-        library_routines::make(c.encode, &routine);
-        set_field(&codec, "encode", &routine);
-        library_routines::make(decode_definition, &routine);
-        set_field(&codec, "decode", &routine);
+        library_routines::set_codec_routine(c.key, "encode", c.encode);
+        library_routines::set_codec_routine(c.key, "decode", decode_definition);
     }
 }
 

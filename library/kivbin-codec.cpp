@@ -51,29 +51,11 @@ constexpr library_routines::Definition encode_definition{
     "kivbin/encode*", "data [any-type!] compact? [logic!]", encode_star};
 constexpr library_routines::Definition decode_definition{"kivbin/decode", "payload [any-type!]", decode};
 
-void set_field(const Cell* codec, const char* name, const Cell* value) {
-    Cell word;
-    word::load(name, &word);
-    const std::int32_t index = object::find_field(codec, &word);
-    if (index < 0) fire(ErrorId::internal_not_done);
-    *object::field_value(object::context_of(codec), index) = *value;
-}
-
 }  // namespace
 
 void bind() {
-    Cell* codecs = boot::resolve("system/codecs");
-    if (!codecs || !codecs->is(Type::map)) fire(ErrorId::internal_not_done);
-    Cell key;
-    word::load("kivbin", &key);
-    const Cell* found = map::get(codecs, &key, false);
-    if (!found || !found->is(Type::object)) fire(ErrorId::internal_not_done);
-    const Cell codec = *found;
-    Cell routine;
-    library_routines::make(encode_definition, &routine);
-    set_field(&codec, "encode*", &routine);
-    library_routines::make(decode_definition, &routine);
-    set_field(&codec, "decode", &routine);
+    library_routines::set_codec_routine("kivbin", "encode*", encode_definition);
+    library_routines::set_codec_routine("kivbin", "decode", decode_definition);
 }
 
 }  // namespace kiv::kivbin_codec

@@ -13,6 +13,7 @@
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/map.h"
 #include "runtime/datatypes/money.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/object.h"
@@ -405,6 +406,22 @@ void define(const Definition& definition, Cell* out) {
     Cell word;
     word::load(definition.name, &word);
     context::set(&word, out);
+}
+
+void set_codec_routine(const char* key, const char* field, const Definition& definition) {
+    Cell* codecs = boot::resolve("system/codecs");
+    if (!codecs || !codecs->is(Type::map)) fire(ErrorId::internal_not_done);
+    Cell word;
+    word::load(key, &word);
+    const Cell* found = map::get(codecs, &word, false);
+    if (!found || !found->is(Type::object)) fire(ErrorId::internal_not_done);
+    const Cell codec = *found;
+    Cell routine;
+    make(definition, &routine);
+    word::load(field, &word);
+    const std::int32_t index = object::find_field(&codec, &word);
+    if (index < 0) fire(ErrorId::internal_not_done);
+    *object::field_value(object::context_of(&codec), index) = routine;
 }
 
 void bind_float_switch() {

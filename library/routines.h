@@ -51,6 +51,10 @@ struct Definition {
 Cell* make(const Definition& definition, Cell* out);
 // make, then sets the global word of its name.
 void define(const Definition& definition, Cell* out);
+// make, then puts the routine into the field of that name of the codec
+// object registered under `key` in system/codecs (internal not-done when
+// either is missing).
+void set_codec_routine(const char* key, const char* field, const Definition& definition);
 
 // The clipboard service, installed by it; while unset the clipboard
 // routines fire internal not-done. read makes `result` the clipboard's

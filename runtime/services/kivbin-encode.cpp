@@ -378,19 +378,28 @@ private:
         return h > 0 ? static_cast<std::uint32_t>(h) : 0;
     }
 
+    // Opens a series value with head h: its header and head field, then
+    // either a path back to where its buffer was already written (false:
+    // nothing more to write) or the buffer's entry (true: write its data,
+    // then leave()).
+    bool open_series(const Cell* v, NodeId node, std::uint32_t h, std::uint32_t flags) {
+        const Place* place = find(node);
+        head(v, place != nullptr, h != 0, flags);
+        if (h != 0 || !compact_) field(h);
+        if (place) {
+            write_path(*place);
+            return false;
+        }
+        enter(node);
+        return true;
+    }
+
     // Block family and hash!: the head, then the whole buffer from its first
     // cell.
     void cells(const Cell* v) {
         const NodeId node = v->data2;
         const std::uint32_t h = head_of(v);
-        const Place* place = find(node);
-        head(v, place != nullptr, h != 0, 0);
-        if (h != 0 || !compact_) field(h);
-        if (place) {
-            write_path(*place);
-            return;
-        }
-        enter(node);
+        if (!open_series(v, node, h, 0)) return;
         memory::SeriesBuffer* b = memory::buffer_of(node);
         const std::uint32_t count = b->length();
         field(count);
@@ -405,14 +414,7 @@ private:
         const std::uint32_t h = head_of(v);
         memory::SeriesBuffer* b = memory::buffer_of(node);
         const std::uint32_t unit = v->is(Type::binary) ? 1 : b->unit();
-        const Place* place = find(node);
-        head(v, place != nullptr, h != 0, unit << header::unit_shift);
-        if (h != 0 || !compact_) field(h);
-        if (place) {
-            write_path(*place);
-            return;
-        }
-        enter(node);
+        if (!open_series(v, node, h, unit << header::unit_shift)) return;
         const std::uint32_t length = b->used_bytes() / unit;
         if (compact_ && !v->is(Type::binary)) {
             const std::uint32_t u = unit == 4 ? 2 : unit == 2 ? 1 : 0;
@@ -433,14 +435,7 @@ private:
         const std::uint32_t h = head_of(v);
         memory::SeriesBuffer* b = memory::buffer_of(node);
         const std::uint32_t size = b->unit();
-        const Place* place = find(node);
-        head(v, place != nullptr, h != 0, size << header::unit_shift);
-        if (h != 0 || !compact_) field(h);
-        if (place) {
-            write_path(*place);
-            return;
-        }
-        enter(node);
+        if (!open_series(v, node, h, size << header::unit_shift)) return;
         const std::uint32_t length = b->length();
         if (compact_) {
             const std::uint32_t u = size == 8 ? 3 : size == 4 ? 2 : size == 2 ? 1 : 0;
@@ -459,14 +454,7 @@ private:
     void image_value(const Cell* v) {
         const NodeId node = v->data2;
         const std::uint32_t h = head_of(v);
-        const Place* place = find(node);
-        head(v, place != nullptr, h != 0, 0);
-        if (h != 0 || !compact_) field(h);
-        if (place) {
-            write_path(*place);
-            return;
-        }
-        enter(node);
+        if (!open_series(v, node, h, 0)) return;
         const std::uint32_t w = image::width(v);
         const std::uint32_t ht = image::height(v);
         if (compact_) {

@@ -251,19 +251,23 @@ void text_to_cells(const TextSpan* text, int x0, int y, ClipRect rect, const Tex
     // An escape at i: its sequence is read into the current style.
     auto escape_at = [&](int at) { return escapes && src.at(at) == 27 ? parse_escape(*text, at, cur) : 0; };
 
-    // Rows above the rectangle are laid out without drawing.
-    while (y < rect.top && i < n) {
+    // Steps over an escape sequence or a line feed at i; true when it did.
+    auto skip_control = [&] {
         if (const int k = escape_at(i)) {
             i += k;
-            continue;
+            return true;
         }
+        if (src.at(i) != '\n') return false;
+        ++y;
+        x = x0;
+        ++i;
+        return true;
+    };
+
+    // Rows above the rectangle are laid out without drawing.
+    while (y < rect.top && i < n) {
+        if (skip_control()) continue;
         const std::uint32_t cp = src.at(i);
-        if (cp == '\n') {
-            ++y;
-            x = x0;
-            ++i;
-            continue;
-        }
         const int w = text_width(cp);
         if (wrap && w > 0 && x > x0 && x + w > rect.right) {
             ++y;
@@ -276,17 +280,8 @@ void text_to_cells(const TextSpan* text, int x0, int y, ClipRect rect, const Tex
     x = x0;
     const int left = std::max(rect.left, x0);
     while (y < rect.bottom && i < n) {
-        if (const int k = escape_at(i)) {
-            i += k;
-            continue;
-        }
+        if (skip_control()) continue;
         const std::uint32_t cp = src.at(i);
-        if (cp == '\n') {
-            ++y;
-            x = x0;
-            ++i;
-            continue;
-        }
         const int w = text_width(cp);
         if (w == 0) {  // a combining mark has no cell of its own
             ++i;
