@@ -23,9 +23,18 @@
 
 namespace kiv::gui {
 
-// The words the renderer and the draw dialect test values against, interned
-// once at first use. W(identifier, spelling). ORDER: free to change.
+// The words the backend tests values against (the renderer, the draw
+// dialect, the widget records and the face lifecycle), interned once at
+// first use. W(identifier, spelling). ORDER: free to change.
 #define KIV_GUI_WORDS(W)                                                                    \
+    /* face types */                                                                        \
+    W(field, "field") W(area, "area") W(button, "button") W(base, "base")                    \
+    W(progress, "progress") W(group_box, "group-box") W(check, "check") W(radio, "radio")   \
+    W(text_list, "text-list") W(screen, "screen") W(drop_down, "drop-down")                 \
+    W(drop_list, "drop-list") W(tab_panel, "tab-panel")                                     \
+    /* widget options, facet change actions, objects reached by name */                     \
+    W(caret, "caret") W(border_corners, "border-corners") W(border_color, "border-color")   \
+    W(remove, "remove") W(take, "take") W(clear, "clear") W(tui_helpers, "TUI-helpers")     \
     /* face flags */                                                                        \
     W(all_over, "all-over") W(focusable, "focusable") W(tri_state, "tri-state")             \
     W(scrollable, "scrollable") W(password, "password") W(no_sync, "no-sync")               \

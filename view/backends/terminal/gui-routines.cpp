@@ -31,7 +31,6 @@
 #include "view/backends/terminal/render.h"
 #include "view/backends/terminal/screen.h"
 #include "view/backends/terminal/terminal-control.h"
-#include "view/backends/terminal/widget-words.h"
 #include "view/backends/terminal/widgets.h"
 
 namespace kiv::gui {
@@ -137,7 +136,7 @@ std::int32_t detach_image(const Raw* args) {
 }
 
 bool screen_face_q(const Cell* face) {
-    return is_widget_word(face_value(face, face_field::type), WidgetWord::screen);
+    return is_word(face_value(face, face_field::type), Word::screen);
 }
 
 std::int32_t update_view(const Raw* args) {
@@ -256,7 +255,7 @@ std::int32_t text_box_metrics(const Raw* args) {
     const Cell arg = *args[1].cell;
     Cell* out = answer(args, 3);
     Cell type = *face_value(&box, face_field::type);
-    if (!is_widget_word(&type, WidgetWord::rich_text)) fire(ErrorId::script_face_type, &type);
+    if (!is_word(&type, Word::rich_text)) fire(ErrorId::script_face_type, &type);
     if (!face_value(&box, face_field::text)->is(Type::string)) {
         none::make_at(out);
         return 0;

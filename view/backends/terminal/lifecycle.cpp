@@ -27,7 +27,6 @@
 #include "view/backends/terminal/event-loop.h"
 #include "view/backends/terminal/screen.h"
 #include "view/backends/terminal/timers.h"
-#include "view/backends/terminal/widget-words.h"
 #include "view/backends/terminal/widgets.h"
 
 namespace kiv::gui {
@@ -148,10 +147,10 @@ Widget* OS_make_view(Cell* face, Widget* parent) {
     if (!is_true(face_value(face, face_field::visible_q))) flags |= widget_flag::hidden;
     if (!is_true(face_value(face, face_field::enabled_q))) flags |= widget_flag::disabled;
     const Cell* type = face_value(face, face_field::type);
-    const std::uint32_t type_symbol = is_widget_word(type, WidgetWord::window) || type->is(Type::word)
+    const std::uint32_t type_symbol = is_word(type, Word::window) || type->is(Type::word)
                                           ? symbol::resolve(type->data2)
                                           : 0;
-    const bool window = type_symbol == widget_symbol(WidgetWord::window);
+    const bool window = type_symbol == symbol_of(Word::window);
     if (window) {
         if (Cell* offset = face_value_mut(face, face_field::offset)) pair::make_at(offset, 0, 0);
     }
@@ -355,10 +354,10 @@ void OS_update_facet(Cell* owner, const Cell* word, const Cell* value, const Cel
     if (!w) return;
     const std::uint32_t field = symbol::resolve(word->data2);
     if (field == symbol::resolve(symbol::make("data"))) {
-        if (w->type == widget_symbol(WidgetWord::text_list)) {
+        if (w->type == symbol_of(Word::text_list)) {
             if (!value->is(Type::block)) return;
-            if (is_widget_word(action, WidgetWord::remove) || is_widget_word(action, WidgetWord::take) ||
-                is_widget_word(action, WidgetWord::clear) || is_widget_word(action, WidgetWord::move)) {
+            if (is_word(action, Word::remove) || is_word(action, Word::take) ||
+                is_word(action, Word::clear) || is_word(action, Word::move)) {
                 const std::int32_t length = block::ks_length(value);
                 if (w->head > index) w->head = index;
                 if (index == 0 && part >= length) w->head = 0;
@@ -368,9 +367,9 @@ void OS_update_facet(Cell* owner, const Cell* word, const Cell* value, const Cel
                     if (integer::get(selected) > most) integer::make_at(selected, most);
                 }
             }
-        } else if ((w->type == widget_symbol(WidgetWord::drop_down) ||
-                    w->type == widget_symbol(WidgetWord::drop_list) ||
-                    w->type == widget_symbol(WidgetWord::tab_panel)) &&
+        } else if ((w->type == symbol_of(Word::drop_down) ||
+                    w->type == symbol_of(Word::drop_list) ||
+                    w->type == symbol_of(Word::tab_panel)) &&
                    part == 0) {
             return;
         }

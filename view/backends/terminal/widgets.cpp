@@ -31,7 +31,6 @@
 #include "view/backends/terminal/dispatch.h"
 #include "view/backends/terminal/render.h"
 #include "view/backends/terminal/screen.h"
-#include "view/backends/terminal/widget-words.h"
 
 namespace kiv::gui {
 
@@ -407,7 +406,7 @@ void for_each_caret_face(const Widget* w, F fn) {
     if (n % 2 != 0) return;
     const std::int32_t start = static_cast<std::int32_t>(options->data1);
     for (std::int32_t i = 0; i < n; i += 2) {
-        if (!is_widget_word(block::ks_abs_at(options, start + i), WidgetWord::caret)) continue;
+        if (!is_word(block::ks_abs_at(options, start + i), Word::caret)) continue;
         const Cell* face = value_of_word(block::ks_abs_at(options, start + i + 1));
         fn(face);
     }
@@ -515,9 +514,9 @@ void render_group_box(int x, int y, Widget* w) {
         for (std::int32_t i = 0; i + 1 < n; ++i) {
             const Cell* key = block::ks_abs_at(options, start + i);
             const Cell* value = block::ks_abs_at(options, start + i + 1);
-            if (is_widget_word(key, WidgetWord::border_corners))
-                round = is_widget_word(value, WidgetWord::round);
-            else if (is_widget_word(key, WidgetWord::border_color) && value->is(Type::tuple)) {
+            if (is_word(key, Word::border_corners))
+                round = is_word(value, Word::round);
+            else if (is_word(key, Word::border_color) && value->is(Type::tuple)) {
                 colored = true;
                 color = rgb_to_xterm(tuple_to_color(value));
             }
@@ -650,39 +649,39 @@ namespace {
 
 void construct_by_type(Widget* w) {
     const std::uint32_t t = w->type;
-    auto is = [t](WidgetWord word) { return t == widget_symbol(word); };
-    if (is(WidgetWord::window)) {
+    auto is = [t](Word word) { return t == symbol_of(word); };
+    if (is(Word::window)) {
         construct_window(w);
-    } else if (is(WidgetWord::field)) {
+    } else if (is(Word::field)) {
         construct_field(w);
         w->render = render_field;
         w->event = field_event;
-    } else if (is(WidgetWord::button)) {
+    } else if (is(Word::button)) {
         w->render = render_button;
         w->event = button_event;
-    } else if (is(WidgetWord::base)) {
+    } else if (is(Word::base)) {
         construct_base(w);
-    } else if (is(WidgetWord::progress)) {
+    } else if (is(Word::progress)) {
         w->update = update_progress;
         w->render = render_plain;
         run_update(w);
-    } else if (is(WidgetWord::group_box)) {
+    } else if (is(Word::group_box)) {
         w->render = render_group_box;
-    } else if (is(WidgetWord::check)) {
+    } else if (is(Word::check)) {
         w->update = update_check;
         w->render = render_mark;
         w->event = check_event;
         run_update(w);
-    } else if (is(WidgetWord::radio)) {
+    } else if (is(Word::radio)) {
         w->update = update_radio;
         w->render = render_mark;
         w->event = radio_event;
         run_update(w);
-    } else if (is(WidgetWord::text_list)) {
+    } else if (is(Word::text_list)) {
         w->update = update_text_list;
         w->event = text_list_event;
         run_update(w);
-    } else if (is(WidgetWord::rich_text)) {
+    } else if (is(Word::rich_text)) {
         w->update = build_runs;
         w->render = render_plain;
         run_update(w);
