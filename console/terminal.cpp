@@ -9,6 +9,7 @@
 #include <csignal>
 #include <string>
 
+#include "runtime/platform/raw-modes.h"
 #include "runtime/platform/terminal-output.h"
 #include "runtime/state.h"
 #include "runtime/unicode.h"
@@ -50,12 +51,7 @@ void restore_modes() {
 
 void enter_raw_mode() {
     if (::tcgetattr(STDIN_FILENO, &saved_modes) != 0) return;
-    termios raw = saved_modes;
-    raw.c_iflag &= ~static_cast<tcflag_t>(BRKINT | ICRNL | INLCR | IGNCR | ISTRIP | IXON);
-    raw.c_lflag &= ~static_cast<tcflag_t>(ECHO | ICANON | ISIG | IEXTEN);
-    raw.c_cflag |= CS8;
-    raw.c_cc[VMIN] = 1;
-    raw.c_cc[VTIME] = 0;
+    termios raw = platform::raw_modes(saved_modes);
     raw_active = 1;
     if (::tcsetattr(STDIN_FILENO, TCSANOW, &raw) != 0) raw_active = 0;
 }

@@ -12,6 +12,7 @@
 #include "runtime/boot.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/pair.h"
+#include "runtime/platform/raw-modes.h"
 #include "runtime/platform/terminal-output.h"
 #include "runtime/state.h"
 #include "view/backends/terminal/cells.h"
@@ -177,12 +178,7 @@ void install_restore_hook() {
 
 bool enter_raw_mode() {
     if (::tcgetattr(STDIN_FILENO, &saved_modes) != 0) return false;
-    termios raw = saved_modes;
-    raw.c_iflag &= ~static_cast<tcflag_t>(BRKINT | ICRNL | INLCR | IGNCR | ISTRIP | IXON);
-    raw.c_lflag &= ~static_cast<tcflag_t>(ECHO | ICANON | ISIG | IEXTEN);
-    raw.c_cflag |= CS8;
-    raw.c_cc[VMIN] = 1;
-    raw.c_cc[VTIME] = 0;
+    termios raw = platform::raw_modes(saved_modes);
     modes_saved = 1;
     // The results are not checked: a terminal that refuses a mode still
     // shows the view.
