@@ -13,12 +13,7 @@ source "$(dirname "$0")/tmux-check.sh"
 trap 't kill-server >/dev/null 2>&1 || true; rm -rf "$cache"' EXIT
 # Each run gets a fresh pane; the line after kiv shows its exit status.
 start() {
-  # A second session keeps the server up while the pane is replaced: with
-  # none left the server exits, and a client racing that exit fails with
-  # "server exited unexpectedly".
-  t has-session -t keep 2>/dev/null || t new-session -d -s keep "sleep 3600"
-  t kill-session -t check >/dev/null 2>&1 || true
-  t new-session -d -x 60 -y 15 -s check \
+  fresh_pane 60 15 \
     "env XDG_CACHE_HOME='$cache' '$kiv'; echo \"ended \$?\"; sleep 30"
 }
 

@@ -50,3 +50,12 @@ check() {
 expect() { check wait_for "$1" "$2"; }
 keys() { t send-keys -t check "$@"; }
 text() { t send-keys -t check -l -- "$1"; }
+# Replaces the pane "check" with a fresh one of the given size running the
+# command. A second session keeps the server up while the pane is replaced:
+# with none left the server exits, and a client racing that exit fails with
+# "server exited unexpectedly".
+fresh_pane() {
+  t has-session -t keep 2>/dev/null || t new-session -d -s keep "sleep 3600"
+  t kill-session -t check >/dev/null 2>&1 || true
+  t new-session -d -x "$1" -y "$2" -s check "$3"
+}

@@ -17,11 +17,9 @@ trap 't kill-server >/dev/null 2>&1 || true; rm -rf "$dir"' EXIT
 # A fresh pane runs the command between two stty snapshots; the line after
 # it shows its exit status.
 start() {
-  t has-session -t keep 2>/dev/null || t new-session -d -s keep "sleep 3600"
-  t kill-session -t check >/dev/null 2>&1 || true
   rm -f "$dir/before" "$dir/after" "$dir/pid"
   # The terminal type is fixed here: CI's default may differ.
-  t new-session -d -x 80 -y 24 -s check \
+  fresh_pane 80 24 \
     "export TERM=xterm-256color; unset COLORTERM; stty -g >'$dir/before'; $1; echo \"ended \$?\"; stty -g >'$dir/after'; sleep 3600"
 }
 flags() { t display-message -p -t check "$1"; }
