@@ -22,6 +22,7 @@ function's spec, asked from kiv itself. The random generator is seeded
 
 Usage: calls.py [--kiv build-san/kiv] [--names FILE] [--seed N]
                 [--count N] [--batch N] [--jobs N] [--timeout S]
+                [--first image,event]
 """
 import argparse
 import concurrent.futures
@@ -124,6 +125,14 @@ POOL = {
               "(to paren! [a b])", "[1 2 3 4 5 6 7 8 9 10]",
               "(reduce [context [a: 1] 'a])",
               "(reduce [context [on-deep-change*: func [a b c d e f g] [a]] 'x])"],
+    "image": ["(make image! 0x0)", "(make image! 2x2)", "(make image! [3x1 #{FF0000 00FF00 0000FF}])",
+              "(make image! [2x2 255.0.0.128])", "(tail make image! 2x3)", "(at make image! 4x4 6)",
+              "(make image! [1x1 #{} #{}])", "(s: make image! 3x3 t: at s 5 clear s t)",
+              "(make image! 1x1000)"],
+    "event": ["(make event! [])", "(make event! [type: 'click key: #\"a\" offset: 3x4])",
+              "(make event! [type: 'key-down flags: [shift control away]])",
+              "(make event! [offset: (1.5, -2.5) picked: -2147483648 face: none])",
+              "(make event! [type: 'over face: make object! [type: 'base]])"],
     "function": ["(func [x] [x])", "(does [1])", ":append", ":print",
                  ":+", ":add", "(func [a b] [a < b])", "(func [] [])",
                  "(func [a b] [throw 1])", "(func [a b] [1 / 0])",
@@ -185,6 +194,9 @@ def ask_specs(kiv, names):
 
 
 GC_STRESS = False
+# The pool kinds the first argument is drawn from half the time (--first);
+# empty for the series kinds.
+FIRST_KINDS = []
 
 
 def run_env(workdir=None):
@@ -199,7 +211,7 @@ def run_env(workdir=None):
 
 
 SERIES_KINDS = ["string", "binary", "block", "file", "text", "path", "map",
-                "hash", "bitset"]
+                "hash", "bitset", "image"]
 
 
 def argument(rng, name, first):
@@ -209,7 +221,7 @@ def argument(rng, name, first):
     if first and name in ("make", "to") and rng.random() < 0.5:
         return rng.choice(POOL["datatype"])
     if first and rng.random() < 0.5:
-        return rng.choice(POOL[rng.choice(SERIES_KINDS)])
+        return rng.choice(POOL[rng.choice(FIRST_KINDS or SERIES_KINDS)])
     if not first and rng.random() < 0.3:
         return rng.choice(POOL["integer"])
     kinds = list(POOL)
@@ -331,10 +343,13 @@ def main():
     ap.add_argument("--timeout", type=float, default=30.0)
     ap.add_argument("--print", action="store_true",
                     help="print the generated lines instead of running them")
+    ap.add_argument("--first", help="comma-separated pool kinds the first argument "
+                    "is drawn from half the time (default: the series kinds)")
     opts = ap.parse_args()
     opts.kiv = os.path.abspath(opts.kiv)
-    global GC_STRESS
+    global GC_STRESS, FIRST_KINDS
     GC_STRESS = opts.gc_stress
+    FIRST_KINDS = opts.first.split(",") if opts.first else []
 
     names = read_names(opts.names) if opts.names else action_names()
     names = [n for n in names if n not in NEVER_CALL]
