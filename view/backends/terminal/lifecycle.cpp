@@ -403,6 +403,9 @@ void OS_destroy_view(Cell* face, bool empty) {
     if (Cell* font = face_value_mut(face, face_field::font)) unlink_sub(face, font, true);
     if (Cell* para = face_value_mut(face, face_field::para)) unlink_sub(face, para, false);
     const WidgetId id = w->id;
+    // The face counts as destroyed before its pane is walked: a face that
+    // is in its own pane (or below it) is then met again without a handle.
+    if (Cell* st = face_value_mut(face, face_field::state)) none::make_at(st);
     const Cell* pane = face_value(face, face_field::pane);
     if (pane->is(Type::block)) {
         const Cell list = *pane;
@@ -413,7 +416,6 @@ void OS_destroy_view(Cell* face, bool empty) {
         }
     }
     free_widget(widget_at(id));
-    if (Cell* st = face_value_mut(face, face_field::state)) none::make_at(st);
     if (state.windows.count > 0) mark_dirty();
     // Closing a window whose closing ends the event loop ends it.
     if (window && empty) post_quit_msg();
