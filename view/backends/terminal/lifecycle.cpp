@@ -7,6 +7,7 @@
 #include "view/backends/terminal/lifecycle.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "runtime/boot.h"
 #include "runtime/datatypes/block.h"
@@ -39,32 +40,35 @@ bool is_true(const Cell* v) { return v->is(Type::logic) && v->data1 != 0; }
 
 // Width and height of a size facet: a pair! in whole cells, a point2D! as
 // floats; anything else 0x0.
-bool read_size(const Cell* size, float* width, float* height) {
-    if (size->is(Type::pair)) {
-        *width = static_cast<float>(pair::x(size));
-        *height = static_cast<float>(pair::y(size));
-        return true;
-    }
-    if (size->is(Type::point2d)) {
-        *width = point::get(size, 0);
-        *height = point::get(size, 1);
-    } else {
-        *width = *height = 0;
-    }
-    return false;
+// A face's coordinate in cells as the widget keeps it: NaN reads as 0 and
+// a value beyond a million cells is held there, so the sums and the
+// conversions to int made from it stay in range (no terminal is that big).
+float cell_coordinate(float v) {
+    constexpr float limit = 1e6f;
+    return std::isnan(v) ? 0.0f : std::clamp(v, -limit, limit);
 }
 
-void read_offset(const Cell* offset, float* x, float* y) {
-    if (offset->is(Type::pair)) {
-        *x = static_cast<float>(pair::x(offset));
-        *y = static_cast<float>(pair::y(offset));
-    } else if (offset->is(Type::point2d)) {
-        *x = point::get(offset, 0);
-        *y = point::get(offset, 1);
+// Reads a pair! or point2D! into two coordinates (0 for anything else);
+// true for a pair!.
+bool read_coordinates(const Cell* value, float* x, float* y) {
+    const bool pair = value->is(Type::pair);
+    if (pair) {
+        *x = static_cast<float>(pair::x(value));
+        *y = static_cast<float>(pair::y(value));
+    } else if (value->is(Type::point2d)) {
+        *x = point::get(value, 0);
+        *y = point::get(value, 1);
     } else {
         *x = *y = 0;
     }
+    *x = cell_coordinate(*x);
+    *y = cell_coordinate(*y);
+    return pair;
 }
+
+bool read_size(const Cell* size, float* width, float* height) { return read_coordinates(size, width, height); }
+
+void read_offset(const Cell* offset, float* x, float* y) { read_coordinates(offset, x, y); }
 
 // The widget bits of the face flags the backend keeps.
 std::uint32_t widget_flags_of(std::uint32_t face_flags) {
@@ -403,6 +407,9 @@ void OS_destroy_view(Cell* face, bool empty) {
     if (Cell* font = face_value_mut(face, face_field::font)) unlink_sub(face, font, true);
     if (Cell* para = face_value_mut(face, face_field::para)) unlink_sub(face, para, false);
     const WidgetId id = w->id;
+    // The face counts as destroyed before its pane is walked: a face that
+    // is in its own pane (or below it) is then met again without a handle.
+    if (Cell* st = face_value_mut(face, face_field::state)) none::make_at(st);
     const Cell* pane = face_value(face, face_field::pane);
     if (pane->is(Type::block)) {
         const Cell list = *pane;
@@ -413,7 +420,6 @@ void OS_destroy_view(Cell* face, bool empty) {
         }
     }
     free_widget(widget_at(id));
-    if (Cell* st = face_value_mut(face, face_field::state)) none::make_at(st);
     if (state.windows.count > 0) mark_dirty();
     // Closing a window whose closing ends the event loop ends it.
     if (window && empty) post_quit_msg();
