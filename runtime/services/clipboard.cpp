@@ -3,9 +3,10 @@
 // The store holds one content, as the clipboard's formats would: text, a
 // list of file names or an image, or nothing. An image is kept as the two
 // formats a display clipboard is given: PNG bytes (left out when libpng is
-// missing) and a 32-bit top-down bitmap with alpha; reading prefers the PNG. A write prepares the whole new content
-// first and swaps it in only when every value was accepted, so a refused
-// value leaves the old content in place.
+// missing) and a 32-bit top-down bitmap with alpha; reading prefers the
+// PNG. A write prepares the whole new content first and swaps it in only
+// when every value was accepted, so a refused value leaves the old content
+// in place.
 #include "runtime/services/clipboard.h"
 
 #include <algorithm>
@@ -107,22 +108,14 @@ void prepare_image(const Cell* data, Content* prepared) {
     imaging::bmp::encode(imaging::pixels(data->data2), w, h, true, &prepared->bitmap);
 }
 
-std::uint32_t* alloc_image(void* context, std::uint32_t width, std::uint32_t height) {
-    Cell* out = static_cast<Cell*>(context);
-    image::make_at(out, imaging::alloc_record(width, height), width, height);
-    return imaging::pixels(out->data2);
-}
-
 // The stored image: the PNG when there is one, else the bitmap; none when
 // neither decodes.
 void read_image(const Content& content, Cell* result) {
     imaging::Decoded decoded;
-    if (!content.png.empty() && imaging::decode(content.png, &decoded)) {
+    if ((!content.png.empty() && imaging::decode(content.png, &decoded)) ||
+        imaging::decode_dib(content.bitmap, &decoded))
         image::make_at(result, decoded.record, decoded.width, decoded.height);
-        return;
-    }
-    const imaging::Sink sink{alloc_image, result};
-    if (!imaging::bmp::decode(content.bitmap.data(), content.bitmap.size(), true, sink))
+    else
         none::make_at(result);
 }
 

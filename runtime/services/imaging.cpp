@@ -165,6 +165,11 @@ bool decode(const Bytes& bytes, Decoded* out) {
     return done && out->record != 0;
 }
 
+bool decode_dib(const Bytes& bytes, Decoded* out) {
+    *out = Decoded{};
+    return bmp::decode(bytes.data(), bytes.size(), true, Sink{alloc_decoded, out}) && out->record != 0;
+}
+
 bool encode(NodeId record, std::uint32_t width, std::uint32_t height, Format format, Bytes* out) {
     const std::uint32_t* p = pixels(record);
     switch (format) {

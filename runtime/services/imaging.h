@@ -107,6 +107,9 @@ struct Decoded {
 // declared size above 65535 on a side or above max_pixels). Fires internal
 // feature-na when the format's library is missing. Allocates the record.
 bool decode(const Bytes& bytes, Decoded* out);
+// Decodes a bitmap without its file header (the clipboard's 32-bit
+// top-down bitmap with alpha), with the same answers as decode.
+bool decode_dib(const Bytes& bytes, Decoded* out);
 
 // Encodes the pixels of a record of width x height (both at least 1) into
 // `out`. Answers false when the encoder fails; fires internal feature-na
