@@ -13,6 +13,7 @@
 #include "runtime/datatypes/point.h"
 #include "runtime/datatypes/string-storage.h"
 #include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/word.h"
 #include "runtime/datatypes/tuple.h"
 #include "runtime/fire.h"
 #include "runtime/tracked-alloc.h"
@@ -60,10 +61,6 @@ bool words_current() {
     return words_made && sentinel <= symbol::count() && symbol::text(sentinel) == sentinel_spelling;
 }
 
-bool any_word_q(const Cell* v) {
-    const Type t = v->type();
-    return t == Type::word || t == Type::lit_word || t == Type::get_word || t == Type::set_word;
-}
 
 }  // namespace
 
@@ -74,7 +71,7 @@ std::uint32_t symbol_of(Word word) {
 }
 
 bool is_word(const Cell* value, Word word) {
-    return any_word_q(value) && symbol::resolve(value->data2) == symbol_of(word);
+    return kiv::word::is_any_word(value) && symbol::resolve(value->data2) == symbol_of(word);
 }
 
 const Cell* value_of_word(const Cell* v) {
@@ -224,8 +221,6 @@ void set_strike(CellRun* run, int start, int count) {
     over_cells(run, start, count, [](CanvasCell& cell) { cell.style |= cell_style::strike; });
 }
 
-void clear_cells(void* address, std::size_t bytes) { std::memset(address, 0, bytes); }
-
 // --- faces, paras and fonts ---
 
 const Cell* face_value(const Cell* face, int index) {
@@ -270,13 +265,13 @@ std::uint32_t flag_of_word(const Cell* word) {
 }  // namespace
 
 std::uint32_t get_flags(const Cell* value) {
-    if (any_word_q(value)) return flag_of_word(value);
+    if (word::is_any_word(value)) return flag_of_word(value);
     if (!value->is(Type::block)) return 0;
     std::uint32_t bits = 0;
     const std::int32_t n = block::ks_length(value);
     for (std::int32_t i = 0; i < n; ++i) {
         const Cell* item = block::ks_abs_at(value, static_cast<std::int32_t>(value->data1) + i);
-        if (!any_word_q(item)) fire(ErrorId::script_invalid_arg, item);
+        if (!word::is_any_word(item)) fire(ErrorId::script_invalid_arg, item);
         bits |= flag_of_word(item);
     }
     return bits;
@@ -289,13 +284,13 @@ std::uint32_t para_flags(const Cell* face) {
     const Cell* wrap = field_named(para, Word::wrap_q);
     if (wrap->is(Type::logic) && wrap->data1 != 0) flags |= para_flag::wrap;
     const Cell* align = field_named(para, Word::align);
-    if (any_word_q(align)) {
+    if (word::is_any_word(align)) {
         const std::uint32_t s = symbol::resolve(align->data2);
         if (s == symbol_of(Word::center)) flags |= para_flag::center;
         else if (s == symbol_of(Word::right)) flags |= para_flag::right;
     }
     const Cell* v_align = field_named(para, Word::v_align);
-    if (any_word_q(v_align)) {
+    if (word::is_any_word(v_align)) {
         const std::uint32_t s = symbol::resolve(v_align->data2);
         if (s == symbol_of(Word::middle)) flags |= para_flag::middle;
         else if (s == symbol_of(Word::bottom)) flags |= para_flag::bottom;
@@ -304,7 +299,7 @@ std::uint32_t para_flags(const Cell* face) {
 }
 
 void update_para(Cell* face, std::uint32_t) {
-    if (!any_word_q(face_value(face, face_field::type))) return;
+    if (!word::is_any_word(face_value(face, face_field::type))) return;
     const Cell* state = face_value(face, face_field::state);
     if (!state->is(Type::block) || block::ks_length(state) < 2) return;
     Cell* bits = block::ks_abs_at(state, static_cast<std::int32_t>(state->data1) + 1);
@@ -316,11 +311,6 @@ void update_para(Cell* face, std::uint32_t) {
 std::uint32_t font_color(const Cell* font) {
     const Cell* color = field_named(font, Word::color);
     return color->is(Type::tuple) ? tuple_to_color(color) : 0;
-}
-
-std::uint32_t font_handle(const Cell* font) {
-    const Cell* state = field_named(font, Word::state);
-    return state->is(Type::handle) ? state->data2 : 0;
 }
 
 void free_font(Cell* font) {
@@ -338,39 +328,11 @@ void pair_to_point(Cell* cell) {
     point2d::make_at(cell, x, y);
 }
 
-void link_parent(const Cell* face, Cell* object) {
-    if (!face || !face->is(Type::object) || !object->is(Type::object)) return;
-    const NodeId ctx = object::context_of(object);
-    const std::int32_t i = context::find_word(ctx, symbol_of(Word::parent), true);
-    if (i < 0) return;
-    Cell* parent = object::field_value(ctx, i);
-    if (!parent->is(Type::block)) {
-        Cell fresh;
-        block::make_at(&fresh, 4);
-        // GC: making the block may move the context's values; re-read the slot.
-        parent = object::field_value(ctx, i);
-        *parent = fresh;
-    }
-    parent->data1 = 0;
-    const std::int32_t n = block::ks_length(parent);
-    for (std::int32_t k = 0; k < n; ++k) {
-        const Cell* item = block::ks_abs_at(parent, k);
-        if (item->is(Type::object) && item->data1 == face->data1) return;
-    }
-    Cell copy = *parent;
-    block::append_value(&copy, face);
-}
-
 // --- the loop's clock ---
-
-namespace {
-std::int64_t ticks_per_second = 0;
-}
 
 // LINUX: the monotonic clock in nanoseconds stands in for the performance
 // counter; differences are taken in 64 bits, so no wrap-around.
 void get_ticks(std::int64_t* count) {
-    if (ticks_per_second == 0) ticks_per_second = 1000000000;
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);
     *count = static_cast<std::int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
@@ -379,7 +341,7 @@ void get_ticks(std::int64_t* count) {
 double elapsed_ms(std::int64_t saved) {
     std::int64_t now = 0;
     get_ticks(&now);
-    return static_cast<double>(now - saved) * 1000.0 / static_cast<double>(ticks_per_second);
+    return static_cast<double>(now - saved) / 1e6;
 }
 
 }  // namespace kiv::gui

@@ -11,8 +11,8 @@
 // characters of a rich-text face, the image cells of a face. Runs come from
 // make_run and are released with free_run.
 //
-// GC: only get_flags (fires), link_parent (appends to a block) and
-// update_para allocate; the rest never touch the heap.
+// GC: only get_flags (fires) and update_para allocate; the rest never
+// touch the heap.
 #pragma once
 
 #include <cstdint>
@@ -33,7 +33,7 @@ namespace kiv::gui {
     W(text_list, "text-list") W(screen, "screen") W(drop_down, "drop-down")                 \
     W(drop_list, "drop-list") W(tab_panel, "tab-panel")                                     \
     /* widget options, facet change actions, objects reached by name */                     \
-    W(caret, "caret") W(border_corners, "border-corners") W(border_color, "border-color")   \
+    W(caret, "caret") W(data, "data") W(border_corners, "border-corners") W(border_color, "border-color")   \
     W(remove, "remove") W(take, "take") W(clear, "clear") W(tui_helpers, "TUI-helpers")     \
     /* face flags */                                                                        \
     W(all_over, "all-over") W(focusable, "focusable") W(tri_state, "tri-state")             \
@@ -62,7 +62,7 @@ namespace kiv::gui {
     /* draw dialect keywords */                                                             \
     W(off, "off") W(on, "on") W(miter, "miter") W(round, "round") W(bevel, "bevel")         \
     W(miter_bevel, "miter-bevel") W(flat, "flat") W(square, "square") W(closed, "closed")   \
-    W(border_kw, "border") W(crop, "crop") W(inset, "inset") W(replace, "replace")          \
+    W(crop, "crop") W(inset, "inset") W(replace, "replace")          \
     W(intersect, "intersect") W(union_, "union") W(xor_, "xor") W(exclude, "exclude")       \
     W(move, "move") W(hline, "hline") W(vline, "vline") W(sweep, "sweep") W(large, "large") \
     W(curv, "curv") W(qcurve, "qcurve") W(qcurv, "qcurv") W(close, "close")                 \
@@ -165,7 +165,6 @@ void set_bold(CellRun* run, int start, int count);
 void set_italic(CellRun* run, int start, int count);
 void set_underline(CellRun* run, int start, int count);
 void set_strike(CellRun* run, int start, int count);
-void clear_cells(void* address, std::size_t bytes);
 
 // --- faces, paras and fonts ---
 
@@ -175,12 +174,9 @@ std::uint32_t get_flags(const Cell* value);
 std::uint32_t para_flags(const Cell* face);
 void update_para(Cell* face, std::uint32_t flags);
 std::uint32_t font_color(const Cell* font);
-std::uint32_t font_handle(const Cell* font);
 void free_font(Cell* font);
 Cell* OS_request_font(Cell* font, const Cell* selected, bool mono);
 void pair_to_point(Cell* cell);
-// Adds the face to the font's or para's `parent` block unless it is there.
-void link_parent(const Cell* face, Cell* object);
 
 // A field of a face, read by its index in face! (0-based); the shared
 // none value when the object has fewer fields.

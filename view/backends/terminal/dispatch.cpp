@@ -78,17 +78,7 @@ int send_to_awake(int type, EventRecord* record, std::uint32_t flags) {
     return result.is(Type::word) && symbol::resolve(result.data2) == done_symbol() ? 1 : 0;
 }
 
-int send_event(int type, Widget* w, std::uint32_t flags) {
-    if (disabled(w)) return 0;
-    const WidgetId id = w->id;
-    EventRecord record{w, 0.0f, 0.0f, 0, 0.0f};
-    if (w->event) {
-        w->event(type, &record);
-        if (!(w = widget_at(id))) return 0;
-        record.widget = w;
-    }
-    return has_face(w) ? send_to_awake(type, &record, flags) : 0;
-}
+int send_event(int type, Widget* w, std::uint32_t flags) { return send_mouse_event(type, w, 0.0f, 0.0f, flags); }
 
 int send_value_event(int type, Widget* w, std::int32_t value) {
     if (disabled(w) || !has_face(w)) return 0;

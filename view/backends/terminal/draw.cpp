@@ -8,6 +8,7 @@
 #include "runtime/cycles.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
+#include "runtime/datatypes/float.h"
 #include "runtime/datatypes/object.h"
 #include "runtime/datatypes/point.h"
 #include "runtime/datatypes/symbol.h"
@@ -53,14 +54,10 @@ bool inside(const DrawContext& ctx, std::int64_t x, std::int64_t y) {
     return ctx.widget && x >= ctx.clip_left && x < ctx.clip_right && y >= ctx.clip_top && y < ctx.clip_bottom;
 }
 
-CanvasCell* cell_at(std::int64_t x, std::int64_t y) {
-    return state.canvas + static_cast<std::size_t>(y) * state.canvas_width + static_cast<std::size_t>(x);
-}
-
 // x, y in canvas coordinates.
 void plot_pen(const DrawContext& ctx, std::int64_t x, std::int64_t y) {
     if (!inside(ctx, x, y)) return;
-    CanvasCell* c = cell_at(x, y);
+    CanvasCell* c = canvas_at(x, y);
     c->ch = full_block;
     c->fore = ctx.pen;
     c->style &= ~cell_style::wide_right;
@@ -68,7 +65,7 @@ void plot_pen(const DrawContext& ctx, std::int64_t x, std::int64_t y) {
 
 void plot_fill(const DrawContext& ctx, std::int64_t x, std::int64_t y) {
     if (!inside(ctx, x, y)) return;
-    CanvasCell* c = cell_at(x, y);
+    CanvasCell* c = canvas_at(x, y);
     c->ch = ' ';
     c->back = ctx.fill;
     c->style &= ~cell_style::wide_right;
@@ -122,15 +119,6 @@ void line_cells(const DrawContext& ctx, std::int64_t x0, std::int64_t y0, std::i
 
 // --- shapes ---
 
-void draw_begin(DrawContext& ctx) {
-    ctx.pen_on = true;
-    ctx.font_color_set = false;
-    ctx.pen = 0;
-    ctx.fill_on = false;
-}
-
-void draw_end(DrawContext&) {}
-
 void draw_line(DrawContext& ctx, std::int64_t x0, std::int64_t y0, std::int64_t x1, std::int64_t y1) {
     if (!ctx.widget || !ctx.pen_on) return;
     line_cells(ctx, x0 + ctx.origin_x, y0 + ctx.origin_y, x1 + ctx.origin_x, y1 + ctx.origin_y);
@@ -146,7 +134,7 @@ void draw_box(DrawContext& ctx, std::int64_t x0, std::int64_t y0, std::int64_t x
     const std::int64_t c1 = std::min<std::int64_t>(right, ctx.clip_right - 1);
     for (std::int64_t y = r0; y <= r1; ++y) {
         for (std::int64_t x = c0; x <= c1; ++x) {
-            CanvasCell* c = cell_at(x, y);
+            CanvasCell* c = canvas_at(x, y);
             if (ctx.fill_on) {
                 c->ch = ' ';
                 c->back = ctx.fill;
@@ -375,7 +363,7 @@ private:
         if (!v) return false;
         double d;
         if (v->is(Type::integer)) d = static_cast<std::int32_t>(v->data2);
-        else if (v->is(Type::float_)) d = float_value(v);
+        else if (v->is(Type::float_)) d = float_::get(v);
         else return false;
         if (out) *out = d;
         ++pos_;
@@ -425,11 +413,6 @@ private:
         if (!keyword(words)) fail();
     }
 
-    static double float_value(const Cell* v) {
-        double d;
-        std::memcpy(&d, &v->data2, sizeof d);
-        return d;
-    }
 
     // A nested block (read from position p) drawn with the same context.
     void nested(Pos p, const Cell* inner) {
@@ -673,7 +656,7 @@ private:
         for (int i = 0; i < 4 && point(); ++i) {
         }
         for (;;) {
-            if (keyword({Word::border_kw})) continue;
+            if (keyword({Word::border})) continue;
             if (keyword({Word::crop})) {
                 need_point();
                 need_point();
@@ -799,19 +782,15 @@ void draw_face_block(Widget* w, int x, int y, ClipRect rect, std::uint32_t flags
     ctx.clip_right = rect.right;
     ctx.clip_bottom = rect.bottom;
     ctx.style = flags & ~(cell_style::escapes | cell_style::no_text);
-    draw_begin(ctx);
     const Cell copy = *block;
     checked_parse(ctx, &copy);
-    draw_end(ctx);
 }
 
 void OS_do_draw(const Cell*, const Cell* block) {
     if (!block->is(Type::block) || block::ks_length(block) <= 0) return;
     DrawContext ctx;
-    draw_begin(ctx);
     const Cell copy = *block;
     checked_parse(ctx, &copy);
-    draw_end(ctx);
 }
 
 }  // namespace kiv::gui

@@ -37,8 +37,6 @@ struct DrawContext {
     std::uint32_t style = 0;
 };
 
-void draw_begin(DrawContext& ctx);
-void draw_end(DrawContext& ctx);
 // Runs the block (from its index) command by command.
 void parse_draw(DrawContext& ctx, const Cell* block);
 // Draws a face's draw block at canvas x, y inside its visible rectangle.

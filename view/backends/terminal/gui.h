@@ -81,7 +81,6 @@ using CellRun = raw::RawArray<CanvasCell>;
 using WidgetId = std::uint32_t;
 
 namespace widget_flag {
-constexpr std::uint32_t size_pair = 0x10000;      // face/size was a pair!
 constexpr std::uint32_t hidden = 0x20000;         // face/visible? not true
 constexpr std::uint32_t disabled = 0x40000;       // face/enabled? not true
 constexpr std::uint32_t all_over = 0x100000;      // receives every pointer move
@@ -248,6 +247,11 @@ struct State {
 };
 
 extern State state;
+
+// The canvas cell at column x, row y (both inside the canvas).
+inline CanvasCell* canvas_at(std::int64_t x, std::int64_t y) {
+    return state.canvas + static_cast<std::size_t>(y) * state.canvas_width + static_cast<std::size_t>(x);
+}
 
 // Resets the session part: called by the teardown at the end of the
 // outermost event loop, after the window trees are destroyed. Frees the

@@ -48,11 +48,10 @@ float cell_coordinate(float v) {
     return std::isnan(v) ? 0.0f : std::clamp(v, -limit, limit);
 }
 
-// Reads a pair! or point2D! into two coordinates (0 for anything else);
-// true for a pair!.
-bool read_coordinates(const Cell* value, float* x, float* y) {
-    const bool pair = value->is(Type::pair);
-    if (pair) {
+// Reads a pair! or point2D! (a face's offset or size) into two
+// coordinates, 0 for anything else.
+void read_coordinates(const Cell* value, float* x, float* y) {
+    if (value->is(Type::pair)) {
         *x = static_cast<float>(pair::x(value));
         *y = static_cast<float>(pair::y(value));
     } else if (value->is(Type::point2d)) {
@@ -63,12 +62,7 @@ bool read_coordinates(const Cell* value, float* x, float* y) {
     }
     *x = cell_coordinate(*x);
     *y = cell_coordinate(*y);
-    return pair;
 }
-
-bool read_size(const Cell* size, float* width, float* height) { return read_coordinates(size, width, height); }
-
-void read_offset(const Cell* offset, float* x, float* y) { read_coordinates(offset, x, y); }
 
 // The widget bits of the face flags the backend keeps.
 std::uint32_t widget_flags_of(std::uint32_t face_flags) {
@@ -147,7 +141,7 @@ Widget* OS_make_view(Cell* face, Widget* parent) {
     if (Cell* offset = face_value_mut(face, face_field::offset)) pair_to_point(offset);
     std::uint32_t flags = widget_flags_of(get_flags(face_value(face, face_field::flags)));
     float width = 0, height = 0;
-    if (read_size(face_value(face, face_field::size), &width, &height)) flags |= widget_flag::size_pair;
+    read_coordinates(face_value(face, face_field::size), &width, &height);
     if (!is_true(face_value(face, face_field::visible_q))) flags |= widget_flag::hidden;
     if (!is_true(face_value(face, face_field::enabled_q))) flags |= widget_flag::disabled;
     const Cell* type = face_value(face, face_field::type);
@@ -159,7 +153,7 @@ Widget* OS_make_view(Cell* face, Widget* parent) {
         if (Cell* offset = face_value_mut(face, face_field::offset)) pair::make_at(offset, 0, 0);
     }
     float x = 0, y = 0;
-    read_offset(face_value(face, face_field::offset), &x, &y);
+    read_coordinates(face_value(face, face_field::offset), &x, &y);
 
     Widget* w = make_widget(parent);
     w->flags = flags;
@@ -190,8 +184,7 @@ Widget* OS_make_view(Cell* face, Widget* parent) {
         const Cell* image = face_value(&w->face, face_field::image);
         if (image->is(Type::image)) image_to_cells(w, image);
     }
-    const Cell* rate = face_value(&w->face, face_field::rate);
-    if (!rate->is(Type::none)) set_rate(w, rate);
+    set_rate(w, face_value(&w->face, face_field::rate));
     return w;
 }
 
@@ -243,11 +236,8 @@ void image_to_cells(Widget* w, const Cell* image) {
 }
 
 void set_rate(Widget* w, const Cell* rate) {
-    const int interval = rate_interval(rate);
-    if (rate->is(Type::none))
-        remove_timer(w);
-    else
-        add_timer(w, interval);
+    remove_timer(w);
+    if (!rate->is(Type::none)) add_timer(w, rate_interval(rate));
 }
 
 // --- updating ---
@@ -296,13 +286,11 @@ void OS_update_view(Cell* face) {
     const WidgetId id = w->id;
 
     if (bits & bit(face_field::rate)) {
-        remove_timer(w);
-        const Cell* rate = face_value(face, face_field::rate);
-        if (!rate->is(Type::none)) set_rate(w, rate);
+        set_rate(w, face_value(face, face_field::rate));
     }
     if (bits & bit(face_field::offset)) {
         float x = 0, y = 0;
-        read_offset(face_value(face, face_field::offset), &x, &y);
+        read_coordinates(face_value(face, face_field::offset), &x, &y);
         w->x2 += x - w->x1;
         w->y2 += y - w->y1;
         w->x1 = x;
@@ -310,7 +298,7 @@ void OS_update_view(Cell* face) {
     }
     if (bits & bit(face_field::size)) {
         float width = 0, height = 0;
-        read_size(face_value(face, face_field::size), &width, &height);
+        read_coordinates(face_value(face, face_field::size), &width, &height);
         w->x2 = w->x1 + width;
         w->y2 = w->y1 + height;
         if (WindowRecord* r = w->window) {
@@ -357,7 +345,7 @@ void OS_update_facet(Cell* owner, const Cell* word, const Cell* value, const Cel
     Widget* w = face_handle_q(owner);
     if (!w) return;
     const std::uint32_t field = symbol::resolve(word->data2);
-    if (field == symbol::resolve(symbol::make("data"))) {
+    if (field == symbol_of(Word::data)) {
         if (w->type == symbol_of(Word::text_list)) {
             if (!value->is(Type::block)) return;
             if (is_word(action, Word::remove) || is_word(action, Word::take) ||

@@ -23,10 +23,6 @@ int widget_height(const Widget* w) { return cells_of(w->y2 - w->y1); }
 
 bool is_window(const Widget* w) { return w->type == symbol_of(Word::window); }
 
-CanvasCell* canvas_at(int x, int y) {
-    return state.canvas + static_cast<std::size_t>(y) * state.canvas_width + x;
-}
-
 // What a character of text becomes in a cell: controls print as spaces.
 std::uint32_t cell_char(std::uint32_t cp) {
     if (cp < 0x20 || (cp >= 0x7F && cp <= 0x9F)) return ' ';

@@ -6,6 +6,7 @@
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/handle.h"
 #include "runtime/tracked-alloc.h"
+#include "runtime/unicode.h"
 #include "view/backends/terminal/cells.h"
 #include "view/backends/terminal/dispatch.h"
 #include "view/backends/terminal/render.h"
@@ -29,31 +30,11 @@ void appendf(raw::RawArray<char>& out, const char* format, int a, int b = 0, int
     append(out, text);
 }
 
+// cp is printable (a code point up to 0x10FFFF), so the encoder never fires.
 void append_utf8(raw::RawArray<char>& out, std::uint32_t cp) {
-    char b[4];
-    int n;
-    if (cp < 0x80) {
-        b[0] = static_cast<char>(cp);
-        n = 1;
-    } else if (cp < 0x800) {
-        b[0] = static_cast<char>(0xC0 | (cp >> 6));
-        b[1] = static_cast<char>(0x80 | (cp & 0x3F));
-        n = 2;
-    } else if (cp < 0x10000) {
-        b[0] = static_cast<char>(0xE0 | (cp >> 12));
-        b[1] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        b[2] = static_cast<char>(0x80 | (cp & 0x3F));
-        n = 3;
-    } else {
-        b[0] = static_cast<char>(0xF0 | (cp >> 18));
-        b[1] = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        b[2] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        b[3] = static_cast<char>(0x80 | (cp & 0x3F));
-        n = 4;
-    }
     out.reserve(out.count + 4);
-    std::memcpy(out.items + out.count, b, static_cast<std::size_t>(n));
-    out.count += static_cast<std::uint32_t>(n);
+    out.count += static_cast<std::uint32_t>(
+        unicode::encode_utf8_char(cp, reinterpret_cast<std::uint8_t*>(out.items + out.count)));
 }
 
 // What a cell's character prints as: controls, surrogates and values past

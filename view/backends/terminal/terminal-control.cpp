@@ -1,7 +1,6 @@
 #include "view/backends/terminal/terminal-control.h"
 
 #include <poll.h>
-#include <sys/ioctl.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -280,14 +279,10 @@ void drain_pending_input() {
 }
 
 int fetch_console_size() {
+    if (platform::terminal_size(&gui::state.columns, &gui::state.rows)) return 0;
     gui::state.columns = default_columns;
     gui::state.rows = default_rows;
-    winsize ws{};
-    if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &ws) != 0) return -1;
-    if (ws.ws_col == 0 || ws.ws_row == 0) return -1;
-    gui::state.columns = ws.ws_col;
-    gui::state.rows = ws.ws_row;
-    return 0;
+    return -1;
 }
 
 void on_resize() {

@@ -489,10 +489,6 @@ int radio_event(int type, EventRecord* ev) {
 
 namespace {
 
-CanvasCell* canvas_at(int col, int row) {
-    return &state.canvas[static_cast<std::size_t>(row) * state.canvas_width + col];
-}
-
 void put_border(int col, int row, std::uint32_t ch, bool colored, CellColor color) {
     if (col < 0 || row < 0 || col >= state.canvas_width || row >= state.canvas_height) return;
     CanvasCell* c = canvas_at(col, row);
