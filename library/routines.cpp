@@ -2,6 +2,7 @@
 #include "library/routines.h"
 
 #include <cstring>
+#include <iterator>
 #include <string>
 
 #include "runtime/datatypes/binary.h"
@@ -424,20 +425,32 @@ void set_codec_routine(const char* key, const char* field, const Definition& def
     *object::field_value(object::context_of(&codec), index) = routine;
 }
 
-void bind_float_switch() {
-    Cell* handler = boot::resolve("system/options/float/on-change*");
-    if (!handler || !handler->is(Type::function)) fire(ErrorId::internal_not_done);
-    const Cell body = *function::more_cell(handler, function::more::body);
+void set_field_routines(const FieldRoutine* fields, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) {
+        Cell routine;
+        make(fields[i].definition, &routine);
+        Cell* slot = boot::resolve(fields[i].path);
+        if (!slot) fire(ErrorId::internal_not_done);
+        *slot = routine;
+    }
+}
+
+void replace_in_body(const char* function_path, const Definition& definition) {
+    Cell* function = boot::resolve(function_path);
+    if (!function || !function->is(Type::function)) fire(ErrorId::internal_not_done);
+    const Cell body = *function::more_cell(function, function::more::body);
     Cell word;
-    word::load(float_switch_definition.name, &word);
+    word::load(definition.name, &word);
     Cell routine;
-    make(float_switch_definition, &routine);
+    make(definition, &routine);
     const std::int32_t length = block::ks_length(&body);
     for (std::int32_t i = 0; i < length; ++i) {
         Cell* c = block::ks_abs_at(&body, static_cast<std::int32_t>(body.data1) + i);
         if (c->is(Type::word) && same_symbol(c, word.data2)) *c = routine;
     }
 }
+
+void bind_float_switch() { replace_in_body("system/options/float/on-change*", float_switch_definition); }
 
 namespace {
 
@@ -457,12 +470,7 @@ void bind_money_digits() { money::set_digits_source(money_digits); }
 namespace {
 
 // Routines that are fields of the system object rather than global words.
-struct Field {
-    const char* path;
-    Definition definition;
-};
-
-constexpr Field system_fields[] = {
+constexpr FieldRoutine system_fields[] = {
     {"system/state/interpreted?",
      {"interpreted?", R"("Return TRUE if called from the interpreter")", interpreted_q}},
     {"system/state/GC/active?", {"active?", "", collector_active_q}},
@@ -488,13 +496,7 @@ const Cell* locale_currencies() {
 }  // namespace
 
 void bind_system_fields() {
-    for (const Field& f : system_fields) {
-        Cell routine;
-        make(f.definition, &routine);
-        Cell* slot = boot::resolve(f.path);
-        if (!slot) fire(ErrorId::internal_not_done);
-        *slot = routine;
-    }
+    set_field_routines(system_fields, std::size(system_fields));
     date::set_months_source(locale_months);
     money::set_currency_source(locale_currencies);
 }

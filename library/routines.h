@@ -13,6 +13,8 @@
 // allocate, and write-stdout molds.
 #pragma once
 
+#include <cstddef>
+
 #include "runtime/cell.h"
 #include "runtime/datatypes/routine.h"
 
@@ -55,6 +57,19 @@ void define(const Definition& definition, Cell* out);
 // object registered under `key` in system/codecs (internal not-done when
 // either is missing).
 void set_codec_routine(const char* key, const char* field, const Definition& definition);
+
+// A routine that fills a field of an object rather than a global word: the
+// field's path from the global context, and the routine.
+struct FieldRoutine {
+    const char* path;
+    Definition definition;
+};
+// Makes each routine and puts it into its field (internal not-done when a
+// path leads nowhere).
+void set_field_routines(const FieldRoutine* fields, std::size_t count);
+// Makes the routine and puts it in place of each word of its name in the
+// body of the function at that path (internal not-done when there is none).
+void replace_in_body(const char* function_path, const Definition& definition);
 
 // The clipboard service, installed by it; while unset the clipboard
 // routines fire internal not-done. read makes `result` the clipboard's

@@ -5,6 +5,8 @@
 // calls one operation of the backend.
 #include "view/backends/terminal/gui-routines.h"
 
+#include <iterator>
+
 #include "library/routines.h"
 #include "runtime/boot.h"
 #include "runtime/datatypes/block.h"
@@ -292,14 +294,8 @@ std::int32_t gui_init(const Raw*) {
     return 0;
 }
 
-// The fields of an object and the routines that fill them.
-struct Field {
-    const char* path;
-    Definition definition;
-};
-
 // ORDER: the fields of system/view/platform, then those of TUI-helpers.
-constexpr Field fields[] = {
+constexpr library_routines::FieldRoutine fields[] = {
     {"system/view/platform/make-null-handle", {"make-null-handle", "", make_null_handle}},
     {"system/view/platform/fetch-all-screens", {"fetch-all-screens", "", fetch_all_screens}},
     {"system/view/platform/get-screen-size", {"get-screen-size", "id [integer!]", get_screen_size}},
@@ -352,35 +348,12 @@ constexpr Field fields[] = {
 
 constexpr Definition init_definition = {"gui-init", "", gui_init};
 
-// Puts the routine in place of each `word` of the function's body.
-void replace_in_body(const char* path, const Definition& definition) {
-    Cell* function = boot::resolve(path);
-    if (!function || !function->is(Type::function)) fire(ErrorId::internal_not_done);
-    const Cell body = *function::more_cell(function, function::more::body);
-    Cell word;
-    word::load(definition.name, &word);
-    Cell routine;
-    library_routines::make(definition, &routine);
-    const std::uint32_t wanted = symbol::resolve(word.data2);
-    const std::int32_t length = block::ks_length(&body);
-    for (std::int32_t i = 0; i < length; ++i) {
-        Cell* c = block::ks_abs_at(&body, static_cast<std::int32_t>(body.data1) + i);
-        if (c->is(Type::word) && symbol::resolve(c->data2) == wanted) *c = routine;
-    }
-}
-
 }  // namespace
 
 void bind_routines() {
     register_marking();
-    for (const Field& f : fields) {
-        Cell routine;
-        library_routines::make(f.definition, &routine);
-        Cell* slot = boot::resolve(f.path);
-        if (!slot) fire(ErrorId::internal_not_done);
-        *slot = routine;
-    }
-    replace_in_body("system/view/platform/init", init_definition);
+    library_routines::set_field_routines(fields, std::size(fields));
+    library_routines::replace_in_body("system/view/platform/init", init_definition);
     // The parent handle of a face shown without a parent.
     Cell word;
     word::load("null-handle", &word);
