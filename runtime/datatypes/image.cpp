@@ -45,14 +45,6 @@ Cell* pixel_tuple(std::uint32_t px, Cell* out) {
     return tuple::make_at(out, 4, bytes);
 }
 
-// The pixel word of a colour tuple: A is 255 minus its fourth byte, 255 for
-// a tuple of three.
-std::uint32_t tuple_pixel(const Cell* t) {
-    const std::uint8_t* b = tuple::bytes(t);
-    const std::uint8_t a = tuple::length(t) > 3 ? static_cast<std::uint8_t>(255 - b[3]) : 255;
-    return pixel_word(b[0], b[1], b[2], a);
-}
-
 // Tells the owner of the image's record of a change.
 bool report(Cell* image, series::Change change, const Cell* value, std::int64_t index,
             std::int64_t count) {
@@ -198,15 +190,6 @@ Cell* make_at(Cell* cell, NodeId record, std::uint32_t w, std::uint32_t h) {
 }
 
 Cell* make_empty(Cell* cell) { return make_at(cell, imaging::alloc_record(0, 0), 0, 0); }
-
-Cell* make_resized(const Cell* image, std::int32_t w, std::int32_t h, Cell* out) {
-    const auto fits = [](std::int32_t n) { return n >= 1 && static_cast<std::uint32_t>(n) <= imaging::max_side; };
-    if (pixel_total(image) == 0 || !fits(w) || !fits(h)) return make_empty(out);
-    const Cell source = *image;
-    const NodeId record = imaging::resize(source.data2, width(&source), height(&source), static_cast<std::uint32_t>(w),
-                                          static_cast<std::uint32_t>(h));
-    return make_at(out, record, static_cast<std::uint32_t>(w), static_cast<std::uint32_t>(h));
-}
 
 Cell* extract_data(const Cell* image, int mode, Cell* out) {
     const std::int64_t total = pixel_total(image);
@@ -492,7 +475,7 @@ Cell* change(Cell* series, Cell* value, int part, bool, int dup) {
     if (value->is(Type::tuple)) {
         if (h0 < 0 || h0 >= total) fire(ErrorId::script_out_of_range, series);
         const bool owned = report(series, series::Change::change, value, h0, 1);
-        pixels_of(series)[h0] = tuple_pixel(value);
+        pixels_of(series)[h0] = imaging::tuple_pixel(value);
         series::set_head(series, h0 + 1);
         series::report_owner(owned, series, series::Change::change, static_cast<std::int32_t>(h0), 1);
         return series;
@@ -603,7 +586,7 @@ Cell* poke(Cell* series, int index, Cell* value, Cell* index_arg) {
     const Position p = position_of(series, &pos, 1);
     if (p.out_of_range) fire(ErrorId::script_out_of_range, &pos);
     if (!value->is(Type::tuple)) fire(ErrorId::script_invalid_arg, value);
-    imaging::set_pixel(series->data2, p.index, tuple_pixel(value));
+    imaging::set_pixel(series->data2, p.index, imaging::tuple_pixel(value));
     report(series, series::Change::poke, value, p.index, 1);
     return value;
 }

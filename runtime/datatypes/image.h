@@ -33,10 +33,6 @@ inline std::int64_t pixel_total(const Cell* value) {
 Cell* make_at(Cell* cell, NodeId record, std::uint32_t width, std::uint32_t height);
 // Makes `cell` an image without pixels (size 0x0).
 Cell* make_empty(Cell* cell);
-// Makes `out` a new image (index 0) holding the image scaled to w x h by
-// nearest neighbour; an image without pixels, or a side below 1 or above
-// 65535, gives one without pixels. For drawing images into other sizes.
-Cell* make_resized(const Cell* image, std::int32_t w, std::int32_t h, Cell* out);
 
 // A new binary of the whole image's pixels (whatever the index): mode 0 one
 // byte of transparency (255 - A) per pixel, mode 1 the bytes R, G, B, mode

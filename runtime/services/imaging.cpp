@@ -47,6 +47,12 @@ ByteRun bytes_of(const Cell* value) {
 
 }  // namespace
 
+std::uint32_t tuple_pixel(const Cell* t) {
+    const std::uint8_t* b = tuple::bytes(t);
+    const std::uint8_t a = tuple::length(t) > 3 ? static_cast<std::uint8_t>(255 - b[3]) : 255;
+    return pixel_word(b[0], b[1], b[2], a);
+}
+
 NodeId make(std::int64_t width, std::int64_t height, const Cell* rgb, const Cell* alpha,
             const Cell* color) {
     if (width <= 0 || height <= 0) return alloc_record(0, 0);
@@ -55,9 +61,7 @@ NodeId make(std::int64_t width, std::int64_t height, const Cell* rgb, const Cell
     std::uint32_t* out = pixels(record);
     const std::int64_t count = width * height;
     if (color && color->is(Type::tuple)) {
-        const std::uint8_t* t = tuple::bytes(color);
-        const std::uint8_t a = tuple::length(color) > 3 ? static_cast<std::uint8_t>(255 - t[3]) : 255;
-        std::fill(out, out + count, pixel_word(t[0], t[1], t[2], a));
+        std::fill(out, out + count, tuple_pixel(color));
         return record;
     }
     const ByteRun colours = bytes_of(rgb);

@@ -51,6 +51,9 @@ constexpr std::uint32_t height_of(std::uint32_t size) { return size >> 16; }
 constexpr std::uint32_t pixel_word(std::uint8_t r, std::uint8_t g, std::uint8_t b, std::uint8_t a) {
     return std::uint32_t{a} << 24 | std::uint32_t{r} << 16 | std::uint32_t{g} << 8 | b;
 }
+// The pixel word of a colour tuple: A is 255 minus its fourth byte, 255 for
+// a tuple of three.
+std::uint32_t tuple_pixel(const Cell* t);
 
 // ---------------------------------------------------------------------------
 // Records.
