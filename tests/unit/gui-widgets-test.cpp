@@ -150,6 +150,30 @@ TEST_F(GuiWidgets, DestroyingAWindowFreesItsTreeAndActivatesThePrevious) {
     EXPECT_EQ(test::eval("reduce [win2/state c1/state c2/state]"), "[none none none]");
 }
 
+// A native handler that destroys the window `closing_window` when its
+// widget takes the focus, as an on-focus actor calling unview would.
+gui::WidgetId closing_window = 0;
+int closing_on_focus(int type, gui::EventRecord*) {
+    if (type == gui::event_type::focus) gui::destroy_window_tree(gui::widget_at(closing_window));
+    return 0;
+}
+
+TEST_F(GuiWidgets, AWindowClosedByTheFocusItsActivationGives) {
+    Widget* first = window();
+    face("win2", "type: 'window size: 20x5");
+    Widget* second = make("win2", nullptr);
+    face("b", "type: 'button offset: 1x1 size: 4x1 flags: 'focusable");
+    Widget* b = make("b", second);
+    ASSERT_EQ(second->window->focus, b);
+    gui::activate_window(first->window);
+    closing_window = second->id;
+    b->event = closing_on_focus;
+    gui::activate_window(second->window);
+    EXPECT_EQ(gui::widget_at(closing_window), nullptr);
+    EXPECT_EQ(gui::state.active_window, first->window);
+    EXPECT_EQ(gui::state.windows.count, 1u);
+}
+
 TEST_F(GuiWidgets, FieldEditing) {
     Widget* win = window();
     struct Case {

@@ -85,8 +85,12 @@ void make_window(WindowRecord* record) {
 
 void activate_window(WindowRecord* record) {
     state.active_window = record;
+    const WidgetId window_id = record->widget ? record->widget->id : 0;
     set_focus(record->focus ? record->focus : record->widget, record);
-    if (record->caret_count == 0 && state.live) hide_cursor();
+    // The focus actors may have closed this window and freed its record.
+    Widget* window = widget_at(window_id);
+    record = window ? window->window : nullptr;
+    if (record && record->caret_count == 0 && state.live) hide_cursor();
     state.pressed.clear();
     state.hovered = nullptr;
     state.capture = nullptr;
