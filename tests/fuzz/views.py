@@ -35,9 +35,10 @@ can still make one replay differ.
 
 Usage: views.py [--kiv build-san/kiv] [--seed 9001] [--runs 20]
                 [--steps 150] [--limit 90] [--logs /tmp/kiv-views]
-                [--size 80x24] [--keep]
+                [--size 80x24] [--keep] [--show] [--replay LOGS/seed-N]
 """
 import argparse
+import ast
 import os
 import random
 import shutil
@@ -336,11 +337,57 @@ def random_step(rng, size):
     return "key Escape", lambda d: d.send_keys("Escape")
 
 
+def kiv_stacks(d):
+    """The process state and the stack of the kiv still running in the pane."""
+    shell = d.flags("#{pane_pid}")
+    kids = subprocess.run(["pgrep", "-P", shell], stdout=subprocess.PIPE, text=True).stdout.split()
+    out = []
+    for pid in kids:
+        status = subprocess.run(["ps", "-o", "pid,stat,pcpu,cmd", "-p", pid],
+                                stdout=subprocess.PIPE, text=True).stdout
+        out.append(status)
+        if shutil.which("gdb"):
+            out.append(subprocess.run(
+                ["gdb", "-p", pid, "-batch", "-ex", "thread apply all bt 40"],
+                stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, timeout=120).stdout)
+    return "\n".join(out)
+
+
+def replay_step(desc, size):
+    """The step a line of a kept steps.txt describes."""
+    kind, _, rest = desc.partition(" ")
+    if kind == "key":
+        return lambda d: d.send_keys(rest)
+    if kind == "text":
+        s = ast.literal_eval(rest)
+        return lambda d: d.send_text(s)
+    if kind == "hex":
+        return lambda d: d.send_keys("-H", *rest.split())
+    if kind == "resize":
+        w, h = rest.split("x")
+        size[0], size[1] = int(w), int(h)
+        return lambda d: d.tmux("resize-window", "-t", "check", "-x", w, "-y", h)
+    if kind == "pause":
+        return lambda d: time.sleep(float(rest))
+    return lambda d: None
+
+
 def run_one(args, seed, sock, logs):
     rng = random.Random(seed)
     work = tempfile.mkdtemp(prefix=f"kiv-views-{seed}-")
     stop = os.path.join(work, "stop")
     script, layout = make_script(rng, "%" + stop)
+    replay = None
+    if args.replay:
+        with open(os.path.join(args.replay, "case.kiv")) as f:
+            script = f.read()
+        old_stop = script[script.index("exists? %") + 9:].split()[0]
+        script = script.replace(old_stop, stop)
+        layout.quits = "quit/return" in script
+        with open(os.path.join(args.replay, "steps.txt")) as f:
+            replay = [line.rstrip("\n") for line in f]
+        args.size = replay[0].split()[1]
+        replay = [line for line in replay[1:] if line != "stop"]
     with open(os.path.join(work, "case.kiv"), "w") as f:
         f.write(script)
     if args.size:
@@ -376,8 +423,12 @@ def run_one(args, seed, sock, logs):
     if not d.wait(lambda: d.flags("#{mouse_any_flag}") == "1" or ended() or "*** " in d.screen(),
                   args.limit):
         problems.append("the view never became live")
-    for i in range(args.steps):
-        desc, act = random_step(rng, size)
+    for i in range(len(replay) if replay is not None else args.steps):
+        if replay is not None:
+            desc = replay[i]
+            act = replay_step(desc, size)
+        else:
+            desc, act = random_step(rng, size)
         steps.append(desc)
         act(d)
         if i % 10 == 9 and (stderr_text() or ended()):
@@ -400,6 +451,9 @@ def run_one(args, seed, sock, logs):
         problems.append("stderr: " + err.strip().splitlines()[0][:200])
     if not done:
         problems.append("no end within the limit (hang?)")
+        stacks = kiv_stacks(d)
+        with open(os.path.join(work, "stacks"), "w") as f:
+            f.write(stacks)
     else:
         status = int(done.split()[1])
         ok = {0, QUIT_STATUS} if layout.quits else {0}
@@ -437,6 +491,8 @@ def run_one(args, seed, sock, logs):
             f.write(d.tmux("capture-pane", "-p", "-S", "-2000", "-t", "check"))
         with open(os.path.join(out, "stderr.txt"), "w") as f:
             f.write(err)
+        if os.path.exists(os.path.join(work, "stacks")):
+            shutil.copy(os.path.join(work, "stacks"), os.path.join(out, "stacks.txt"))
         with open(os.path.join(out, "problems.txt"), "w") as f:
             f.write("\n".join(problems) + "\n")
     d.tmux("kill-session", "-t", "check")
@@ -457,8 +513,12 @@ def main():
     ap.add_argument("--size", help="pane size WxH (random by default)")
     ap.add_argument("--keep", action="store_true", help="keep the work folders")
     ap.add_argument("--show", action="store_true", help="print each run's screen and history")
+    ap.add_argument("--replay", metavar="DIR",
+                    help="run the script and steps kept in DIR (a failed seed's folder) once")
     args = ap.parse_args()
     args.kiv = os.path.abspath(args.kiv)
+    if args.replay:
+        args.runs = 1
     sock = f"kiv-views-fuzz-{os.getpid()}"
     failed = 0
     try:

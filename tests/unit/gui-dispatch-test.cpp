@@ -13,10 +13,12 @@
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/handle.h"
 #include "runtime/datatypes/word.h"
+#include "runtime/tracked-alloc.h"
 #include "tests/unit/eval-support.h"
 #include "view/backends/terminal/cells.h"
 #include "view/backends/terminal/dispatch.h"
 #include "view/backends/terminal/event-record.h"
+#include "view/backends/terminal/screen.h"
 #include "view/backends/terminal/timers.h"
 #include "view/backends/terminal/widgets.h"
 
@@ -318,6 +320,22 @@ TEST_F(GuiPointer, AWidgetFreedDuringItsDispatch) {
     release(3, 1);
     EXPECT_EQ(log(), R"(["win down 3x1" "win up 3x1" "win click 3x1"])");
     EXPECT_EQ(gui::state.hovered, nullptr);
+}
+
+TEST_F(GuiPointer, KeysForADisabledFocusGoToItsWindow) {
+    auto* record = static_cast<gui::WindowRecord*>(memory::allocate_zeroed(sizeof(gui::WindowRecord)));
+    record->widget = win;
+    win->window = record;
+    gui::make_window(record);
+    inner->flags |= gui::widget_flag::disabled;
+    gui::state.focused = inner;
+    gui::send_key_event(nullptr, 27, 0);
+    gui::send_key_event(nullptr, 0, 10);
+    EXPECT_EQ(log(), R"(["win key-down ^[" "win key ^[" "win key-down ^- shift" "win key ^- shift"])");
+    // A disabled window takes nothing either.
+    win->flags |= gui::widget_flag::disabled;
+    gui::send_key_event(nullptr, 27, 0);
+    EXPECT_EQ(log(), "[]");
 }
 
 // --- timers ---
