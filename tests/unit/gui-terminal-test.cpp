@@ -14,9 +14,14 @@
 
 #include "runtime/state.h"
 #include "tests/unit/runtime-support.h"
+#include "runtime/tracked-alloc.h"
+#include "view/backends/terminal/event-loop.h"
 #include "view/backends/terminal/gui-print.h"
 #include "view/backends/terminal/gui.h"
+#include "view/backends/terminal/screen.h"
 #include "view/backends/terminal/terminal-control.h"
+#include "view/backends/terminal/timers.h"
+#include "view/backends/terminal/widgets.h"
 
 namespace kiv::gui {
 
@@ -159,6 +164,39 @@ TEST_F(TerminalControl, ExitPathPutsTheTerminalBack) {
     // A second way out finds nothing left to do.
     kiv::state.restore_terminal();
     EXPECT_EQ(written_until_marker(), "|");
+}
+
+// A widget handler that ends the running loop at its first `time` event and
+// notes whether the terminal was set up then.
+int live_at_time = -1;
+int quit_on_time(int type, EventRecord*) {
+    if (type == event_type::time) {
+        live_at_time = state.live ? 1 : 0;
+        post_quit_msg();
+    }
+    return 0;
+}
+
+TEST_F(TerminalControl, TheFirstWaitingLoopSetsUpTheTerminalBesideANoWaitWindow) {
+    // Two open windows, the first shown without waiting: no loop runs yet.
+    for (int i = 0; i < 2; ++i) {
+        auto* record = static_cast<WindowRecord*>(memory::allocate_zeroed(sizeof(WindowRecord)));
+        record->widget = make_widget(nullptr);
+        record->widget->window = record;
+        make_window(record);
+    }
+    Widget* last = state.windows[1]->widget;
+    last->event = quit_on_time;
+    add_timer(last, 1);
+    answer("\x1b[1;1R");
+    live_at_time = -1;
+    do_events(false);
+    clear_timers();
+    EXPECT_EQ(live_at_time, 1);
+    // The loop's end put the terminal back and closed the windows.
+    EXPECT_FALSE(state.live);
+    EXPECT_TRUE(local_modes() & ECHO);
+    EXPECT_EQ(state.windows.count, 0u);
 }
 
 TEST_F(TerminalControl, PrintErasesTheInlineViewAndAsksWhereTheTextEnded) {

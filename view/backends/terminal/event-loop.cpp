@@ -167,7 +167,10 @@ void init_event_loop() {
 
 bool do_events(bool no_wait) {
     init_event_loop();
-    const bool nested = no_wait || state.windows.count > 1;
+    // Nested inside a running loop, or a no-wait pass. A second open window
+    // alone does not make a loop nested: windows shown without waiting run
+    // no loop, and the first waiting loop must still set the terminal up.
+    const bool nested = no_wait || state.nesting > 0;
     const int entry = state.nesting;
     if (!no_wait) ++state.nesting;
     if (!nested) set_up_terminal();
