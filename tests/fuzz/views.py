@@ -41,6 +41,7 @@ import argparse
 import ast
 import os
 import random
+import re
 import shutil
 import subprocess
 import sys
@@ -408,9 +409,12 @@ def run_one(args, seed, sock, logs):
     problems = []
 
     def ended():
-        for line in d.screen().splitlines():
-            if line.startswith("ended "):
-                return line
+        # The history too: keys echoed after the end may scroll a small pane.
+        for line in d.tmux("capture-pane", "-p", "-S", "-2000", "-t", "check").splitlines():
+            # Keys echoed after the end may stand before it on its line.
+            m = re.search(r"ended (\d+)$", line)
+            if m:
+                return m.group(0)
         return None
 
     def stderr_text():
