@@ -35,7 +35,8 @@ can still make one replay differ.
 
 Usage: views.py [--kiv build-san/kiv] [--seed 9001] [--runs 20]
                 [--steps 150] [--limit 90] [--logs /tmp/kiv-views]
-                [--size 80x24] [--keep] [--show] [--replay LOGS/seed-N]
+                [--size 80x24] [--keep] [--show] [--gc-stress]
+                [--replay LOGS/seed-N]
 """
 import argparse
 import ast
@@ -403,6 +404,7 @@ def run_one(args, seed, sock, logs):
     d.tmux("kill-session", "-t", "check")
     cmd = (f"cd '{work}'; export TERM=xterm-256color; unset COLORTERM; stty -g >before; "
            f"ASAN_OPTIONS={ASAN_OPTIONS} UBSAN_OPTIONS={UBSAN_OPTIONS} "
+           f"{'KIV_GC_STRESS=1 ' if args.gc_stress else ''}"
            f"'{args.kiv}' case.kiv 2>stderr; echo \"ended $?\"; stty -g >after; sleep 86400")
     d.tmux("new-session", "-d", "-x", str(w), "-y", str(h), "-s", "check", cmd)
     steps = [f"size {w}x{h}"]
@@ -519,6 +521,8 @@ def main():
     ap.add_argument("--size", help="pane size WxH (random by default)")
     ap.add_argument("--keep", action="store_true", help="keep the work folders")
     ap.add_argument("--show", action="store_true", help="print each run's screen and history")
+    ap.add_argument("--gc-stress", action="store_true",
+                    help="run kiv with KIV_GC_STRESS=1 (give a larger --limit)")
     ap.add_argument("--replay", metavar="DIR",
                     help="run the script and steps kept in DIR (a failed seed's folder) once")
     args = ap.parse_args()
