@@ -308,8 +308,11 @@ def random_step(rng, size):
         s = rng.choice(BROKEN)
         return f"text {s!r}", lambda d: d.send_text(s)
     if kind == "bytes":
+        # Never Ctrl-C, Ctrl-Z or Ctrl-\: between two views the terminal is
+        # in cooked mode, where they would signal the whole pane.
         bs = [f"{rng.choice([0x1b, 0x7f, 0x00, 0x80, 0xc3, 0xe2, 0xf0, 0xff, rng.randint(1, 255)]):02x}"
               for _ in range(rng.randint(1, 5))]
+        bs = [b for b in bs if b not in ("03", "1a", "1c")] or ["7f"]
         return f"hex {' '.join(bs)}", lambda d: d.send_keys("-H", *bs)
     if kind in ("mouse", "drag"):
         b = rng.choice([0, 0, 0, 1, 2]) + mods()
@@ -443,6 +446,8 @@ def run_one(args, seed, sock, logs):
             break
     steps.append("stop")
     open(stop, "w").close()
+    # A Ctrl-S met in cooked mode, between two views, stops the pane's output.
+    d.send_keys("C-q")
     # Escape closes the view; keep pressing it while a dialog or a new view
     # from an actor is up.
     end = time.monotonic() + args.limit
