@@ -209,6 +209,21 @@ TEST_F(GuiWidgets, FieldEditing) {
     key(g, '2');
     key(g, gui::key_code::left);
     EXPECT_EQ(test::eval("reduce [changes f/data]"), "[1 12]");
+    // An actor that shortens the text leaves the caret past its end: the
+    // next keys work on the text as it is now, and read nothing beyond it.
+    face("f", "type: 'field offset: 1x1 size: 40x1 text: \"abcdefghijklmnopqrstuvwxyz0123456789\"");
+    Widget* cut = make("f", win);
+    EXPECT_EQ(cut->caret.index, 36);
+    EXPECT_EQ(test::eval("f/text: copy \"a\" none"), "none");
+    key(cut, gui::key_code::left);
+    EXPECT_EQ(cut->caret.index, 0);
+    EXPECT_EQ(cut->caret.column, 0);
+    key(cut, 0x4E2D);
+    key(cut, gui::key_code::right);
+    key(cut, 127);
+    EXPECT_EQ(text_of("f"), "\"中\"");
+    EXPECT_EQ(cut->caret.index, 1);
+    EXPECT_EQ(cut->caret.column, 2);
     // A field without a string gets one; a click moves the caret.
     face("f", "type: 'field offset: 1x1 size: 8x1 text: none");
     Widget* f = make("f", win);

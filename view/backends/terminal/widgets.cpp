@@ -303,6 +303,17 @@ bool field_key(Widget* w, std::int32_t k) {
     Caret& c = w->caret;
     const std::int32_t length = string::ks_length(text);
     const std::int64_t base = static_cast<std::int32_t>(text->data1);
+    // An actor may have replaced or cut the text since the caret was placed:
+    // keep the caret within the text and measure its cells from the text,
+    // so that no key reads past the text's end.
+    if (c.index > length) c.index = length;
+    if (c.index < 0) c.index = 0;
+    c.column = c.width = 0;
+    for (std::int32_t i = 0; i < length; ++i) {
+        const int cw = char_width(char_at(text, i));
+        if (i < c.index) c.column += cw;
+        c.width += cw;
+    }
     switch (k) {
     case 2:
     case key_code::left:
@@ -320,7 +331,7 @@ bool field_key(Widget* w, std::int32_t k) {
         return false;
     case 8:
     case 127:
-        if (c.index <= 0 || c.index > length) return false;
+        if (c.index <= 0) return false;
         {
             --c.index;
             const int cw = char_width(char_at(text, c.index));
@@ -338,7 +349,6 @@ bool field_key(Widget* w, std::int32_t k) {
     int width = 0, height = 0;
     widget_size(w, &width, &height);
     if (width - cw < c.width) return false;
-    if (c.index > length) c.index = length;
     string::insert_char(string::buffer(text), base + c.index, cp);
     ++c.index;
     c.column += cw;
