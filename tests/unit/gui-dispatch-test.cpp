@@ -322,7 +322,7 @@ TEST_F(GuiPointer, AWidgetFreedDuringItsDispatch) {
     EXPECT_EQ(gui::state.hovered, nullptr);
 }
 
-TEST_F(GuiPointer, KeysForADisabledFocusGoToItsWindow) {
+TEST_F(GuiPointer, KeysWithoutAnEnabledFocusGoToTheWindow) {
     auto* record = static_cast<gui::WindowRecord*>(memory::allocate_zeroed(sizeof(gui::WindowRecord)));
     record->widget = win;
     win->window = record;
@@ -332,6 +332,12 @@ TEST_F(GuiPointer, KeysForADisabledFocusGoToItsWindow) {
     gui::send_key_event(nullptr, 27, 0);
     gui::send_key_event(nullptr, 0, 10);
     EXPECT_EQ(log(), R"(["win key-down ^[" "win key ^[" "win key-down ^- shift" "win key ^- shift"])");
+    // With no focus at all (its face was destroyed) the window shown takes
+    // the keys.
+    gui::state.focused = nullptr;
+    gui::state.active_window = record;
+    gui::send_key_event(nullptr, 27, 0);
+    EXPECT_EQ(log(), R"(["win key-down ^[" "win key ^["])");
     // A disabled window takes nothing either.
     win->flags |= gui::widget_flag::disabled;
     gui::send_key_event(nullptr, 27, 0);

@@ -100,9 +100,12 @@ int send_mouse_event(int type, Widget* w, float x, float y, std::uint32_t flags)
 
 void send_key_event(Widget* w, std::int32_t code, std::int32_t special) {
     if (!w) w = state.focused;
-    // A disabled widget gets no keys: they go to its window instead, so that
-    // Escape and Tab still work while the focus rests on one (the first
-    // focusable face may be disabled, or an actor may disable the focus).
+    // Keys always reach a window, so that Escape and Tab still work: with no
+    // focus (an actor destroyed the focused face) they go to the window
+    // shown, and a disabled widget, which gets no keys, passes them to its
+    // window (the first focusable face may be disabled, or an actor may
+    // disable the focus).
+    if (!w && state.active_window) w = state.active_window->widget;
     if (w && disabled(w)) {
         if (WindowRecord* record = window_of(w)) w = record->widget;
     }
