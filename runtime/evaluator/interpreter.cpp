@@ -1361,7 +1361,7 @@ KIV_HOT Status call_conditional(const Cell* native, const Cell* word, Cell*& pos
         cache = standard_conditional<branches>(fn);
         if (!cache) return call_native_other(native, word, pos, end, code);
     }
-    open_frame(word->data2, word->data1, stack::header::interpreted_native, 0);
+    open_frame<false>(word->data2, word->data1, stack::header::interpreted_native, 0);
     const Cell* branch;
     KIV_PROPAGATE(fetch_conditional<branches>(fn, word, cache, pos, end, code, branch));
     Cell* base = state.stack_arguments;
@@ -2031,7 +2031,7 @@ Status call_infix(const Cell* op, const Cell* word, Cell*& pos, Cell* end, const
             // The right operand is evaluated in the operator's frame,
             // which starts at the left operand.
             --state.stack_top;
-            open_frame(word->data2, word->data1, stack::header::interpreted_native, 0);
+            open_frame<false>(word->data2, word->data1, stack::header::interpreted_native, 0);
             ++state.stack_top;
             Cell* left = state.stack_arguments;
             // The op's cell lies in the values of its context, which the
@@ -2089,7 +2089,7 @@ Status eval_set_word(Cell* word, Cell*& pos, Cell* end, const Cell* code, const 
                      bool* stored = nullptr) {
     if (pos >= end) fire_with_word(ErrorId::script_need_value, word);
     // The frame, named by the set-word, holds it and then the value.
-    open_frame(word->data2, word->data1, stack::header::interpreted_native, 0);
+    open_frame<false>(word->data2, word->data1, stack::header::interpreted_native, 0);
     *stack::push_cell() = *word;
     if (left) {
         stack::push_copy(left);
@@ -2148,7 +2148,7 @@ KIV_HOT const Cell* native_path_head(const Cell* path, Cell** first, Cell** last
 #endif
 template <class Value>
 KIV_HOT Status set_word_to(Cell* word, Cell*& pos, Cell* end, const Cell* code, Value value) {
-    open_frame(word->data2, word->data1, stack::header::interpreted_native, 0);
+    open_frame<false>(word->data2, word->data1, stack::header::interpreted_native, 0);
     *stack::push_cell() = *word;
     KIV_PROPAGATE(value());
     Cell* base = state.stack_arguments;
