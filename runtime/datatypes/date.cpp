@@ -227,6 +227,8 @@ void set_zone(Cell* value, const Cell* zone, bool keep_instant) {
     } else if (zone->is(Type::time)) {
         // Seconds modulo 16 hours; the sign is the time's, so -0:30 stays west.
         const double t = std::fmod(time::get(zone), 57600.0);
+        // An infinite or NaN time has no remainder and names no zone.
+        if (std::isnan(t)) fire(ErrorId::script_invalid_arg, zone);
         const auto minutes = static_cast<std::int32_t>(std::trunc(t / 60.0));
         bits = zone_bits(minutes / 60, minutes % 60);
     } else {
@@ -509,7 +511,7 @@ Cell* from_spec(Cell* out, const Cell* spec, bool validate) {
         fire_bad_to(spec);
     }
     const double t = spec_time(f);
-    if (!std::isfinite(t)) fire_bad_to(spec);
+    if (!std::isfinite(t) || !std::isfinite(f.slot[s_zone_time])) fire_bad_to(spec);
     const auto y = static_cast<std::int32_t>(year);
     const auto m = static_cast<std::int32_t>(f.slot[s_month]);
     const auto d = static_cast<std::int32_t>(day);

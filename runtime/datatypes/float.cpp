@@ -487,14 +487,20 @@ Cell* random(Cell* value, bool seed, bool secure, bool) {
         return unset::make_at(value);
     }
     const double d = get(value);
-    double r;
+    double draw, scale;
     if (secure) {
         const double r1 = random::secure_next();
         const double r2 = random::secure_next();
-        r = d * (r2 + r1 / 2147483647.0) / 2147483648.0;
+        draw = r2 + r1 / 2147483647.0;
+        scale = 2147483648.0;
     } else {
-        r = d * random::next() / 2147483647.0;
+        draw = random::next();
+        scale = 2147483647.0;
     }
+    double r = d * draw / scale;
+    // Near the float limit the product overflows before the division brings
+    // it back; scaling the draw first keeps the result between 0 and d.
+    if (std::isinf(r) && std::isfinite(d)) r = d * (draw / scale);
     set(value, r);
     return value;
 }

@@ -346,7 +346,10 @@ Cell* random(Cell* value, bool seed, bool secure, bool) {
         random::seed(get(value));
         return unset::make_at(value);
     }
-    return make_at(value, random::uniform(secure, get(value)));
+    // The value is replaced in place, so a char! (which inherits this
+    // action) stays a char! from #"^A" to itself.
+    value->data2 = static_cast<std::uint32_t>(random::uniform(secure, get(value)));
+    return value;
 }
 
 int form(Cell* value, Cell* buffer, Cell*, int part) {

@@ -329,12 +329,16 @@ Status catch_(const std::int32_t* args, std::int32_t) {
     const Cell block = *arg(0);
     Cell* wanted = ref_arg(args, 1);
     stack::push_named_frame(interpreter::internal::body_symbol, stack::header::catch_);
+    if (wanted) stack::set_catch_names(wanted);
+    const stack::CallFrame* const own = stack::top_frame();
     const Status s = interpreter::eval_block(&block, true);
     if (s == Status::ok) {
         stack::close_copy();
         return Status::ok;
     }
-    if (state.thrown_code != throw_code::throw_) return Status::thrown;
+    // A throw whose names this catch does not take went to a catch below:
+    // the stacks are unwound to that one already.
+    if (state.thrown_code != throw_code::throw_ || stack::top_frame() != own) return Status::thrown;
     // The catch frame is current: the thrown value, then its name.
     Cell* base = state.stack_arguments;
     if (wanted && !name_matches(base + 1, wanted)) {

@@ -4,9 +4,11 @@
 
 #include "runtime/collector.h"
 #include "runtime/cycles.h"
+#include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/error.h"
 #include "runtime/datatypes/none.h"
+#include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string-storage.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/unset.h"
@@ -248,6 +250,8 @@ void push_body_frame(const Cell* word, NodeId function_context) {
 void push_try_frame(const Cell* word) { push_frame(word, header::try_); }
 void push_try_all_frame(const Cell* word) { push_frame(word, header::try_all); }
 void push_catch_frame(const Cell* word) { push_frame(word, header::catch_); }
+
+void set_catch_names(const Cell* names) { top_frame()->saved_values = offset_of(names); }
 void push_eval_frame(const Cell* word) { push_frame(word, header::eval); }
 void push_loop_frame(const Cell* word) { push_frame(word, header::loop); }
 
@@ -413,13 +417,39 @@ Status throw_return(bool with_value, bool keep_own_frame, const Cell* value) {
     return Status::thrown;
 }
 
+namespace {
+
+// Whether a catch entry takes a throw of that name: one without names takes
+// every throw, one with names only a word! among them (by canonical
+// symbol). A names block holding a non-word is taken as a match, so that
+// the catch itself raises its error about the block.
+bool catch_takes(const CallFrame* e, const Cell* thrown_name) {
+    if (!e->saved_values) return true;
+    const Cell* names = cell_at(e->saved_values);
+    if (!thrown_name->is(Type::word)) return false;
+    const std::uint32_t wanted = symbol::resolve(thrown_name->data2);
+    if (names->is(Type::word)) return symbol::resolve(names->data2) == wanted;
+    memory::SeriesBuffer* b = block::buffer(names);
+    const std::int32_t head = series::head(names);
+    const Cell* end = b->cells_tail();
+    for (const Cell* c = b->cells() + (head < 0 ? 0 : head); c < end; ++c) {
+        if (!c->is(Type::word) || symbol::resolve(c->data2) == wanted) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
 Status throw_value(std::uint32_t code, const Cell* value, const Cell* name) {
     const Cell thrown = *value;
     const Cell thrown_name = name ? *name : unset::value;
     if (empty()) fire(ErrorId::throw__throw_, &thrown);
     if (!state.throw_start) state.throw_start = top_frame();
-    CallFrame* target = find_target(top_frame() - 1, [](const CallFrame* e) {
-        return e->kind() == Kind::catch_;
+    // A throw that no catch down to the next try/all entry takes fails here,
+    // where the stacks still describe the throw call, not after the catches
+    // on the way have unwound to themselves and thrown it on.
+    CallFrame* target = find_target(top_frame() - 1, [&thrown_name](const CallFrame* e) {
+        return e->kind() == Kind::catch_ && catch_takes(e, &thrown_name);
     });
     if (!target) fire(ErrorId::throw__throw_, &thrown);
     Cell* base = unwind_to(target);

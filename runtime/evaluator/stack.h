@@ -96,7 +96,10 @@ struct CallFrame {
     NodeId word_context;         // the naming word's context (a block for `self`)
     std::uint32_t symbol;        // the spelling of the word that names the frame
     NodeId function_context;     // the context of the function running here, or 0
-    std::uint32_t saved_values;  // that context's values word before this frame, or 0
+    // That context's values word before this frame, or 0. A catch entry has
+    // no function context; it keeps here the cage offset of its names cell
+    // (0: it takes every throw).
+    std::uint32_t saved_values;
 
     Kind kind() const { return static_cast<Kind>((header & flag::kind_mask) >> flag::kind_shift); }
     bool has_body_flag() const { return (header & flag::body) != 0; }
@@ -215,6 +218,10 @@ void push_body_frame(const Cell* word, NodeId function_context);
 void push_try_frame(const Cell* word);
 void push_try_all_frame(const Cell* word);
 void push_catch_frame(const Cell* word);
+// Gives the newest entry, a catch entry, the names it takes: a word! or a
+// block of words in a cell that outlives the entry (the catch native's
+// argument). Without names a catch entry takes every throw.
+void set_catch_names(const Cell* names);
 void push_eval_frame(const Cell* word);
 void push_loop_frame(const Cell* word);
 // A frame named by a symbol, in the global context.
