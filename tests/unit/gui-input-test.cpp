@@ -233,6 +233,50 @@ public:
     int view_top() override { return 0; }
 };
 
+// A no-wait pass run by an actor decodes the same buffer and may keep an
+// element that has not all arrived: the outer pass must leave it for the
+// next frame, not move bytes from its own, older position.
+class PartialPassSink final : public InputSink {
+public:
+    explicit PartialPassSink(InputBuffer& b) : buffer(b) {}
+    InputBuffer& buffer;
+    std::vector<std::int32_t> keys;
+    void key(std::int32_t code, std::int32_t) override {
+        keys.push_back(code);
+        if (code == 'n') {
+            const std::string more = "q\x1b[<0;5";
+            append_input_bytes(buffer, reinterpret_cast<const std::uint8_t*>(more.data()),
+                               static_cast<std::uint32_t>(more.size()));
+            decode_input(buffer, *this);
+        }
+    }
+    void button(int, float, float, std::uint32_t) override { keys.push_back(-1); }
+    void move(float, float, std::uint32_t) override {}
+    void wheel(int, float, float, std::uint32_t) override {}
+    void cursor_report(int, int) override {}
+    int view_top() override { return 0; }
+};
+
+TEST_F(InputDecoding, NestedPassKeepsAnIncompleteElement) {
+    PartialPassSink nested(buffer);
+    const std::string bytes = "abcdefghijklmn";
+    append_input_bytes(buffer, reinterpret_cast<const std::uint8_t*>(bytes.data()),
+                       static_cast<std::uint32_t>(bytes.size()));
+    decode_input(buffer, nested);
+    ASSERT_EQ(nested.keys.size(), 15u);
+    EXPECT_EQ(nested.keys[13], 'n');
+    EXPECT_EQ(nested.keys[14], 'q');
+    EXPECT_TRUE(buffer.incomplete);
+    EXPECT_EQ(buffer.bytes.count, 6u);  // ESC [ < 0 ; 5
+    // The rest of the mouse report arrives: a press.
+    const std::string rest = ";1M";
+    append_input_bytes(buffer, reinterpret_cast<const std::uint8_t*>(rest.data()), 3);
+    decode_input(buffer, nested);
+    ASSERT_EQ(nested.keys.size(), 16u);
+    EXPECT_EQ(nested.keys[15], -1);
+    EXPECT_TRUE(input_exhausted(buffer));
+}
+
 TEST_F(InputDecoding, NestedLoopResetDuringDispatch) {
     ResettingSink nested(buffer);
     const std::string bytes = "anbc";

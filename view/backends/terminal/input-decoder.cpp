@@ -41,6 +41,7 @@ void keep_from(InputBuffer& buffer, std::uint32_t start) {
         buffer.bytes.count = left;
     }
     buffer.read_pos = 0;
+    ++buffer.rewrites;
 }
 
 std::int32_t control_key(std::uint8_t b) {
@@ -257,6 +258,7 @@ void reset_input_buffer(InputBuffer& buffer) {
     buffer.bytes.clear();
     buffer.read_pos = 0;
     buffer.incomplete = false;
+    ++buffer.rewrites;
 }
 
 bool input_exhausted(const InputBuffer& buffer) { return buffer.read_pos >= buffer.bytes.count; }
@@ -280,6 +282,7 @@ void decode_input(InputBuffer& buffer, InputSink& sink) {
     buffer.incomplete = false;
     while (buffer.read_pos < buffer.bytes.count) {
         const std::uint32_t start = buffer.read_pos;
+        const std::uint32_t rewrites = buffer.rewrites;
         const std::uint8_t b = buffer.bytes[start];
         // An ESC alone in the pass is the Escape key; one among other bytes
         // starts a sequence, which may still be arriving.
@@ -290,6 +293,13 @@ void decode_input(InputBuffer& buffer, InputSink& sink) {
             sink.key(control_key(b), 0);
         } else {
             decode_text(buffer, sink, start);
+        }
+        // A nested loop run by the report decoded this buffer itself and
+        // kept or dropped its bytes: `start` no longer points into it. What
+        // that loop kept (an incomplete element) waits for the next frame.
+        if (buffer.rewrites != rewrites) {
+            if (buffer.incomplete) return;
+            continue;
         }
         // Only an element that reported nothing can be incomplete, so the
         // buffer is still the one `start` points into.

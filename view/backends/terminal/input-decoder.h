@@ -65,6 +65,10 @@ struct InputBuffer {
     bool incomplete = false;
     // 1 after a button release, 0 after a press.
     int last_button = 1;
+    // Counts the times the bytes were moved or dropped (an element kept for
+    // the next frame, a reset): a decoding pass sees from it that a nested
+    // loop rewrote the buffer under it.
+    std::uint32_t rewrites = 0;
 };
 
 // Room the buffer starts with; it grows as needed.
