@@ -211,50 +211,55 @@ TEST_F(InputDecoding, BufferIsEmptiedOnceConsumed) {
     EXPECT_TRUE(buffer.incomplete);
 }
 
-// A key's actor may run a nested event loop, which resets the buffer; the
-// outer decoding must stop instead of reading what is gone.
-class ResettingSink final : public InputSink {
+// A sink whose key handler runs a nested decoding of the same buffer, as a
+// key's actor may; it records the keys (and, as -1, button events).
+class NestingSink : public InputSink {
 public:
-    explicit ResettingSink(InputBuffer& b) : buffer(b) {}
+    explicit NestingSink(InputBuffer& b) : buffer(b) {}
     InputBuffer& buffer;
     std::vector<std::int32_t> keys;
     void key(std::int32_t code, std::int32_t) override {
         keys.push_back(code);
-        if (code == 'n') {
-            reset_input_buffer(buffer);
-            for (int i = 0; i < 500; ++i) append_input_byte(buffer, 'z');
-            decode_input(buffer, *this);
-        }
-    }
-    void button(int, float, float, std::uint32_t) override {}
-    void move(float, float, std::uint32_t) override {}
-    void wheel(int, float, float, std::uint32_t) override {}
-    void cursor_report(int, int) override {}
-    int view_top() override { return 0; }
-};
-
-// A no-wait pass run by an actor decodes the same buffer and may keep an
-// element that has not all arrived: the outer pass must leave it for the
-// next frame, not move bytes from its own, older position.
-class PartialPassSink final : public InputSink {
-public:
-    explicit PartialPassSink(InputBuffer& b) : buffer(b) {}
-    InputBuffer& buffer;
-    std::vector<std::int32_t> keys;
-    void key(std::int32_t code, std::int32_t) override {
-        keys.push_back(code);
-        if (code == 'n') {
-            const std::string more = "q\x1b[<0;5";
-            append_input_bytes(buffer, reinterpret_cast<const std::uint8_t*>(more.data()),
-                               static_cast<std::uint32_t>(more.size()));
-            decode_input(buffer, *this);
-        }
+        if (code == 'n') nest();
     }
     void button(int, float, float, std::uint32_t) override { keys.push_back(-1); }
     void move(float, float, std::uint32_t) override {}
     void wheel(int, float, float, std::uint32_t) override {}
     void cursor_report(int, int) override {}
     int view_top() override { return 0; }
+
+private:
+    virtual void nest() = 0;
+};
+
+// A key's actor may run a nested event loop, which resets the buffer; the
+// outer decoding must stop instead of reading what is gone.
+class ResettingSink final : public NestingSink {
+public:
+    using NestingSink::NestingSink;
+
+private:
+    void nest() override {
+        reset_input_buffer(buffer);
+        for (int i = 0; i < 500; ++i) append_input_byte(buffer, 'z');
+        decode_input(buffer, *this);
+    }
+};
+
+// A no-wait pass run by an actor decodes the same buffer and may keep an
+// element that has not all arrived: the outer pass must leave it for the
+// next frame, not move bytes from its own, older position.
+class PartialPassSink final : public NestingSink {
+public:
+    using NestingSink::NestingSink;
+
+private:
+    void nest() override {
+        const std::string more = "q\x1b[<0;5";
+        append_input_bytes(buffer, reinterpret_cast<const std::uint8_t*>(more.data()),
+                           static_cast<std::uint32_t>(more.size()));
+        decode_input(buffer, *this);
+    }
 };
 
 TEST_F(InputDecoding, NestedPassKeepsAnIncompleteElement) {
