@@ -189,12 +189,6 @@ bool match_value(Cell* binary, Cell* value, CompareOp op) {
 
 namespace {
 
-[[noreturn]] void fire_bad_to(const Cell* value) {
-    Cell datatype;
-    registry::make_datatype(&datatype, Type::binary);
-    fire(ErrorId::script_bad_to_arg, &datatype, value);
-}
-
 std::int64_t cut(std::int64_t n, std::int64_t limit) { return limit > 0 && limit < n ? limit : n; }
 
 // UTF-8 of a string-family value from its index: its size, and the first n
@@ -284,7 +278,7 @@ std::int64_t insert_value(std::uint8_t* dst, Cell* value, std::int64_t limit, bo
         case Type::ref: return text_bytes(dst, value, limit);
         default: break;
     }
-    if (mode != Mode::change) fire_bad_to(value);
+    if (mode != Mode::change) registry::fire_bad_to(Type::binary, value);
     Cell text;
     string::make_at(&text, 16);
     registry::find<Action::form>(value)(value, &text, nullptr, 0);
@@ -359,7 +353,7 @@ Cell* to_binary(Cell* result, Cell* spec) {
         case Type::tuple: load_at(&r, tuple::bytes(spec), tuple::length(spec)); break;
         case Type::binary: load_at(&r, ks_head(spec), ks_length(spec)); break;
         // FIXME: image! gives its pixels once its unit exists.
-        default: fire_bad_to(spec);
+        default: registry::fire_bad_to(Type::binary, spec);
     }
     *result = r;
     return result;

@@ -28,17 +28,11 @@ double float_of(const Cell* value) {
     return d;
 }
 
-[[noreturn]] void fire_bad_to_arg(const Cell* spec) {
-    Cell type;
-    registry::make_datatype(&type, Type::char_);
-    fire(ErrorId::script_bad_to_arg, &type, spec);
-}
-
 // The code point of the first UTF-8 sequence of a binary!, reading nothing
 // past its tail.
 std::uint32_t from_utf8(Cell* spec) {
     const std::int64_t available = string::ks_length(spec);
-    if (available == 0) fire_bad_to_arg(spec);
+    if (available == 0) registry::fire_bad_to(Type::char_, spec);
     const std::uint8_t* p = string::ks_head(spec);
     if (p[0] < 0x80) return p[0];
     if (p[0] <= 0xBF) return 0xFFFE;
@@ -67,8 +61,8 @@ Cell* make(Cell* proto, Cell* spec, Type) {
         }
         case Type::binary: return make_at(proto, from_utf8(spec));
         default:
-            if (!string::is_any_string(spec->type())) fire_bad_to_arg(spec);
-            if (string::ks_length(spec) == 0) fire_bad_to_arg(spec);
+            if (!string::is_any_string(spec->type())) registry::fire_bad_to(Type::char_, spec);
+            if (string::ks_length(spec) == 0) registry::fire_bad_to(Type::char_, spec);
             return make_at(proto,
                            string::get_char(string::ks_head(spec), string::buffer(spec)->unit()));
     }

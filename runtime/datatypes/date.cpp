@@ -39,12 +39,6 @@ MonthsSource months_source = nullptr;
     fire(ErrorId::script_type_limit, &type);
 }
 
-[[noreturn, gnu::cold]] void fire_bad_to(const Cell* spec) {
-    Cell type;
-    registry::make_datatype(&type, Type::date);
-    fire(ErrorId::script_bad_to_arg, &type, spec);
-}
-
 // Division and remainder rounding toward minus infinity.
 std::int64_t floor_div(std::int64_t a, std::int64_t b) {
     const std::int64_t q = a / b;
@@ -474,14 +468,14 @@ SpecFields read_spec(const Cell* spec) {
             case Type::integer: kind = 0; n = integer::get(v); break;
             case Type::time: kind = 1; n = time::get(v); break;
             case Type::float_: kind = 2; n = float_::get(v); break;
-            default: fire_bad_to(spec);
+            default: registry::fire_bad_to(Type::date, spec);
         }
         const Step step = spec_steps[f.state][kind];
-        if (step.next < 0) fire_bad_to(spec);
+        if (step.next < 0) registry::fire_bad_to(Type::date, spec);
         f.state = step.next;
         f.slot[step.slot] = n;
     }
-    if (f.count < 3) fire_bad_to(spec);
+    if (f.count < 3) registry::fire_bad_to(Type::date, spec);
     return f;
 }
 
@@ -508,10 +502,10 @@ Cell* from_spec(Cell* out, const Cell* spec, bool validate) {
     if (day >= 100 && day > year) std::swap(day, year);
     if (!(year >= min_year && year <= max_year) || !(std::fabs(day) < 1e9) ||
         !(std::fabs(f.slot[s_month]) < 1e9)) {
-        fire_bad_to(spec);
+        registry::fire_bad_to(Type::date, spec);
     }
     const double t = spec_time(f);
-    if (!std::isfinite(t) || !std::isfinite(f.slot[s_zone_time])) fire_bad_to(spec);
+    if (!std::isfinite(t) || !std::isfinite(f.slot[s_zone_time])) registry::fire_bad_to(Type::date, spec);
     const auto y = static_cast<std::int32_t>(year);
     const auto m = static_cast<std::int32_t>(f.slot[s_month]);
     const auto d = static_cast<std::int32_t>(day);
@@ -528,7 +522,7 @@ Cell* from_spec(Cell* out, const Cell* spec, bool validate) {
             ok = ok && hours >= 0 && hours <= 23;
             if (f.state >= 8) ok = ok && time::get_minutes(t) == f.slot[s_minute];
         }
-        if (!ok) fire_bad_to(spec);
+        if (!ok) registry::fire_bad_to(Type::date, spec);
     }
     const std::int32_t zone = spec_zone_minutes(f);
     value.data1 = (value.data1 & ~zone_mask) | zone_bits(zone / 60, zone % 60);
@@ -546,12 +540,12 @@ Cell* make_or_to(Cell* proto, Cell* spec, bool validate) {
     switch (spec->type()) {
         case Type::date: return cell::copy(spec, proto);
         case Type::integer:
-            if (validate) fire_bad_to(spec);
+            if (validate) registry::fire_bad_to(Type::date, spec);
             return from_epoch(proto, integer::get(spec));
         case Type::block:
         case Type::paren:
         case Type::hash: return from_spec(proto, spec, validate);
-        default: fire_bad_to(spec);
+        default: registry::fire_bad_to(Type::date, spec);
     }
 }
 

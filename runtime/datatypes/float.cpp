@@ -378,12 +378,6 @@ Cell* round_value(Cell* n, const Cell* scale, RoundMode mode) {
 
 namespace {
 
-[[noreturn]] void fire_bad_to(Type type, const Cell* spec) {
-    Cell datatype;
-    registry::make_datatype(&datatype, type);
-    fire(ErrorId::script_bad_to_arg, &datatype, spec);
-}
-
 // Up to eight bytes from the index, big-endian, filling the pattern from
 // its low end.
 double from_binary(const Cell* spec) {
@@ -418,7 +412,7 @@ double from_parts(const Cell* spec, Type type) {
     if (length < spec->data1 || length - spec->data1 != 2 ||
         !number_of(buffer->cells() + spec->data1, &m) ||
         !number_of(buffer->cells() + spec->data1 + 1, &e)) {
-        fire_bad_to(type, spec);
+        registry::fire_bad_to(type, spec);
     }
     if (std::isfinite(m) && e == std::trunc(e) && std::fabs(e) < 100000) {
         const char* digits = dtoa::form_float(m, 0, false);
@@ -438,14 +432,14 @@ double from_text(Cell* spec, Type type) {
         if (lexer::load_one(spec, Type::percent, &loaded) || lexer::load_one(spec, Type::float_, &loaded))
             return get(&loaded);
         if (lexer::load_one(spec, Type::integer, &loaded)) return integer::get(&loaded);
-        fire_bad_to(type, spec);
+        registry::fire_bad_to(type, spec);
     }
-    if (type != Type::float_) fire_bad_to(type, spec);
+    if (type != Type::float_) registry::fire_bad_to(type, spec);
     const std::int32_t count = string::ks_length(spec);
     const std::uint32_t unit = string::buffer(spec)->unit();
     int error = 0;
     const double d = lexer::scan_float(string::ks_head(spec), count, static_cast<int>(unit), error);
-    if (error != 0) fire_bad_to(type, spec);
+    if (error != 0) registry::fire_bad_to(type, spec);
     return d;
 }
 
@@ -475,7 +469,7 @@ Cell* to(Cell* proto, Cell* spec, Type type) {
         case Type::email:
         case Type::ref: d = from_text(spec, type); break;
         case Type::money: d = money::to_float(spec); break;
-        default: fire_bad_to(type, spec);
+        default: registry::fire_bad_to(type, spec);
     }
     *proto = make_cell(d, type);
     return proto;

@@ -342,16 +342,10 @@ namespace {
 
 Cell path_result;
 
-[[noreturn]] void fire_bad_to(const Cell* spec) {
-    Cell datatype;
-    registry::make_datatype(&datatype, Type::image);
-    fire(ErrorId::script_bad_to_arg, &datatype, spec);
-}
-
 Cell* copy(Cell* value, Cell* result, Cell* part, bool, Cell*);
 
 Cell* to(Cell*, Cell* spec, Type) {
-    if (!spec->is(Type::image)) fire_bad_to(spec);
+    if (!spec->is(Type::image)) registry::fire_bad_to(Type::image, spec);
     Cell source = *spec;
     return copy(&source, spec, nullptr, false, nullptr);
 }

@@ -230,12 +230,6 @@ void fire_expect_arg(Action action, const Cell* value, const char* arg) {
 
 namespace {
 
-[[noreturn]] void fire_bad_to(const Cell* spec) {
-    Cell datatype;
-    registry::make_datatype(&datatype, Type::integer);
-    fire(ErrorId::script_bad_to_arg, &datatype, spec);
-}
-
 [[noreturn]] void fire_type_limit() {
     Cell datatype;
     registry::make_datatype(&datatype, Type::integer);
@@ -279,7 +273,7 @@ std::int32_t from_text(Cell* spec) {
     }
     int error = 0;
     const std::int32_t n = lexer::scan_integer(chars, count, static_cast<int>(unit), error);
-    if (error != 0 || !digit) fire_bad_to(spec);
+    if (error != 0 || !digit) registry::fire_bad_to(Type::integer, spec);
     return n;
 }
 
@@ -327,7 +321,7 @@ Cell* to(Cell* proto, Cell* spec, Type) {
         case Type::money: n = money::to_integer(spec); break;
         // Seconds since 1-Jan-1970.
         case Type::date: n = truncate_checked(static_cast<double>(date::to_epoch(spec))); break;
-        default: fire_bad_to(spec);
+        default: registry::fire_bad_to(Type::integer, spec);
     }
     *proto = make_cell(n);
     return proto;

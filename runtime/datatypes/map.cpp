@@ -41,12 +41,6 @@ Cell* find_key(const Cell* map, const Cell* key, CompareOp op, std::uint32_t* ha
     return hashtable::find_map_key(table_of(map), key, op, hash);
 }
 
-[[noreturn, gnu::cold]] void fire_bad_to(const Cell* spec) {
-    Cell type;
-    registry::make_datatype(&type, Type::map);
-    fire(ErrorId::script_bad_to_arg, &type, spec);
-}
-
 Cell* copy_text(Cell* key) {
     const Cell source = *key;
     Cell copy;
@@ -269,13 +263,13 @@ Cell* make_or_to(Cell* proto, Cell* spec, bool to) {
         case Type::hash: return from_block(proto, spec);
         case Type::integer:
         case Type::float_: {
-            if (to) fire_bad_to(spec);
+            if (to) registry::fire_bad_to(Type::map, spec);
             const std::int32_t size = size_arg(spec);
             if (size < 0) fire(ErrorId::script_out_of_range, spec);
             return make_at(proto, nullptr, size);
         }
         case Type::map: return copy_map(spec, proto, false, nullptr);
-        default: fire_bad_to(spec);
+        default: registry::fire_bad_to(Type::map, spec);
     }
 }
 

@@ -63,12 +63,6 @@ std::int32_t truncate_coordinate(double d, const Cell* culprit) {
     return static_cast<std::int32_t>(d);
 }
 
-[[noreturn]] void fire_bad_to(const Cell* spec) {
-    Cell datatype;
-    registry::make_datatype(&datatype, Type::pair);
-    fire(ErrorId::script_bad_to_arg, &datatype, spec);
-}
-
 // The coordinate (1: x, 2: y) an index or a word selects, or 0.
 int coordinate_of(const Cell* selector) {
     if (selector->is(Type::integer)) {
@@ -166,7 +160,7 @@ Cell* to(Cell* proto, Cell* spec, Type) {
         case Type::block: return from_block(proto, spec);
         case Type::string: {
             Cell loaded;
-            if (!lexer::load_one(spec, Type::pair, &loaded)) fire_bad_to(spec);
+            if (!lexer::load_one(spec, Type::pair, &loaded)) registry::fire_bad_to(Type::pair, spec);
             *proto = loaded;
             proto->clear_new_line();
             return proto;
@@ -184,7 +178,7 @@ Cell* to(Cell* proto, Cell* spec, Type) {
             *proto = make_cell(px, py);
             return proto;
         }
-        default: fire_bad_to(spec);
+        default: registry::fire_bad_to(Type::pair, spec);
     }
 }
 

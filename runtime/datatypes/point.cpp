@@ -74,12 +74,6 @@ int coordinate_of(const Cell* selector, int n) {
     return i;
 }
 
-[[noreturn]] void fire_bad_to(Type type, const Cell* spec) {
-    Cell datatype;
-    registry::make_datatype(&datatype, type);
-    fire(ErrorId::script_bad_to_arg, &datatype, spec);
-}
-
 // The first `n` values of a block, each an integer! or a float!.
 void from_block(const Cell* spec, int n, double (&out)[3]) {
     memory::SeriesBuffer* buffer = memory::buffer_of(spec->data2);
@@ -145,7 +139,7 @@ Cell* to(Cell* proto, Cell* spec, Type type) {
         case Type::block: from_block(spec, n, c); break;
         case Type::string: {
             Cell loaded;
-            if (!lexer::load_one(spec, type, &loaded)) fire_bad_to(type, spec);
+            if (!lexer::load_one(spec, type, &loaded)) registry::fire_bad_to(type, spec);
             *proto = loaded;
             proto->clear_new_line();
             return proto;
@@ -161,10 +155,10 @@ Cell* to(Cell* proto, Cell* spec, Type type) {
             c[1] = get(spec, 1);
             break;
         case Type::point3d:
-            if (n != 3) fire_bad_to(type, spec);
+            if (n != 3) registry::fire_bad_to(type, spec);
             *proto = *spec;
             return proto;
-        default: fire_bad_to(type, spec);
+        default: registry::fire_bad_to(type, spec);
     }
     *proto = n == 3 ? point3d::make_cell(c[0], c[1], c[2]) : point2d::make_cell(c[0], c[1]);
     return proto;

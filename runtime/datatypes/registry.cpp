@@ -135,4 +135,10 @@ void fire_unsupported(Action action, const Cell* value) {
     fire(ErrorId::script_expect_arg, &action_word, &type, &arg_word);
 }
 
+void fire_bad_to(Type id, const Cell* spec) {
+    Cell type;
+    make_datatype(&type, id);
+    fire(ErrorId::script_bad_to_arg, &type, spec);
+}
+
 }  // namespace kiv::registry

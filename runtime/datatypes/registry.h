@@ -140,6 +140,10 @@ bool supports(Type id, Action action);
 // action's first argument. Never returns.
 [[noreturn, gnu::cold, gnu::noinline]] void fire_unsupported(Action action, const Cell* value);
 
+// Raises script bad-to-arg: `spec` cannot make or convert to a value of
+// datatype `id`. Never returns.
+[[noreturn, gnu::cold, gnu::noinline]] void fire_bad_to(Type id, const Cell* spec);
+
 // Makes `out` a datatype! value naming `id`.
 inline Cell* make_datatype(Cell* out, Type id) {
     *out = Cell{static_cast<std::uint32_t>(Type::datatype), static_cast<std::uint32_t>(id), 0, 0};

@@ -958,9 +958,7 @@ Cell* to(Cell* proto, Cell* spec, Type type) {
     } else if (from == Type::binary) {
         decode_utf8(ks_head(spec), ks_length(spec), &result);
     } else if (from == Type::none) {
-        Cell target;
-        registry::make_datatype(&target, Type::string);
-        fire(ErrorId::script_bad_to_arg, &target, spec);
+        registry::fire_bad_to(Type::string, spec);
     } else if (is_block_like(from)) {
         new_string(&result, 16);
         append_value(&result, spec, -1, false, 1);

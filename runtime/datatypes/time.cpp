@@ -31,12 +31,6 @@ std::int32_t checked_int(double d) {
     return static_cast<std::int32_t>(d);
 }
 
-[[noreturn]] void fire_bad_part(const Cell* spec) {
-    Cell type;
-    registry::make_datatype(&type, Type::time);
-    fire(ErrorId::script_bad_to_arg, &type, spec);
-}
-
 double whole_field(const Cell* value) {
     if (!value->is(Type::integer)) fire(ErrorId::script_invalid_arg, value);
     return integer::get(value);
@@ -82,7 +76,7 @@ double set_field(double t, int field, const Cell* value) {
 }
 
 double from_parts(const Cell* parts, std::int64_t count, const Cell* spec) {
-    if (count > 3) fire_bad_part(spec);
+    if (count > 3) registry::fire_bad_to(Type::time, spec);
     constexpr double unit[3] = {3600.0, 60.0, 1.0};
     double total = 0.0;
     bool negative = false;
@@ -94,10 +88,10 @@ double from_parts(const Cell* parts, std::int64_t count, const Cell* spec) {
         } else if (part->is(Type::float_) && i == 2) {
             v = float_::get(part);
         } else {
-            fire_bad_part(spec);
+            registry::fire_bad_to(Type::time, spec);
         }
         if (v < 0) {
-            if (i != 0) fire_bad_part(spec);
+            if (i != 0) registry::fire_bad_to(Type::time, spec);
             negative = true;
             v = -v;
         }
@@ -197,11 +191,11 @@ Cell* make(Cell* proto, Cell* spec, Type) {
         case Type::ref: {
             // The text must load as exactly one time! value.
             Cell loaded;
-            if (!lexer::load_one(spec, Type::time, &loaded)) fire_bad_part(spec);
+            if (!lexer::load_one(spec, Type::time, &loaded)) registry::fire_bad_to(Type::time, spec);
             t = get(&loaded);
             break;
         }
-        default: fire_bad_part(spec);
+        default: registry::fire_bad_to(Type::time, spec);
     }
     *proto = make_cell(t);
     return proto;

@@ -192,12 +192,6 @@ namespace {
 // A byte read through a path: an integer, which names no series.
 Cell path_result;
 
-[[noreturn]] void fire_bad_to(const Cell* spec) {
-    Cell datatype;
-    registry::make_datatype(&datatype, Type::tuple);
-    fire(ErrorId::script_bad_to_arg, &datatype, spec);
-}
-
 [[noreturn]] void fire_refine(const char* name, const Cell* value) {
     Cell word;
     word::load(name, &word);
@@ -226,12 +220,12 @@ Cell* from_block(Cell* proto, const Cell* spec) {
     memory::SeriesBuffer* buffer = memory::buffer_of(spec->data2);
     const std::uint32_t length = buffer->length();
     const std::uint32_t index = std::min(spec->data1, length);
-    if (length - index > max_length) fire_bad_to(spec);
+    if (length - index > max_length) registry::fire_bad_to(Type::tuple, spec);
     std::uint8_t b[max_length];
     const Cell* items = buffer->cells() + index;
     const int n = static_cast<int>(length - index);
     for (int i = 0; i < n; ++i) {
-        if (!byte_of(items + i, b + i)) fire_bad_to(spec);
+        if (!byte_of(items + i, b + i)) registry::fire_bad_to(Type::tuple, spec);
     }
     *proto = Cell{static_cast<std::uint32_t>(Type::tuple), 0, 0, 0};
     return make_at(proto, n, b);
@@ -250,7 +244,7 @@ Cell* to(Cell* proto, Cell* spec, Type) {
         case Type::email:
         case Type::ref: {
             Cell loaded;
-            if (!lexer::load_one(spec, Type::tuple, &loaded)) fire_bad_to(spec);
+            if (!lexer::load_one(spec, Type::tuple, &loaded)) registry::fire_bad_to(Type::tuple, spec);
             *proto = loaded;
             proto->clear_new_line();
             return proto;
@@ -258,7 +252,7 @@ Cell* to(Cell* proto, Cell* spec, Type) {
         case Type::issue: return from_issue(spec, proto);
         case Type::tuple: *proto = *spec; return proto;
         case Type::binary: return from_binary(spec, proto);
-        default: fire_bad_to(spec);
+        default: registry::fire_bad_to(Type::tuple, spec);
     }
 }
 

@@ -45,9 +45,7 @@ Cell* make(Cell* proto, Cell* spec, Type) {
         *proto = set;
         return proto;
     }
-    Cell target;
-    registry::make_datatype(&target, Type::typeset);
-    fire(ErrorId::script_bad_to_arg, &target, spec);
+    registry::fire_bad_to(Type::typeset, spec);
 }
 
 // The names of the members, each costing its length plus one against the

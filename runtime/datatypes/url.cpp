@@ -173,9 +173,7 @@ Cell* build(Cell* proto, Cell* spec) {
     // GC: forming may move the block; every element is re-read through it.
     auto at = [&](std::int64_t i) { return memory::buffer_of(node)->cells()[first + i]; };
     if (count() <= 0) {
-        Cell type;
-        registry::make_datatype(&type, Type::url);
-        fire(ErrorId::script_bad_to_arg, &type, spec);
+        registry::fire_bad_to(Type::url, spec);
     }
     Cell result;
     string::make_at_unit(&result, 16, 1);

@@ -18,12 +18,6 @@ namespace {
 
 TextLoader text_loader = nullptr;
 
-[[noreturn]] void fire_bad_to_arg(Type type, const Cell* spec) {
-    Cell target;
-    registry::make_datatype(&target, type);
-    fire(ErrorId::script_bad_to_arg, &target, spec);
-}
-
 // Loads text into `out` as one value; false when it is not one value.
 bool load_text(Cell* text, Cell* out) {
     // FIXME: until the lexer installs its loader, no text makes a word.
@@ -36,7 +30,7 @@ Cell* make_from_text(Cell* proto, Cell* spec, Type type) {
         Cell text;
         name_string(spec, &text);
         Cell loaded;
-        if (!load_text(&text, &loaded) || !is_any_word(&loaded)) fire_bad_to_arg(type, spec);
+        if (!load_text(&text, &loaded) || !is_any_word(&loaded)) registry::fire_bad_to(type, spec);
         context::bind_word(context::global(), &loaded);
         *proto = loaded;
         return proto;
@@ -129,14 +123,14 @@ Cell* make(Cell* proto, Cell* spec, Type type) {
             break;
         case Type::datatype: {
             const std::uint32_t name = registry::entry(spec->data1).symbol;
-            if (!name) fire_bad_to_arg(type, spec);
+            if (!name) registry::fire_bad_to(type, spec);
             make_at(name, proto);
             break;
         }
         case Type::logic:
             make_at(words::symbol(logic::get(spec) ? words::Sym::true_ : words::Sym::false_), proto);
             break;
-        default: fire_bad_to_arg(type, spec);
+        default: registry::fire_bad_to(type, spec);
     }
     proto->header = static_cast<std::uint32_t>(type);
     return proto;
