@@ -11,6 +11,7 @@
 
 #include "runtime/cycles.h"
 #include "runtime/datatypes/float.h"
+#include "runtime/datatypes/image.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/string-storage.h"
 #include "runtime/datatypes/symbol.h"
@@ -352,7 +353,7 @@ Cell* to_binary(Cell* result, Cell* spec) {
         }
         case Type::tuple: load_at(&r, tuple::bytes(spec), tuple::length(spec)); break;
         case Type::binary: load_at(&r, ks_head(spec), ks_length(spec)); break;
-        // FIXME: image! gives its pixels once its unit exists.
+        case Type::image: image::extract_data(spec, 2, &r); break;
         default: registry::fire_bad_to(Type::binary, spec);
     }
     *result = r;
