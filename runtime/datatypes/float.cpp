@@ -513,16 +513,15 @@ int mold(Cell* value, Cell* buffer, bool, bool, bool, Cell*, int part, int) {
     return append_text(buffer, dtoa::form_float(get(value), 0, true), part);
 }
 
-// Turns the double into a money! through money!'s own maker and lets
-// money! compare.
+// money! compares the two the other way round, the number (a percent too)
+// taken as a float!, so a float beyond the range of amounts orders the same
+// whichever side it stands on.
 int compare_money(Cell* value1, Cell* value2, CompareOp op) {
-    const auto make_money = registry::lookup<Action::make>(Type::money);
     const auto compare_fn = registry::lookup<Action::compare>(Type::money);
-    if (!make_money || !compare_fn) return not_comparable;
-    Cell money{static_cast<std::uint32_t>(Type::money), 0, 0, 0};
+    if (!compare_fn) return not_comparable;
     Cell number = make_cell(get(value1));
-    Cell* m = make_money(&money, &number, Type::money);
-    return compare_fn(m, value2, op);
+    const int c = compare_fn(value2, &number, op);
+    return c == not_comparable ? c : -c;
 }
 
 int compare(Cell* value1, Cell* value2, CompareOp op) {
