@@ -8,6 +8,7 @@
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/object.h"
 #include "runtime/datatypes/point.h"
+#include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string-storage.h"
 #include "runtime/datatypes/unset.h"
 #include "runtime/evaluator/lexer-scalars.h"
@@ -48,6 +49,15 @@ void report_path_write(Cell* grand_parent, Cell* previous, const Cell* old, cons
         // cannot hand it on.
         static_cast<void>(object::fire_on_set(&object, &word, &before, &after));
         return;
+    }
+    if (grand_parent->is(Type::hash)) {
+        // The value changed inside a hash! block: its index entry was made
+        // from the old value, so the cell is indexed afresh.
+        memory::SeriesBuffer* b = memory::buffer_of(grand_parent->data2);
+        const Cell* first = b->cells();
+        if (updated >= first && updated < first + b->length()) {
+            series::hash_changed(grand_parent, static_cast<std::int32_t>(updated - first), 1, 1);
+        }
     }
     Cell action;
     words::word(words::W::set_path, &action);
