@@ -142,6 +142,17 @@ Status start_trace(const Cell* callback, bool* started) {
 }
 
 Status end_trace() {
+    // The run is closed however the end event's callback leaves, an error
+    // included: a run left open would keep every later do/trace from
+    // starting one.
+    struct CloseRun {
+        ~CloseRun() {
+            none::make_at(&state.trace_callback);
+            state.tracing = false;
+            state.trace_run = false;
+            state.trace_mask = 0;
+        }
+    } close_run;
     const std::uint32_t pending = state.thrown_code;
     state.thrown_code = 0;
     Status s = Status::ok;
@@ -150,10 +161,6 @@ Status end_trace() {
         s = fire_event(Event::end, nullptr, nullptr, nullptr, nullptr);
     }
     if (s == Status::ok) state.thrown_code = pending;
-    none::make_at(&state.trace_callback);
-    state.tracing = false;
-    state.trace_run = false;
-    state.trace_mask = 0;
     return s;
 }
 

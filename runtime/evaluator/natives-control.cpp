@@ -281,6 +281,32 @@ Status case_(const std::int32_t* args, std::int32_t) {
     return Status::ok;
 }
 
+// Ends a trace run that an error is leaving. The error's raising has
+// already unrolled the frames to the try that takes it, the try frame
+// included, so the end event's callback runs under a try frame of its own:
+// an error it raises there is dropped and the first error goes on. The
+// stacks are put back as the raising left them, which the catcher expects.
+void end_trace_after_error() {
+    Cell* const top = state.stack_top;
+    Cell* const arguments = state.stack_arguments;
+    Cell* const end = state.stack_end;
+    stack::CallFrame* const frames = state.frames_top;
+    const Cell near = state.near;
+    state.thrown_code = 0;
+    const Cell name = word_of(words::W::try_);
+    stack::push_try_frame(&name);
+    try {
+        (void)interpreter::end_trace();
+    } catch (const KivError&) {
+    }
+    state.near = near;
+    state.thrown_code = 0;
+    state.stack_top = top;
+    state.stack_arguments = arguments;
+    state.stack_end = end;
+    stack::set_call_top(frames);
+}
+
 Status do_(const std::int32_t* args, std::int32_t) {
     Cell* callback = ref_arg(args, 4);
     bool started = false;
@@ -290,8 +316,7 @@ Status do_(const std::int32_t* args, std::int32_t) {
     try {
         s = do_value(arg(0), args);
     } catch (const KivError&) {
-        state.thrown_code = 0;
-        (void)interpreter::end_trace();
+        end_trace_after_error();
         throw;
     }
     KIV_PROPAGATE(interpreter::end_trace());
