@@ -123,14 +123,16 @@ bool supports(Type id, Action action) {
     return false;
 }
 
-void fire_unsupported(Action action, const Cell* value) {
+void fire_unsupported(Action action, const Cell* value) { fire_unsupported_type(action, value->type()); }
+
+void fire_unsupported_type(Action action, Type id) {
     // GC: the three argument cells live on this frame, where the stack scan
     // sees the nodes they name.
     Cell action_word;
     Cell type;
     Cell arg_word;
     word::load(action_name(action), &action_word);
-    make_datatype(&type, value->type());
+    make_datatype(&type, id);
     word::load(action_first_arg(action), &arg_word);
     fire(ErrorId::script_expect_arg, &action_word, &type, &arg_word);
 }

@@ -140,6 +140,10 @@ bool supports(Type id, Action action);
 // action's first argument. Never returns.
 [[noreturn, gnu::cold, gnu::noinline]] void fire_unsupported(Action action, const Cell* value);
 
+// As fire_unsupported, naming datatype `id`: make and to dispatch on the
+// datatype a prototype names, not on the prototype's own.
+[[noreturn, gnu::cold, gnu::noinline]] void fire_unsupported_type(Action action, Type id);
+
 // Raises script bad-to-arg: `spec` cannot make or convert to a value of
 // datatype `id`. Never returns.
 [[noreturn, gnu::cold, gnu::noinline]] void fire_bad_to(Type id, const Cell* spec);

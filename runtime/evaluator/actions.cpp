@@ -56,11 +56,7 @@ template <Action A>
 Cell* make_by_type(Cell* proto, Cell* spec) {
     const Type type = proto->is(Type::datatype) ? static_cast<Type>(proto->data1) : proto->type();
     auto fn = registry::lookup<A>(type);
-    if (!fn) {
-        Cell shown = *proto;
-        if (!proto->is(Type::datatype)) registry::make_datatype(&shown, type);
-        registry::fire_unsupported(A, &shown);
-    }
+    if (!fn) registry::fire_unsupported_type(A, type);
     return fn(proto, spec, type);
 }
 
