@@ -432,7 +432,10 @@ Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cel
         const Cell key = *element;
         return const_cast<Cell*>(selected(parent, &key, search(parent, &key, a), true));
     }
+    // A write finds its key as a read selects it: a block key is one value,
+    // not a run whose second cell would then be overwritten.
     SearchArgs a;
+    a.only = true;
     a.case_ = case_;
     const Found f = search(parent, element, a);
     if (f.at < 0) fire(ErrorId::script_bad_path_set, path, element);
