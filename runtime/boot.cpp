@@ -266,16 +266,31 @@ constexpr Group group_table[] = {
 // ORDER CLASS-IDS: the boot objects built so far, in the order they are
 // made, with the class ids that compiled code and `class-of` know them by.
 #define KIV_CLASS_IDS(X)                                                                 \
+    X("parse-trace-ctx", 122, 2)                                                         \
     X("system/build/config", 180, 7) X("system/build", 176, 7) X("system/catalog", 182, 7)  \
     X("system/state/callbacks", 209, 7) X("system/state/GC", 212, 7) X("system/state", 206, 7) \
     X("system/locale/currencies", 218, 7) X("system/locale", 216, 7)                     \
     X("system/options/float", 224, 7) X("system/options", 222, 7)                        \
     X("system/script", 229, 7) X("system/standard/header", 233, 7)                       \
+    X("system/standard/port", 243, 7) X("system/standard/url-parts", 250, 7)            \
+    X("system/standard/scheme", 252, 7)                                                  \
     X("system/standard", 231, 7) X("system/lexer", 254, 7) X("system", 174, 7)           \
     X("system/codecs/kivbin", 273, 8) X("system/codecs/json", 386, 8)                    \
     X("system/codecs/csv", 393, 8) X("reactor!", 277, 9) X("deep-reactor!", 280, 9)      \
     X("system/reactivity", 286, 9) X("load-json-ctx", 373, 14) X("to-json-ctx", 379, 14)   \
-    X("load-csv-ctx", 398, 14) X("url-parser", 303, 10)                                  \
+    X("load-csv-ctx", 398, 14) X("url-parser", 303, 10) X("preprocessor", 309, 11)       \
+    X("system/tools/options/debug", 332, 12) X("system/tools/options/trace", 334, 12)    \
+    X("system/tools/options/profile", 336, 12) X("system/tools/options", 330, 12)        \
+    X("system/tools/tracers/free", 354, 12) X("system/tools/tracers/data", 358, 12)      \
+    X("system/tools/tracers/inspector", 365, 12) X("system/tools/tracers", 345, 12)      \
+    X("system/tools", 328, 12)                                                           \
+    X("rich-text/rtd", 424, 15) X("rich-text", 422, 15) X("face!", 444, 15)              \
+    X("font!", 448, 15) X("para!", 452, 15) X("scroller!", 455, 15)                      \
+    X("system/view/metrics", 460, 15) X("system/view/fonts", 462, 15)                    \
+    X("system/view", 458, 15) X("TUI-helpers", 467, 15) X("system/view/platform", 477, 15) \
+    X("system/view/VID/GUI-rules/processors", 488, 15)                                   \
+    X("system/view/VID/GUI-rules", 486, 15) X("system/view/VID/opts-proto", 495, 15)     \
+    X("system/view/VID", 484, 15)                                                        \
     X("kiv-complete-ctx", 549, 16) X("help-ctx/func-spec-ctx/func-spec", 581, 16)         \
     X("help-ctx/func-spec-ctx", 579, 16) X("help-ctx", 557, 16) X("system/console", 600, 16) \
     X("cli-console-ctx/settings", 621, 16) X("cli-console-ctx", 619, 16)

@@ -538,15 +538,19 @@ Cell* change(Cell* series, Cell* value, int part, bool, int dup) {
     const std::uint32_t size = static_cast<std::uint32_t>(bytes.size());
     const std::uint32_t count = std::min(part >= 0 ? static_cast<std::uint32_t>(part) : size, remaining);
     notify(series, words::W::change, value, static_cast<std::int32_t>(index), static_cast<std::int32_t>(count));
+    // The owner's handler may have shortened the series: what is changed is
+    // clamped to what is left of it.
     b = buffer(series);
     const std::uint32_t used = b->used_bytes();
-    b = reserve(b, std::int64_t{used} - count + size);
-    std::uint8_t* p = b->head() + index;
-    std::memmove(p + size, p + count, used - index - count);
+    const std::uint32_t at = std::min(index, used);
+    const std::uint32_t cut = std::min(count, used - at);
+    b = reserve(b, std::int64_t{used} - cut + size);
+    std::uint8_t* p = b->head() + at;
+    std::memmove(p + size, p + cut, used - at - cut);
     if (size) std::memcpy(p, bytes.data(), size);
-    b->tail = b->offset + used - count + size;
-    notify(series, words::W::changed, value, static_cast<std::int32_t>(index), static_cast<std::int32_t>(size));
-    series->data1 = index + size;
+    b->tail = b->offset + used - cut + size;
+    notify(series, words::W::changed, value, static_cast<std::int32_t>(at), static_cast<std::int32_t>(size));
+    series->data1 = at + size;
     return series;
 }
 

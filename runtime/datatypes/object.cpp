@@ -50,7 +50,15 @@ void mold_field(NodeId ctx, std::int32_t i, Cell* buffer, bool all, bool flat, i
 }
 
 int form(Cell* value, Cell* buffer, Cell*, int part) {
+    if (const char* marker = cycles::detect(value, false, &part)) {
+        string::append_literal(buffer, marker);
+        return part;
+    }
     const NodeId ctx = context_of(value);
+    // Walked under the guard, so that a field holding the object itself
+    // molds as the marker rather than once more in full.
+    cycles::Guard guard;
+    cycles::push(ctx);
     const std::int32_t before = text_length(buffer);
     for (std::int32_t i = 0, n = context::word_count(ctx); i < n; ++i) {
         if (i) string::append_literal(buffer, "\n");

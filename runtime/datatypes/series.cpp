@@ -289,8 +289,10 @@ Cell* clear(Cell* series) {
     SeriesBuffer* b = buffer(series);
     const std::int32_t now = units_of(b);
     if (h < now) {
-        hash_changed(series, h, now - h, 0);
+        // Cut first: a hash! index is brought in step with the cells as
+        // they are after the change.
         set_tail_units(b, h);
+        hash_changed(series, h, now - h, 0);
     }
     report_owner(owned, series, Change::clear, h, rest);
     return series;

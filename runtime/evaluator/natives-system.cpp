@@ -267,6 +267,10 @@ Status set_env(const std::int32_t*, std::int32_t) {
     const std::string name = env_name(var);
     const bool removing = value->is(Type::none);
     const std::string text = removing ? std::string() : string::to_utf8(value);
+    // The system takes NUL-terminated texts: a NUL would silently cut the
+    // name or the value short.
+    if (name.find('\0') != std::string::npos) natives_args::fire_invalid_arg(var);
+    if (text.find('\0') != std::string::npos) natives_args::fire_invalid_arg(value);
     // A name the system refuses (empty, or holding "=") would leave the
     // environment unchanged while the call looked successful.
     if (!platform::set_env(name.c_str(), removing ? nullptr : text.c_str()))
@@ -277,7 +281,9 @@ Status set_env(const std::int32_t*, std::int32_t) {
 
 Status get_env(const std::int32_t*, std::int32_t) {
     const std::string name = env_name(arg(0));
-    const std::size_t needed = platform::get_env(name.c_str(), nullptr, 0);
+    // No variable's name holds a NUL: the cut name would answer another's.
+    const std::size_t needed =
+        name.find('\0') != std::string::npos ? 0 : platform::get_env(name.c_str(), nullptr, 0);
     if (needed < 1) {
         none::make_at(arg(0));
         return Status::ok;
