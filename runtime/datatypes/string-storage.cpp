@@ -507,7 +507,7 @@ Cell* make_binary(Cell* out, const std::uint8_t* bytes, std::int64_t length) {
     return out;
 }
 
-Cell* decode_utf8(const std::uint8_t* bytes, std::int64_t length, Cell* out) {
+void check_utf8(const std::uint8_t* bytes, std::int64_t length) {
     const std::uint8_t* end = bytes + length;
     for (const std::uint8_t* p = bytes; p < end;) {
         std::int32_t cp;
@@ -521,6 +521,10 @@ Cell* decode_utf8(const std::uint8_t* bytes, std::int64_t length, Cell* out) {
         }
         p = next;
     }
+}
+
+Cell* decode_utf8(const std::uint8_t* bytes, std::int64_t length, Cell* out) {
+    check_utf8(bytes, length);
     out->header = unset_header;
     const NodeId node = load_utf8_new(bytes, length);
     *out = Cell{string_header, 0, node, 0};

@@ -265,9 +265,13 @@ SeriesBuffer* repeat_tail(SeriesBuffer* buffer, std::uint64_t length, std::int64
 // ---------------------------------------------------------------------------
 // Decoding bytes.
 
-// Makes `out` a string! of the UTF-8 bytes. Bytes that are not UTF-8 (a
-// sequence cut by the end included) fire access invalid-utf8 with a binary!
-// of the bytes from the failing position to the end. Allocates.
+// Fires access invalid-utf8, with a binary! of the bytes from the failing
+// position to the end, when the bytes are not UTF-8 (a sequence cut by the
+// end included); does nothing otherwise.
+void check_utf8(const std::uint8_t* bytes, std::int64_t length);
+
+// Makes `out` a string! of the UTF-8 bytes. Bytes that are not UTF-8 fire
+// as check_utf8 says. Allocates.
 Cell* decode_utf8(const std::uint8_t* bytes, std::int64_t length, Cell* out);
 // Makes `out` a string! of text in an encoding: 0 UTF-8, -1 UTF-16LE (the
 // length then counts 16-bit units). Any other encoding fires script

@@ -369,6 +369,10 @@ Cell* load_text(std::uint8_t* bytes, std::int64_t count, Cell* out) {
 
 Cell* lines_to_block(const std::uint8_t* bytes, std::int64_t count, Cell* out) {
     count = without_cut_sequence(bytes, count);
+    // Each line is loaded on its own, and the loader stops quietly at a
+    // sequence that the line's end cuts short: checking the whole text first
+    // makes such bytes fire as they do when the text is read in one piece.
+    string::check_utf8(bytes, count);
     std::int64_t lines = 1;
     for (std::int64_t i = 0; i < count; ++i) lines += bytes[i] == '\n';
     block::make_at(out, lines);
