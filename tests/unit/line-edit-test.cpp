@@ -512,6 +512,18 @@ TEST(LineEdit, CompletionHook) {
         editor.set_completer(one_candidate);
         EXPECT_EQ(narrow(editor.edit(term, U">> ", false, history).line), "a\tb");
     }
+    {
+        // Hidden input takes a Tab as typed: no candidates are shown, the
+        // line is kept whole, and nothing of it reaches the next edit.
+        FakeTerminal term(80, 24);
+        term.type("p\tx\r");
+        line_edit::Editor editor;
+        editor.set_completer(two_candidates);
+        EXPECT_EQ(narrow(editor.edit(term, U"pw: ", true, history).line), "p\tx");
+        EXPECT_EQ(term.screen.row(0), "pw: ******");
+        term.type("y\r");
+        EXPECT_EQ(narrow(editor.edit(term, U">> ", false, history).line), "y");
+    }
 }
 
 }  // namespace
