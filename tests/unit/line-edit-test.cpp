@@ -47,6 +47,7 @@ TEST(KeyDecoder, DecodesKeysFromTheirBytes) {
     const Case cases[] = {
         {bytes_of("a"), 'a'},
         {bytes_of("\r"), 13},
+        {bytes_of("\n"), 13},  // Enter typed ahead in the terminal's ordinary mode
         {{127}, 127},
         {{3}, 3},
         {bytes_of("\xC3\xA9"), 0xE9},
