@@ -98,6 +98,9 @@ int read_key(ByteSource& source) {
     while (b == ByteSource::timed_out);
     if (b == ByteSource::failed) return key::failed;
     if (b == esc) return read_escape(source);
+    // A line feed is Enter: lines typed ahead while code ran went through
+    // the terminal's ordinary mode, which turns each Enter into one.
+    if (b == '\n') return '\r';
     if (b < 0x80) return b;
     return read_utf8(source, b);
 }

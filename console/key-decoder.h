@@ -3,8 +3,9 @@
 // A terminal in raw mode sends characters as UTF-8 and the special keys as
 // VT/xterm escape sequences. The decoder turns one key's bytes into one key
 // code: a character's code point (Enter 13, Tab 9, Ctrl-A to Ctrl-Z 1 to 26,
-// Backspace arrives as DEL 127), or one of the negative codes below for a key
-// without a character. Recognised sequences:
+// Backspace arrives as DEL 127; a line feed is Enter too, as lines typed
+// ahead in the terminal's ordinary mode carry one), or one of the negative
+// codes below for a key without a character. Recognised sequences:
 //   ESC [ A/B/C/D and ESC O A/B/C/D        Up, Down, Right, Left
 //   ESC [ H, ESC O H, ESC [ 1 ~, ESC [ 7 ~  Home
 //   ESC [ F, ESC O F, ESC [ 4 ~, ESC [ 8 ~  End

@@ -118,7 +118,9 @@ Result Editor::edit(Io& io, std::u32string_view prompt, bool hidden, const Histo
 }
 
 Editor::Step Editor::on_key(int c, const History& history) {
-    if (c == '\t' && completer_) {
+    // Hidden input is never completed: a completion would show candidates
+    // drawn from the secret and carry its text into the next, visible edit.
+    if (c == '\t' && completer_ && !hidden_) {
         Step step = on_complete();
         if (step == Step::finish || !tab_goes_on_) return step;
     }

@@ -67,6 +67,15 @@ keys Up
 expect ">> 10 * 10" "and a third the one before that"
 keys Enter
 expect "== 100" "a line from the history runs again"
+# Lines typed while code runs reach the terminal in its ordinary mode,
+# which turns each Enter into a line feed: each still ends its own line.
+text 'wait 1 print "waited"'; keys Enter
+expect 'wait 1 print "waited"' "the waiting line"
+sleep 0.3
+text "print 6 * 7"; keys Enter
+text "print 5 * 5"; keys Enter
+check wait_line "42" "the first line typed ahead runs on its own"
+check wait_line "25" "and so does the second"
 # Inside an open input, Ctrl-C's line "q" is one more line of it.
 text "[1"; keys Enter
 # Ctrl-C is a key only while the editor reads: wait for its cue, a line

@@ -47,6 +47,7 @@ TEST(KeyDecoder, DecodesKeysFromTheirBytes) {
     const Case cases[] = {
         {bytes_of("a"), 'a'},
         {bytes_of("\r"), 13},
+        {bytes_of("\n"), 13},  // Enter typed ahead in the terminal's ordinary mode
         {{127}, 127},
         {{3}, 3},
         {bytes_of("\xC3\xA9"), 0xE9},
@@ -511,6 +512,18 @@ TEST(LineEdit, CompletionHook) {
         line_edit::Editor editor;
         editor.set_completer(one_candidate);
         EXPECT_EQ(narrow(editor.edit(term, U">> ", false, history).line), "a\tb");
+    }
+    {
+        // Hidden input takes a Tab as typed: no candidates are shown, the
+        // line is kept whole, and nothing of it reaches the next edit.
+        FakeTerminal term(80, 24);
+        term.type("p\tx\r");
+        line_edit::Editor editor;
+        editor.set_completer(two_candidates);
+        EXPECT_EQ(narrow(editor.edit(term, U"pw: ", true, history).line), "p\tx");
+        EXPECT_EQ(term.screen.row(0), "pw: ******");
+        term.type("y\r");
+        EXPECT_EQ(narrow(editor.edit(term, U">> ", false, history).line), "y");
     }
 }
 
