@@ -268,17 +268,23 @@ MAX_MUTATIONS = [4]
 def mutate_line(toks, pool, rng):
     for _ in range(rng.randint(1, MAX_MUTATIONS[0])):
         toks = mutate_once(toks, pool, rng)
-    # The console is written in the language: a system word set to something
-    # else ends the session, which would hide the rest of the batch.
-    # A loop word is set in place too.
+    body = " ".join(balance(spare_system_words(toks)))
+    nest = NESTS[rng.randrange(len(NESTS))] if rng.random() < 0.4 else NESTS[0]
+    return nest(body, rng)
+
+
+def spare_system_words(toks):
+    """The console is written in the language: a system word set to something
+    else ends the session, which would hide the rest of the batch. Such a
+    set-word becomes v:, and so does a loop word. Unmutated lines need it too:
+    a transcript's multi-line input is split into lines, and a line inside an
+    object (an actor's swap: or length?) would otherwise run at top level."""
     toks = ["v:" if t.endswith(":") and t[:-1].lower() in SYSTEM_WORDS else t
             for t in toks if allowed([t])]
     for i in range(1, len(toks)):
         if toks[i - 1] in ("foreach", "remove-each", "repeat") and toks[i].lower() in SYSTEM_WORDS:
             toks[i] = "v"
-    body = " ".join(balance(toks))
-    nest = NESTS[rng.randrange(len(NESTS))] if rng.random() < 0.4 else NESTS[0]
-    return nest(body, rng)
+    return toks
 
 
 SYSTEM_WORDS = set()
@@ -303,7 +309,7 @@ def make_batch(programs, pool, rng, size):
         if rng.random() < 0.75:
             text = mutate_line(toks, pool, rng)
         else:
-            text = " ".join(balance(toks))
+            text = " ".join(balance(spare_system_words(toks)))
         out.append(f"try [{text}]")
     return path, out
 
