@@ -2,8 +2,9 @@
 """Feeds mutated programs to kiv and flags the runs that go wrong.
 
 The programs come from the language transcripts (tests/lang/**/*.txt): the
-input lines (">> ...") of each file, minus those that read input, stop the
-process, wait, call programs, open the network or a GUI, or write files. A
+inputs (">> ...") of each file, an input running on over lines while a block
+or paren is open, minus those that read input, stop the process, wait, call
+programs, open the network or a GUI, or write files. A
 batch is a run of consecutive inputs of one file (so definitions made early
 in the file are still seen), most of them mutated at the token level: tokens
 dropped, duplicated, swapped or replaced from the pool of all tokens seen,
@@ -129,26 +130,49 @@ def allowed(tokens):
 def collect(root):
     """Returns {file: [token lists]} and the pool of all tokens seen."""
     programs, pool = {}, []
+
+    def keep(lines, group):
+        # The lines of one input make one program; one that holds a
+        # forbidden word, or is cut short, gives its allowed lines alone.
+        whole = [t for part in group for t in part]
+        for toks in [whole] if allowed(whole) and depth(whole) == 0 else group:
+            if toks and allowed(toks):
+                lines.append(toks)
+                pool.extend(t for t in toks if t not in "[]()")
+
     for d, _, files in sorted(os.walk(root)):
         for f in sorted(files):
             if not f.endswith(".txt"):
                 continue
-            lines = []
+            lines, group = [], []
             with open(os.path.join(d, f), encoding="utf-8") as fh:
                 for line in fh:
                     line = line.rstrip("\n")
-                    if not line.startswith(">> "):
-                        continue
                     body = line[3:]
-                    if FORBIDDEN_TEXT.search(body):
+                    if not line.startswith(">> ") or FORBIDDEN_TEXT.search(body):
+                        keep(lines, group)
+                        group = []
                         continue
-                    toks = tokenize(body)
-                    if toks and allowed(toks):
-                        lines.append(toks)
-                        pool.extend(t for t in toks if t not in "[]()")
+                    # The console reads on while a block or paren is open.
+                    group.append(tokenize(body))
+                    if depth([t for part in group for t in part]) == 0:
+                        keep(lines, group)
+                        group = []
+            keep(lines, group)
             if lines:
                 programs[os.path.join(d, f)] = lines
     return programs, sorted(set(pool))
+
+
+def depth(tokens):
+    """How many blocks and parens are left open at the end of tokens."""
+    n = 0
+    for t in tokens:
+        if t in ("[", "("):
+            n += 1
+        elif t in ("]", ")"):
+            n = max(0, n - 1)
+    return n
 
 
 def balance(tokens):
