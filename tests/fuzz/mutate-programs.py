@@ -343,6 +343,9 @@ INTERNAL = re.compile(r"\*\*\* Internal Error: (?!stack overflow|block or paren 
                       r"|circular reference not allowed"
                       r"|reserved for future use|feature not available|.* not supported on your system"
                       r"|contains Kiv/System code|routines require compilation|not enough memory"
+                      # make error! [...] starting with no word, or an error
+                      # whose type or id was set to no catalogue entry
+                      r"|invalid error object field value:"
                       r'|"IS" is DEPRECATED)')
 LOCATION = re.compile(r"^\*\*\* (Where|Near ):")
 BAD_CHARS = re.compile("[\x00-\x08\x0b-\x1f\x7f\ufffd]")
