@@ -2,8 +2,9 @@
 """Feeds mutated programs to kiv and flags the runs that go wrong.
 
 The programs come from the language transcripts (tests/lang/**/*.txt): the
-input lines (">> ...") of each file, minus those that read input, stop the
-process, wait, call programs, open the network or a GUI, or write files. A
+inputs (">> ...") of each file, an input running on over lines while a block
+or paren is open, minus those that read input, stop the process, wait, call
+programs, open the network or a GUI, or write files. A
 batch is a run of consecutive inputs of one file (so definitions made early
 in the file are still seen), most of them mutated at the token level: tokens
 dropped, duplicated, swapped or replaced from the pool of all tokens seen,
@@ -129,26 +130,49 @@ def allowed(tokens):
 def collect(root):
     """Returns {file: [token lists]} and the pool of all tokens seen."""
     programs, pool = {}, []
+
+    def keep(lines, group):
+        # The lines of one input make one program; one that holds a
+        # forbidden word, or is cut short, gives its allowed lines alone.
+        whole = [t for part in group for t in part]
+        for toks in [whole] if allowed(whole) and depth(whole) == 0 else group:
+            if toks and allowed(toks):
+                lines.append(toks)
+                pool.extend(t for t in toks if t not in "[]()")
+
     for d, _, files in sorted(os.walk(root)):
         for f in sorted(files):
             if not f.endswith(".txt"):
                 continue
-            lines = []
+            lines, group = [], []
             with open(os.path.join(d, f), encoding="utf-8") as fh:
                 for line in fh:
                     line = line.rstrip("\n")
-                    if not line.startswith(">> "):
-                        continue
                     body = line[3:]
-                    if FORBIDDEN_TEXT.search(body):
+                    if not line.startswith(">> ") or FORBIDDEN_TEXT.search(body):
+                        keep(lines, group)
+                        group = []
                         continue
-                    toks = tokenize(body)
-                    if toks and allowed(toks):
-                        lines.append(toks)
-                        pool.extend(t for t in toks if t not in "[]()")
+                    # The console reads on while a block or paren is open.
+                    group.append(tokenize(body))
+                    if depth([t for part in group for t in part]) == 0:
+                        keep(lines, group)
+                        group = []
+            keep(lines, group)
             if lines:
                 programs[os.path.join(d, f)] = lines
     return programs, sorted(set(pool))
+
+
+def depth(tokens):
+    """How many blocks and parens are left open at the end of tokens."""
+    n = 0
+    for t in tokens:
+        if t in ("[", "("):
+            n += 1
+        elif t in ("]", ")"):
+            n = max(0, n - 1)
+    return n
 
 
 def balance(tokens):
@@ -268,17 +292,23 @@ MAX_MUTATIONS = [4]
 def mutate_line(toks, pool, rng):
     for _ in range(rng.randint(1, MAX_MUTATIONS[0])):
         toks = mutate_once(toks, pool, rng)
-    # The console is written in the language: a system word set to something
-    # else ends the session, which would hide the rest of the batch.
-    # A loop word is set in place too.
+    body = " ".join(balance(spare_system_words(toks)))
+    nest = NESTS[rng.randrange(len(NESTS))] if rng.random() < 0.4 else NESTS[0]
+    return nest(body, rng)
+
+
+def spare_system_words(toks):
+    """The console is written in the language: a system word set to something
+    else ends the session, which would hide the rest of the batch. Such a
+    set-word becomes v:, and so does a loop word. Unmutated lines need it too:
+    a transcript's multi-line input is split into lines, and a line inside an
+    object (an actor's swap: or length?) would otherwise run at top level."""
     toks = ["v:" if t.endswith(":") and t[:-1].lower() in SYSTEM_WORDS else t
             for t in toks if allowed([t])]
     for i in range(1, len(toks)):
         if toks[i - 1] in ("foreach", "remove-each", "repeat") and toks[i].lower() in SYSTEM_WORDS:
             toks[i] = "v"
-    body = " ".join(balance(toks))
-    nest = NESTS[rng.randrange(len(NESTS))] if rng.random() < 0.4 else NESTS[0]
-    return nest(body, rng)
+    return toks
 
 
 SYSTEM_WORDS = set()
@@ -303,7 +333,7 @@ def make_batch(programs, pool, rng, size):
         if rng.random() < 0.75:
             text = mutate_line(toks, pool, rng)
         else:
-            text = " ".join(balance(toks))
+            text = " ".join(balance(spare_system_words(toks)))
         out.append(f"try [{text}]")
     return path, out
 
@@ -313,6 +343,9 @@ INTERNAL = re.compile(r"\*\*\* Internal Error: (?!stack overflow|block or paren 
                       r"|circular reference not allowed"
                       r"|reserved for future use|feature not available|.* not supported on your system"
                       r"|contains Kiv/System code|routines require compilation|not enough memory"
+                      # make error! [...] starting with no word, or an error
+                      # whose type or id was set to no catalogue entry
+                      r"|invalid error object field value:"
                       r'|"IS" is DEPRECATED)')
 LOCATION = re.compile(r"^\*\*\* (Where|Near ):")
 BAD_CHARS = re.compile("[\x00-\x08\x0b-\x1f\x7f\ufffd]")

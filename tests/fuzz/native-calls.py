@@ -487,6 +487,7 @@ PRELUDE = [
 # Internal errors that are sound answers: resource limits met on purpose.
 EXPECTED_INTERNAL = re.compile(r"not enough memory|stack overflow|too deep|circular reference|"
                                r"internal limit reached|not supported on your system|"
+                               r"invalid error object field value|"
                                r'"IS" is DEPRECATED')
 NOT_DONE = "reserved for future use"
 
