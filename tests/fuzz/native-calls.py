@@ -53,9 +53,10 @@ HEAVY = {"apply", "parse", "foreach", "remove-each", "forall", "sort", "do", "re
          "transcode", "case", "switch", "catch", "collect", "bind", "find",
          "select", "replace", "split", "trim", "change", "insert", "append", "take",
          "copy", "load", "mold", "form", "make", "to", "construct", "extend"}
-# Loops get small counts and bodies that end, so a hang is a real one.
+# Loops get small counts and bodies that end, so a hang is a real one
+# (clock/times runs its code as many times as asked).
 LOOPS = {"loop", "repeat", "forever", "while", "until", "forall", "foreach",
-         "remove-each"}
+         "remove-each", "clock"}
 
 SCALARS = [
     "0", "1", "-1", "2", "7", "100", "2147483647", "-2147483648", "65536",
