@@ -130,6 +130,16 @@ std::int64_t integer_op(std::int64_t a, std::int64_t b, MathOp op) {
     }
 }
 
+// A char! element must read back as a code point. 8- and 16-bit ones keep
+// the low bytes of a result and read them back unsigned, so they always do;
+// a 32-bit one takes only a result from 0 to the last code point, as char!
+// arithmetic does, and math overflow fires for any other.
+void check_code_point(std::int64_t r, Type element, std::uint32_t size) {
+    if (element == Type::char_ && size == 4 && (r < 0 || r > char_::max_code_point)) {
+        fire(ErrorId::math_overflow);
+    }
+}
+
 // The op of the element at `a` with a number, written to `out` at the
 // output's size.
 void element_op(MathOp op, Type element, const std::uint8_t* a, std::uint32_t a_size, double real,
@@ -137,7 +147,9 @@ void element_op(MathOp op, Type element, const std::uint8_t* a, std::uint32_t a_
     if (floats_q(element)) {
         put_real(out, float_::do_math_op(get_real(a, a_size), real, op), out_size);
     } else {
-        put_integer(out, integer_op(get_integer(a, a_size, element), n, op), out_size);
+        const std::int64_t r = integer_op(get_integer(a, a_size, element), n, op);
+        check_code_point(r, element, out_size);
+        put_integer(out, r, out_size);
     }
 }
 
@@ -198,6 +210,13 @@ Cell* do_math_scalar(MathOp op, Cell* vector, Cell* scalar) {
         return vector;
     }
     const std::uint32_t size = buffer(vector)->unit();
+    if (element == Type::char_ && size == 4) {
+        // Every result is checked before any is written, so a failure leaves
+        // the vector as it was.
+        for (std::int32_t i = 0, count = length_of(vector); i < count; ++i) {
+            check_code_point(integer_op(get_integer(element_at(vector, i), size, element), n, op), element, size);
+        }
+    }
     for (std::int32_t i = 0, count = length_of(vector); i < count; ++i) {
         std::uint8_t* p = element_at(vector, i);
         element_op(op, element, p, size, real, n, p, size);

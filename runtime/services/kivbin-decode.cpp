@@ -734,6 +734,8 @@ private:
         if (length > left() / size) invalid(at);
         const std::size_t n = std::size_t{length} * size;
         const std::uint8_t* source = bytes(n);
+        // 32-bit char! elements must be code points, as in strings.
+        if (type == Type::char_ && size == 4 && !code_points_ok(source, length)) invalid(at);
         Cell made;
         vector::make_at(&made, length ? length : 1, type, size);
         SeriesBuffer* b = memory::buffer_of(made.data2);

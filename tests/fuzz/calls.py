@@ -110,7 +110,8 @@ POOL = {
                  "object!", "none!", "map!", "bitset!", "char!", "pair!",
                  "binary!", "word!", "path!", "error!", "date!", "money!",
                  "tuple!", "function!", "paren!", "file!", "tag!", "hash!",
-                 "typeset!", "float!", "logic!", "time!", "percent!"],
+                 "typeset!", "float!", "logic!", "time!", "percent!",
+                 "vector!", "image!"],
     "word": ["'a", "(quote a:)", "(quote :a)", "(quote 'a)", "(quote /a)",
              "'append", "'self", "'none", "'owned", "'changed", "'words",
              "'values", "'body", "'spec", "'owner", "'class", "'events?",
@@ -126,6 +127,12 @@ POOL = {
               "(to paren! [a b])", "[1 2 3 4 5 6 7 8 9 10]",
               "(reduce [context [a: 1] 'a])",
               "(reduce [context [on-deep-change*: func [a b c d e f g] [a]] 'x])"],
+    "vector": ["(make vector! [1 2 3])", "(make vector! [])", "(make vector! 5)",
+               "(make vector! [1.5 -0.0 1e300])", "(make vector! [float! 32 [1.5 1e300]])",
+               "(make vector! [integer! 8 [127 -128 255]])", "(make vector! [integer! 16 4])",
+               "(make vector! [char! 32 [#\"a\" #\"^(10FFFF)\"]])", "(make vector! [50% -1e300%])",
+               "(tail make vector! [1 2])", "(s: make vector! [1 2 3 4] t: at s 3 clear s t)",
+               "(make vector! 10000)"],
     "image": ["(make image! 0x0)", "(make image! 2x2)", "(make image! [3x1 #{FF0000 00FF00 0000FF}])",
               "(make image! [2x2 255.0.0.128])", "(tail make image! 2x3)", "(at make image! 4x4 6)",
               "(make image! [1x1 #{} #{}])", "(s: make image! 3x3 t: at s 5 clear s t)",
@@ -212,7 +219,7 @@ def run_env(workdir=None):
 
 
 SERIES_KINDS = ["string", "binary", "block", "file", "text", "path", "map",
-                "hash", "bitset", "image"]
+                "hash", "bitset", "image", "vector"]
 
 
 def argument(rng, name, first):
@@ -257,6 +264,7 @@ def make_line(rng, name, spec, refine, first=None, alias=True):
 # argument is the series, the others are it again half the time.
 ALIAS_CHANCE = 0.3
 ALIAS_SOURCES = ['copy "abcdef"', "copy [1 2 3 [4 5] 6]", "copy #{010203040506}",
+                 "make vector! [1 2 3 4 5 6]",
                  "copy %a/b/c", 'copy "äb€d"', "make hash! [a 1 b 2 c 3]",
                  "copy [a b c d]", "copy 'a/b/c", "copy <abcd>",
                  # series whose owner hears of every change, and may fail

@@ -53,9 +53,10 @@ HEAVY = {"apply", "parse", "foreach", "remove-each", "forall", "sort", "do", "re
          "transcode", "case", "switch", "catch", "collect", "bind", "find",
          "select", "replace", "split", "trim", "change", "insert", "append", "take",
          "copy", "load", "mold", "form", "make", "to", "construct", "extend"}
-# Loops get small counts and bodies that end, so a hang is a real one.
+# Loops get small counts and bodies that end, so a hang is a real one
+# (clock/times runs its code as many times as asked).
 LOOPS = {"loop", "repeat", "forever", "while", "until", "forall", "foreach",
-         "remove-each"}
+         "remove-each", "clock"}
 
 SCALARS = [
     "0", "1", "-1", "2", "7", "100", "2147483647", "-2147483648", "65536",
@@ -80,6 +81,10 @@ SERIES = [
     "%fz-file.txt", "%fz-dir/", "%.", '%""', "<a>", "<>", "a@b.c", "@r",
     "#issue", "http://localhost:1/x",
     "[]", "[1 2 3]", "[a b c]", "[a [b [c [d]]]]", "[1 2 3 4 5 6]",
+    "(make vector! [1 2 3])", "(make vector! [])", "(make vector! [1.5 -0.0 1e300])",
+    "(make vector! [integer! 8 [127 -128 255]])", "(make vector! [float! 32 [1.5 1e300]])",
+    '(make vector! [char! 32 [#"a" #"^(10FFFF)"]])', "(make vector! [50% -1e300%])",
+    "(tail make vector! [1 2])", "(make vector! 10000)",
     "(tail [1 2 3])", "(next [1 2 3])", "[a: 1 b: 2]", "[[1 2] [3 4]]",
     "(append/dup copy [] 1 3000)", "[none #(none) #(unset)]",
     "(make hash! [a 1 b 2])", "(make hash! [])", "(tail make hash! [1 2])",
