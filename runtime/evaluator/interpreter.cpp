@@ -27,6 +27,7 @@
 #include "runtime/evaluator/actions.h"
 #include "runtime/evaluator/eval-api.h"
 #include "runtime/evaluator/interpreter-internal.h"
+#include "runtime/evaluator/native-code.h"
 #include "runtime/evaluator/natives.h"
 #include "runtime/evaluator/stack.h"
 #include "runtime/fire.h"
@@ -119,6 +120,13 @@ KIV_HOT const Cell* cached_arguments(const Cell* function) {
     if (set[1].more == function->data3) return set[1].cache;
     return fill_call_entry(function, set);
 }
+
+NativeCodeTables native_code_tables() {
+    return NativeCodeTables{call_entries, ((call_set_count - 1) << 1) * sizeof(CallEntry), &conditional_entries[0],
+                            &return_entry};
+}
+
+const Cell* cached_arguments_of(const Cell* function) { return cached_arguments(function); }
 
 void forget_lookup_caches() {
     forget_global_values();
@@ -1131,6 +1139,72 @@ KIV_HOT Status run_block(const Cell* block, bool chain, std::int32_t start = 0) 
     return run_block_body<leaves_near, user_code, false>(block, chain, start);
 }
 
+bool entry_takes(const Cell* entry, Type type) {
+    if (entry->header & (3u << kind_shift)) return false;
+    if (entry->header & any_but_unset) return type != Type::unset;
+    return accepts(entry, static_cast<std::uint32_t>(type));
+}
+
+std::uint32_t cache_infix_mask() { return cache_flag::fast_mask | cache_flag::infix_ready; }
+
+// The rest of a block that native code started (see native-code.h), from
+// `pos`: a statement's start, or with `infix` an operator whose left value
+// is pushed at `base`. Does what run_block_body's loops do from there:
+// `first` and `end` are the cells the block had when it started, `near`
+// holds what that loop would have left in it, and `saved_near` is the
+// value to put back when the block ends.
+Status resume_block(const Cell* code_cell, Cell* first, Cell* pos, Cell* end, Cell* base, const Cell* saved_near,
+                    bool chain, bool infix) {
+    const Cell code = *code_cell;
+    auto leave = [&](Status s) {
+        state.near = *saved_near;
+        return s;
+    };
+    if (infix) {
+        state.stack_top = base + 1;
+        if (infix_loop(pos, end, &code) == Status::thrown) return leave(Status::thrown);
+    }
+    while (pos < end) {
+        state.stack_top = base;
+        Status s;
+        if (!tracing()) {
+            const Cell* fn = nullptr;
+            Cell* stop = nullptr;
+            const Step step = simple_expression(pos, end, base, &fn, &stop);
+            if (step == Step::done) continue;
+            state.stack_top = base;
+            state.near.data1 = static_cast<std::uint32_t>(pos - first);
+            switch (step) {
+                case Step::call: s = eval_call_word(fn, pos, end, &code, 0); break;
+                case Step::set: s = eval_set_word_value(pos, fn, end, &code); break;
+                case Step::path: s = eval_path_expression(pos, end, &code); break;
+                case Step::paren:
+                    s = run_paren(pos++);
+                    if (s == Status::ok && pos < end && pos->is(Type::word)) s = infix_loop(pos, end, &code);
+                    break;
+                case Step::partly:
+                    stack::push_cell();
+                    pos = stop;
+                    s = infix_loop_from(word_slot_fast(pos), pos, end, &code);
+                    break;
+                case Step::set_partly: s = eval_set_word_partly(pos, stop, fn, end, &code); break;
+                default: s = eval_expression(pos, end, &code, 0); break;
+            }
+        } else {
+            state.near.data1 = static_cast<std::uint32_t>(pos - first);
+            s = eval_expression(pos, end, &code, 0);
+        }
+        if (s == Status::thrown) return leave(Status::thrown);
+    }
+    if (tracing()) [[unlikely]]
+        if (fire_event(Event::exit, &code, nullptr, nullptr, state.stack_top - 1) == Status::thrown)
+            return leave(Status::thrown);
+    state.near = *saved_near;
+    if (chain) *state.stack_arguments = *base;
+    state.stack_top = base + 1;
+    return Status::ok;
+}
+
 namespace {
 
 [[gnu::noinline]] Status invoke_traced(Call& c) {
@@ -1670,10 +1744,13 @@ KIV_HOT Status call_function_plain(const Cell* function, const Cell* word, Cell*
     // 32.02M instructions before, 31.99M after; the return bench at 50,000
     // rounds: 72.76M before, 72.54M after).
     Status s;
-    if (cache->header & cache_flag::user_body) [[likely]]
-        s = run_block<false, true>(body, true, series::head(body));
-    else
+    if (cache->header & cache_flag::user_body) [[likely]] {
+        const native_code::Ran ran = native_code::run(fn, cache, base);
+        if (ran == native_code::Ran::not_run) s = run_block<false, true>(body, true, series::head(body));
+        else s = ran == native_code::Ran::ok ? Status::ok : Status::thrown;
+    } else {
         s = run_other_body(body, base);
+    }
     if (s == Status::thrown) [[unlikely]] {
         const std::uint32_t thrown = state.thrown_code;
         if (thrown != throw_code::return_ && thrown != throw_code::exit) return Status::thrown;
@@ -2057,6 +2134,36 @@ Status call_infix(const Cell* op, const Cell* word, Cell*& pos, Cell* end, const
     Call c{&fn, word, word, pos, end, code, nullptr, nullptr, nullptr, true};
     return invoke(c);
 }
+
+}  // namespace
+
+namespace internal {
+
+// The end of call_infix for an op whose frame is open with both operands
+// in it, when native code computed the right one: the arithmetic, else
+// the argument checks and the entry; the frame closes. `pos` stands past
+// the right operand.
+Status finish_infix(const Cell* kept_op, const Cell* word, Cell* pos, Cell* end, const Cell* code) {
+    const Cell* cache = cached_op_arguments(kept_op);
+    const auto kind = static_cast<Fast>((cache->header & cache_flag::fast_mask) >> cache_flag::fast_shift);
+    Cell* left = state.stack_arguments;
+    if (fast_math(kind, left, left + 1)) {
+        close_native_frame();
+        return Status::ok;
+    }
+    const Cell fn = op_function(kept_op);
+    Call c{&fn, word, word, pos, end, code, nullptr, nullptr, nullptr, true};
+    check_left(c, cache);
+    if (!accepts(cache + 2, left[1].type_id())) fire_expect_arg(c, cache + 2, left + 1);
+    std::int32_t positions[1] = {0};
+    KIV_PROPAGATE(run_entry(&fn, positions, 0));
+    close_native_frame();
+    return Status::ok;
+}
+
+}  // namespace internal
+
+namespace {
 
 Status infix_loop_from(const Cell* v, Cell*& pos, Cell* end, const Cell* code) {
     for (;;) {
@@ -2544,6 +2651,7 @@ void init() {
     collector::register_root_cell(&state.trace_callback);
     forget_lookup_caches();
     collector::register_hook(forget_lookup_caches);
+    native_code::init();
     eval::install(eval::Entries{api_eval_block, api_call});
     error::set_spec_evaluator(eval_error_spec);
     block::call_comparator_hook = call_comparator;
