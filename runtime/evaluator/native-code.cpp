@@ -362,7 +362,7 @@ struct Chain {
     }
 };
 
-enum class StmtKind : std::uint8_t { chain, conditional, return_ };
+enum class StmtKind : std::uint8_t { chain, conditional, return_, set };
 
 struct Stmt {
     StmtKind kind = StmtKind::chain;
@@ -556,6 +556,15 @@ struct Reader {
                     return true;
                 }
             }
+        }
+        int slot;
+        if (c.is(Type::set_word) && is_local(Cell{static_cast<std::uint32_t>(Type::word), c.data1, c.data2, c.data3}, slot)) {
+            // A set-word of an argument taking a simple chain.
+            s.kind = StmtKind::set;
+            s.branches = slot;
+            if (pos + 1 >= n || !read_chain(b, pos + 1, s.chain, false, depth)) return false;
+            s.end = s.chain.end;
+            return true;
         }
         s.kind = StmtKind::chain;
         if (!read_chain(b, pos, s.chain, true, depth)) return false;
@@ -981,6 +990,8 @@ struct Emitter {
     void emit_chain_stmt(Level& lv, const Stmt& s);
     void emit_conditional(Level& lv, const Stmt& s);
     void emit_return(Level& lv, const Stmt& s);
+    void emit_set(Level& lv, const Stmt& s);
+    void push_result(const Level& lv);
     void flush_stubs() {
         while (!stubs.empty()) {
             auto list = std::move(stubs);
@@ -1057,6 +1068,7 @@ void Emitter::emit_stmt(Level& lv, const Stmt& s) {
         case StmtKind::chain: emit_chain_stmt(lv, s); break;
         case StmtKind::conditional: emit_conditional(lv, s); break;
         case StmtKind::return_: emit_return(lv, s); break;
+        case StmtKind::set: emit_set(lv, s); break;
     }
 }
 
@@ -1067,17 +1079,7 @@ void Emitter::emit_chain_stmt(Level& lv, const Stmt& s) {
         verify(lv, ch.end + (ch.follow_slot >= 0 ? 1 : 0));
         simple_chain(lv, ch, lv.base, at_start);
         flush(at_start);
-        const int overflow = as.label();
-        as.lea(rax, at(rbx, lv.base + cell_bytes));
-        as.cmp64_mem(rax, at(r12, end_at));
-        as.jcc(ae, overflow);
-        as.store64(at(r12, top_at), rax);
-        const int thrown = lv.thrown;
-        stubs.push_back([this, overflow, thrown] {
-            as.bind(overflow);
-            as.call_abs(reinterpret_cast<const void*>(&help_overflow));
-            check_status(thrown);
-        });
+        push_result(lv);
         return;
     }
     // A statement that runs code: `near` names it, the top is its cell.
@@ -1213,6 +1215,34 @@ void Emitter::emit_chain_stmt(Level& lv, const Stmt& s) {
     tracing_check(resume(lv, s.end, false));
 }
 
+
+// The statement's value, computed in the level's base cell, pushed as
+// simple_expression pushes it.
+void Emitter::push_result(const Level& lv) {
+    const int overflow = as.label();
+    as.lea(rax, at(rbx, lv.base + cell_bytes));
+    as.cmp64_mem(rax, at(r12, end_at));
+    as.jcc(ae, overflow);
+    as.store64(at(r12, top_at), rax);
+    const int thrown = lv.thrown;
+    stubs.push_back([this, overflow, thrown] {
+        as.bind(overflow);
+        as.call_abs(reinterpret_cast<const void*>(&help_overflow));
+        check_status(thrown);
+    });
+}
+
+// A set-word of an argument: the value computed, stored in the
+// argument's cell, and pushed.
+void Emitter::emit_set(Level& lv, const Stmt& s) {
+    const int at_start = resume(lv, s.at, false);
+    verify(lv, s.end + (s.chain.follow_slot >= 0 ? 1 : 0));
+    simple_chain(lv, s.chain, lv.base, at_start);
+    flush(at_start);
+    as.movdqu_load(0, at(rbx, lv.base));
+    as.movdqu_store(at(rbx, s.branches * cell_bytes), 0);
+    push_result(lv);
+}
 
 void Emitter::emit_conditional(Level& lv, const Stmt& s) {
     const int at_start = resume(lv, s.at, false);
