@@ -1745,7 +1745,8 @@ KIV_HOT Status call_function_plain(const Cell* function, const Cell* word, Cell*
     // rounds: 72.76M before, 72.54M after).
     Status s;
     if (cache->header & cache_flag::user_body) [[likely]] {
-        const native_code::Ran ran = native_code::run(fn, cache, base);
+        const native_code::Ran ran =
+            native_code::worth_running(f.data3) ? native_code::run(fn, cache, base) : native_code::Ran::not_run;
         if (ran == native_code::Ran::not_run) s = run_block<false, true>(body, true, series::head(body));
         else s = ran == native_code::Ran::ok ? Status::ok : Status::thrown;
     } else {

@@ -37,6 +37,7 @@
 namespace kiv::native_code {
 
 bool enabled = true;
+NodeId without_code[table_size] = {};
 
 namespace {
 
@@ -1430,7 +1431,7 @@ struct Entry {
     Cell fn{};
     Cell cache[2 + 8]{};  // the body cell, the header and the argument entries
 };
-constexpr std::uint32_t entry_count = 256;
+constexpr std::uint32_t entry_count = table_size;
 Entry entries[entry_count];
 std::uint32_t compaction_seen = 0;
 
@@ -1455,6 +1456,7 @@ Code compile(const Cell* fn, const Cell* cache) {
 
 void forget() {
     for (Entry& e : entries) e = Entry{};
+    for (NodeId& n : without_code) n = 0;
 }
 
 namespace {
@@ -1478,16 +1480,21 @@ Ran run(const Cell* fn, const Cell* cache, Cell* base) {
     if (!enabled || state.tracing) return Ran::not_run;
     Entry& e = entry_for(fn->data3);
     if (e.more != fn->data3 || !e.code) {
-        if (e.more != fn->data3) e = Entry{fn->data3};
+        if (e.more != fn->data3) {
+            e = Entry{fn->data3};
+            without_code[(fn->data3 >> 2) % table_size] = 0;
+        }
         if (e.failed || ++e.calls < 2) return Ran::not_run;
         const auto arity = static_cast<std::int32_t>(cache->data1);
         if (arity > 8) {
             e.failed = true;
+            without_code[(fn->data3 >> 2) % table_size] = fn->data3;
             return Ran::not_run;
         }
         e.code = compile(fn, cache);
         if (!e.code) {
             e.failed = true;
+            without_code[(fn->data3 >> 2) % table_size] = fn->data3;
             return Ran::not_run;
         }
         e.fn = *fn;

@@ -40,6 +40,15 @@ Ran run(const Cell* fn, const Cell* cache, Cell* base);
 // Whether native code is made at all (KIV_NATIVE_CODE=0 switches it off).
 extern bool enabled;
 
+// By the more block's node, the functions found to have no native code
+// (a direct-mapped table, as run's).
+constexpr std::uint32_t table_size = 256;
+extern NodeId without_code[table_size];
+
+// Whether run may do anything for a function with this more block: a
+// test the interpreter makes before calling it.
+inline bool worth_running(NodeId more) { return enabled && without_code[(more >> 2) % table_size] != more; }
+
 // Forgets every function's code (bodies keep running; their code stays).
 void forget();
 
