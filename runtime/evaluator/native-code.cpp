@@ -692,7 +692,8 @@ struct Emitter {
     // is folded into xmm2, and flush tests the lot, a difference going to
     // its `fail`. Until then the code computes only into cells above the
     // top and into registers, so a failure finds nothing done. PERF: one
-    // test a batch, not one a cell (fib: see the report's figures).
+    // test a batch, not one a cell (fib 20: 355 instructions a call
+    // before, 332 after, with the global values' address kept in r14).
     int gathered = 0;
     // Whether r14 holds the global values' address, checked against the
     // global context, since code last ran.
