@@ -304,6 +304,12 @@ bool entry_takes(const Cell* entry, Type type);
 // The bits of an op's cache header that pick its arithmetic after an
 // operand that needed a call (its kind, and that it takes one that way).
 std::uint32_t cache_infix_mask();
+// The cache header's flag of a body of user code run from its head.
+std::uint32_t cache_user_body();
+// The body of a function! called by the plain path, its frame open with
+// the arguments fetched (the context's values at `base`, the body flag
+// set): as call_function_plain runs it, return and exit taken.
+Status run_function_body(const Cell* fn, Cell* base);
 
 // Entry points for native code (native-code.h) handing a block back to the
 // interpreter. resume_block finishes a block from a statement's start or

@@ -1146,6 +1146,7 @@ bool entry_takes(const Cell* entry, Type type) {
 }
 
 std::uint32_t cache_infix_mask() { return cache_flag::fast_mask | cache_flag::infix_ready; }
+std::uint32_t cache_user_body() { return cache_flag::user_body; }
 
 // The rest of a block that native code started (see native-code.h), from
 // `pos`: a statement's start, or with `infix` an operator whose left value
@@ -1764,6 +1765,27 @@ KIV_HOT Status call_function_plain(const Cell* function, const Cell* word, Cell*
 }
 
 }  // namespace
+
+Status run_function_body(const Cell* function, Cell* base) {
+    const Cell f = *function;
+    const Cell* cache = cached_arguments(&f);
+    const Cell* body = cache - 1;
+    Status s;
+    if (cache->header & cache_flag::user_body) {
+        const native_code::Ran ran =
+            native_code::worth_running(f.data3) ? native_code::run(&f, cache, base) : native_code::Ran::not_run;
+        if (ran == native_code::Ran::not_run) s = run_block<false, true>(body, true, series::head(body));
+        else s = ran == native_code::Ran::ok ? Status::ok : Status::thrown;
+    } else {
+        s = run_other_body(body, base);
+    }
+    if (s == Status::thrown) {
+        const std::uint32_t thrown = state.thrown_code;
+        if (thrown != throw_code::return_ && thrown != throw_code::exit) return Status::thrown;
+        state.thrown_code = 0;
+    }
+    return Status::ok;
+}
 
 // With `frameless`, as call_native_general.
 template <bool frameless = false>

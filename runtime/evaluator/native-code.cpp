@@ -297,6 +297,13 @@ int help_run_block(const Cell* code, std::int32_t chain) {
     return guarded([&] { return interpreter::eval_block(code, chain != 0); });
 }
 
+// The body of a function whose frame the code opened (the context's
+// values at `base`, the body flag set), run as call_function_plain runs
+// it: its own native code or the interpreter, return and exit taken.
+int help_run_body(const Cell* fn, Cell* base) {
+    return guarded([&] { return interpreter::internal::run_function_body(fn, base); });
+}
+
 int help_overflow() {
     return guarded([&] {
         stack::overflow_arguments();
@@ -335,6 +342,12 @@ struct Term {
     int slot = 0;  // local: the value's index in the frame
     std::unique_ptr<Block> paren;
     std::vector<Chain> args;  // call: the arguments (simple chains)
+    // call: the function value, its argument cache's body cell, header and
+    // entries as the call table held them, and whether it is the function
+    // compiled.
+    Cell fn{};
+    std::vector<Cell> cache;
+    bool self = false;
 };
 
 enum class OpKind : std::uint8_t { add, subtract, multiply, lesser, greater, lesser_or_equal, greater_or_equal, equal, not_equal };
@@ -424,11 +437,43 @@ struct Reader {
         return true;
     }
 
-    // A word holding this function: a call of it.
-    bool is_self(const Cell& c) {
+    const Cell* own_cache = nullptr;
+    void* call_entries = nullptr;
+    std::uintptr_t set_mask = 0;
+
+    // A word holding a function! called by the plain path (no trace
+    // flags) whose argument cache the call table holds, with evaluated
+    // arguments taking integer! and logic!, no refinements and no locals:
+    // its value and cache into `t`.
+    bool is_callee(const Cell& c, Term& t) {
         if (!c.is(Type::word)) return false;
         const Cell* v = global_value(c);
-        return v && std::memcmp(v, fn, sizeof(Cell)) == 0;
+        if (!v || !v->is(Type::function)) return false;
+        if (v->header & (function::flag::trace | function::flag::no_trace)) return false;
+        const Cell* cache = nullptr;
+        if (std::memcmp(v, fn, sizeof(Cell)) == 0) {
+            cache = own_cache;
+            t.self = true;
+        } else {
+            const auto* set = static_cast<const std::uint8_t*>(call_entries) +
+                              ((std::uintptr_t{v->data3} << 3) & set_mask);
+            for (int i = 0; i < 2 && !cache; ++i) {
+                NodeId more;
+                std::memcpy(&more, set + 16 * i, 4);
+                if (more == v->data3) std::memcpy(&cache, set + 16 * i + 8, 8);
+            }
+            if (!cache) return false;
+        }
+        const auto n = static_cast<std::int32_t>(cache->data1);
+        if (n > 8 || cache->data2 != 0 || cache->data3 != cache->data1) return false;
+        if (!(cache->header & interpreter::internal::cache_user_body())) return false;
+        for (std::int32_t i = 1; i <= n; ++i)
+            if (!interpreter::internal::entry_takes(cache + i, Type::integer) ||
+                !interpreter::internal::entry_takes(cache + i, Type::logic))
+                return false;
+        t.fn = *v;
+        t.cache.assign(cache - 1, cache + 1 + n);
+        return true;
     }
 
     bool op_kind(const Cell* v, OpKind& k) {
@@ -472,10 +517,11 @@ struct Reader {
             t.paren = std::make_unique<Block>();
             return read_block(c, *t.paren, depth + 1);
         }
-        if (is_self(c)) {
+        if (is_callee(c, t)) {
             t.kind = TermKind::call;
             int p = pos + 1;
-            for (int i = 0; i < arity; ++i) {
+            const int n = static_cast<int>(t.cache.size()) - 2;
+            for (int i = 0; i < n; ++i) {
                 Chain a;
                 if (p >= static_cast<int>(b.cells.size()) || !read_chain(b, p, a, false, depth)) return false;
                 p = a.end;
@@ -512,7 +558,8 @@ struct Reader {
             if (!read_term(b, p + 1, op.right, false, depth)) {
                 const bool arithmetic =
                     op.kind == OpKind::add || op.kind == OpKind::subtract || op.kind == OpKind::multiply;
-                if (!calls || !arithmetic || !is_self(b.cells[p + 1])) return false;
+                Term probe;
+                if (!calls || !arithmetic || !is_callee(b.cells[p + 1], probe)) return false;
                 if (!read_term(b, p + 1, op.right, true, depth)) return false;
             }
             p = op.right.end;
@@ -932,39 +979,42 @@ struct Emitter {
     // happens, so `fail` hands over at a point the interpreter can redo.
     void prepare_call(Level& lv, const Term& call, std::int32_t t, int fail, std::int32_t fn_slot) {
         const Cell& word = lv.block->cells[call.at];
-        guard_global(word, fn_value, fail);
+        const Cell& f = call.fn;
+        guard_global(word, f, fail);
         // The argument cache through the call table, as cached_arguments.
         const std::uintptr_t set = reinterpret_cast<std::uintptr_t>(tables.call_entries) +
-                                   ((std::uintptr_t{fn_value.data3} << 3) & tables.set_mask);
+                                   ((std::uintptr_t{f.data3} << 3) & tables.set_mask);
         const int got = as.label(), second = as.label();
         as.mov_imm64(rax, set);
-        as.cmp32_imm(at(rax, 0), fn_value.data3);
+        as.cmp32_imm(at(rax, 0), f.data3);
         as.jcc(ne, second);
         as.load64(rcx, at(rax, 8));
         as.jmp(got);
         as.bind(second);
-        as.cmp32_imm(at(rax, 16), fn_value.data3);
+        as.cmp32_imm(at(rax, 16), f.data3);
         as.jcc(ne, fail);
         as.load64(rcx, at(rax, 24));
         as.bind(got);
         // The body cell, the header and the argument entries.
-        const int n = 2 + rd.arity;
-        for (int i = 0; i < n; ++i) gather(at(rcx, (i - 1) * cell_bytes), cache[i - 1]);
-        as.movdqu_load(0, constant(as.add_constant(fn_value)));
+        for (std::size_t i = 0; i < call.cache.size(); ++i)
+            gather(at(rcx, (static_cast<std::int32_t>(i) - 1) * cell_bytes), call.cache[i]);
+        as.movdqu_load(0, constant(as.add_constant(f)));
         as.movdqu_store(at(rsp, fn_slot), 0);
-        for (int i = 0; i < rd.arity; ++i) simple_chain(lv, call.args[i], t + i * cell_bytes, fail);
+        for (std::size_t i = 0; i < call.args.size(); ++i)
+            simple_chain(lv, call.args[i], t + static_cast<std::int32_t>(i) * cell_bytes, fail);
         flush(fail);
     }
 
     // The call itself, after prepare_call: the frame, the body, the frame
     // closed; the result at rbx + t.
-    void perform_call(Level& lv, const Term& call, std::int32_t t) {
+    void perform_call(Level& lv, const Term& call, std::int32_t t, std::int32_t fn_slot) {
         const Cell& word = lv.block->cells[call.at];
         set_top(t);
-        open_frame(stack::header::interpreted_function | stack::flag::body, word, true, fn_value.data1, lv.thrown);
+        const Cell& f = call.fn;
+        open_frame(stack::header::interpreted_function | stack::flag::body, word, true, f.data1, lv.thrown);
         // The arguments pushed.
         const int overflow = as.label();
-        as.lea(rax, at(rbx, t + rd.arity * cell_bytes));
+        as.lea(rax, at(rbx, t + static_cast<std::int32_t>(call.args.size()) * cell_bytes));
         as.cmp64_mem(rax, at(r12, end_at));
         as.jcc(ae, overflow);
         as.store64(at(r12, top_at), rax);
@@ -975,14 +1025,22 @@ struct Emitter {
             check_status(thrown);
         });
         // The context's values are the frame's cells.
-        as.mov_imm64(rdx, fn_value.data1);
+        as.mov_imm64(rdx, f.data1);
         as.load32(rdx, at(r13, rdx, 0));
         as.load32(rdx, at(r13, rdx, 12));
         as.lea(rax, at(rbx, t));
         as.sub_rr(rax, r13);
         as.store32(at(r13, rdx, 8), rax);
-        as.lea(rdi, at(rbx, t));
-        as.call_label(entry);
+        if (call.self) {
+            as.lea(rdi, at(rbx, t));
+            as.call_label(entry);
+        } else {
+            // Another function's body: its own native code or the
+            // interpreter, as call_function_plain runs it.
+            as.lea(rdi, at(rsp, fn_slot));
+            as.lea(rsi, at(rbx, t));
+            as.call_abs(reinterpret_cast<const void*>(&help_run_body));
+        }
         check_status(lv.thrown);
         close_frame(t, true);
     }
@@ -1102,7 +1160,7 @@ void Emitter::emit_chain_stmt(Level& lv, const Stmt& s) {
         const std::int32_t fn_slot = slot(16);
         prepare_call(lv, ch.first, t, at_start, fn_slot);
         as.store32_imm(at(r12, near_at + 4), static_cast<std::uint32_t>(s.at));
-        perform_call(lv, ch.first, t);
+        perform_call(lv, ch.first, t, fn_slot);
     } else {
         flush(at_start);
         as.store32_imm(at(r12, near_at + 4), static_cast<std::uint32_t>(s.at));
@@ -1166,7 +1224,7 @@ void Emitter::emit_chain_stmt(Level& lv, const Stmt& s) {
         set_top(t);
         open_frame(stack::header::interpreted_native, word, false, 0, lv.thrown);
         set_top(t + cell_bytes);
-        perform_call(lv, op.right, t + cell_bytes);
+        perform_call(lv, op.right, t + cell_bytes, fn_slot);
         positions.back() = op.right.end;
         ran();
         // The arithmetic, else the rest of call_infix by the interpreter.
@@ -1447,7 +1505,9 @@ Code compile(const Cell* fn, const Cell* cache) {
             !interpreter::internal::entry_takes(cache + i, Type::logic))
             return nullptr;
     if (global_values.context == interpreter::internal::no_context) return nullptr;
-    Reader rd{fn, fn->data1, arity, arity, global_values.cells, global_values.context, 0, {}};
+    Reader rd{fn, fn->data1, arity, arity, global_values.cells, global_values.context, 0, {}, cache,
+              interpreter::internal::native_code_tables().call_entries,
+              interpreter::internal::native_code_tables().set_mask};
     if (!rd.read_block(cache[-1], rd.body, 0)) return nullptr;
     Emitter em(rd, *fn, cache);
     return reinterpret_cast<Code>(em.build());
