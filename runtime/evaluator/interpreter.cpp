@@ -995,6 +995,37 @@ KIV_HOT Step simple_expression(Cell*& pos, Cell* end, Cell* next, const Cell** f
 // after; fib 20: 31.91M -> 31.80M).
 Status run_paren(const Cell* paren);
 
+// A statement simple_expression left (`step`, with its `fn` and `stop`),
+// from `pos` in the block whose cells start at `first` and whose value
+// goes at `base`: the top back at `base`, `near` at the statement, then its
+// evaluation. Shared by the block loop and resume_block.
+[[gnu::always_inline]] inline Status run_statement(Step step, const Cell* fn, Cell* stop, Cell*& pos, Cell* first,
+                                                   Cell* end, Cell* base, const Cell* code) {
+    state.stack_top = base;
+    state.near.data1 = static_cast<std::uint32_t>(pos - first);
+    switch (step) {
+        case Step::call: return eval_call_word(fn, pos, end, code, 0);
+        case Step::set: return eval_set_word_value(pos, fn, end, code);
+        case Step::path: return eval_path_expression(pos, end, code);
+        case Step::paren: {
+            // PERF: a paren goes without the general dispatch (fib 20:
+            // 35.43M instructions before, 35.22M after; iterate at 100,000:
+            // 148.59M -> 148.04M).
+            const Status s = run_paren(pos++);
+            if (s == Status::ok && pos < end && pos->is(Type::word)) return infix_loop(pos, end, code);
+            return s;
+        }
+        case Step::partly:
+            // PERF: the operators go on from where the simple attempt
+            // stopped, without computing its part again.
+            stack::push_cell();
+            pos = stop;
+            return infix_loop_from(word_slot_fast(pos), pos, end, code);
+        case Step::set_partly: return eval_set_word_partly(pos, stop, fn, end, code);
+        default: return eval_expression(pos, end, code, 0);
+    }
+}
+
 template <bool leaves_near, bool user_code, bool entry_traced>
 KIV_HOT Status run_block_body(const Cell* block, bool chain, std::int32_t start) {
     // PERF: a block evaluation opens no call frame: nothing unwinds to one
@@ -1058,30 +1089,7 @@ KIV_HOT Status run_block_body(const Cell* block, bool chain, std::int32_t start)
                 // that cell directly (while, 1,000,000 rounds: 294.6M
                 // instructions before, 291.6M after; fib 20: 36.03M ->
                 // 35.95M).
-                state.stack_top = base;
-                state.near.data1 = static_cast<std::uint32_t>(pos - first);
-                Status s;
-                switch (step) {
-                    case Step::call: s = eval_call_word(fn, pos, end, &code, 0); break;
-                    case Step::set: s = eval_set_word_value(pos, fn, end, &code); break;
-                    case Step::path: s = eval_path_expression(pos, end, &code); break;
-                    case Step::paren:
-                        // PERF: a paren goes without the general dispatch
-                        // (fib 20: 35.43M instructions before, 35.22M
-                        // after; iterate at 100,000: 148.59M -> 148.04M).
-                        s = run_paren(pos++);
-                        if (s == Status::ok && pos < end && pos->is(Type::word)) s = infix_loop(pos, end, &code);
-                        break;
-                    case Step::partly:
-                        // PERF: the operators go on from where the simple
-                        // attempt stopped, without computing its part again.
-                        stack::push_cell();
-                        pos = stop;
-                        s = infix_loop_from(word_slot_fast(pos), pos, end, &code);
-                        break;
-                    case Step::set_partly: s = eval_set_word_partly(pos, stop, fn, end, &code); break;
-                    default: s = eval_expression(pos, end, &code, 0); break;
-                }
+                const Status s = run_statement(step, fn, stop, pos, first, end, base, &code);
                 if (s == Status::thrown) [[unlikely]] {
                     if constexpr (!leaves_near) state.near = saved_near;
                     return Status::thrown;
@@ -1173,24 +1181,7 @@ Status resume_block(const Cell* code_cell, Cell* first, Cell* pos, Cell* end, Ce
             Cell* stop = nullptr;
             const Step step = simple_expression(pos, end, base, &fn, &stop);
             if (step == Step::done) continue;
-            state.stack_top = base;
-            state.near.data1 = static_cast<std::uint32_t>(pos - first);
-            switch (step) {
-                case Step::call: s = eval_call_word(fn, pos, end, &code, 0); break;
-                case Step::set: s = eval_set_word_value(pos, fn, end, &code); break;
-                case Step::path: s = eval_path_expression(pos, end, &code); break;
-                case Step::paren:
-                    s = run_paren(pos++);
-                    if (s == Status::ok && pos < end && pos->is(Type::word)) s = infix_loop(pos, end, &code);
-                    break;
-                case Step::partly:
-                    stack::push_cell();
-                    pos = stop;
-                    s = infix_loop_from(word_slot_fast(pos), pos, end, &code);
-                    break;
-                case Step::set_partly: s = eval_set_word_partly(pos, stop, fn, end, &code); break;
-                default: s = eval_expression(pos, end, &code, 0); break;
-            }
+            s = run_statement(step, fn, stop, pos, first, end, base, &code);
         } else {
             state.near.data1 = static_cast<std::uint32_t>(pos - first);
             s = eval_expression(pos, end, &code, 0);
@@ -2101,6 +2092,26 @@ KIV_HOT const Cell* cached_op_arguments(const Cell* op) {
 // made only where a message or the entry needs it (fib 20: 36.57M
 // instructions before, 36.44M after; the return bench at 50,000 rounds:
 // 89.69M before, 89.09M after).
+// An op of Fast kind `kind` applied to the operands at `left` (its frame
+// open on them, `pos` past the right one): the arithmetic, else the
+// argument checks and the entry; the frame closes. `kept_op` is a copy of
+// the op's value taken before the right operand ran.
+[[gnu::always_inline]] inline Status apply_infix(Fast kind, const Cell* cache, Cell* left, const Cell* kept_op,
+                                                 const Cell* word, Cell*& pos, Cell* end, const Cell* code) {
+    if (fast_math(kind, left, left + 1)) {
+        close_native_frame();
+        return Status::ok;
+    }
+    const Cell fn = op_function(kept_op);
+    Call c{&fn, word, word, pos, end, code, nullptr, nullptr, nullptr, true};
+    check_left(c, cache);
+    if (!accepts(cache + 2, left[1].type_id())) fire_expect_arg(c, cache + 2, left + 1);
+    std::int32_t positions[1] = {0};
+    KIV_PROPAGATE(run_entry(&fn, positions, 0));
+    close_native_frame();
+    return Status::ok;
+}
+
 Status call_infix(const Cell* op, const Cell* word, Cell*& pos, Cell* end, const Cell* code) {
     if (!tracing() && pos < end) [[likely]] {
         // The right operand: a number, or a word holding a number or
@@ -2139,18 +2150,7 @@ Status call_infix(const Cell* op, const Cell* word, Cell*& pos, Cell* end, const
             const Cell kept_op = *op;
             KIV_PROPAGATE(callee ? eval_call_word(callee, pos, end, code, flag::sub | flag::no_infix)
                                  : eval_expression(pos, end, code, flag::sub | flag::no_infix));
-            if (fast_math(kind, left, left + 1)) {
-                close_native_frame();
-                return Status::ok;
-            }
-            const Cell fn = op_function(&kept_op);
-            Call c{&fn, word, word, pos, end, code, nullptr, nullptr, nullptr, true};
-            check_left(c, cache);
-            if (!accepts(cache + 2, left[1].type_id())) fire_expect_arg(c, cache + 2, left + 1);
-            std::int32_t positions[1] = {0};
-            KIV_PROPAGATE(run_entry(&fn, positions, 0));
-            close_native_frame();
-            return Status::ok;
+            return apply_infix(kind, cache, left, &kept_op, word, pos, end, code);
         }
     }
     const Cell fn = op_function(op);
@@ -2169,19 +2169,7 @@ namespace internal {
 Status finish_infix(const Cell* kept_op, const Cell* word, Cell* pos, Cell* end, const Cell* code) {
     const Cell* cache = cached_op_arguments(kept_op);
     const auto kind = static_cast<Fast>((cache->header & cache_flag::fast_mask) >> cache_flag::fast_shift);
-    Cell* left = state.stack_arguments;
-    if (fast_math(kind, left, left + 1)) {
-        close_native_frame();
-        return Status::ok;
-    }
-    const Cell fn = op_function(kept_op);
-    Call c{&fn, word, word, pos, end, code, nullptr, nullptr, nullptr, true};
-    check_left(c, cache);
-    if (!accepts(cache + 2, left[1].type_id())) fire_expect_arg(c, cache + 2, left + 1);
-    std::int32_t positions[1] = {0};
-    KIV_PROPAGATE(run_entry(&fn, positions, 0));
-    close_native_frame();
-    return Status::ok;
+    return apply_infix(kind, cache, state.stack_arguments, kept_op, word, pos, end, code);
 }
 
 }  // namespace internal
