@@ -274,11 +274,18 @@ int guarded(F f) {
     }
 }
 
-struct ResumeArgs {
+// Where in a block the interpreter takes over: the block value, its first
+// cell, the cell to go on from and the block's length when the code was
+// made.
+struct BlockPlace {
     const Cell* code;
     Cell* first;
     std::int32_t at;
     std::int32_t length;
+};
+
+struct ResumeArgs {
+    BlockPlace place;
     Cell* base;
     const Cell* saved_near;
     std::int32_t chain;
@@ -287,7 +294,8 @@ struct ResumeArgs {
 
 int help_resume(const ResumeArgs* r) {
     return guarded([&] {
-        return interpreter::internal::resume_block(r->code, r->first, r->first + r->at, r->first + r->length, r->base,
+        const BlockPlace& p = r->place;
+        return interpreter::internal::resume_block(p.code, p.first, p.first + p.at, p.first + p.length, r->base,
                                                    r->saved_near, r->chain != 0, r->infix != 0);
     });
 }
@@ -312,18 +320,15 @@ int help_overflow() {
 }
 
 struct InfixArgs {
+    BlockPlace place;
     const Cell* kept_op;
     const Cell* word;
-    Cell* first;
-    std::int32_t at;
-    std::int32_t length;
-    const Cell* code;
 };
 
 int help_finish_infix(const InfixArgs* a) {
     return guarded([&] {
-        return interpreter::internal::finish_infix(a->kept_op, a->word, a->first + a->at, a->first + a->length,
-                                                    a->code);
+        const BlockPlace& p = a->place;
+        return interpreter::internal::finish_infix(a->kept_op, a->word, p.first + p.at, p.first + p.length, p.code);
     });
 }
 
@@ -695,6 +700,22 @@ struct Emitter {
         as.bind(ok);
     }
 
+    // The argument stack's top set to rbx + `top`, as the interpreter
+    // pushes: past the stack's end, the stack-overflow error is raised
+    // (out of line) and the code goes to `thrown`.
+    void set_top_checked(std::int32_t top, int thrown) {
+        const int overflow = as.label();
+        as.lea(rax, at(rbx, top));
+        as.cmp64_mem(rax, at(r12, end_at));
+        as.jcc(ae, overflow);
+        as.store64(at(r12, top_at), rax);
+        stubs.push_back([this, overflow, thrown] {
+            as.bind(overflow);
+            as.call_abs(reinterpret_cast<const void*>(&help_overflow));
+            check_status(thrown);
+        });
+    }
+
     // Code ran: every level reads its cells from `pos` on again.
     void code_ran(const std::vector<int>& positions) {
         for (std::size_t i = 0; i < levels.size(); ++i)
@@ -706,6 +727,17 @@ struct Emitter {
         globals_loaded = false;
     }
 
+    // Fills the BlockPlace at rdi (the start of the helper's arguments)
+    // with the level's block and cell `at_cell`.
+    void store_place(const Level& lv, int at_cell) {
+        as.lea(rax, constant(lv.code_const));
+        as.store64(at(rdi, offsetof(BlockPlace, code)), rax);
+        as.load64(rax, at(rsp, lv.first_slot));
+        as.store64(at(rdi, offsetof(BlockPlace, first)), rax);
+        as.store32_imm(at(rdi, offsetof(BlockPlace, at)), static_cast<std::uint32_t>(at_cell));
+        as.store32_imm(at(rdi, offsetof(BlockPlace, length)), static_cast<std::uint32_t>(lv.block->cells.size()));
+    }
+
     // The label of a hand-over of the rest of the level's block to the
     // interpreter from cell `at` (with `infix`: from an operator, the left
     // value pushed at the level's base). Emitted out of line.
@@ -715,13 +747,7 @@ struct Emitter {
         stubs.push_back([this, label, copy, at_cell, infix] {
             as.bind(label);
             as.lea(rdi, at(rsp, scratch));
-            as.lea(rax, constant(copy.code_const));
-            as.store64(at(rdi, offsetof(ResumeArgs, code)), rax);
-            as.load64(rax, at(rsp, copy.first_slot));
-            as.store64(at(rdi, offsetof(ResumeArgs, first)), rax);
-            as.store32_imm(at(rdi, offsetof(ResumeArgs, at)), static_cast<std::uint32_t>(at_cell));
-            as.store32_imm(at(rdi, offsetof(ResumeArgs, length)),
-                           static_cast<std::uint32_t>(copy.block->cells.size()));
+            store_place(copy, at_cell);
             as.lea(rax, at(rbx, copy.base));
             as.store64(at(rdi, offsetof(ResumeArgs, base)), rax);
             as.lea(rax, at(rsp, copy.near_slot));
@@ -1013,17 +1039,7 @@ struct Emitter {
         const Cell& f = call.fn;
         open_frame(stack::header::interpreted_function | stack::flag::body, word, true, f.data1, lv.thrown);
         // The arguments pushed.
-        const int overflow = as.label();
-        as.lea(rax, at(rbx, t + static_cast<std::int32_t>(call.args.size()) * cell_bytes));
-        as.cmp64_mem(rax, at(r12, end_at));
-        as.jcc(ae, overflow);
-        as.store64(at(r12, top_at), rax);
-        const int thrown = lv.thrown;
-        stubs.push_back([this, overflow, thrown] {
-            as.bind(overflow);
-            as.call_abs(reinterpret_cast<const void*>(&help_overflow));
-            check_status(thrown);
-        });
+        set_top_checked(t + static_cast<std::int32_t>(call.args.size()) * cell_bytes, lv.thrown);
         // The context's values are the frame's cells.
         as.mov_imm64(rdx, f.data1);
         as.load32(rdx, at(r13, rdx, 0));
@@ -1250,13 +1266,7 @@ void Emitter::emit_chain_stmt(Level& lv, const Stmt& s) {
             as.store64(at(rdi, offsetof(InfixArgs, kept_op)), rax);
             as.lea(rax, constant(as.add_constant(word)));
             as.store64(at(rdi, offsetof(InfixArgs, word)), rax);
-            as.load64(rax, at(rsp, copy.first_slot));
-            as.store64(at(rdi, offsetof(InfixArgs, first)), rax);
-            as.store32_imm(at(rdi, offsetof(InfixArgs, at)), static_cast<std::uint32_t>(right_end));
-            as.store32_imm(at(rdi, offsetof(InfixArgs, length)),
-                           static_cast<std::uint32_t>(copy.block->cells.size()));
-            as.lea(rax, constant(copy.code_const));
-            as.store64(at(rdi, offsetof(InfixArgs, code)), rax);
+            store_place(copy, right_end);
             as.call_abs(reinterpret_cast<const void*>(&help_finish_infix));
             check_status(copy.thrown);
             as.jmp(closed);
@@ -1278,19 +1288,7 @@ void Emitter::emit_chain_stmt(Level& lv, const Stmt& s) {
 
 // The statement's value, computed in the level's base cell, pushed as
 // simple_expression pushes it.
-void Emitter::push_result(const Level& lv) {
-    const int overflow = as.label();
-    as.lea(rax, at(rbx, lv.base + cell_bytes));
-    as.cmp64_mem(rax, at(r12, end_at));
-    as.jcc(ae, overflow);
-    as.store64(at(r12, top_at), rax);
-    const int thrown = lv.thrown;
-    stubs.push_back([this, overflow, thrown] {
-        as.bind(overflow);
-        as.call_abs(reinterpret_cast<const void*>(&help_overflow));
-        check_status(thrown);
-    });
-}
+void Emitter::push_result(const Level& lv) { set_top_checked(lv.base + cell_bytes, lv.thrown); }
 
 // A set-word of an argument: the value computed, stored in the
 // argument's cell, and pushed.
