@@ -221,11 +221,14 @@ struct Asm {
     }
 };
 
-// Executable memory: one mapping, filled in order and never given back
-// (a prototype's arena; compiling stops when it is full).
+// Executable memory: one mapping, filled in order. When it is full, no
+// code is made until no native code is running; then every function's
+// code is forgotten and the mapping is filled again from its start (see
+// run).
 constexpr std::size_t arena_bytes = std::size_t{16} << 20;
 std::uint8_t* arena = nullptr;
 std::size_t arena_used = 0;
+bool arena_full = false;
 
 // Copies the assembled code and its pool into the arena and makes that
 // page range executable; null when the arena is full.
@@ -239,7 +242,10 @@ void* install(Asm& as) {
     const std::size_t total = code_size + as.pool.size();
     const std::size_t page = 4096;
     std::size_t start = (arena_used + page - 1) & ~(page - 1);
-    if (start + total > arena_bytes) return nullptr;
+    if (start + total > arena_bytes) {
+        arena_full = true;
+        return nullptr;
+    }
     std::uint8_t* dst = arena + start;
     mprotect(dst, (total + page - 1) & ~(page - 1), PROT_READ | PROT_WRITE);
     std::memcpy(dst, as.code.data(), as.code.size());
@@ -1494,6 +1500,10 @@ std::uint32_t compaction_seen = 0;
 
 Entry& entry_for(NodeId more) { return entries[(more >> 2) % entry_count]; }
 
+// How many activations of native code are running (on the C stack).
+std::uint32_t active = 0;
+
+
 Code compile(const Cell* fn, const Cell* cache) {
     const auto arity = static_cast<std::int32_t>(cache->data1);
     if (cache->data2 != 0 || cache->data3 != cache->data1 || arity < 1 || arity > 8) return nullptr;
@@ -1529,6 +1539,18 @@ void after_collection() {
 }
 }  // namespace
 
+namespace {
+// Starts the code area afresh once it is full, when no native code is
+// running (nothing returns into it): every function's code is forgotten,
+// to be made again on its next calls.
+void recycle_arena() {
+    if (!arena_full || active != 0) return;
+    forget();
+    arena_used = 0;
+    arena_full = false;
+}
+}  // namespace
+
 void init() {
     const char* v = std::getenv("KIV_NATIVE_CODE");
     enabled = !(v && v[0] == '0');
@@ -1551,6 +1573,11 @@ Ran run(const Cell* fn, const Cell* cache, Cell* base) {
             return Ran::not_run;
         }
         e.code = compile(fn, cache);
+        if (!e.code && arena_full && active == 0) {
+            recycle_arena();
+            e = Entry{fn->data3};
+            e.code = compile(fn, cache);
+        }
         if (!e.code) {
             e.failed = true;
             without_code[(fn->data3 >> 2) % table_size] = fn->data3;
@@ -1562,7 +1589,10 @@ Ran run(const Cell* fn, const Cell* cache, Cell* base) {
     if (std::memcmp(&e.fn, fn, sizeof(Cell)) != 0 ||
         std::memcmp(e.cache, cache - 1, sizeof(Cell) * (2 + cache->data1)) != 0)
         return Ran::not_run;
+    ++active;
     const int r = e.code(base);
+    if (--active == 0 && arena_full) [[unlikely]]
+        recycle_arena();
     if (r == 2) std::rethrow_exception(std::exchange(pending, nullptr));
     return r == 0 ? Ran::ok : Ran::thrown;
 }
