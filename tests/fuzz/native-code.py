@@ -77,6 +77,8 @@ class Gen:
             return "(" + self.conditional(fn, depth + 1, valued=True) + ")"
         if r < 0.9:
             callees = [f for f in self.names if f[0] != fn[0]]
+            if self.names and rng.random() < 0.15:
+                return "(" + self.mischief() + " " + self.expr(fn, depth + 2) + ")"
             if callees:
                 g = rng.choice(callees)
                 return "(" + g[0] + " " + " ".join(self.expr(fn, depth + 2) for _ in range(g[1])) + ")"
@@ -162,6 +164,28 @@ class Gen:
         self.names.append(fn)
         return f"{name}: func [{spec}] [{' '.join(stmts)}]"
 
+    def mischief(self):
+        """A call, made from inside a body, of a function that changes code
+        or words while the caller's expression is half done; it answers
+        its argument."""
+        rng = self.rng
+        name = rng.choice(self.names)[0]
+        r = rng.random()
+        if r < 0.25:
+            return "m-times"
+        if r < 0.35:
+            return "m-plus"
+        if r < 0.55:
+            value = rng.choice(INTS[:8] + ["(quote +)", "[1]", "(quote a)", "(quote exit)"])
+            return f"m-poke :{name} {rng.randint(1, 8)} {value}"
+        if r < 0.7:
+            return f"m-grow :{name} [{rng.choice(['+ 1', '* 2', 'a', 'exit'])}]"
+        if r < 0.85:
+            return f"m-redefine '{name}"
+        if r < 0.92:
+            return "m-either"
+        return "m-fail"
+
     def call(self, fn=None):
         fn = fn or self.rng.choice(self.names)
         return fn[0] + " " + " ".join(self.arg_value() if self.rng.random() < 0.3
@@ -205,6 +229,12 @@ class Gen:
             "deep: func [n] [either n < 0 [0] [(deep n + 1) + 1]]",
             "mutual-a: func [n] [either n < 1 [0] [(mutual-b n - 1) + 1]]",
             "mutual-b: func [n] [either n < 1 [1] [(mutual-a n - 1) + 2]]",
+            "m-times: func [x] [set '+ :times x] m-plus: func [x] [set '+ :plus x]",
+            "m-poke: func [f i v x] [if i <= length? body-of :f [poke body-of :f i v] x]",
+            "m-grow: func [f tail x] [append body-of :f tail x]",
+            "m-redefine: func [w x] [set w func [a] [a * 3] x]",
+            "m-either: func [x] [set 'either :swap-either x]",
+            "m-fail: func [x] [x + \"a\"]",
         ]
         self.names.append(("mutual-a", 1))
         for i in range(n_functions):
@@ -213,7 +243,9 @@ class Gen:
                 lines.append(self.call(self.names[-1]))
         for _ in range(n_lines):
             r = self.rng.random()
-            if r < 0.5:
+            if r < 0.08:
+                lines.append("set '+ :plus set 'either :either-orig")
+            elif r < 0.5:
                 lines.append(self.call())
             elif r < 0.9:
                 lines.append(self.change())
