@@ -1,7 +1,7 @@
-// Native code for function bodies (see native-code.h). Three parts: an
-// assembler for the few x86-64 instructions used, a reader that turns a
-// body into a tree of the constructs it knows (failing on anything else),
-// and the emitter that walks the tree.
+// Native code for function bodies (see native-code.h). Two parts, over the
+// assembler of x86-assembler.h: a reader that turns a body into a tree of
+// the constructs it knows (failing on anything else), and the emitter that
+// walks the tree.
 //
 // Register use in the emitted code: rbx holds the function frame's base
 // (its argument cells), r12 the runtime record, r13 the cage origin; rax,
