@@ -286,6 +286,39 @@ Status count_rounds(Cell* f, std::int32_t count);
 // value from the cursor on, the cursor moving past it before the round.
 Status foreach_block_rounds(Cell* cursor, const Cell* word, const Cell* body);
 
+// Where native code finds the call table (entries of {more node, cache},
+// two per set: the set's byte offset is (more << 3) & set_mask) and the
+// entries of `if`, `either` (2 in a row) and `return`.
+struct NativeCodeTables {
+    void* call_entries;
+    std::uintptr_t set_mask;
+    void* conditionals;
+    void* return_entry;
+};
+NativeCodeTables native_code_tables();
+// The argument cache of a callable through the call table. GC: may build it.
+const Cell* cached_arguments_of(const Cell* function);
+
+// Whether an argument cache entry is an evaluated argument taking `type`.
+bool entry_takes(const Cell* entry, Type type);
+// The bits of an op's cache header that pick its arithmetic after an
+// operand that needed a call (its kind, and that it takes one that way).
+std::uint32_t cache_infix_mask();
+// The cache header's flag of a body of user code run from its head.
+std::uint32_t cache_user_body();
+// The body of a function! called by the plain path, its frame open with
+// the arguments fetched (the context's values at `base`, the body flag
+// set): as call_function_plain runs it, return and exit taken.
+Status run_function_body(const Cell* fn, Cell* base);
+
+// Entry points for native code (native-code.h) handing a block back to the
+// interpreter. resume_block finishes a block from a statement's start or
+// (with `infix`) from an operator, its left value pushed at `base`.
+Status resume_block(const Cell* code, Cell* first, Cell* pos, Cell* end, Cell* base, const Cell* saved_near,
+                    bool chain, bool infix);
+// finish_infix ends an op call whose frame holds both operands.
+Status finish_infix(const Cell* kept_op, const Cell* word, Cell* pos, Cell* end, const Cell* code);
+
 // The trace machinery's start-up.
 void init_tracing();
 

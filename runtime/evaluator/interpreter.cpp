@@ -27,6 +27,7 @@
 #include "runtime/evaluator/actions.h"
 #include "runtime/evaluator/eval-api.h"
 #include "runtime/evaluator/interpreter-internal.h"
+#include "runtime/evaluator/native-code.h"
 #include "runtime/evaluator/natives.h"
 #include "runtime/evaluator/stack.h"
 #include "runtime/fire.h"
@@ -119,6 +120,13 @@ KIV_HOT const Cell* cached_arguments(const Cell* function) {
     if (set[1].more == function->data3) return set[1].cache;
     return fill_call_entry(function, set);
 }
+
+NativeCodeTables native_code_tables() {
+    return NativeCodeTables{call_entries, ((call_set_count - 1) << 1) * sizeof(CallEntry), &conditional_entries[0],
+                            &return_entry};
+}
+
+const Cell* cached_arguments_of(const Cell* function) { return cached_arguments(function); }
 
 void forget_lookup_caches() {
     forget_global_values();
@@ -987,6 +995,37 @@ KIV_HOT Step simple_expression(Cell*& pos, Cell* end, Cell* next, const Cell** f
 // after; fib 20: 31.91M -> 31.80M).
 Status run_paren(const Cell* paren);
 
+// A statement simple_expression left (`step`, with its `fn` and `stop`),
+// from `pos` in the block whose cells start at `first` and whose value
+// goes at `base`: the top back at `base`, `near` at the statement, then its
+// evaluation. Shared by the block loop and resume_block.
+[[gnu::always_inline]] inline Status run_statement(Step step, const Cell* fn, Cell* stop, Cell*& pos, Cell* first,
+                                                   Cell* end, Cell* base, const Cell* code) {
+    state.stack_top = base;
+    state.near.data1 = static_cast<std::uint32_t>(pos - first);
+    switch (step) {
+        case Step::call: return eval_call_word(fn, pos, end, code, 0);
+        case Step::set: return eval_set_word_value(pos, fn, end, code);
+        case Step::path: return eval_path_expression(pos, end, code);
+        case Step::paren: {
+            // PERF: a paren goes without the general dispatch (fib 20:
+            // 35.43M instructions before, 35.22M after; iterate at 100,000:
+            // 148.59M -> 148.04M).
+            const Status s = run_paren(pos++);
+            if (s == Status::ok && pos < end && pos->is(Type::word)) return infix_loop(pos, end, code);
+            return s;
+        }
+        case Step::partly:
+            // PERF: the operators go on from where the simple attempt
+            // stopped, without computing its part again.
+            stack::push_cell();
+            pos = stop;
+            return infix_loop_from(word_slot_fast(pos), pos, end, code);
+        case Step::set_partly: return eval_set_word_partly(pos, stop, fn, end, code);
+        default: return eval_expression(pos, end, code, 0);
+    }
+}
+
 template <bool leaves_near, bool user_code, bool entry_traced>
 KIV_HOT Status run_block_body(const Cell* block, bool chain, std::int32_t start) {
     // PERF: a block evaluation opens no call frame: nothing unwinds to one
@@ -1050,30 +1089,7 @@ KIV_HOT Status run_block_body(const Cell* block, bool chain, std::int32_t start)
                 // that cell directly (while, 1,000,000 rounds: 294.6M
                 // instructions before, 291.6M after; fib 20: 36.03M ->
                 // 35.95M).
-                state.stack_top = base;
-                state.near.data1 = static_cast<std::uint32_t>(pos - first);
-                Status s;
-                switch (step) {
-                    case Step::call: s = eval_call_word(fn, pos, end, &code, 0); break;
-                    case Step::set: s = eval_set_word_value(pos, fn, end, &code); break;
-                    case Step::path: s = eval_path_expression(pos, end, &code); break;
-                    case Step::paren:
-                        // PERF: a paren goes without the general dispatch
-                        // (fib 20: 35.43M instructions before, 35.22M
-                        // after; iterate at 100,000: 148.59M -> 148.04M).
-                        s = run_paren(pos++);
-                        if (s == Status::ok && pos < end && pos->is(Type::word)) s = infix_loop(pos, end, &code);
-                        break;
-                    case Step::partly:
-                        // PERF: the operators go on from where the simple
-                        // attempt stopped, without computing its part again.
-                        stack::push_cell();
-                        pos = stop;
-                        s = infix_loop_from(word_slot_fast(pos), pos, end, &code);
-                        break;
-                    case Step::set_partly: s = eval_set_word_partly(pos, stop, fn, end, &code); break;
-                    default: s = eval_expression(pos, end, &code, 0); break;
-                }
+                const Status s = run_statement(step, fn, stop, pos, first, end, base, &code);
                 if (s == Status::thrown) [[unlikely]] {
                     if constexpr (!leaves_near) state.near = saved_near;
                     return Status::thrown;
@@ -1129,6 +1145,56 @@ KIV_HOT Status run_block(const Cell* block, bool chain, std::int32_t start = 0) 
     if (tracing()) [[unlikely]]
         return run_block_traced<leaves_near, user_code>(block, chain, start);
     return run_block_body<leaves_near, user_code, false>(block, chain, start);
+}
+
+bool entry_takes(const Cell* entry, Type type) {
+    if (entry->header & (3u << kind_shift)) return false;
+    if (entry->header & any_but_unset) return type != Type::unset;
+    return accepts(entry, static_cast<std::uint32_t>(type));
+}
+
+std::uint32_t cache_infix_mask() { return cache_flag::fast_mask | cache_flag::infix_ready; }
+std::uint32_t cache_user_body() { return cache_flag::user_body; }
+
+// The rest of a block that native code started (see native-code.h), from
+// `pos`: a statement's start, or with `infix` an operator whose left value
+// is pushed at `base`. Does what run_block_body's loops do from there:
+// `first` and `end` are the cells the block had when it started, `near`
+// holds what that loop would have left in it, and `saved_near` is the
+// value to put back when the block ends.
+Status resume_block(const Cell* code_cell, Cell* first, Cell* pos, Cell* end, Cell* base, const Cell* saved_near,
+                    bool chain, bool infix) {
+    const Cell code = *code_cell;
+    auto leave = [&](Status s) {
+        state.near = *saved_near;
+        return s;
+    };
+    if (infix) {
+        state.stack_top = base + 1;
+        if (infix_loop(pos, end, &code) == Status::thrown) return leave(Status::thrown);
+    }
+    while (pos < end) {
+        state.stack_top = base;
+        Status s;
+        if (!tracing()) {
+            const Cell* fn = nullptr;
+            Cell* stop = nullptr;
+            const Step step = simple_expression(pos, end, base, &fn, &stop);
+            if (step == Step::done) continue;
+            s = run_statement(step, fn, stop, pos, first, end, base, &code);
+        } else {
+            state.near.data1 = static_cast<std::uint32_t>(pos - first);
+            s = eval_expression(pos, end, &code, 0);
+        }
+        if (s == Status::thrown) return leave(Status::thrown);
+    }
+    if (tracing()) [[unlikely]]
+        if (fire_event(Event::exit, &code, nullptr, nullptr, state.stack_top - 1) == Status::thrown)
+            return leave(Status::thrown);
+    state.near = *saved_near;
+    if (chain) *state.stack_arguments = *base;
+    state.stack_top = base + 1;
+    return Status::ok;
 }
 
 namespace {
@@ -1670,10 +1736,14 @@ KIV_HOT Status call_function_plain(const Cell* function, const Cell* word, Cell*
     // 32.02M instructions before, 31.99M after; the return bench at 50,000
     // rounds: 72.76M before, 72.54M after).
     Status s;
-    if (cache->header & cache_flag::user_body) [[likely]]
-        s = run_block<false, true>(body, true, series::head(body));
-    else
+    if (cache->header & cache_flag::user_body) [[likely]] {
+        const native_code::Ran ran =
+            native_code::worth_running(f.data3) ? native_code::run(fn, cache, base) : native_code::Ran::not_run;
+        if (ran == native_code::Ran::not_run) s = run_block<false, true>(body, true, series::head(body));
+        else s = ran == native_code::Ran::ok ? Status::ok : Status::thrown;
+    } else {
         s = run_other_body(body, base);
+    }
     if (s == Status::thrown) [[unlikely]] {
         const std::uint32_t thrown = state.thrown_code;
         if (thrown != throw_code::return_ && thrown != throw_code::exit) return Status::thrown;
@@ -1686,6 +1756,27 @@ KIV_HOT Status call_function_plain(const Cell* function, const Cell* word, Cell*
 }
 
 }  // namespace
+
+Status run_function_body(const Cell* function, Cell* base) {
+    const Cell f = *function;
+    const Cell* cache = cached_arguments(&f);
+    const Cell* body = cache - 1;
+    Status s;
+    if (cache->header & cache_flag::user_body) {
+        const native_code::Ran ran =
+            native_code::worth_running(f.data3) ? native_code::run(&f, cache, base) : native_code::Ran::not_run;
+        if (ran == native_code::Ran::not_run) s = run_block<false, true>(body, true, series::head(body));
+        else s = ran == native_code::Ran::ok ? Status::ok : Status::thrown;
+    } else {
+        s = run_other_body(body, base);
+    }
+    if (s == Status::thrown) {
+        const std::uint32_t thrown = state.thrown_code;
+        if (thrown != throw_code::return_ && thrown != throw_code::exit) return Status::thrown;
+        state.thrown_code = 0;
+    }
+    return Status::ok;
+}
 
 // With `frameless`, as call_native_general.
 template <bool frameless = false>
@@ -2001,6 +2092,26 @@ KIV_HOT const Cell* cached_op_arguments(const Cell* op) {
 // made only where a message or the entry needs it (fib 20: 36.57M
 // instructions before, 36.44M after; the return bench at 50,000 rounds:
 // 89.69M before, 89.09M after).
+// An op of Fast kind `kind` applied to the operands at `left` (its frame
+// open on them, `pos` past the right one): the arithmetic, else the
+// argument checks and the entry; the frame closes. `kept_op` is a copy of
+// the op's value taken before the right operand ran.
+[[gnu::always_inline]] inline Status apply_infix(Fast kind, const Cell* cache, Cell* left, const Cell* kept_op,
+                                                 const Cell* word, Cell*& pos, Cell* end, const Cell* code) {
+    if (fast_math(kind, left, left + 1)) {
+        close_native_frame();
+        return Status::ok;
+    }
+    const Cell fn = op_function(kept_op);
+    Call c{&fn, word, word, pos, end, code, nullptr, nullptr, nullptr, true};
+    check_left(c, cache);
+    if (!accepts(cache + 2, left[1].type_id())) fire_expect_arg(c, cache + 2, left + 1);
+    std::int32_t positions[1] = {0};
+    KIV_PROPAGATE(run_entry(&fn, positions, 0));
+    close_native_frame();
+    return Status::ok;
+}
+
 Status call_infix(const Cell* op, const Cell* word, Cell*& pos, Cell* end, const Cell* code) {
     if (!tracing() && pos < end) [[likely]] {
         // The right operand: a number, or a word holding a number or
@@ -2039,24 +2150,31 @@ Status call_infix(const Cell* op, const Cell* word, Cell*& pos, Cell* end, const
             const Cell kept_op = *op;
             KIV_PROPAGATE(callee ? eval_call_word(callee, pos, end, code, flag::sub | flag::no_infix)
                                  : eval_expression(pos, end, code, flag::sub | flag::no_infix));
-            if (fast_math(kind, left, left + 1)) {
-                close_native_frame();
-                return Status::ok;
-            }
-            const Cell fn = op_function(&kept_op);
-            Call c{&fn, word, word, pos, end, code, nullptr, nullptr, nullptr, true};
-            check_left(c, cache);
-            if (!accepts(cache + 2, left[1].type_id())) fire_expect_arg(c, cache + 2, left + 1);
-            std::int32_t positions[1] = {0};
-            KIV_PROPAGATE(run_entry(&fn, positions, 0));
-            close_native_frame();
-            return Status::ok;
+            return apply_infix(kind, cache, left, &kept_op, word, pos, end, code);
         }
     }
     const Cell fn = op_function(op);
     Call c{&fn, word, word, pos, end, code, nullptr, nullptr, nullptr, true};
     return invoke(c);
 }
+
+}  // namespace
+
+namespace internal {
+
+// The end of call_infix for an op whose frame is open with both operands
+// in it, when native code computed the right one: the arithmetic, else
+// the argument checks and the entry; the frame closes. `pos` stands past
+// the right operand.
+Status finish_infix(const Cell* kept_op, const Cell* word, Cell* pos, Cell* end, const Cell* code) {
+    const Cell* cache = cached_op_arguments(kept_op);
+    const auto kind = static_cast<Fast>((cache->header & cache_flag::fast_mask) >> cache_flag::fast_shift);
+    return apply_infix(kind, cache, state.stack_arguments, kept_op, word, pos, end, code);
+}
+
+}  // namespace internal
+
+namespace {
 
 Status infix_loop_from(const Cell* v, Cell*& pos, Cell* end, const Cell* code) {
     for (;;) {
@@ -2544,6 +2662,7 @@ void init() {
     collector::register_root_cell(&state.trace_callback);
     forget_lookup_caches();
     collector::register_hook(forget_lookup_caches);
+    native_code::init();
     eval::install(eval::Entries{api_eval_block, api_call});
     error::set_spec_evaluator(eval_error_spec);
     block::call_comparator_hook = call_comparator;

@@ -36,6 +36,8 @@ import subprocess
 import sys
 import tempfile
 
+from ddmin import ddmin
+
 # Words that stop the process, wait, read the console, reach the network,
 # call programs, open a GUI or touch files. A line holding one of them is
 # not used, and none of them enters the token pool.
@@ -419,22 +421,6 @@ def check(args, seed, index, programs, pool):
     with open(name + ".note", "w", encoding="utf-8") as fh:
         fh.write(f"from {path}\n" + "\n".join(found) + "\n--- stderr tail\n" + err[-3000:])
     return f"{name}: {'; '.join(found)} (from {os.path.relpath(path)})"
-
-
-def ddmin(items, failing):
-    """Shrinks items to a smaller list for which failing() still holds."""
-    chunk = max(1, len(items) // 2)
-    while chunk >= 1:
-        i, shrunk = 0, False
-        while i < len(items):
-            trial = items[:i] + items[i + chunk:]
-            if trial and failing(trial):
-                items, shrunk = trial, True
-            else:
-                i += chunk
-        if not shrunk:
-            chunk //= 2
-    return items
 
 
 def reduce_file(args, path):

@@ -1,0 +1,1423 @@
+// Native code for function bodies (see native-code.h). Two parts, over the
+// assembler of x86-assembler.h: a reader that turns a body into a tree of
+// the constructs it knows (failing on anything else), and the emitter that
+// walks the tree.
+//
+// Register use in the emitted code: rbx holds the function frame's base
+// (its argument cells), r12 the runtime record, r13 the cage origin; rax,
+// rcx, rdx, rsi, rdi, r8 to r11 and xmm0 to xmm2 are scratch. Each
+// activation's native frame keeps, per block level, the block's first cell
+// (which pins its buffer for the collector) and the `near` to put back, and
+// per call the function value and op copies (whose node ids keep them
+// alive, as the interpreter's locals do).
+#include "runtime/evaluator/native-code.h"
+
+#include <sys/mman.h>
+
+#include <cstddef>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <utility>
+#include <vector>
+
+#include "runtime/collector.h"
+#include "runtime/datatypes/block.h"
+#include "runtime/datatypes/function.h"
+#include "runtime/datatypes/native.h"
+#include "runtime/datatypes/series.h"
+#include "runtime/evaluator/actions.h"
+#include "runtime/evaluator/interpreter-internal.h"
+#include "runtime/evaluator/natives.h"
+#include "runtime/evaluator/x86-assembler.h"
+#include "runtime/evaluator/stack.h"
+#include "runtime/state.h"
+
+namespace kiv::native_code {
+
+bool enabled = true;
+NodeId without_code[table_size] = {};
+
+namespace {
+
+using interpreter::internal::global_values;
+
+// Executable memory: one mapping, filled in order. When it is full, no
+// code is made until no native code is running; then every function's
+// code is forgotten and the mapping is filled again from its start (see
+// run).
+constexpr std::size_t arena_bytes = std::size_t{16} << 20;
+std::uint8_t* arena = nullptr;
+std::size_t arena_used = 0;
+bool arena_full = false;
+
+// Copies the assembled code and its pool into the arena and makes that
+// page range executable; null when the arena is full.
+void* install(Asm& as) {
+    if (!arena) {
+        void* p = mmap(nullptr, arena_bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (p == MAP_FAILED) return nullptr;
+        arena = static_cast<std::uint8_t*>(p);
+    }
+    const std::size_t code_size = (as.code.size() + 15) & ~std::size_t{15};
+    const std::size_t total = code_size + as.pool.size();
+    const std::size_t page = 4096;
+    std::size_t start = (arena_used + page - 1) & ~(page - 1);
+    if (start + total > arena_bytes) {
+        arena_full = true;
+        return nullptr;
+    }
+    std::uint8_t* dst = arena + start;
+    mprotect(dst, (total + page - 1) & ~(page - 1), PROT_READ | PROT_WRITE);
+    std::memcpy(dst, as.code.data(), as.code.size());
+    std::memset(dst + as.code.size(), 0xCC, code_size - as.code.size());
+    std::memcpy(dst + code_size, as.pool.data(), as.pool.size());
+    for (const auto& f : as.jumps) {
+        const std::int32_t rel = as.label_at[f.label] - (f.where + 4);
+        std::memcpy(dst + f.where, &rel, 4);
+    }
+    for (const auto& f : as.pool_fixes) {
+        const std::int32_t rel = static_cast<std::int32_t>(code_size + f.offset) - (f.where + 4);
+        std::memcpy(dst + f.where, &rel, 4);
+    }
+    mprotect(dst, (total + page - 1) & ~(page - 1), PROT_READ | PROT_EXEC);
+    arena_used = start + total;
+    return dst;
+}
+
+// ---------------------------------------------------------------------------
+// Helpers the code calls. Each answers 0 (ok), 1 (thrown: a code pending)
+// or 2 (a C++ exception, kept in `pending` until the code has returned).
+
+std::exception_ptr pending;
+
+template <class F>
+int guarded(F f) {
+    try {
+        return f() == Status::ok ? 0 : 1;
+    } catch (...) {
+        pending = std::current_exception();
+        return 2;
+    }
+}
+
+// Where in a block the interpreter takes over: the block value, its first
+// cell, the cell to go on from and the block's length when the code was
+// made.
+struct BlockPlace {
+    const Cell* code;
+    Cell* first;
+    std::int32_t at;
+    std::int32_t length;
+};
+
+struct ResumeArgs {
+    BlockPlace place;
+    Cell* base;
+    const Cell* saved_near;
+    std::int32_t chain;
+    std::int32_t infix;
+};
+
+int help_resume(const ResumeArgs* r) {
+    return guarded([&] {
+        const BlockPlace& p = r->place;
+        return interpreter::internal::resume_block(p.code, p.first, p.first + p.at, p.first + p.length, r->base,
+                                                   r->saved_near, r->chain != 0, r->infix != 0);
+    });
+}
+
+// A block run from its start by the interpreter (its entry guard failed).
+int help_run_block(const Cell* code, std::int32_t chain) {
+    return guarded([&] { return interpreter::eval_block(code, chain != 0); });
+}
+
+// The body of a function whose frame the code opened (the context's
+// values at `base`, the body flag set), run as call_function_plain runs
+// it: its own native code or the interpreter, return and exit taken.
+int help_run_body(const Cell* fn, Cell* base) {
+    return guarded([&] { return interpreter::internal::run_function_body(fn, base); });
+}
+
+int help_overflow() {
+    return guarded([&] {
+        stack::overflow_arguments();
+        return Status::ok;
+    });
+}
+
+struct InfixArgs {
+    BlockPlace place;
+    const Cell* kept_op;
+    const Cell* word;
+};
+
+int help_finish_infix(const InfixArgs* a) {
+    return guarded([&] {
+        const BlockPlace& p = a->place;
+        return interpreter::internal::finish_infix(a->kept_op, a->word, p.first + p.at, p.first + p.length, p.code);
+    });
+}
+
+// ---------------------------------------------------------------------------
+// The reader: a body as a tree of the constructs the emitter knows.
+
+struct Block;
+
+enum class TermKind : std::uint8_t { integer, local, paren, call };
+struct Chain;
+
+struct Term {
+    TermKind kind = TermKind::integer;
+    int at = 0;    // its first cell
+    int end = 0;   // past its last cell
+    int slot = 0;  // local: the value's index in the frame
+    std::unique_ptr<Block> paren;
+    std::vector<Chain> args;  // call: the arguments (simple chains)
+    // call: the function value, its argument cache's body cell, header and
+    // entries as the call table held them, and whether it is the function
+    // compiled.
+    Cell fn{};
+    std::vector<Cell> cache;
+    bool self = false;
+};
+
+enum class OpKind : std::uint8_t { add, subtract, multiply, lesser, greater, lesser_or_equal, greater_or_equal, equal, not_equal };
+
+struct Op {
+    int at = 0;   // the operator word's cell
+    Cell value{}; // the op it holds
+    OpKind kind{};
+    Term right;
+};
+
+// A value and the operators applied to it.
+struct Chain {
+    Term first;
+    std::vector<Op> ops;
+    int end = 0;
+    // What follows the chain in its block: -1 nothing (its end, or a value
+    // that is not a word), else the frame slot of the local word there,
+    // whose value must not be an op.
+    int follow_slot = -1;
+    bool simple() const {
+        if (first.kind == TermKind::paren || first.kind == TermKind::call) return false;
+        for (const Op& op : ops)
+            if (op.right.kind == TermKind::call) return false;
+        return true;
+    }
+};
+
+enum class StmtKind : std::uint8_t { chain, conditional, return_, set };
+
+struct Stmt {
+    StmtKind kind = StmtKind::chain;
+    int at = 0, end = 0;
+    Chain chain;  // the chain, the condition or the returned value
+    std::int32_t branches = 0;
+    Cell native{};  // either, if or return
+    std::unique_ptr<Block> blocks[2];
+    int follow_slot = -1;  // conditional: as a chain's follow_slot
+};
+
+struct Block {
+    Cell code{};  // the block value the interpreter runs
+    std::vector<Cell> cells;
+    std::vector<Stmt> stmts;
+};
+
+struct Reader {
+    const Cell* fn;        // the function compiled
+    NodeId context;        // its context
+    std::int32_t slots;    // its frame's value cells
+    std::int32_t arity;    // its mandatory arguments
+    const Cell* global_cells = nullptr;
+    NodeId global_context = 0;
+    int blocks = 0;
+    Block body;
+
+    const Cell* global_value(const Cell& word) {
+        if (word.data1 != global_context || static_cast<std::int32_t>(word.data3) < 0) return nullptr;
+        return global_cells + word.data3;
+    }
+
+    bool read_block(const Cell& code, Block& out, int depth) {
+        if (++blocks > 64 || depth > 8) return false;
+        if (!code.is(Type::block) && !code.is(Type::paren)) return false;
+        if (series::head(&code) != 0) return false;
+        memory::SeriesBuffer* b = block::buffer(&code);
+        if (b->flags & memory::series_flag::library_code) return false;
+        out.code = code;
+        out.cells.assign(b->cells(), b->cells_tail());
+        if (out.cells.empty() || out.cells.size() > 200) return false;
+        int pos = 0;
+        const int n = static_cast<int>(out.cells.size());
+        while (pos < n) {
+            Stmt s;
+            if (!read_stmt(out, pos, s, depth)) return false;
+            pos = s.end;
+            out.stmts.push_back(std::move(s));
+        }
+        return true;
+    }
+
+    bool is_local(const Cell& c, int& slot) {
+        if (!c.is(Type::word) || c.data1 != context) return false;
+        const auto i = static_cast<std::int32_t>(c.data3);
+        if (i < 0 || i >= arity) return false;
+        slot = i;
+        return true;
+    }
+
+    const Cell* own_cache = nullptr;
+    void* call_entries = nullptr;
+    std::uintptr_t set_mask = 0;
+
+    // A word holding a function! called by the plain path (no trace
+    // flags) whose argument cache the call table holds, with evaluated
+    // arguments taking integer! and logic!, no refinements and no locals:
+    // its value and cache into `t`.
+    bool is_callee(const Cell& c, Term& t) {
+        if (!c.is(Type::word)) return false;
+        const Cell* v = global_value(c);
+        if (!v || !v->is(Type::function)) return false;
+        if (v->header & (function::flag::trace | function::flag::no_trace)) return false;
+        const Cell* cache = nullptr;
+        if (std::memcmp(v, fn, sizeof(Cell)) == 0) {
+            cache = own_cache;
+            t.self = true;
+        } else {
+            const auto* set = static_cast<const std::uint8_t*>(call_entries) +
+                              ((std::uintptr_t{v->data3} << 3) & set_mask);
+            for (int i = 0; i < 2 && !cache; ++i) {
+                NodeId more;
+                std::memcpy(&more, set + 16 * i, 4);
+                if (more == v->data3) std::memcpy(&cache, set + 16 * i + 8, 8);
+            }
+            if (!cache) return false;
+        }
+        const auto n = static_cast<std::int32_t>(cache->data1);
+        if (n > 8 || cache->data2 != 0 || cache->data3 != cache->data1) return false;
+        if (!(cache->header & interpreter::internal::cache_user_body())) return false;
+        for (std::int32_t i = 1; i <= n; ++i)
+            if (!interpreter::internal::entry_takes(cache + i, Type::integer) ||
+                !interpreter::internal::entry_takes(cache + i, Type::logic))
+                return false;
+        t.fn = *v;
+        t.cache.assign(cache - 1, cache + 1 + n);
+        return true;
+    }
+
+    bool op_kind(const Cell* v, OpKind& k) {
+        if (!v || !v->is(Type::op)) return false;
+        const Type source = op::source_type(v);
+        if (source == Type::action) {
+            switch (static_cast<Action>(v->data1)) {
+                case Action::add: k = OpKind::add; return true;
+                case Action::subtract: k = OpKind::subtract; return true;
+                case Action::multiply: k = OpKind::multiply; return true;
+                default: return false;
+            }
+        }
+        if (source != Type::native) return false;
+        switch (static_cast<natives::Native>(v->data1)) {
+            case natives::Native::lesser_q: k = OpKind::lesser; return true;
+            case natives::Native::greater_q: k = OpKind::greater; return true;
+            case natives::Native::lesser_or_equal_q: k = OpKind::lesser_or_equal; return true;
+            case natives::Native::greater_or_equal_q: k = OpKind::greater_or_equal; return true;
+            case natives::Native::equal_q: k = OpKind::equal; return true;
+            case natives::Native::not_equal_q: k = OpKind::not_equal; return true;
+            default: return false;
+        }
+    }
+
+    bool read_term(Block& b, int pos, Term& t, bool calls, int depth) {
+        const Cell& c = b.cells[pos];
+        t.at = pos;
+        t.end = pos + 1;
+        if (c.is(Type::integer)) {
+            t.kind = TermKind::integer;
+            return true;
+        }
+        if (is_local(c, t.slot)) {
+            t.kind = TermKind::local;
+            return true;
+        }
+        if (!calls) return false;
+        if (c.is(Type::paren)) {
+            t.kind = TermKind::paren;
+            t.paren = std::make_unique<Block>();
+            return read_block(c, *t.paren, depth + 1);
+        }
+        if (is_callee(c, t)) {
+            t.kind = TermKind::call;
+            int p = pos + 1;
+            const int n = static_cast<int>(t.cache.size()) - 2;
+            for (int i = 0; i < n; ++i) {
+                Chain a;
+                if (p >= static_cast<int>(b.cells.size()) || !read_chain(b, p, a, false, depth)) return false;
+                p = a.end;
+                t.args.push_back(std::move(a));
+            }
+            t.end = p;
+            return true;
+        }
+        return false;
+    }
+
+    // A chain from `pos`; `calls`: its terms may be parens and calls.
+    bool read_chain(Block& b, int pos, Chain& ch, bool calls, int depth) {
+        if (!read_term(b, pos, ch.first, calls, depth)) return false;
+        int p = ch.first.end;
+        const int n = static_cast<int>(b.cells.size());
+        for (;;) {
+            if (p >= n) break;
+            const Cell& c = b.cells[p];
+            if (!c.is(Type::word)) break;
+            int slot;
+            if (is_local(c, slot)) {
+                ch.follow_slot = slot;
+                break;
+            }
+            const Cell* v = global_value(c);
+            Op op;
+            if (!op_kind(v, op.kind)) return false;
+            op.at = p;
+            op.value = *v;
+            if (p + 1 >= n) return false;
+            // The right operand of an op: a number, or a call when the op
+            // is an action whose value needs its frame (add and the like).
+            if (!read_term(b, p + 1, op.right, false, depth)) {
+                const bool arithmetic =
+                    op.kind == OpKind::add || op.kind == OpKind::subtract || op.kind == OpKind::multiply;
+                Term probe;
+                if (!calls || !arithmetic || !is_callee(b.cells[p + 1], probe)) return false;
+                if (!read_term(b, p + 1, op.right, true, depth)) return false;
+            }
+            p = op.right.end;
+            ch.ops.push_back(std::move(op));
+        }
+        ch.end = p;
+        return true;
+    }
+
+    bool read_stmt(Block& b, int pos, Stmt& s, int depth) {
+        const Cell& c = b.cells[pos];
+        const int n = static_cast<int>(b.cells.size());
+        s.at = pos;
+        if (c.is(Type::word)) {
+            const Cell* v = global_value(c);
+            if (v && v->is(Type::native)) {
+                const auto slot = static_cast<natives::Native>(v->data1);
+                if (slot == natives::Native::either || slot == natives::Native::if_) {
+                    s.kind = StmtKind::conditional;
+                    s.branches = slot == natives::Native::either ? 2 : 1;
+                    s.native = *v;
+                    if (pos + 1 >= n || !read_chain(b, pos + 1, s.chain, false, depth)) return false;
+                    if (s.chain.follow_slot >= 0) return false;
+                    int p = s.chain.end;
+                    for (int i = 0; i < s.branches; ++i, ++p) {
+                        if (p >= n || !b.cells[p].is(Type::block)) return false;
+                        s.blocks[i] = std::make_unique<Block>();
+                        if (!read_block(b.cells[p], *s.blocks[i], depth + 1)) return false;
+                    }
+                    s.end = p;
+                    if (p < n) {
+                        if (!is_local(b.cells[p], s.follow_slot) && !b.cells[p].is(Type::integer)) return false;
+                    }
+                    return true;
+                }
+                if (slot == natives::Native::return_) {
+                    s.kind = StmtKind::return_;
+                    s.native = *v;
+                    if (pos + 1 >= n || !read_chain(b, pos + 1, s.chain, false, depth)) return false;
+                    if (s.chain.follow_slot >= 0) return false;
+                    s.end = s.chain.end;
+                    return true;
+                }
+            }
+        }
+        int slot;
+        if (c.is(Type::set_word) && is_local(Cell{static_cast<std::uint32_t>(Type::word), c.data1, c.data2, c.data3}, slot)) {
+            // A set-word of an argument taking a simple chain.
+            s.kind = StmtKind::set;
+            s.branches = slot;
+            if (pos + 1 >= n || !read_chain(b, pos + 1, s.chain, false, depth)) return false;
+            s.end = s.chain.end;
+            return true;
+        }
+        s.kind = StmtKind::chain;
+        if (!read_chain(b, pos, s.chain, true, depth)) return false;
+        s.end = s.chain.end;
+        return true;
+    }
+};
+
+
+// ---------------------------------------------------------------------------
+// The emitter.
+
+constexpr std::int32_t cell_bytes = 16;
+constexpr std::uint8_t type_integer = static_cast<std::uint8_t>(Type::integer);
+constexpr std::uint8_t type_logic = static_cast<std::uint8_t>(Type::logic);
+constexpr std::uint8_t type_op = static_cast<std::uint8_t>(Type::op);
+constexpr std::uint32_t frame_bytes_each = sizeof(stack::CallFrame);
+
+// Byte offsets in the runtime record.
+#define KIV_STATE_AT(field) static_cast<std::int32_t>(offsetof(State, field))
+const std::int32_t near_at = KIV_STATE_AT(near);
+const std::int32_t top_at = KIV_STATE_AT(stack_top);
+const std::int32_t args_at = KIV_STATE_AT(stack_arguments);
+const std::int32_t end_at = KIV_STATE_AT(stack_end);
+const std::int32_t frames_top_at = KIV_STATE_AT(frames_top);
+const std::int32_t frames_end_at = KIV_STATE_AT(frames_end);
+const std::int32_t tracing_at = KIV_STATE_AT(tracing);
+const std::int32_t thrown_at = KIV_STATE_AT(thrown_code);
+const std::int32_t low_at = KIV_STATE_AT(stack_low);
+#undef KIV_STATE_AT
+
+// One block being run: where its values and its saved state are.
+struct Level {
+    const Block* block = nullptr;
+    int code_const = 0;      // pool offset of its block value
+    std::int32_t base = 0;   // its result cell: byte offset from rbx
+    std::int32_t first_slot = 0, near_slot = 0;  // rsp offsets
+    bool chain = false;
+    int verified = 0;        // cells [0, verified) compared since code last ran
+    int done = 0;            // label: after the block's end
+    int thrown = 0;          // label: a code pending; puts `near` back
+    int outer_thrown = 0;    // label: a code pending, this level's `near` back
+    int frames = 0;          // conditional frames opened inside the body
+};
+
+struct Emitter {
+    Asm as;
+    Reader& rd;
+    const Cell fn_value;
+    const Cell* cache;   // the function's argument cache (at compile time)
+    int entry = 0;
+    int exception_out = 0;
+    int return_taken = 0;
+    int frame_patch[2] = {0, 0};
+    std::int32_t frame_size = 0;
+    std::int32_t scratch = 0;  // rsp offset of the helpers' argument records
+    std::int32_t body_near_slot = 0;
+    bool failed = false;  // something the emitter cannot make exact
+    std::vector<Level*> levels;
+    std::vector<std::function<void()>> stubs;
+    std::uint8_t* origin = cage::origin();
+    interpreter::internal::NativeCodeTables tables = interpreter::internal::native_code_tables();
+
+    Emitter(Reader& r, const Cell& fn, const Cell* c) : rd(r), fn_value(fn), cache(c) {}
+
+    std::int32_t slot(std::int32_t bytes) {
+        const std::int32_t s = frame_size;
+        frame_size += (bytes + 15) & ~15;
+        return s;
+    }
+
+    // After a helper call: 1 goes to `thrown`, 2 out of the code.
+    void check_status(int thrown) {
+        const int ok = as.label();
+        as.test32_rr(rax, rax);
+        as.jcc(e, ok);
+        as.cmp32_rimm(rax, 1);
+        as.jcc(e, thrown);
+        as.jmp(exception_out);
+        as.bind(ok);
+    }
+
+    // The argument stack's top set to rbx + `top`, as the interpreter
+    // pushes: past the stack's end, the stack-overflow error is raised
+    // (out of line) and the code goes to `thrown`.
+    void set_top_checked(std::int32_t top, int thrown) {
+        const int overflow = as.label();
+        as.lea(rax, at(rbx, top));
+        as.cmp64_mem(rax, at(r12, end_at));
+        as.jcc(ae, overflow);
+        as.store64(at(r12, top_at), rax);
+        stubs.push_back([this, overflow, thrown] {
+            as.bind(overflow);
+            as.call_abs(reinterpret_cast<const void*>(&help_overflow));
+            check_status(thrown);
+        });
+    }
+
+    // Code ran: every level reads its cells from `pos` on again.
+    void code_ran(const std::vector<int>& positions) {
+        for (std::size_t i = 0; i < levels.size(); ++i)
+            if (levels[i]->verified > positions[i]) levels[i]->verified = positions[i];
+    }
+    std::vector<int> positions;  // per level, the next cell it reads
+    void ran() {
+        code_ran(positions);
+        globals_loaded = false;
+    }
+
+    // Fills the BlockPlace at rdi (the start of the helper's arguments)
+    // with the level's block and cell `at_cell`.
+    void store_place(const Level& lv, int at_cell) {
+        as.lea(rax, constant(lv.code_const));
+        as.store64(at(rdi, offsetof(BlockPlace, code)), rax);
+        as.load64(rax, at(rsp, lv.first_slot));
+        as.store64(at(rdi, offsetof(BlockPlace, first)), rax);
+        as.store32_imm(at(rdi, offsetof(BlockPlace, at)), static_cast<std::uint32_t>(at_cell));
+        as.store32_imm(at(rdi, offsetof(BlockPlace, length)), static_cast<std::uint32_t>(lv.block->cells.size()));
+    }
+
+    // The label of a hand-over of the rest of the level's block to the
+    // interpreter from cell `at` (with `infix`: from an operator, the left
+    // value pushed at the level's base). Emitted out of line.
+    int resume(const Level& lv, int at_cell, bool infix) {
+        const int label = as.label();
+        const Level copy = lv;
+        stubs.push_back([this, label, copy, at_cell, infix] {
+            as.bind(label);
+            as.lea(rdi, at(rsp, scratch));
+            store_place(copy, at_cell);
+            as.lea(rax, at(rbx, copy.base));
+            as.store64(at(rdi, offsetof(ResumeArgs, base)), rax);
+            as.lea(rax, at(rsp, copy.near_slot));
+            as.store64(at(rdi, offsetof(ResumeArgs, saved_near)), rax);
+            as.store32_imm(at(rdi, offsetof(ResumeArgs, chain)), copy.chain ? 1 : 0);
+            as.store32_imm(at(rdi, offsetof(ResumeArgs, infix)), infix ? 1 : 0);
+            as.call_abs(reinterpret_cast<const void*>(&help_resume));
+            check_status(copy.outer_thrown);
+            as.jmp(copy.done);
+        });
+        return label;
+    }
+
+    // Guards are gathered and tested together: each 16-byte comparison
+    // is folded into xmm2, and flush tests the lot, a difference going to
+    // its `fail`. Until then the code computes only into cells above the
+    // top and into registers, so a failure finds nothing done. PERF: one
+    // test a batch, not one a cell (fib 20: 355 instructions a call
+    // before, 332 after, with the global values' address kept in r14).
+    int gathered = 0;
+    // Whether r14 holds the global values' address, checked against the
+    // global context, since code last ran.
+    bool globals_loaded = false;
+
+    void gather(const Mem& m, const Cell& expected) {
+        const int c = as.add_constant(expected);
+        if (gathered == 0) {
+            as.movdqu_load(2, m);
+            as.pcmpeqb(2, constant(c));
+        } else {
+            as.movdqu_load(3, m);
+            as.pcmpeqb(3, constant(c));
+            as.pand(2, 3);
+        }
+        ++gathered;
+    }
+
+    void flush(int fail) {
+        if (!gathered) return;
+        gathered = 0;
+        as.pmovmskb(rax, 2);
+        as.cmp32_rimm(rax, 0xFFFF);
+        as.jcc(ne, fail);
+    }
+
+    // The level's cells [verified, to) compared with those the code was
+    // made for (gathered).
+    void verify(Level& lv, int to) {
+        if (to > static_cast<int>(lv.block->cells.size())) to = static_cast<int>(lv.block->cells.size());
+        if (to <= lv.verified) return;
+        const int from = lv.verified;
+        lv.verified = to;
+        as.load64(rdx, at(rsp, lv.first_slot));
+        for (int i = from; i < to; ++i) gather(at(rdx, i * cell_bytes), lv.block->cells[i]);
+    }
+
+    // A global word's value compared with the one the code was made for
+    // (gathered); the global values' address read where the interpreter's
+    // lookup would find it, an empty cache going to `fail`.
+    void guard_global(const Cell& word, const Cell& value, int fail) {
+        if (!globals_loaded || word.data1 != rd.global_context) {
+            as.mov_imm64(rax, reinterpret_cast<std::uint64_t>(&global_values));
+            as.cmp32_imm(at(rax, 0), word.data1);
+            as.jcc(ne, fail);
+            as.load64(r14, at(rax, static_cast<std::int32_t>(offsetof(interpreter::internal::GlobalValues, cells))));
+            globals_loaded = word.data1 == rd.global_context;
+        }
+        gather(at(r14, static_cast<std::int32_t>(word.data3) * cell_bytes), value);
+    }
+
+    void tracing_check(int fail) {
+        as.cmp8_imm(at(r12, tracing_at), 0);
+        as.jcc(ne, fail);
+    }
+
+    void set_top(std::int32_t off) {
+        as.lea(rax, at(rbx, off));
+        as.store64(at(r12, top_at), rax);
+    }
+
+    // A simple chain computed into the cell at rbx + t; a value it cannot
+    // compute goes to `fail` (nothing happened: the interpreter redoes it).
+    // With `ops` short of all the chain's operators, only the first term
+    // and those operators, and no look at what follows.
+    void simple_chain(const Level& lv, const Chain& ch, std::int32_t t, int fail, std::size_t ops = SIZE_MAX) {
+        const bool whole = ops >= ch.ops.size();
+        const Cell* cells = lv.block->cells.data();
+        bool known_integer = false;
+        if (ch.first.kind == TermKind::integer) {
+            as.movdqu_load(0, constant(as.add_constant(cells[ch.first.at])));
+            as.movdqu_store(at(rbx, t), 0);
+            known_integer = true;
+        } else {
+            as.movdqu_load(0, at(rbx, ch.first.slot * cell_bytes));
+            as.movdqu_store(at(rbx, t), 0);
+            if (ch.ops.empty() || ops == 0) {
+                // A plain value: integer! and logic! here, the rest by
+                // the interpreter.
+                const int ok = as.label();
+                as.cmp8_imm(at(rbx, t), type_integer);
+                as.jcc(e, ok);
+                as.cmp8_imm(at(rbx, t), type_logic);
+                as.jcc(ne, fail);
+                as.bind(ok);
+            }
+        }
+        for (std::size_t i = 0; i < ch.ops.size() && i < ops; ++i) {
+            const Op& op = ch.ops[i];
+            guard_global(cells[op.at], op.value, fail);
+            if (!known_integer) {
+                as.cmp8_imm(at(rbx, t), type_integer);
+                as.jcc(ne, fail);
+            }
+            known_integer = emit_op_on(lv, op, t, fail);
+        }
+        if (whole && ch.follow_slot >= 0) {
+            as.cmp8_imm(at(rbx, ch.follow_slot * cell_bytes), type_op);
+            as.jcc(e, fail);
+        }
+    }
+
+    // An op with a number on the right applied to the integer at rbx + t,
+    // as op_math; answers whether the result is an integer.
+    bool emit_op_on(const Level& lv, const Op& op, std::int32_t t, int fail) {
+        const Cell* cells = lv.block->cells.data();
+        as.load32(rax, at(rbx, t + 8));
+        const bool literal = op.right.kind == TermKind::integer;
+        const std::uint32_t imm = literal ? cells[op.right.at].data2 : 0;
+        if (!literal) {
+            const std::int32_t r = op.right.slot * cell_bytes;
+            as.cmp8_imm(at(rbx, r), type_integer);
+            as.jcc(ne, fail);
+            as.load32(rcx, at(rbx, r + 8));
+        }
+        if (op.kind == OpKind::add || op.kind == OpKind::subtract || op.kind == OpKind::multiply) {
+            if (op.kind == OpKind::add) literal ? as.add32_imm(rax, imm) : as.add32_rr(rax, rcx);
+            if (op.kind == OpKind::subtract) literal ? as.sub32_imm(rax, imm) : as.sub32_rr(rax, rcx);
+            if (op.kind == OpKind::multiply) literal ? as.imul32_imm(rax, imm) : as.imul32_rr(rax, rcx);
+            as.jcc(o, fail);
+            as.store32(at(rbx, t + 8), rax);
+            return true;
+        }
+        if (literal) as.cmp32_rimm(rax, imm);
+        else as.cmp32_rr(rax, rcx);
+        Cond c = e;
+        switch (op.kind) {
+            case OpKind::lesser: c = l; break;
+            case OpKind::greater: c = g; break;
+            case OpKind::lesser_or_equal: c = le; break;
+            case OpKind::greater_or_equal: c = ge; break;
+            case OpKind::equal: c = e; break;
+            case OpKind::not_equal: c = ne; break;
+            default: break;
+        }
+        as.setcc(c, rcx);
+        as.movzx8(rcx, rcx);
+        as.store32_imm(at(rbx, t), type_logic);
+        as.store32(at(rbx, t + 4), rcx);
+        as.store64_imm(at(rbx, t + 8), 0);
+        return false;
+    }
+
+    // The bits of the op's cache header that its frame path reads (see
+    // cache_infix_mask), from the call table at compile time; 0 when the
+    // table does not hold it.
+    std::uint32_t op_bits(const Cell& op) {
+        const auto* set = reinterpret_cast<const std::uint8_t*>(tables.call_entries) +
+                          ((std::uintptr_t{op.data3} << 3) & tables.set_mask);
+        for (int i = 0; i < 2; ++i) {
+            NodeId more;
+            const Cell* c;
+            std::memcpy(&more, set + 16 * i, 4);
+            std::memcpy(&c, set + 16 * i + 8, 8);
+            if (more == op.data3) return c->header & interpreter::internal::cache_infix_mask();
+        }
+        return 0;
+    }
+
+    // Pushes a call frame at the current top (rbx + t), as push_frame.
+    void open_frame(std::uint32_t header, const Cell& word, bool native_check, std::uint32_t fn_context,
+                    int thrown) {
+        const int slow = as.label(), write = as.label();
+        as.load64(rax, at(r12, frames_top_at));
+        as.cmp64_mem(rax, at(r12, frames_end_at));
+        as.jcc(ae, slow);
+        if (native_check) {
+            as.load64(rcx, at(r12, low_at));
+            as.add_imm(rcx, static_cast<std::int32_t>(stack::native_reserve));
+            as.cmp_rr(rsp, rcx);
+            as.jcc(b, slow);
+        }
+        as.bind(write);
+        as.load64(rax, at(r12, frames_top_at));
+        as.load64(rdx, at(r12, args_at));
+        as.sub_rr(rdx, r13);
+        as.store32_imm(at(rax, 0), header);
+        as.store32(at(rax, 4), rdx);
+        as.store32_imm(at(rax, 8), word.data1);
+        as.store32_imm(at(rax, 12), word.data2);
+        as.store32_imm(at(rax, 16), fn_context);
+        if (fn_context) {
+            // The context's values word before this frame.
+            as.mov_imm64(rdx, fn_context);
+            as.load32(rdx, at(r13, rdx, 0));
+            as.load32(rdx, at(r13, rdx, 12));
+            as.load32(rcx, at(r13, rdx, 8));
+            as.store32(at(rax, 20), rcx);
+        } else {
+            as.store32_imm(at(rax, 20), 0);
+        }
+        as.add_imm(rax, static_cast<std::int32_t>(frame_bytes_each));
+        as.store64(at(r12, frames_top_at), rax);
+        as.load64(rax, at(r12, top_at));
+        as.store64(at(r12, args_at), rax);
+        const int after = as.label();
+        as.jmp(after);
+        stubs.push_back([this, slow, write, header, word, thrown] {
+            as.bind(slow);
+            as.mov_imm64(rdi, word.data2);
+            as.mov_imm64(rsi, header);
+            as.call_abs(reinterpret_cast<const void*>(&stack_push_named));
+            check_status(thrown);
+            as.jmp(write);
+        });
+        as.bind(after);
+    }
+    static int stack_push_named(std::uint32_t symbol, std::uint32_t header) {
+        return guarded([&] {
+            stack::push_named_frame(symbol, header);
+            return Status::ok;
+        });
+    }
+
+    // Closes the newest frame, the result at rbx + t: as leave_frame, with
+    // the context's values put back for a function frame.
+    void close_frame(std::int32_t t, bool function) {
+        as.load64(rax, at(r12, frames_top_at));
+        as.add_imm(rax, -static_cast<std::int32_t>(frame_bytes_each));
+        as.store64(at(r12, frames_top_at), rax);
+        if (function) {
+            as.load32(rdx, at(rax, 16));
+            as.load32(rdx, at(r13, rdx, 0));
+            as.load32(rdx, at(r13, rdx, 12));
+            as.load32(rcx, at(rax, 20));
+            as.store32(at(r13, rdx, 8), rcx);
+        }
+        as.load32(rdx, at(rax, 4));
+        as.lea(rdx, at(r13, rdx, 0));
+        as.store64(at(r12, args_at), rdx);
+        set_top(t + cell_bytes);
+    }
+
+    // The guards of a call of the function itself, its argument computed
+    // into rbx + t, and those gathered before: all tested before anything
+    // happens, so `fail` hands over at a point the interpreter can redo.
+    void prepare_call(Level& lv, const Term& call, std::int32_t t, int fail, std::int32_t fn_slot) {
+        const Cell& word = lv.block->cells[call.at];
+        const Cell& f = call.fn;
+        guard_global(word, f, fail);
+        // The argument cache through the call table, as cached_arguments.
+        const std::uintptr_t set = reinterpret_cast<std::uintptr_t>(tables.call_entries) +
+                                   ((std::uintptr_t{f.data3} << 3) & tables.set_mask);
+        const int got = as.label(), second = as.label();
+        as.mov_imm64(rax, set);
+        as.cmp32_imm(at(rax, 0), f.data3);
+        as.jcc(ne, second);
+        as.load64(rcx, at(rax, 8));
+        as.jmp(got);
+        as.bind(second);
+        as.cmp32_imm(at(rax, 16), f.data3);
+        as.jcc(ne, fail);
+        as.load64(rcx, at(rax, 24));
+        as.bind(got);
+        // The body cell, the header and the argument entries.
+        for (std::size_t i = 0; i < call.cache.size(); ++i)
+            gather(at(rcx, (static_cast<std::int32_t>(i) - 1) * cell_bytes), call.cache[i]);
+        as.movdqu_load(0, constant(as.add_constant(f)));
+        as.movdqu_store(at(rsp, fn_slot), 0);
+        for (std::size_t i = 0; i < call.args.size(); ++i)
+            simple_chain(lv, call.args[i], t + static_cast<std::int32_t>(i) * cell_bytes, fail);
+        flush(fail);
+    }
+
+    // The call itself, after prepare_call: the frame, the body, the frame
+    // closed; the result at rbx + t.
+    void perform_call(Level& lv, const Term& call, std::int32_t t, std::int32_t fn_slot) {
+        const Cell& word = lv.block->cells[call.at];
+        set_top(t);
+        const Cell& f = call.fn;
+        open_frame(stack::header::interpreted_function | stack::flag::body, word, true, f.data1, lv.thrown);
+        // The arguments pushed.
+        set_top_checked(t + static_cast<std::int32_t>(call.args.size()) * cell_bytes, lv.thrown);
+        // The context's values are the frame's cells.
+        as.mov_imm64(rdx, f.data1);
+        as.load32(rdx, at(r13, rdx, 0));
+        as.load32(rdx, at(r13, rdx, 12));
+        as.lea(rax, at(rbx, t));
+        as.sub_rr(rax, r13);
+        as.store32(at(r13, rdx, 8), rax);
+        if (call.self) {
+            as.lea(rdi, at(rbx, t));
+            as.call_label(entry);
+        } else {
+            // Another function's body: its own native code or the
+            // interpreter, as call_function_plain runs it.
+            as.lea(rdi, at(rsp, fn_slot));
+            as.lea(rsi, at(rbx, t));
+            as.call_abs(reinterpret_cast<const void*>(&help_run_body));
+        }
+        check_status(lv.thrown);
+        close_frame(t, true);
+    }
+
+    void emit_block(Level& lv, bool user_code, int parent_thrown);
+    void emit_stmt(Level& lv, const Stmt& s);
+    void emit_chain_stmt(Level& lv, const Stmt& s);
+    void emit_conditional(Level& lv, const Stmt& s);
+    void emit_return(Level& lv, const Stmt& s);
+    void emit_set(Level& lv, const Stmt& s);
+    void push_result(const Level& lv);
+    void flush_stubs() {
+        while (!stubs.empty()) {
+            auto list = std::move(stubs);
+            stubs.clear();
+            for (auto& f : list) f();
+        }
+    }
+    void* build();
+};
+
+void Emitter::emit_block(Level& lv, bool user_code, int parent_thrown) {
+    lv.first_slot = slot(8);
+    lv.near_slot = slot(16);
+    lv.done = as.label();
+    lv.thrown = as.label();
+    lv.outer_thrown = parent_thrown;
+    lv.code_const = as.add_constant(lv.block->code);
+    levels.push_back(&lv);
+    positions.push_back(0);
+    const int entry_fail = as.label();
+    as.movdqu_load(0, at(r12, near_at));
+    as.movdqu_store(at(rsp, lv.near_slot), 0);
+    // The block's buffer, from the node of a block value compared already.
+    as.mov_imm64(rax, lv.block->code.data2);
+    as.load32(rax, at(r13, rax, 0));
+    as.lea(rcx, at(r13, rax, 0));
+    if (!user_code) {
+        as.test32_imm(at(rcx, 0), memory::series_flag::library_code);
+        as.jcc(ne, entry_fail);
+    }
+    as.load32(rdx, at(rcx, 12));
+    as.load32(rsi, at(rcx, 16));
+    as.sub32_rr(rsi, rdx);
+    as.cmp32_rimm(rsi, static_cast<std::uint32_t>(lv.block->cells.size() * cell_bytes));
+    as.jcc(ne, entry_fail);
+    as.lea(rdx, at(r13, rdx, 0));
+    as.store64(at(rsp, lv.first_slot), rdx);
+    as.movdqu_load(0, constant(lv.code_const));
+    as.movdqu_store(at(r12, near_at), 0);
+    for (const Stmt& s : lv.block->stmts) emit_stmt(lv, s);
+    // The end, as run_block_body's.
+    as.movdqu_load(0, at(rsp, lv.near_slot));
+    as.movdqu_store(at(r12, near_at), 0);
+    if (lv.chain) {
+        as.movdqu_load(0, at(rbx, lv.base));
+        as.load64(rax, at(r12, args_at));
+        as.movdqu_store(at(rax, 0), 0);
+    }
+    set_top(lv.base + cell_bytes);
+    as.jmp(lv.done);
+    // A code pending: `near` back, then the enclosing level's.
+    as.bind(lv.thrown);
+    as.movdqu_load(0, at(rsp, lv.near_slot));
+    as.movdqu_store(at(r12, near_at), 0);
+    as.jmp(parent_thrown);
+    // The entry guards failed: the whole block by the interpreter.
+    const Level copy = lv;
+    stubs.push_back([this, entry_fail, copy] {
+        as.bind(entry_fail);
+        as.lea(rdi, constant(copy.code_const));
+        as.mov_imm64(rsi, copy.chain ? 1 : 0);
+        as.call_abs(reinterpret_cast<const void*>(&help_run_block));
+        check_status(copy.outer_thrown);
+        as.jmp(copy.done);
+    });
+    as.bind(lv.done);
+    levels.pop_back();
+    positions.pop_back();
+}
+
+void Emitter::emit_stmt(Level& lv, const Stmt& s) {
+    positions.back() = s.at;
+    switch (s.kind) {
+        case StmtKind::chain: emit_chain_stmt(lv, s); break;
+        case StmtKind::conditional: emit_conditional(lv, s); break;
+        case StmtKind::return_: emit_return(lv, s); break;
+        case StmtKind::set: emit_set(lv, s); break;
+    }
+}
+
+void Emitter::emit_chain_stmt(Level& lv, const Stmt& s) {
+    const Chain& ch = s.chain;
+    const int at_start = resume(lv, s.at, false);
+    if (ch.simple()) {
+        verify(lv, ch.end + (ch.follow_slot >= 0 ? 1 : 0));
+        simple_chain(lv, ch, lv.base, at_start);
+        flush(at_start);
+        push_result(lv);
+        return;
+    }
+    // A statement that runs code: `near` names it, the top is its cell.
+    verify(lv, ch.first.end);
+    const std::int32_t t = lv.base;
+    std::size_t first_op = 0;
+    if (ch.first.kind == TermKind::integer || ch.first.kind == TermKind::local) {
+        // A value and operators on numbers, up to an operator whose right
+        // operand is a call: computed as simple_expression does, then
+        // pushed, the operators going on from there.
+        while (ch.ops[first_op].right.kind != TermKind::call) ++first_op;
+        verify(lv, ch.ops[first_op].right.end);
+        simple_chain(lv, ch, t, at_start, first_op);
+        flush(at_start);
+        as.store32_imm(at(r12, near_at + 4), static_cast<std::uint32_t>(s.at));
+        set_top(t + cell_bytes);
+    } else if (ch.first.kind == TermKind::call) {
+        const std::int32_t fn_slot = slot(16);
+        prepare_call(lv, ch.first, t, at_start, fn_slot);
+        as.store32_imm(at(r12, near_at + 4), static_cast<std::uint32_t>(s.at));
+        perform_call(lv, ch.first, t, fn_slot);
+    } else {
+        flush(at_start);
+        as.store32_imm(at(r12, near_at + 4), static_cast<std::uint32_t>(s.at));
+        set_top(t);
+        Level inner;
+        inner.block = ch.first.paren.get();
+        inner.base = t;
+        inner.chain = false;
+        inner.frames = lv.frames;
+        positions.back() = ch.first.end;
+        emit_block(inner, false, lv.thrown);
+    }
+    positions.back() = ch.first.end;
+    if (first_op == 0) ran();
+    for (std::size_t i = first_op; i < ch.ops.size(); ++i) {
+        const Op& op = ch.ops[i];
+        const int at_op = resume(lv, op.at, true);
+        tracing_check(at_op);
+        const bool last = i + 1 == ch.ops.size();
+        verify(lv, op.right.end + (last && ch.follow_slot >= 0 ? 1 : 0));
+        const Cell& word = lv.block->cells[op.at];
+        guard_global(word, op.value, at_op);
+        if (op.right.kind != TermKind::call) {
+            flush(at_op);
+            as.cmp8_imm(at(rbx, t), type_integer);
+            as.jcc(ne, at_op);
+            emit_op_on(lv, op, t, at_op);
+            positions.back() = op.right.end;
+            continue;
+        }
+        // The op's cache must send an operand that needs a call to its
+        // frame, with the arithmetic the op was made for.
+        const std::uintptr_t set = reinterpret_cast<std::uintptr_t>(tables.call_entries) +
+                                   ((std::uintptr_t{op.value.data3} << 3) & tables.set_mask);
+        const int got = as.label(), second = as.label();
+        as.mov_imm64(rax, set);
+        as.cmp32_imm(at(rax, 0), op.value.data3);
+        as.jcc(ne, second);
+        as.load64(rcx, at(rax, 8));
+        as.jmp(got);
+        as.bind(second);
+        as.cmp32_imm(at(rax, 16), op.value.data3);
+        as.jcc(ne, at_op);
+        as.load64(rcx, at(rax, 24));
+        as.bind(got);
+        as.load32(rax, at(rcx, 0));
+        as.mov_imm64(rdx, interpreter::internal::cache_infix_mask());
+        as.and32_rr(rax, rdx);
+        const std::uint32_t bits = op_bits(op.value);
+        const std::uint32_t kind = bits >> 24 & 0xF;
+        const std::uint32_t want = op.kind == OpKind::add ? 1 : op.kind == OpKind::subtract ? 2
+                                   : op.kind == OpKind::multiply ? 3 : 0;
+        if (kind != want || want == 0 || (bits & 0x00FFFFFF) == 0) failed = true;
+        as.cmp32_rimm(rax, bits);
+        as.jcc(ne, at_op);
+        const std::int32_t fn_slot = slot(16), op_slot = slot(16);
+        prepare_call(lv, op.right, t + cell_bytes, at_op, fn_slot);
+        as.movdqu_load(0, constant(as.add_constant(op.value)));
+        as.movdqu_store(at(rsp, op_slot), 0);
+        // The op's frame starts at its left operand.
+        set_top(t);
+        open_frame(stack::header::interpreted_native, word, false, 0, lv.thrown);
+        set_top(t + cell_bytes);
+        perform_call(lv, op.right, t + cell_bytes, fn_slot);
+        positions.back() = op.right.end;
+        ran();
+        // The arithmetic, else the rest of call_infix by the interpreter.
+        const int slow = as.label(), closed = as.label();
+        as.cmp8_imm(at(rbx, t), type_integer);
+        as.jcc(ne, slow);
+        as.cmp8_imm(at(rbx, t + cell_bytes), type_integer);
+        as.jcc(ne, slow);
+        as.load32(rax, at(rbx, t + 8));
+        as.load32(rcx, at(rbx, t + cell_bytes + 8));
+        if (op.kind == OpKind::add) as.add32_rr(rax, rcx);
+        else if (op.kind == OpKind::subtract) as.sub32_rr(rax, rcx);
+        else as.imul32_rr(rax, rcx);
+        as.jcc(o, slow);
+        as.store32(at(rbx, t + 8), rax);
+        close_frame(t, false);
+        const Level copy = lv;
+        const int right_end = op.right.end;
+        stubs.push_back([this, slow, closed, copy, op_slot, word, right_end] {
+            as.bind(slow);
+            as.lea(rdi, at(rsp, scratch));
+            as.lea(rax, at(rsp, op_slot));
+            as.store64(at(rdi, offsetof(InfixArgs, kept_op)), rax);
+            as.lea(rax, constant(as.add_constant(word)));
+            as.store64(at(rdi, offsetof(InfixArgs, word)), rax);
+            store_place(copy, right_end);
+            as.call_abs(reinterpret_cast<const void*>(&help_finish_infix));
+            check_status(copy.thrown);
+            as.jmp(closed);
+        });
+        as.bind(closed);
+    }
+    if (ch.follow_slot >= 0) {
+        const int at_end = resume(lv, ch.end, true);
+        verify(lv, ch.end + 1);
+        flush(at_end);
+        as.cmp8_imm(at(rbx, ch.follow_slot * cell_bytes), type_op);
+        as.jcc(e, at_end);
+    }
+    // The block's loop looks at tracing after a statement that ran code.
+    positions.back() = s.end;
+    tracing_check(resume(lv, s.end, false));
+}
+
+
+// The statement's value, computed in the level's base cell, pushed as
+// simple_expression pushes it.
+void Emitter::push_result(const Level& lv) { set_top_checked(lv.base + cell_bytes, lv.thrown); }
+
+// A set-word of an argument: the value computed, stored in the
+// argument's cell, and pushed.
+void Emitter::emit_set(Level& lv, const Stmt& s) {
+    const int at_start = resume(lv, s.at, false);
+    verify(lv, s.end + (s.chain.follow_slot >= 0 ? 1 : 0));
+    simple_chain(lv, s.chain, lv.base, at_start);
+    flush(at_start);
+    as.movdqu_load(0, at(rbx, lv.base));
+    as.movdqu_store(at(rbx, s.branches * cell_bytes), 0);
+    push_result(lv);
+}
+
+void Emitter::emit_conditional(Level& lv, const Stmt& s) {
+    const int at_start = resume(lv, s.at, false);
+    const bool follows = s.end < static_cast<int>(lv.block->cells.size());
+    verify(lv, s.end + (follows ? 1 : 0));
+    const Cell& word = lv.block->cells[s.at];
+    guard_global(word, s.native, at_start);
+    // The native must be the one whose spec the interpreter checked.
+    const auto* entry = static_cast<const std::uint8_t*>(tables.conditionals) + 16 * (s.branches - 1);
+    as.mov_imm64(rax, reinterpret_cast<std::uint64_t>(entry));
+    as.cmp32_imm(at(rax, 0), s.native.data3);
+    as.jcc(ne, at_start);
+    {
+        NodeId more;
+        const Cell* c;
+        std::memcpy(&more, entry, 4);
+        std::memcpy(&c, entry + 8, 8);
+        if (more != s.native.data3 || !interpreter::internal::entry_takes(c + 1, Type::logic)) failed = true;
+    }
+    const std::int32_t t = lv.base;
+    simple_chain(lv, s.chain, t, at_start);
+    as.cmp8_imm(at(rbx, t), type_logic);
+    as.jcc(ne, at_start);
+    const Cell* cells = lv.block->cells.data();
+    if (follows && cells[s.end].is(Type::word)) {
+        as.cmp8_imm(at(rbx, s.follow_slot * cell_bytes), type_op);
+        as.jcc(e, at_start);
+    }
+    flush(at_start);
+    as.store32_imm(at(r12, near_at + 4), static_cast<std::uint32_t>(s.at));
+    set_top(t);
+    open_frame(stack::header::interpreted_native, word, false, 0, lv.thrown);
+    const int no = as.label(), join = as.label();
+    as.load32(rax, at(rbx, t + 4));
+    as.test32_rr(rax, rax);
+    as.jcc(e, no);
+    positions.back() = s.end;
+    // Each branch starts from what the condition left known.
+    const bool globals_before = globals_loaded;
+    for (int i = 0; i < s.branches; ++i) {
+        globals_loaded = globals_before;
+        if (i == 1) {
+            as.jmp(join);
+            as.bind(no);
+        }
+        Level inner;
+        inner.block = s.blocks[i].get();
+        inner.base = t;
+        inner.chain = false;
+        inner.frames = lv.frames + 1;
+        emit_block(inner, false, lv.thrown);
+    }
+    if (s.branches == 1) {
+        as.jmp(join);
+        as.bind(no);
+        as.movdqu_load(0, constant(as.add_constant(Cell{static_cast<std::uint32_t>(Type::none), 0, 0, 0})));
+        as.movdqu_store(at(rbx, t), 0);
+        set_top(t + cell_bytes);
+    }
+    as.bind(join);
+    close_frame(t, false);
+    ran();
+    if (follows && cells[s.end].is(Type::word)) {
+        // infix_unless reads the word after the branches again.
+        const int at_end = resume(lv, s.end, true);
+        verify(lv, s.end + 1);
+        flush(at_end);
+        as.cmp8_imm(at(rbx, s.follow_slot * cell_bytes), type_op);
+        as.jcc(e, at_end);
+    }
+    tracing_check(resume(lv, s.end, false));
+}
+
+void Emitter::emit_return(Level& lv, const Stmt& s) {
+    const int at_start = resume(lv, s.at, false);
+    verify(lv, s.end);
+    const Cell& word = lv.block->cells[s.at];
+    guard_global(word, s.native, at_start);
+    as.mov_imm64(rax, reinterpret_cast<std::uint64_t>(tables.return_entry));
+    as.cmp32_imm(at(rax, 0), s.native.data3);
+    as.jcc(ne, at_start);
+    {
+        NodeId more;
+        const Cell* c;
+        std::memcpy(&more, tables.return_entry, 4);
+        std::memcpy(&c, static_cast<const std::uint8_t*>(tables.return_entry) + 8, 8);
+        if (more != s.native.data3 || !interpreter::internal::entry_takes(c + 1, Type::logic) ||
+            !interpreter::internal::entry_takes(c + 1, Type::integer))
+            failed = true;
+    }
+    const std::int32_t t = lv.base;
+    simple_chain(lv, s.chain, t, at_start);
+    flush(at_start);
+    // As return_to the function's frame: the frames above it dropped, the
+    // value in its result slot, each block's `near` put back (the body's
+    // last), the return taken there.
+    if (lv.frames) {
+        as.load64(rax, at(r12, frames_top_at));
+        as.add_imm(rax, -static_cast<std::int32_t>(frame_bytes_each) * lv.frames);
+        as.store64(at(r12, frames_top_at), rax);
+    }
+    as.movdqu_load(0, at(rbx, t));
+    as.movdqu_store(at(rbx, 0), 0);
+    as.store64(at(r12, args_at), rbx);
+    set_top(cell_bytes);
+    as.movdqu_load(0, at(rsp, body_near_slot));
+    as.movdqu_store(at(r12, near_at), 0);
+    as.jmp(return_taken);
+    // Nothing after a return runs; the emitter goes on as if it did not.
+    positions.back() = s.end;
+}
+
+void* Emitter::build() {
+    entry = as.label();
+    exception_out = as.label();
+    return_taken = as.label();
+    const int fn_thrown = as.label(), epilogue = as.label();
+    as.bind(entry);
+    as.push(rbp);
+    as.mov_rr(rbp, rsp);
+    as.push(rbx), as.push(r12), as.push(r13), as.push(r14), as.push(r15);
+    // sub rsp, frame size (patched at the end).
+    as.byte(0x48), as.byte(0x81), as.byte(0xEC);
+    frame_patch[0] = static_cast<int>(as.code.size());
+    as.u32(0);
+    as.mov_rr(rbx, rdi);
+    as.mov_imm64(r12, reinterpret_cast<std::uint64_t>(&state));
+    as.mov_imm64(r13, reinterpret_cast<std::uint64_t>(origin));
+    scratch = slot(64);
+    Level body;
+    body.block = &rd.body;
+    body.base = rd.slots * cell_bytes;
+    body.chain = true;
+    body.frames = 0;
+    // emit_block takes the block's first-cell slot, then its near slot.
+    body_near_slot = frame_size + 16;
+    emit_block(body, true, fn_thrown);
+    if (body.near_slot != body_near_slot) failed = true;
+    as.bind(return_taken);
+    as.byte(0x31), as.byte(0xC0);  // xor eax, eax
+    as.bind(epilogue);
+    // add rsp, frame size.
+    as.byte(0x48), as.byte(0x81), as.byte(0xC4);
+    frame_patch[1] = static_cast<int>(as.code.size());
+    as.u32(0);
+    as.pop(r15), as.pop(r14), as.pop(r13), as.pop(r12), as.pop(rbx), as.pop(rbp);
+    as.ret();
+    // A code pending at the body: return and exit end here.
+    as.bind(fn_thrown);
+    {
+        const int take = as.label();
+        as.cmp32_imm(at(r12, thrown_at), throw_code::return_);
+        as.jcc(e, take);
+        as.cmp32_imm(at(r12, thrown_at), throw_code::exit);
+        as.jcc(e, take);
+        as.mov_imm64(rax, 1);
+        as.jmp(epilogue);
+        as.bind(take);
+        as.store32_imm(at(r12, thrown_at), 0);
+        as.byte(0x31), as.byte(0xC0);
+        as.jmp(epilogue);
+    }
+    as.bind(exception_out);
+    as.mov_imm64(rax, 2);
+    as.jmp(epilogue);
+    flush_stubs();
+    if (failed) return nullptr;
+    // 5 pushes after rbp: the slots keep rsp 16-byte aligned at calls.
+    const std::int32_t size = ((frame_size + 15) & ~15) + 8;
+    std::memcpy(&as.code[frame_patch[0]], &size, 4);
+    std::memcpy(&as.code[frame_patch[1]], &size, 4);
+    return install(as);
+}
+
+// ---------------------------------------------------------------------------
+// The functions' code, by more node.
+
+using Code = int (*)(Cell* base);
+
+struct Entry {
+    NodeId more = 0;
+    std::uint32_t calls = 0;
+    bool failed = false;
+    Code code = nullptr;
+    Cell fn{};
+    Cell cache[2 + 8]{};  // the body cell, the header and the argument entries
+};
+constexpr std::uint32_t entry_count = table_size;
+Entry entries[entry_count];
+std::uint32_t compaction_seen = 0;
+
+Entry& entry_for(NodeId more) { return entries[(more >> 2) % entry_count]; }
+
+// How many activations of native code are running (on the C stack).
+std::uint32_t active = 0;
+
+
+Code compile(const Cell* fn, const Cell* cache) {
+    const auto arity = static_cast<std::int32_t>(cache->data1);
+    if (cache->data2 != 0 || cache->data3 != cache->data1 || arity < 1 || arity > 8) return nullptr;
+    if (fn->header & (function::flag::trace | function::flag::no_trace)) return nullptr;
+    for (std::int32_t i = 1; i <= arity; ++i)
+        if (!interpreter::internal::entry_takes(cache + i, Type::integer) ||
+            !interpreter::internal::entry_takes(cache + i, Type::logic))
+            return nullptr;
+    if (global_values.context == interpreter::internal::no_context) return nullptr;
+    Reader rd{fn, fn->data1, arity, arity, global_values.cells, global_values.context, 0, {}, cache,
+              interpreter::internal::native_code_tables().call_entries,
+              interpreter::internal::native_code_tables().set_mask};
+    if (!rd.read_block(cache[-1], rd.body, 0)) return nullptr;
+    Emitter em(rd, *fn, cache);
+    return reinterpret_cast<Code>(em.build());
+}
+
+}  // namespace
+
+void forget() {
+    for (Entry& e : entries) e = Entry{};
+    for (NodeId& n : without_code) n = 0;
+}
+
+namespace {
+// Node compaction renumbers nodes: the table's keys may then name others.
+void after_collection() {
+    const std::uint32_t n = collector::node_compaction_count();
+    if (n != compaction_seen) {
+        compaction_seen = n;
+        forget();
+    }
+}
+}  // namespace
+
+namespace {
+// Starts the code area afresh once it is full, when no native code is
+// running (nothing returns into it): every function's code is forgotten,
+// to be made again on its next calls.
+void recycle_arena() {
+    if (!arena_full || active != 0) return;
+    forget();
+    arena_used = 0;
+    arena_full = false;
+}
+}  // namespace
+
+void init() {
+    const char* v = std::getenv("KIV_NATIVE_CODE");
+    enabled = !(v && v[0] == '0');
+    collector::register_hook(after_collection);
+}
+
+Ran run(const Cell* fn, const Cell* cache, Cell* base) {
+    if (!enabled || state.tracing) return Ran::not_run;
+    Entry& e = entry_for(fn->data3);
+    if (e.more != fn->data3 || !e.code) {
+        if (e.more != fn->data3) {
+            e = Entry{fn->data3};
+            without_code[(fn->data3 >> 2) % table_size] = 0;
+        }
+        if (e.failed || ++e.calls < 2) return Ran::not_run;
+        const auto arity = static_cast<std::int32_t>(cache->data1);
+        if (arity > 8) {
+            e.failed = true;
+            without_code[(fn->data3 >> 2) % table_size] = fn->data3;
+            return Ran::not_run;
+        }
+        e.code = compile(fn, cache);
+        if (!e.code && arena_full && active == 0) {
+            recycle_arena();
+            e = Entry{fn->data3};
+            e.code = compile(fn, cache);
+        }
+        if (!e.code) {
+            e.failed = true;
+            without_code[(fn->data3 >> 2) % table_size] = fn->data3;
+            return Ran::not_run;
+        }
+        e.fn = *fn;
+        std::memcpy(e.cache, cache - 1, sizeof(Cell) * (2 + arity));
+    }
+    if (std::memcmp(&e.fn, fn, sizeof(Cell)) != 0 ||
+        std::memcmp(e.cache, cache - 1, sizeof(Cell) * (2 + cache->data1)) != 0)
+        return Ran::not_run;
+    ++active;
+    const int r = e.code(base);
+    if (--active == 0 && arena_full) [[unlikely]]
+        recycle_arena();
+    if (r == 2) std::rethrow_exception(std::exchange(pending, nullptr));
+    return r == 0 ? Ran::ok : Ran::thrown;
+}
+
+}  // namespace kiv::native_code

@@ -1,0 +1,364 @@
+#!/usr/bin/env python3
+"""Differential fuzzer for the native code of function bodies.
+
+Generates random programs that define small functions, some inside the
+subset that gets native code (integer arguments and literals, + - * and
+comparisons near the 32- and 64-bit edges, either/if/unless with literal
+blocks, parens, calls of other functions and of themselves, return, exit,
+set-words of arguments) and some just outside it (locals, refinements,
+loops, other datatypes), calls each many times so that its code is made
+and runs, and mixes in what must hand over to the interpreter: bodies
+changed through body-of between calls and by a callee mid-expression, `+`,
+`either`, a function's own word or a callee redefined mid-expression,
+tracing switched on, errors raised inside bodies, break/continue/return
+through loops, and deep recursion up to the stack limit.
+
+Each program is piped to kiv twice, with native code on and with
+KIV_NATIVE_CODE=0, and the two runs must print the same output and end
+with the same status; a sanitizer report on standard error or a hang also
+fails. A failing program is written to OUT/fail-SEED-N.kiv and cut down
+(whole lines, then the lines after the first difference) to a smaller one
+printed with the failure.
+
+    tests/fuzz/native-code.py --kiv build/kiv --seed 1 --count 500
+    tests/fuzz/native-code.py --kiv build-san/kiv --gc-stress --count 50
+    tests/fuzz/native-code.py --kiv build/kiv --reduce fuzz-out/fail-1-7.kiv
+"""
+import argparse
+import concurrent.futures
+import os
+import random
+import re
+import subprocess
+import sys
+import tempfile
+
+from ddmin import ddmin
+
+SANITIZER = re.compile(r"AddressSanitizer|UndefinedBehaviorSanitizer|runtime error:|LeakSanitizer")
+
+INTS = ["0", "1", "2", "3", "-1", "-2", "7", "10", "100", "65536", "46341", "-46341",
+        "2147483647", "-2147483648", "2147483646", "-2147483647", "1073741824",
+        "9223372036854775807", "-9223372036854775808", "4294967296"]
+OTHERS = ["1.5", "-0.5", "2147483648.0", "1e300", '"a"', "none", "true", "false",
+          "#\"x\"", "[1 2]", "'w", "1x2", "$1", "50%"]
+OPS = ["+", "-", "*"]
+CMPS = ["<", ">", "=", "<>", "<=", ">="]
+ARGS = ["a", "b", "c"]
+
+
+class Gen:
+    def __init__(self, rng):
+        self.rng = rng
+        self.names = []      # functions defined so far: (name, arity, kind)
+
+    def lit(self):
+        r = self.rng.random()
+        if r < 0.75:
+            return self.rng.choice(INTS[:12])
+        if r < 0.95:
+            return self.rng.choice(INTS)
+        return self.rng.choice(OTHERS)
+
+    def arg_value(self):
+        return self.rng.choice(INTS) if self.rng.random() < 0.85 else self.rng.choice(OTHERS)
+
+    def term(self, fn, depth):
+        rng = self.rng
+        r = rng.random()
+        arity = fn[1]
+        if r < 0.3:
+            return rng.choice(ARGS[:arity])
+        if r < 0.5 or depth > 2:
+            return self.lit()
+        if r < 0.62:
+            return "(" + self.expr(fn, depth + 1) + ")"
+        if r < 0.75:
+            return "(" + self.conditional(fn, depth + 1, valued=True) + ")"
+        if r < 0.9:
+            callees = [f for f in self.names if f[0] != fn[0]]
+            if self.names and rng.random() < 0.15:
+                return "(" + self.mischief() + " " + self.expr(fn, depth + 2) + ")"
+            if callees:
+                g = rng.choice(callees)
+                return "(" + g[0] + " " + " ".join(self.expr(fn, depth + 2) for _ in range(g[1])) + ")"
+            return self.lit()
+        return rng.choice(ARGS[:arity])
+
+    def expr(self, fn, depth=0):
+        out = self.term(fn, depth)
+        for _ in range(self.rng.choice([0, 0, 1, 1, 2, 3])):
+            out += " " + self.rng.choice(OPS) + " " + self.term(fn, depth + 1)
+        return out
+
+    def cond(self, fn, depth):
+        r = self.rng.random()
+        if r < 0.1:
+            return self.rng.choice(["true", "false", "none"])
+        return self.expr(fn, depth + 1) + " " + self.rng.choice(CMPS) + " " + self.term(fn, depth + 1)
+
+    def branch(self, fn, depth):
+        r = self.rng.random()
+        if r < 0.1:
+            return "[return " + self.expr(fn, depth + 1) + "]"
+        if r < 0.13:
+            return "[exit]"
+        if r < 0.16:
+            return "[]"
+        return "[" + self.expr(fn, depth + 1) + "]"
+
+    def conditional(self, fn, depth, valued=False):
+        r = self.rng.random()
+        if r < 0.6 or valued:
+            return "either " + self.cond(fn, depth) + " " + self.branch(fn, depth) + " " + self.branch(fn, depth)
+        word = "if" if r < 0.85 else "unless"
+        return word + " " + self.cond(fn, depth) + " " + self.branch(fn, depth)
+
+    def statement(self, fn):
+        rng = self.rng
+        r = rng.random()
+        if r < 0.4:
+            return self.expr(fn)
+        if r < 0.6:
+            return self.conditional(fn, 0)
+        if r < 0.72:
+            return rng.choice(ARGS[:fn[1]]) + ": " + self.expr(fn)
+        if r < 0.78:
+            return "return " + self.expr(fn)
+        if r < 0.8:
+            return "exit"
+        if r < 0.86:
+            body = rng.choice(["if i = 2 [break]", "if i = 2 [continue]", "if i = 2 [return i * 10]",
+                               "if i = 3 [break/return " + self.lit() + "]", "a: a + i"])
+            return "repeat i 4 [" + body + "] " + self.expr(fn)
+        return self.conditional(fn, 0)
+
+    def function(self, index):
+        rng = self.rng
+        name = f"f{index}"
+        arity = rng.choice([1, 1, 2, 2, 3])
+        kind = rng.random()
+        fn = (name, arity)
+        spec = " ".join(ARGS[:arity])
+        if kind < 0.3:
+            # Recursion down a counter in the first argument.
+            step = rng.choice(["1", "1", "2"])
+            base = self.expr(fn)
+            rest = " ".join(self.expr(fn, 2) for _ in range(arity - 1))
+            rec = f"({name} a - {step}{' ' + rest if rest else ''})"
+            body = f"either a < 1 [{base}] [{rec} {rng.choice(OPS)} {self.expr(fn, 1)}]"
+            if rng.random() < 0.3:
+                body = self.statement(fn) + " " + body
+            self.names.append(fn)
+            return f"{name}: func [{spec}] [{body}]"
+        stmts = [self.statement(fn) for _ in range(rng.choice([1, 1, 2, 3]))]
+        if kind < 0.4:
+            spec += " /local t"
+            stmts.insert(0, "t: " + self.expr(fn))
+            stmts.append("t " + rng.choice(OPS) + " " + self.expr(fn))
+        elif kind < 0.47:
+            spec += " /r d"
+            stmts.append("either r [d] [" + self.expr(fn) + "]")
+        elif kind < 0.52:
+            spec = " ".join(f"{x} [integer!]" for x in ARGS[:arity])
+        self.names.append(fn)
+        return f"{name}: func [{spec}] [{' '.join(stmts)}]"
+
+    def mischief(self):
+        """A call, made from inside a body, of a function that changes code
+        or words while the caller's expression is half done; it answers
+        its argument."""
+        rng = self.rng
+        name = rng.choice(self.names)[0]
+        r = rng.random()
+        if r < 0.25:
+            return "m-times"
+        if r < 0.35:
+            return "m-plus"
+        if r < 0.55:
+            value = rng.choice(INTS[:8] + ["(quote +)", "[1]", "(quote a)", "(quote exit)"])
+            return f"m-poke :{name} {rng.randint(1, 8)} {value}"
+        if r < 0.7:
+            return f"m-grow :{name} [{rng.choice(['+ 1', '* 2', 'a', 'exit'])}]"
+        if r < 0.85:
+            return f"m-redefine '{name}"
+        if r < 0.92:
+            return "m-either"
+        return "m-fail"
+
+    def call(self, fn=None):
+        fn = fn or self.rng.choice(self.names)
+        return fn[0] + " " + " ".join(self.arg_value() if self.rng.random() < 0.3
+                                      else self.rng.choice(INTS[:8]) for _ in range(fn[1]))
+
+    def change(self):
+        """A line that changes code or words between calls."""
+        rng = self.rng
+        fn = rng.choice(self.names)
+        name = fn[0]
+        r = rng.random()
+        if r < 0.2:
+            return f"poke body-of :{name} {rng.randint(1, 8)} {rng.choice(INTS[:8] + ['(quote +)', '[1]', '(quote a)', '(quote either)'])}"
+        if r < 0.3:
+            tail = rng.choice(["+ 1", "* 2", "a", '1 + "x"', "exit", "return 5"])
+            return f"append body-of :{name} [{tail}]"
+        if r < 0.38:
+            return f"b: pick body-of :{name} {rng.randint(1, 8)} if block? :b [change b [{rng.choice(['(set (quote +) :times) 1', '1000', 'a + 1', 'set (quote either) :swap-either 0'])}]]"
+        if r < 0.48:
+            return "set '+ :times " + self.call() + " set '+ :plus"
+        if r < 0.55:
+            return "set 'either :swap-either " + self.call() + " set 'either :either-orig"
+        if r < 0.63:
+            other = rng.choice(self.names)[0]
+            return f"saved: :{name} {name}: func [a] [set '{name} :saved 1000] {self.call()} {name}: :saved {other} 1"
+        if r < 0.7:
+            return f"{name}-orig: :{name} {name}: func [a b] [a] {self.call()} {name}: :{name}-orig"
+        if r < 0.78:
+            return f"clear log do/trace [{self.call()}] :tracer length? log"
+        if r < 0.86:
+            return f"sneak: func [x] [set '+ :times x] {name}: func [a] [(1 + sneak a) + 3] {name} 2 {name} 3 set '+ :plus {name} 4"
+        if r < 0.93:
+            return f"loop 20 [{self.call()}] {self.call()}"
+        return f"do body-of :{name}"
+
+    def program(self, n_functions, n_lines):
+        lines = [
+            "plus: get '+ times: get '* either-orig: :either",
+            "swap-either: func [c a b] [either-orig c b a]",
+            "log: copy [] tracer: func [event code offset value ref frame] [[call] append log event]",
+            "deep: func [n] [either n < 0 [0] [(deep n + 1) + 1]]",
+            "mutual-a: func [n] [either n < 1 [0] [(mutual-b n - 1) + 1]]",
+            "mutual-b: func [n] [either n < 1 [1] [(mutual-a n - 1) + 2]]",
+            "m-times: func [x] [set '+ :times x] m-plus: func [x] [set '+ :plus x]",
+            "m-poke: func [f i v x] [if i <= length? body-of :f [poke body-of :f i v] x]",
+            "m-grow: func [f tail x] [append body-of :f tail x]",
+            "m-redefine: func [w x] [set w func [a] [a * 3] x]",
+            "m-either: func [x] [set 'either :swap-either x]",
+            "m-fail: func [x] [x + \"a\"]",
+        ]
+        self.names.append(("mutual-a", 1))
+        for i in range(n_functions):
+            lines.append(self.function(i))
+            for _ in range(3):
+                lines.append(self.call(self.names[-1]))
+        for _ in range(n_lines):
+            r = self.rng.random()
+            if r < 0.08:
+                lines.append("set '+ :plus set 'either :either-orig")
+            elif r < 0.5:
+                lines.append(self.call())
+            elif r < 0.9:
+                lines.append(self.change())
+            elif r < 0.95:
+                lines.append(self.rng.choice(["deep 1", "e: try [deep 1] e/id", "mutual-a 30", "mutual-a 5000"]))
+            else:
+                lines.append(self.function(len(self.names)))
+        return lines
+
+
+def run(kiv, text, timeout, native, stress):
+    env = dict(os.environ)
+    env["ASAN_OPTIONS"] = ("detect_leaks=0:detect_stack_use_after_return=0:"
+                           "handle_segv=0:handle_sigbus=0:handle_sigfpe=0:"
+                           "handle_sigill=0:allow_user_segv_handler=1")
+    env["UBSAN_OPTIONS"] = "print_stacktrace=1:halt_on_error=1"
+    env.pop("KIV_GC_STRESS", None)
+    env.pop("KIV_NATIVE_CODE", None)
+    if stress:
+        env["KIV_GC_STRESS"] = "1"
+    if not native:
+        env["KIV_NATIVE_CODE"] = "0"
+    with tempfile.TemporaryDirectory(prefix="kiv-native-") as tmp:
+        env["HOME"] = tmp
+        env["XDG_CACHE_HOME"] = tmp
+        try:
+            proc = subprocess.run([kiv], input=text.encode("utf-8"), capture_output=True,
+                                  cwd=tmp, env=env, timeout=timeout)
+        except subprocess.TimeoutExpired:
+            return None, "", ""
+    return proc.returncode, proc.stdout.decode("utf-8", "replace"), proc.stderr.decode("utf-8", "replace")
+
+
+def problems(args, text):
+    """What is wrong with text: a list of short notes, empty when clean."""
+    a = run(args.kiv, text, args.timeout, True, args.gc_stress)
+    b = run(args.kiv, text, args.timeout, False, args.gc_stress)
+    found = []
+    for (code, _, err), which in ((a, "native code"), (b, "interpreter")):
+        if code is None:
+            found.append(f"timed out ({which})")
+        elif code < 0:
+            found.append(f"killed by signal {-code} ({which})")
+        if SANITIZER.search(err):
+            found.append(f"sanitizer report ({which})")
+    if a[0] != b[0]:
+        found.append(f"status {a[0]} with native code, {b[0]} without")
+    if a[1] != b[1]:
+        x, y = a[1].split("\n"), b[1].split("\n")
+        i = next(i for i in range(max(len(x), len(y))) if (x[i:i + 1] or [None]) != (y[i:i + 1] or [None]))
+        found.append(f"output differs at line {i + 1}: {(x[i:i + 1] or ['<end>'])[0][:100]!r} "
+                     f"(native) vs {(y[i:i + 1] or ['<end>'])[0][:100]!r}")
+    return found
+
+
+def reduce(args, lines):
+    kind = lambda notes: {n.split(" at line")[0].split(" (")[0] for n in notes}
+    want = kind(problems(args, "\n".join(lines) + "\n"))
+    if not want:
+        return lines
+    return ddmin(lines, lambda ls: bool(kind(problems(args, "\n".join(ls) + "\n")) & want))
+
+
+def check(args, index):
+    rng = random.Random(f"{args.seed}-{index}")
+    lines = Gen(rng).program(rng.randint(2, 6), rng.randint(10, args.lines))
+    text = "\n".join(lines) + "\n"
+    found = problems(args, text)
+    if not found:
+        return None
+    os.makedirs(args.out, exist_ok=True)
+    name = os.path.join(args.out, f"fail-{args.seed}-{index}.kiv")
+    with open(name, "w", encoding="utf-8") as fh:
+        fh.write(text)
+    small = reduce(args, lines) if args.reduce_failures else lines
+    return f"{name}: {'; '.join(found)}\n  " + "\n  ".join(small)
+
+
+def main():
+    p = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    p.add_argument("--kiv", default="build/kiv")
+    p.add_argument("--seed", type=int, default=1)
+    p.add_argument("--count", "--batches", type=int, default=100, dest="count", help="programs to run")
+    p.add_argument("--lines", type=int, default=40, help="most lines after the definitions")
+    p.add_argument("--jobs", type=int, default=os.cpu_count() or 2)
+    p.add_argument("--timeout", type=float, default=60)
+    p.add_argument("--gc-stress", action="store_true", help="run both sides with KIV_GC_STRESS=1")
+    p.add_argument("--out", default="fuzz-out")
+    p.add_argument("--no-reduce", dest="reduce_failures", action="store_false",
+                   help="print failing programs whole")
+    p.add_argument("--show", action="store_true", help="print the programs, run nothing")
+    p.add_argument("--reduce", metavar="FILE", help="shrink a failing program and print it")
+    args = p.parse_args()
+    args.kiv = os.path.abspath(args.kiv)
+    if args.reduce:
+        with open(args.reduce, encoding="utf-8") as fh:
+            print("\n".join(reduce(args, [ln for ln in fh.read().split("\n") if ln])))
+        return 0
+    if args.show:
+        for i in range(args.count):
+            rng = random.Random(f"{args.seed}-{i}")
+            print("\n".join(Gen(rng).program(rng.randint(2, 6), rng.randint(10, args.lines))))
+            print()
+        return 0
+    with concurrent.futures.ThreadPoolExecutor(args.jobs) as pool:
+        results = list(pool.map(lambda i: check(args, i), range(args.count)))
+    failed = [r for r in results if r]
+    for r in failed:
+        print(r)
+    print(f"{args.count - len(failed)} of {args.count} programs the same with and without native code "
+          f"(seed {args.seed}{', KIV_GC_STRESS=1' if args.gc_stress else ''})")
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
