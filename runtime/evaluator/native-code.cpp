@@ -70,7 +70,13 @@ void* install(Asm& as) {
         return nullptr;
     }
     std::uint8_t* dst = arena + start;
-    mprotect(dst, (total + page - 1) & ~(page - 1), PROT_READ | PROT_WRITE);
+    const std::size_t span = (total + page - 1) & ~(page - 1);
+    // A system that refuses executable pages (a hardened kernel's policy)
+    // gets no native code for the session; the interpreter runs everything.
+    if (mprotect(dst, span, PROT_READ | PROT_WRITE) != 0) {
+        enabled = false;
+        return nullptr;
+    }
     std::memcpy(dst, as.code.data(), as.code.size());
     std::memset(dst + as.code.size(), 0xCC, code_size - as.code.size());
     std::memcpy(dst + code_size, as.pool.data(), as.pool.size());
@@ -82,7 +88,10 @@ void* install(Asm& as) {
         const std::int32_t rel = static_cast<std::int32_t>(code_size + f.offset) - (f.where + 4);
         std::memcpy(dst + f.where, &rel, 4);
     }
-    mprotect(dst, (total + page - 1) & ~(page - 1), PROT_READ | PROT_EXEC);
+    if (mprotect(dst, span, PROT_READ | PROT_EXEC) != 0) {
+        enabled = false;
+        return nullptr;
+    }
     arena_used = start + total;
     return dst;
 }
