@@ -1711,6 +1711,33 @@ Status call_plain(Cell* fn, const Cell* word, Cell*& pos, Cell* end, const Cell*
 // the current top with the function copied into a local (whose node ids
 // keep it alive); its more block gives both the argument cache and the body
 // (a one-argument call in a loop: 413 instructions before, 386 after).
+// The body of function `fn` (its argument cache `cache`, its body cell
+// `body`) run in its open frame whose values start at `base`: by its native
+// code when it has some, else by the interpreter; return and exit end here.
+[[gnu::always_inline]] inline Status run_body(const Cell* fn, const Cell* cache, const Cell* body, Cell* base) {
+    // PERF: a body of user code runs from its head as a loop's rounds do,
+    // with no test for library code nor for a negative head (fib 20:
+    // 32.02M instructions before, 31.99M after; the return bench at 50,000
+    // rounds: 72.76M before, 72.54M after).
+    Status s;
+    if (cache->header & cache_flag::user_body) [[likely]] {
+        const native_code::Ran ran =
+            native_code::worth_running(fn->data3) ? native_code::run(fn, cache, base) : native_code::Ran::not_run;
+        if (ran == native_code::Ran::not_run) s = run_block<false, true>(body, true, series::head(body));
+        else s = ran == native_code::Ran::ok ? Status::ok : Status::thrown;
+    } else {
+        s = run_other_body(body, base);
+    }
+    if (s == Status::thrown) [[unlikely]] {
+        const std::uint32_t thrown = state.thrown_code;
+        if (thrown != throw_code::return_ && thrown != throw_code::exit) return Status::thrown;
+        // return and exit end here: the thrower made this frame current
+        // with the value in its result slot.
+        state.thrown_code = 0;
+    }
+    return Status::ok;
+}
+
 KIV_HOT Status call_function_plain(const Cell* function, const Cell* word, Cell*& pos, Cell* end, const Cell* code) {
     const Cell f = *function;
     const Cell* const fn = &f;
@@ -1731,26 +1758,7 @@ KIV_HOT Status call_function_plain(const Cell* function, const Cell* word, Cell*
     // after). GC: `cache`, held across the arguments' evaluation, pins the
     // cache block.
     const Cell* body = cache - 1;
-    // PERF: a body of user code runs from its head as a loop's rounds do,
-    // with no test for library code nor for a negative head (fib 20:
-    // 32.02M instructions before, 31.99M after; the return bench at 50,000
-    // rounds: 72.76M before, 72.54M after).
-    Status s;
-    if (cache->header & cache_flag::user_body) [[likely]] {
-        const native_code::Ran ran =
-            native_code::worth_running(f.data3) ? native_code::run(fn, cache, base) : native_code::Ran::not_run;
-        if (ran == native_code::Ran::not_run) s = run_block<false, true>(body, true, series::head(body));
-        else s = ran == native_code::Ran::ok ? Status::ok : Status::thrown;
-    } else {
-        s = run_other_body(body, base);
-    }
-    if (s == Status::thrown) [[unlikely]] {
-        const std::uint32_t thrown = state.thrown_code;
-        if (thrown != throw_code::return_ && thrown != throw_code::exit) return Status::thrown;
-        // return and exit end here: the thrower made this frame current
-        // with the value in its result slot.
-        state.thrown_code = 0;
-    }
+    KIV_PROPAGATE(run_body(fn, cache, body, base));
     close_function_frame();
     return Status::ok;
 }
@@ -1760,22 +1768,7 @@ KIV_HOT Status call_function_plain(const Cell* function, const Cell* word, Cell*
 Status run_function_body(const Cell* function, Cell* base) {
     const Cell f = *function;
     const Cell* cache = cached_arguments(&f);
-    const Cell* body = cache - 1;
-    Status s;
-    if (cache->header & cache_flag::user_body) {
-        const native_code::Ran ran =
-            native_code::worth_running(f.data3) ? native_code::run(&f, cache, base) : native_code::Ran::not_run;
-        if (ran == native_code::Ran::not_run) s = run_block<false, true>(body, true, series::head(body));
-        else s = ran == native_code::Ran::ok ? Status::ok : Status::thrown;
-    } else {
-        s = run_other_body(body, base);
-    }
-    if (s == Status::thrown) {
-        const std::uint32_t thrown = state.thrown_code;
-        if (thrown != throw_code::return_ && thrown != throw_code::exit) return Status::thrown;
-        state.thrown_code = 0;
-    }
-    return Status::ok;
+    return run_body(&f, cache, cache - 1, base);
 }
 
 // With `frameless`, as call_native_general.
@@ -2087,11 +2080,6 @@ KIV_HOT const Cell* cached_op_arguments(const Cell* op) {
     return fill_call_entry(&fn, set);
 }
 
-// `op` is a copy the caller keeps (its node ids stay seen by the collector
-// while the right operand is evaluated). PERF: the op's function value is
-// made only where a message or the entry needs it (fib 20: 36.57M
-// instructions before, 36.44M after; the return bench at 50,000 rounds:
-// 89.69M before, 89.09M after).
 // An op of Fast kind `kind` applied to the operands at `left` (its frame
 // open on them, `pos` past the right one): the arithmetic, else the
 // argument checks and the entry; the frame closes. `kept_op` is a copy of
@@ -2112,6 +2100,11 @@ KIV_HOT const Cell* cached_op_arguments(const Cell* op) {
     return Status::ok;
 }
 
+// `op` is a copy the caller keeps (its node ids stay seen by the collector
+// while the right operand is evaluated). PERF: the op's function value is
+// made only where a message or the entry needs it (fib 20: 36.57M
+// instructions before, 36.44M after; the return bench at 50,000 rounds:
+// 89.69M before, 89.09M after).
 Status call_infix(const Cell* op, const Cell* word, Cell*& pos, Cell* end, const Cell* code) {
     if (!tracing() && pos < end) [[likely]] {
         // The right operand: a number, or a word holding a number or
