@@ -313,9 +313,16 @@ Status run_function_body(const Cell* fn, Cell* base);
 
 // Entry points for native code (native-code.h) handing a block back to the
 // interpreter. resume_block finishes a block from a statement's start or
-// (with `infix`) from an operator, its left value pushed at `base`.
+// (with `infix`) from an operator, its left value pushed at `base`; a null
+// `saved_near` leaves `near` as the block leaves it (a loop's block).
 Status resume_block(const Cell* code, Cell* first, Cell* pos, Cell* end, Cell* base, const Cell* saved_near,
                     bool chain, bool infix);
+// resume_set_word does the same inside the frame of the set-word at
+// `word`, open at `base` with the word and the value so far pushed: it
+// applies the operators (with `infix`, from `pos`), ends the set-word and
+// goes on with the block.
+Status resume_set_word(const Cell* code, Cell* first, Cell* word, Cell* pos, Cell* end, Cell* base,
+                       const Cell* saved_near, bool chain, bool infix);
 // finish_infix ends an op call whose frame holds both operands.
 Status finish_infix(const Cell* kept_op, const Cell* word, Cell* pos, Cell* end, const Cell* code);
 

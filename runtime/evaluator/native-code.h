@@ -37,6 +37,32 @@ enum class Ran : std::uint8_t { ok, thrown, not_run };
 // must be off.
 Ran run(const Cell* fn, const Cell* cache, Cell* base);
 
+// Where the rounds of a loop stand when its native code returns, for the
+// loop's native to go on from there with the interpreter: the loop ended
+// (its value cell set), a code pending from the condition or the body, or
+// the next step: a round's start, while's test of the condition's value
+// (at the value cell), the end of a round (its body done), the body (the
+// condition tested true). not_run: nothing done.
+enum class LoopAt : std::uint8_t {
+    ended = 0, cond_thrown = 1, body_thrown = 3, round = 4, test = 5, after_body = 6, body = 7, not_run = 8
+};
+
+// A repeat's counter: the round to run next, and the last.
+struct LoopCounter {
+    std::int64_t i;
+    std::int64_t count;
+};
+
+// Rounds a loop's interpreter runs before it tries native code.
+constexpr std::uint32_t loop_rounds_first = 16;
+
+// The rounds of `while` (its frame `f`: the condition and the body) or
+// `repeat` (the word, the count and the body) from a round's start, with
+// the loop frame open and its value cell at `result`, as the loop's native
+// runs them, its words being global words; or not_run.
+LoopAt run_while(Cell* f, Cell* result);
+LoopAt run_repeat(Cell* f, Cell* result, LoopCounter* counter);
+
 // Whether native code is made at all (KIV_NATIVE_CODE=0 switches it off).
 extern bool enabled;
 

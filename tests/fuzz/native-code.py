@@ -45,6 +45,7 @@ OTHERS = ["1.5", "-0.5", "2147483648.0", "1e300", '"a"', "none", "true", "false"
 OPS = ["+", "-", "*"]
 CMPS = ["<", ">", "=", "<>", "<=", ">="]
 ARGS = ["a", "b", "c"]
+GLOBALS = ["g1", "g2", "g3", "k"]
 
 
 class Gen:
@@ -221,6 +222,54 @@ class Gen:
             return f"loop 20 [{self.call()}] {self.call()}"
         return f"do body-of :{name}"
 
+    def gterm(self, depth):
+        """A term of a loop at the top: a global word, a literal, a call of
+        a function (its arguments greedy) or of one that makes mischief."""
+        rng = self.rng
+        r = rng.random()
+        if r < 0.4:
+            return rng.choice(GLOBALS)
+        if r < 0.7 or depth > 1 or not self.names:
+            return self.lit()
+        # Small arguments: the functions may recurse down them.
+        small = lambda: rng.choice(["0", "1", "2", "3", "7", "k", "c"])
+        if r < 0.88:
+            g = rng.choice(self.names)
+            return g[0] + " " + " ".join(small() for _ in range(g[1]))
+        return rng.choice(["m-break", "m-continue", "m-fail", "m-either", "m-grow-loop", "m-trace",
+                           "m-word"]) + " " + small()
+
+    def gexpr(self, depth=0):
+        out = self.gterm(depth)
+        for _ in range(self.rng.choice([0, 1, 1, 2, 3])):
+            out += " " + self.rng.choice(OPS) + " " + self.gterm(depth + 1)
+        return out
+
+    def gstatement(self, depth=0):
+        rng = self.rng
+        r = rng.random()
+        if r < 0.55 or depth > 1:
+            return rng.choice(GLOBALS[:3]) + ": " + self.gexpr()
+        if r < 0.7:
+            return self.gexpr()
+        cond = self.gexpr(1) + " " + rng.choice(CMPS) + " " + self.gterm(1)
+        if r < 0.85:
+            return f"if {cond} [{self.gstatement(depth + 1)}]"
+        return f"either {cond} [{self.gstatement(depth + 1)}] [{self.gstatement(depth + 1)}]"
+
+    def loop_line(self):
+        """A loop at the top whose words are global words, run long enough
+        for its later rounds to get native code."""
+        rng = self.rng
+        rounds = rng.choice([3, 17, 20, 40])
+        start = "set '+ :plus c: 0 " + " ".join(f"{g}: {self.lit()}" for g in GLOBALS[:3])
+        body = " ".join(self.gstatement() for _ in range(rng.choice([1, 2, 3])))
+        if rng.random() < 0.5:
+            loop = f"while [c < {rounds}] [c: c + 1 {body}]"
+        else:
+            loop = f"repeat k {rounds} [{body}]"
+        return f"{start} {loop} reduce [c g1 g2 g3 k]"
+
     def program(self, n_functions, n_lines):
         lines = [
             "plus: get '+ times: get '* either-orig: :either",
@@ -235,6 +284,11 @@ class Gen:
             "m-redefine: func [w x] [set w func [a] [a * 3] x]",
             "m-either: func [x] [set 'either :swap-either x]",
             "m-fail: func [x] [x + \"a\"]",
+            "k: 0 loop-code: [while [c < 50] [c: c + 1 g1: g1 + m-grow-loop c]]",
+            "m-break: func [x] [if x = 30 [break] x] m-continue: func [x] [if x = 20 [continue] x]",
+            "m-grow-loop: func [x] [if x = 25 [append third loop-code [g2: g2 + 1]] x]",
+            "m-trace: func [x] [if x = 40 [trace on] x]",
+            "m-word: func [x] [set to-word join \"nw\" x x]",
         ]
         self.names.append(("mutual-a", 1))
         for i in range(n_functions):
@@ -245,12 +299,15 @@ class Gen:
             r = self.rng.random()
             if r < 0.08:
                 lines.append("set '+ :plus set 'either :either-orig")
-            elif r < 0.5:
+            elif r < 0.4:
                 lines.append(self.call())
-            elif r < 0.9:
+            elif r < 0.7:
                 lines.append(self.change())
-            elif r < 0.95:
+            elif r < 0.75:
                 lines.append(self.rng.choice(["deep 1", "e: try [deep 1] e/id", "mutual-a 30", "mutual-a 5000"]))
+            elif r < 0.95:
+                lines.append(self.loop_line() if self.rng.random() < 0.9 else
+                             "set '+ :plus c: 0 g1: 0 g2: 0 do loop-code reduce [c g1 g2]")
             else:
                 lines.append(self.function(len(self.names)))
         return lines
