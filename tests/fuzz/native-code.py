@@ -265,7 +265,8 @@ class Gen:
         start = "set '+ :plus c: 0 " + " ".join(f"{g}: {self.lit()}" for g in GLOBALS[:3])
         body = " ".join(self.gstatement() for _ in range(rng.choice([1, 2, 3])))
         if rng.random() < 0.5:
-            loop = f"while [c < {rounds}] [c: c + 1 {body}]"
+            # The counter steps by `-`: calls may make `+` multiply.
+            loop = f"while [c < {rounds}] [c: c - -1 {body}]"
         else:
             loop = f"repeat k {rounds} [{body}]"
         return f"{start} {loop} reduce [c g1 g2 g3 k]"
@@ -284,7 +285,7 @@ class Gen:
             "m-redefine: func [w x] [set w func [a] [a * 3] x]",
             "m-either: func [x] [set 'either :swap-either x]",
             "m-fail: func [x] [x + \"a\"]",
-            "k: 0 loop-code: [while [c < 50] [c: c + 1 g1: g1 + m-grow-loop c]]",
+            "k: 0 loop-code: [while [c < 50] [c: c - -1 g1: g1 + m-grow-loop c]]",
             "m-break: func [x] [if x = 30 [break] x] m-continue: func [x] [if x = 20 [continue] x]",
             "m-grow-loop: func [x] [if x = 25 [append third loop-code [g2: g2 + 1]] x]",
             "m-trace: func [x] [if x = 40 [trace on] x]",
