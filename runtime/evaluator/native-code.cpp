@@ -175,8 +175,16 @@ int help_finish_infix(const InfixArgs* a) {
 
 struct Block;
 
-enum class TermKind : std::uint8_t { integer, local, paren, call };
+// action: a call of an integer action whose arithmetic needs no frame
+// (add, subtract, multiply, remainder).
+enum class TermKind : std::uint8_t { integer, local, paren, call, action };
 struct Chain;
+
+// The arithmetic of an op or an integer action. remainder is an action's
+// only.
+enum class OpKind : std::uint8_t {
+    add, subtract, multiply, lesser, greater, lesser_or_equal, greater_or_equal, equal, not_equal, remainder
+};
 
 struct Term {
     TermKind kind = TermKind::integer;
@@ -184,16 +192,22 @@ struct Term {
     int end = 0;   // past its last cell
     int slot = 0;  // local: the value's index in the frame
     std::unique_ptr<Block> paren;
-    std::vector<Chain> args;  // call: the arguments (simple chains)
+    // call: the arguments (chains of numbers, arguments and action calls);
+    // action: its two arguments (simple chains).
+    std::vector<Chain> args;
     // call: the function value, its argument cache's body cell, header and
     // entries as the call table held them, and whether it is the function
-    // compiled.
+    // compiled. action: the action value and its cache's header cell.
     Cell fn{};
     std::vector<Cell> cache;
     bool self = false;
+    OpKind math{};  // action: its arithmetic
+    bool plain() const { return kind == TermKind::integer || kind == TermKind::local; }
 };
 
-enum class OpKind : std::uint8_t { add, subtract, multiply, lesser, greater, lesser_or_equal, greater_or_equal, equal, not_equal };
+// What a chain's terms may be: numbers and argument words only; those and
+// a first term calling an integer action; or anything the reader knows.
+enum class Terms : std::uint8_t { plain, actions, all };
 
 struct Op {
     int at = 0;   // the operator word's cell
@@ -212,9 +226,9 @@ struct Chain {
     // whose value must not be an op.
     int follow_slot = -1;
     bool simple() const {
-        if (first.kind == TermKind::paren || first.kind == TermKind::call) return false;
+        if (!first.plain()) return false;
         for (const Op& op : ops)
-            if (op.right.kind == TermKind::call) return false;
+            if (!op.right.plain()) return false;
         return true;
     }
 };
@@ -236,6 +250,16 @@ struct Block {
     std::vector<Cell> cells;
     std::vector<Stmt> stmts;
 };
+
+// The argument cache of a callable (a function, action or op), read from
+// its more block, where the call table's entry points too; null when it is
+// not built yet (the reader builds nothing: building allocates). The code
+// finds it through the call table, as the interpreter's calls do.
+const Cell* kept_cache(const Cell& callable) {
+    const Cell* kept = memory::buffer_of(callable.data3)->cells() + 1;
+    if (!kept->is(Type::block)) return nullptr;
+    return memory::buffer_of(kept->data2)->cells() + 1;
+}
 
 struct Reader {
     const Cell* fn;        // the function compiled
@@ -281,11 +305,9 @@ struct Reader {
     }
 
     const Cell* own_cache = nullptr;
-    void* call_entries = nullptr;
-    std::uintptr_t set_mask = 0;
 
     // A word holding a function! called by the plain path (no trace
-    // flags) whose argument cache the call table holds, with evaluated
+    // flags) whose argument cache is built, with evaluated
     // arguments taking integer! and logic!, no refinements and no locals:
     // its value and cache into `t`.
     bool is_callee(const Cell& c, Term& t) {
@@ -298,13 +320,7 @@ struct Reader {
             cache = own_cache;
             t.self = true;
         } else {
-            const auto* set = static_cast<const std::uint8_t*>(call_entries) +
-                              ((std::uintptr_t{v->data3} << 3) & set_mask);
-            for (int i = 0; i < 2 && !cache; ++i) {
-                NodeId more;
-                std::memcpy(&more, set + 16 * i, 4);
-                if (more == v->data3) std::memcpy(&cache, set + 16 * i + 8, 8);
-            }
+            cache = kept_cache(*v);
             if (!cache) return false;
         }
         const auto n = static_cast<std::int32_t>(cache->data1);
@@ -316,6 +332,30 @@ struct Reader {
                 return false;
         t.fn = *v;
         t.cache.assign(cache - 1, cache + 1 + n);
+        return true;
+    }
+
+    // A word holding add, subtract, multiply or remainder whose built
+    // argument cache has two arguments and no refinements: its value and
+    // the cache's header into `t`.
+    bool is_action(const Cell& c, Term& t) {
+        if (!c.is(Type::word)) return false;
+        const Cell* v = global_value(c);
+        if (!v || !v->is(Type::action)) return false;
+        switch (static_cast<Action>(v->data1)) {
+            case Action::add: t.math = OpKind::add; break;
+            case Action::subtract: t.math = OpKind::subtract; break;
+            case Action::multiply: t.math = OpKind::multiply; break;
+            case Action::remainder: t.math = OpKind::remainder; break;
+            default: return false;
+        }
+        const Cell* cache = kept_cache(*v);
+        if (!cache || cache->data1 != 2 || cache->data2 != 0) return false;
+        const std::uint32_t fast = interpreter::internal::fast_bits_of(v);
+        if (fast == 0 || (cache->header & interpreter::internal::cache_infix_mask() & ~0x00FFFFFFu) != fast)
+            return false;
+        t.fn = *v;
+        t.cache.assign(cache, cache + 1);
         return true;
     }
 
@@ -342,7 +382,7 @@ struct Reader {
         }
     }
 
-    bool read_term(Block& b, int pos, Term& t, bool calls, int depth) {
+    bool read_term(Block& b, int pos, Term& t, Terms terms, int depth) {
         const Cell& c = b.cells[pos];
         t.at = pos;
         t.end = pos + 1;
@@ -354,7 +394,20 @@ struct Reader {
             t.kind = TermKind::local;
             return true;
         }
-        if (!calls) return false;
+        if (terms == Terms::plain) return false;
+        if (is_action(c, t)) {
+            t.kind = TermKind::action;
+            int p = pos + 1;
+            for (int i = 0; i < 2; ++i) {
+                Chain a;
+                if (p >= static_cast<int>(b.cells.size()) || !read_chain(b, p, a, Terms::plain, depth)) return false;
+                p = a.end;
+                t.args.push_back(std::move(a));
+            }
+            t.end = p;
+            return true;
+        }
+        if (terms != Terms::all) return false;
         if (c.is(Type::paren)) {
             t.kind = TermKind::paren;
             t.paren = std::make_unique<Block>();
@@ -366,7 +419,7 @@ struct Reader {
             const int n = static_cast<int>(t.cache.size()) - 2;
             for (int i = 0; i < n; ++i) {
                 Chain a;
-                if (p >= static_cast<int>(b.cells.size()) || !read_chain(b, p, a, false, depth)) return false;
+                if (p >= static_cast<int>(b.cells.size()) || !read_chain(b, p, a, Terms::actions, depth)) return false;
                 p = a.end;
                 t.args.push_back(std::move(a));
             }
@@ -376,9 +429,9 @@ struct Reader {
         return false;
     }
 
-    // A chain from `pos`; `calls`: its terms may be parens and calls.
-    bool read_chain(Block& b, int pos, Chain& ch, bool calls, int depth) {
-        if (!read_term(b, pos, ch.first, calls, depth)) return false;
+    // A chain from `pos`, its terms as `terms` allows.
+    bool read_chain(Block& b, int pos, Chain& ch, Terms terms, int depth) {
+        if (!read_term(b, pos, ch.first, terms, depth)) return false;
         int p = ch.first.end;
         const int n = static_cast<int>(b.cells.size());
         for (;;) {
@@ -396,14 +449,11 @@ struct Reader {
             op.at = p;
             op.value = *v;
             if (p + 1 >= n) return false;
-            // The right operand of an op: a number, or a call when the op
-            // is an action whose value needs its frame (add and the like).
-            if (!read_term(b, p + 1, op.right, false, depth)) {
-                const bool arithmetic =
-                    op.kind == OpKind::add || op.kind == OpKind::subtract || op.kind == OpKind::multiply;
-                Term probe;
-                if (!calls || !arithmetic || !is_callee(b.cells[p + 1], probe)) return false;
-                if (!read_term(b, p + 1, op.right, true, depth)) return false;
+            // The right operand of an op: a number, or in a chain that may
+            // hold them a paren or a call, which the op evaluates in its
+            // frame.
+            if (!read_term(b, p + 1, op.right, Terms::plain, depth)) {
+                if (terms != Terms::all || !read_term(b, p + 1, op.right, Terms::all, depth)) return false;
             }
             p = op.right.end;
             ch.ops.push_back(std::move(op));
@@ -424,7 +474,7 @@ struct Reader {
                     s.kind = StmtKind::conditional;
                     s.branches = slot == natives::Native::either ? 2 : 1;
                     s.native = *v;
-                    if (pos + 1 >= n || !read_chain(b, pos + 1, s.chain, false, depth)) return false;
+                    if (pos + 1 >= n || !read_chain(b, pos + 1, s.chain, Terms::plain, depth)) return false;
                     if (s.chain.follow_slot >= 0) return false;
                     int p = s.chain.end;
                     for (int i = 0; i < s.branches; ++i, ++p) {
@@ -441,7 +491,7 @@ struct Reader {
                 if (slot == natives::Native::return_) {
                     s.kind = StmtKind::return_;
                     s.native = *v;
-                    if (pos + 1 >= n || !read_chain(b, pos + 1, s.chain, false, depth)) return false;
+                    if (pos + 1 >= n || !read_chain(b, pos + 1, s.chain, Terms::plain, depth)) return false;
                     if (s.chain.follow_slot >= 0) return false;
                     s.end = s.chain.end;
                     return true;
@@ -453,12 +503,12 @@ struct Reader {
             // A set-word of an argument taking a simple chain.
             s.kind = StmtKind::set;
             s.branches = slot;
-            if (pos + 1 >= n || !read_chain(b, pos + 1, s.chain, false, depth)) return false;
+            if (pos + 1 >= n || !read_chain(b, pos + 1, s.chain, Terms::plain, depth)) return false;
             s.end = s.chain.end;
             return true;
         }
         s.kind = StmtKind::chain;
-        if (!read_chain(b, pos, s.chain, true, depth)) return false;
+        if (!read_chain(b, pos, s.chain, Terms::all, depth)) return false;
         s.end = s.chain.end;
         return true;
     }
@@ -749,19 +799,10 @@ struct Emitter {
     }
 
     // The bits of the op's cache header that its frame path reads (see
-    // cache_infix_mask), from the call table at compile time; 0 when the
-    // table does not hold it.
+    // cache_infix_mask) at compile time; 0 when its cache is not built.
     std::uint32_t op_bits(const Cell& op) {
-        const auto* set = reinterpret_cast<const std::uint8_t*>(tables.call_entries) +
-                          ((std::uintptr_t{op.data3} << 3) & tables.set_mask);
-        for (int i = 0; i < 2; ++i) {
-            NodeId more;
-            const Cell* c;
-            std::memcpy(&more, set + 16 * i, 4);
-            std::memcpy(&c, set + 16 * i + 8, 8);
-            if (more == op.data3) return c->header & interpreter::internal::cache_infix_mask();
-        }
-        return 0;
+        const Cell* c = kept_cache(op);
+        return c ? c->header & interpreter::internal::cache_infix_mask() : 0;
     }
 
     // Pushes a call frame at the current top (rbx + t), as push_frame.
@@ -838,6 +879,100 @@ struct Emitter {
         set_top(t + cell_bytes);
     }
 
+    // rcx: the argument cache of the callable whose more block is `more`,
+    // through the call table as cached_arguments finds it; not there goes
+    // to `fail` (the interpreter would fill the table).
+    void table_cache(NodeId more, int fail) {
+        const std::uintptr_t set = reinterpret_cast<std::uintptr_t>(tables.call_entries) +
+                                   ((std::uintptr_t{more} << 3) & tables.set_mask);
+        const int got = as.label(), second = as.label();
+        as.mov_imm64(rax, set);
+        as.cmp32_imm(at(rax, 0), more);
+        as.jcc(ne, second);
+        as.load64(rcx, at(rax, 8));
+        as.jmp(got);
+        as.bind(second);
+        as.cmp32_imm(at(rax, 16), more);
+        as.jcc(ne, fail);
+        as.load64(rcx, at(rax, 24));
+        as.bind(got);
+    }
+
+    // The arithmetic of two integers, at rbx + t and rbx + r, in place of
+    // the one at t, as fast_math computes it: a sum, difference or product
+    // out of the 32-bit range (which the interpreter makes a float!), and a
+    // divisor of 0 or -1 (whose remainder the action's entry computes),
+    // go to `fail`.
+    void emit_math(OpKind kind, std::int32_t t, std::int32_t r, int fail) {
+        as.load32(rax, at(rbx, t + 8));
+        as.load32(rcx, at(rbx, r + 8));
+        switch (kind) {
+            case OpKind::add: as.add32_rr(rax, rcx); break;
+            case OpKind::subtract: as.sub32_rr(rax, rcx); break;
+            case OpKind::multiply: as.imul32_rr(rax, rcx); break;
+            case OpKind::remainder:
+                as.cmp32_rimm(rcx, 0);
+                as.jcc(e, fail);
+                as.cmp32_rimm(rcx, 0xFFFFFFFFu);
+                as.jcc(e, fail);
+                as.cdq();
+                as.idiv32(rcx);
+                as.store32(at(rbx, t + 8), rdx);
+                return;
+            default: {
+                as.cmp32_rr(rax, rcx);
+                Cond c = e;
+                switch (kind) {
+                    case OpKind::lesser: c = l; break;
+                    case OpKind::greater: c = g; break;
+                    case OpKind::lesser_or_equal: c = le; break;
+                    case OpKind::greater_or_equal: c = ge; break;
+                    case OpKind::not_equal: c = ne; break;
+                    default: break;
+                }
+                as.setcc(c, rcx);
+                as.movzx8(rcx, rcx);
+                as.store32_imm(at(rbx, t), type_logic);
+                as.store32(at(rbx, t + 4), rcx);
+                as.store64_imm(at(rbx, t + 8), 0);
+                return;
+            }
+        }
+        as.jcc(o, fail);
+        as.store32(at(rbx, t + 8), rax);
+    }
+
+    // A call of an integer action computed into rbx + t, the stack's next
+    // cell there, as call_native_general's frameless path computes it:
+    // both arguments simple and integers, and the arithmetic in range.
+    // Anything else goes to `fail`, having done nothing but write cells
+    // above the top (the interpreter redoes the call, with its frame, its
+    // errors and its float! results). The guards gathered before are
+    // tested too.
+    void action_term(const Level& lv, const Term& a, std::int32_t t, int fail) {
+        guard_global(lv.block->cells[a.at], a.fn, fail);
+        table_cache(a.fn.data3, fail);
+        gather(at(rcx, 0), a.cache[0]);
+        // The frameless path wants room for both arguments.
+        as.lea(rax, at(rbx, t + 2 * cell_bytes));
+        as.cmp64_mem(rax, at(r12, end_at));
+        as.jcc(ae, fail);
+        simple_chain(lv, a.args[0], t, fail);
+        simple_chain(lv, a.args[1], t + cell_bytes, fail);
+        flush(fail);
+        as.cmp8_imm(at(rbx, t), type_integer);
+        as.jcc(ne, fail);
+        as.cmp8_imm(at(rbx, t + cell_bytes), type_integer);
+        as.jcc(ne, fail);
+        emit_math(a.math, t, t + cell_bytes, fail);
+    }
+
+    // A chain that is a call argument, computed into rbx + t.
+    void argument_chain(const Level& lv, const Chain& ch, std::int32_t t, int fail) {
+        if (ch.first.kind == TermKind::action) action_term(lv, ch.first, t, fail);
+        else simple_chain(lv, ch, t, fail);
+    }
+
     // The guards of a call of the function itself, its argument computed
     // into rbx + t, and those gathered before: all tested before anything
     // happens, so `fail` hands over at a point the interpreter can redo.
@@ -846,26 +981,14 @@ struct Emitter {
         const Cell& f = call.fn;
         guard_global(word, f, fail);
         // The argument cache through the call table, as cached_arguments.
-        const std::uintptr_t set = reinterpret_cast<std::uintptr_t>(tables.call_entries) +
-                                   ((std::uintptr_t{f.data3} << 3) & tables.set_mask);
-        const int got = as.label(), second = as.label();
-        as.mov_imm64(rax, set);
-        as.cmp32_imm(at(rax, 0), f.data3);
-        as.jcc(ne, second);
-        as.load64(rcx, at(rax, 8));
-        as.jmp(got);
-        as.bind(second);
-        as.cmp32_imm(at(rax, 16), f.data3);
-        as.jcc(ne, fail);
-        as.load64(rcx, at(rax, 24));
-        as.bind(got);
+        table_cache(f.data3, fail);
         // The body cell, the header and the argument entries.
         for (std::size_t i = 0; i < call.cache.size(); ++i)
             gather(at(rcx, (static_cast<std::int32_t>(i) - 1) * cell_bytes), call.cache[i]);
         as.movdqu_load(0, constant(as.add_constant(f)));
         as.movdqu_store(at(rsp, fn_slot), 0);
         for (std::size_t i = 0; i < call.args.size(); ++i)
-            simple_chain(lv, call.args[i], t + static_cast<std::int32_t>(i) * cell_bytes, fail);
+            argument_chain(lv, call.args[i], t + static_cast<std::int32_t>(i) * cell_bytes, fail);
         flush(fail);
     }
 
@@ -996,15 +1119,25 @@ void Emitter::emit_chain_stmt(Level& lv, const Stmt& s) {
         push_result(lv);
         return;
     }
+    const std::int32_t t = lv.base;
+    if (ch.first.kind == TermKind::action) {
+        // A call of an integer action: its arguments take every operator
+        // that follows, so it is the whole statement, and it runs nothing.
+        verify(lv, ch.end + (ch.follow_slot >= 0 ? 1 : 0));
+        action_term(lv, ch.first, t, at_start);
+        as.store32_imm(at(r12, near_at + 4), static_cast<std::uint32_t>(s.at));
+        set_top(t + cell_bytes);
+        positions.back() = s.end;
+        return;
+    }
     // A statement that runs code: `near` names it, the top is its cell.
     verify(lv, ch.first.end);
-    const std::int32_t t = lv.base;
     std::size_t first_op = 0;
-    if (ch.first.kind == TermKind::integer || ch.first.kind == TermKind::local) {
+    if (ch.first.plain()) {
         // A value and operators on numbers, up to an operator whose right
-        // operand is a call: computed as simple_expression does, then
-        // pushed, the operators going on from there.
-        while (ch.ops[first_op].right.kind != TermKind::call) ++first_op;
+        // operand needs evaluating: computed as simple_expression does,
+        // then pushed, the operators going on from there.
+        while (ch.ops[first_op].right.plain()) ++first_op;
         verify(lv, ch.ops[first_op].right.end);
         simple_chain(lv, ch, t, at_start, first_op);
         flush(at_start);
@@ -1028,7 +1161,8 @@ void Emitter::emit_chain_stmt(Level& lv, const Stmt& s) {
         emit_block(inner, false, lv.thrown);
     }
     positions.back() = ch.first.end;
-    if (first_op == 0) ran();
+    bool ran_code = !ch.first.plain();  // whether the statement ran code
+    if (ran_code) ran();
     for (std::size_t i = first_op; i < ch.ops.size(); ++i) {
         const Op& op = ch.ops[i];
         const int at_op = resume(lv, op.at, true);
@@ -1037,7 +1171,7 @@ void Emitter::emit_chain_stmt(Level& lv, const Stmt& s) {
         verify(lv, op.right.end + (last && ch.follow_slot >= 0 ? 1 : 0));
         const Cell& word = lv.block->cells[op.at];
         guard_global(word, op.value, at_op);
-        if (op.right.kind != TermKind::call) {
+        if (op.right.plain()) {
             flush(at_op);
             as.cmp8_imm(at(rbx, t), type_integer);
             as.jcc(ne, at_op);
@@ -1045,55 +1179,69 @@ void Emitter::emit_chain_stmt(Level& lv, const Stmt& s) {
             positions.back() = op.right.end;
             continue;
         }
-        // The op's cache must send an operand that needs a call to its
+        // The op's cache must send an operand that needs evaluating to its
         // frame, with the arithmetic the op was made for.
-        const std::uintptr_t set = reinterpret_cast<std::uintptr_t>(tables.call_entries) +
-                                   ((std::uintptr_t{op.value.data3} << 3) & tables.set_mask);
-        const int got = as.label(), second = as.label();
-        as.mov_imm64(rax, set);
-        as.cmp32_imm(at(rax, 0), op.value.data3);
-        as.jcc(ne, second);
-        as.load64(rcx, at(rax, 8));
-        as.jmp(got);
-        as.bind(second);
-        as.cmp32_imm(at(rax, 16), op.value.data3);
-        as.jcc(ne, at_op);
-        as.load64(rcx, at(rax, 24));
-        as.bind(got);
+        table_cache(op.value.data3, at_op);
         as.load32(rax, at(rcx, 0));
         as.mov_imm64(rdx, interpreter::internal::cache_infix_mask());
         as.and32_rr(rax, rdx);
         const std::uint32_t bits = op_bits(op.value);
-        const std::uint32_t kind = bits >> 24 & 0xF;
-        const std::uint32_t want = op.kind == OpKind::add ? 1 : op.kind == OpKind::subtract ? 2
-                                   : op.kind == OpKind::multiply ? 3 : 0;
-        if (kind != want || want == 0 || (bits & 0x00FFFFFF) == 0) failed = true;
+        const std::uint32_t fast = interpreter::internal::fast_bits_of(&op.value);
+        if (fast == 0 || (bits & ~0x00FFFFFFu) != fast || (bits & 0x00FFFFFF) == 0) failed = true;
         as.cmp32_rimm(rax, bits);
         as.jcc(ne, at_op);
-        const std::int32_t fn_slot = slot(16), op_slot = slot(16);
-        prepare_call(lv, op.right, t + cell_bytes, at_op, fn_slot);
+        if (op.right.kind == TermKind::action) {
+            // An action call runs nothing: the op's frame, which would
+            // hold the two values only while they are computed, is not
+            // opened. A call stack with no room for it hands over, since
+            // opening it raises the error.
+            as.load64(rax, at(r12, frames_top_at));
+            as.cmp64_mem(rax, at(r12, frames_end_at));
+            as.jcc(ae, at_op);
+            action_term(lv, op.right, t + cell_bytes, at_op);
+            as.cmp8_imm(at(rbx, t), type_integer);
+            as.jcc(ne, at_op);
+            emit_math(op.kind, t, t + cell_bytes, at_op);
+            positions.back() = op.right.end;
+            continue;
+        }
+        const std::int32_t op_slot = slot(16);
+        std::int32_t fn_slot = 0;
+        if (op.right.kind == TermKind::call) {
+            fn_slot = slot(16);
+            prepare_call(lv, op.right, t + cell_bytes, at_op, fn_slot);
+        } else {
+            flush(at_op);
+        }
         as.movdqu_load(0, constant(as.add_constant(op.value)));
         as.movdqu_store(at(rsp, op_slot), 0);
         // The op's frame starts at its left operand.
         set_top(t);
         open_frame(stack::header::interpreted_native, word, false, 0, lv.thrown);
         set_top(t + cell_bytes);
-        perform_call(lv, op.right, t + cell_bytes, fn_slot);
+        if (op.right.kind == TermKind::call) {
+            perform_call(lv, op.right, t + cell_bytes, fn_slot);
+        } else {
+            // A paren, run as eval_expression runs it: a block whose
+            // values start past the left operand, inside the op's frame.
+            Level inner;
+            inner.block = op.right.paren.get();
+            inner.base = t + cell_bytes;
+            inner.chain = false;
+            inner.frames = lv.frames + 1;
+            positions.back() = op.right.end;
+            emit_block(inner, false, lv.thrown);
+        }
         positions.back() = op.right.end;
         ran();
+        ran_code = true;
         // The arithmetic, else the rest of call_infix by the interpreter.
         const int slow = as.label(), closed = as.label();
         as.cmp8_imm(at(rbx, t), type_integer);
         as.jcc(ne, slow);
         as.cmp8_imm(at(rbx, t + cell_bytes), type_integer);
         as.jcc(ne, slow);
-        as.load32(rax, at(rbx, t + 8));
-        as.load32(rcx, at(rbx, t + cell_bytes + 8));
-        if (op.kind == OpKind::add) as.add32_rr(rax, rcx);
-        else if (op.kind == OpKind::subtract) as.sub32_rr(rax, rcx);
-        else as.imul32_rr(rax, rcx);
-        as.jcc(o, slow);
-        as.store32(at(rbx, t + 8), rax);
+        emit_math(op.kind, t, t + cell_bytes, slow);
         close_frame(t, false);
         const Level copy = lv;
         const int right_end = op.right.end;
@@ -1120,7 +1268,7 @@ void Emitter::emit_chain_stmt(Level& lv, const Stmt& s) {
     }
     // The block's loop looks at tracing after a statement that ran code.
     positions.back() = s.end;
-    tracing_check(resume(lv, s.end, false));
+    if (ran_code) tracing_check(resume(lv, s.end, false));
 }
 
 
@@ -1152,11 +1300,15 @@ void Emitter::emit_conditional(Level& lv, const Stmt& s) {
     as.cmp32_imm(at(rax, 0), s.native.data3);
     as.jcc(ne, at_start);
     {
+        // The entry is filled again by the next call after a collection
+        // cleared it; until then the native's kept cache is the one it
+        // will hold.
         NodeId more;
         const Cell* c;
         std::memcpy(&more, entry, 4);
         std::memcpy(&c, entry + 8, 8);
-        if (more != s.native.data3 || !interpreter::internal::entry_takes(c + 1, Type::logic)) failed = true;
+        if (more != s.native.data3) c = kept_cache(s.native);
+        if (!c || !interpreter::internal::entry_takes(c + 1, Type::logic)) failed = true;
     }
     const std::int32_t t = lv.base;
     simple_chain(lv, s.chain, t, at_start);
@@ -1225,7 +1377,8 @@ void Emitter::emit_return(Level& lv, const Stmt& s) {
         const Cell* c;
         std::memcpy(&more, tables.return_entry, 4);
         std::memcpy(&c, static_cast<const std::uint8_t*>(tables.return_entry) + 8, 8);
-        if (more != s.native.data3 || !interpreter::internal::entry_takes(c + 1, Type::logic) ||
+        if (more != s.native.data3) c = kept_cache(s.native);
+        if (!c || !interpreter::internal::entry_takes(c + 1, Type::logic) ||
             !interpreter::internal::entry_takes(c + 1, Type::integer))
             failed = true;
     }
@@ -1345,9 +1498,7 @@ Code compile(const Cell* fn, const Cell* cache) {
             !interpreter::internal::entry_takes(cache + i, Type::logic))
             return nullptr;
     if (global_values.context == interpreter::internal::no_context) return nullptr;
-    Reader rd{fn, fn->data1, arity, arity, global_values.cells, global_values.context, 0, {}, cache,
-              interpreter::internal::native_code_tables().call_entries,
-              interpreter::internal::native_code_tables().set_mask};
+    Reader rd{fn, fn->data1, arity, arity, global_values.cells, global_values.context, 0, {}, cache};
     if (!rd.read_block(cache[-1], rd.body, 0)) return nullptr;
     Emitter em(rd, *fn, cache);
     return reinterpret_cast<Code>(em.build());
