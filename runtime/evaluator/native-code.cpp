@@ -206,8 +206,10 @@ struct Term {
 };
 
 // What a chain's terms may be: numbers and argument words only; those and
-// a first term calling an integer action; or anything the reader knows.
-enum class Terms : std::uint8_t { plain, actions, all };
+// a first term calling an integer action (a call's argument); those and
+// operators' right operands calling one (a condition); or anything the
+// reader knows.
+enum class Terms : std::uint8_t { plain, actions, operands, all };
 
 struct Op {
     int at = 0;   // the operator word's cell
@@ -431,7 +433,7 @@ struct Reader {
 
     // A chain from `pos`, its terms as `terms` allows.
     bool read_chain(Block& b, int pos, Chain& ch, Terms terms, int depth) {
-        if (!read_term(b, pos, ch.first, terms, depth)) return false;
+        if (!read_term(b, pos, ch.first, terms == Terms::operands ? Terms::plain : terms, depth)) return false;
         int p = ch.first.end;
         const int n = static_cast<int>(b.cells.size());
         for (;;) {
@@ -450,10 +452,12 @@ struct Reader {
             op.value = *v;
             if (p + 1 >= n) return false;
             // The right operand of an op: a number, or in a chain that may
-            // hold them a paren or a call, which the op evaluates in its
-            // frame.
+            // hold them an action call, a paren or a call, which the op
+            // evaluates in its frame.
             if (!read_term(b, p + 1, op.right, Terms::plain, depth)) {
-                if (terms != Terms::all || !read_term(b, p + 1, op.right, Terms::all, depth)) return false;
+                if (terms == Terms::plain || terms == Terms::actions) return false;
+                if (!read_term(b, p + 1, op.right, terms == Terms::all ? Terms::all : Terms::actions, depth))
+                    return false;
             }
             p = op.right.end;
             ch.ops.push_back(std::move(op));
@@ -474,7 +478,7 @@ struct Reader {
                     s.kind = StmtKind::conditional;
                     s.branches = slot == natives::Native::either ? 2 : 1;
                     s.native = *v;
-                    if (pos + 1 >= n || !read_chain(b, pos + 1, s.chain, Terms::plain, depth)) return false;
+                    if (pos + 1 >= n || !read_chain(b, pos + 1, s.chain, Terms::operands, depth)) return false;
                     if (s.chain.follow_slot >= 0) return false;
                     int p = s.chain.end;
                     for (int i = 0; i < s.branches; ++i, ++p) {
@@ -719,8 +723,11 @@ struct Emitter {
     // A simple chain computed into the cell at rbx + t; a value it cannot
     // compute goes to `fail` (nothing happened: the interpreter redoes it).
     // With `ops` short of all the chain's operators, only the first term
-    // and those operators, and no look at what follows.
-    void simple_chain(const Level& lv, const Chain& ch, std::int32_t t, int fail, std::size_t ops = SIZE_MAX) {
+    // and those operators, and no look at what follows. `frames`: the
+    // frames the interpreter has opened for the chain when it computes it
+    // (see action_operand).
+    void simple_chain(const Level& lv, const Chain& ch, std::int32_t t, int fail, std::size_t ops = SIZE_MAX,
+                      int frames = 0) {
         const bool whole = ops >= ch.ops.size();
         const Cell* cells = lv.block->cells.data();
         bool known_integer = false;
@@ -748,6 +755,11 @@ struct Emitter {
             if (!known_integer) {
                 as.cmp8_imm(at(rbx, t), type_integer);
                 as.jcc(ne, fail);
+            }
+            if (op.right.kind == TermKind::action) {
+                action_operand(lv, op, t, frames, fail);
+                known_integer = op.kind == OpKind::add || op.kind == OpKind::subtract || op.kind == OpKind::multiply;
+                continue;
             }
             known_integer = emit_op_on(lv, op, t, fail);
         }
@@ -967,6 +979,37 @@ struct Emitter {
         emit_math(a.math, t, t + cell_bytes, fail);
     }
 
+    // The op's cache must send an operand that needs evaluating to its
+    // frame, with the arithmetic the op was made for (as call_infix reads
+    // it); else `fail`.
+    void op_cache_check(const Op& op, int fail) {
+        table_cache(op.value.data3, fail);
+        as.load32(rax, at(rcx, 0));
+        as.mov_imm64(rdx, interpreter::internal::cache_infix_mask());
+        as.and32_rr(rax, rdx);
+        const std::uint32_t bits = op_bits(op.value);
+        const std::uint32_t fast = interpreter::internal::fast_bits_of(&op.value);
+        if (fast == 0 || (bits & ~0x00FFFFFFu) != fast || (bits & 0x00FFFFFF) == 0) failed = true;
+        as.cmp32_rimm(rax, bits);
+        as.jcc(ne, fail);
+    }
+
+    // An op whose right operand is an action call applied to the integer
+    // at rbx + t, as call_infix applies it. The action runs nothing, so
+    // the op's frame, which would hold the two values only while they are
+    // computed, is not opened; but a call stack with no room for it, above
+    // the `frames` the interpreter has opened at that point, goes to `fail`
+    // (the interpreter raises the error there).
+    void action_operand(const Level& lv, const Op& op, std::int32_t t, int frames, int fail) {
+        op_cache_check(op, fail);
+        as.load64(rax, at(r12, frames_top_at));
+        if (frames) as.add_imm(rax, frames * static_cast<std::int32_t>(frame_bytes_each));
+        as.cmp64_mem(rax, at(r12, frames_end_at));
+        as.jcc(ae, fail);
+        action_term(lv, op.right, t + cell_bytes, fail);
+        emit_math(op.kind, t, t + cell_bytes, fail);
+    }
+
     // A chain that is a call argument, computed into rbx + t.
     void argument_chain(const Level& lv, const Chain& ch, std::int32_t t, int fail) {
         if (ch.first.kind == TermKind::action) action_term(lv, ch.first, t, fail);
@@ -1179,32 +1222,14 @@ void Emitter::emit_chain_stmt(Level& lv, const Stmt& s) {
             positions.back() = op.right.end;
             continue;
         }
-        // The op's cache must send an operand that needs evaluating to its
-        // frame, with the arithmetic the op was made for.
-        table_cache(op.value.data3, at_op);
-        as.load32(rax, at(rcx, 0));
-        as.mov_imm64(rdx, interpreter::internal::cache_infix_mask());
-        as.and32_rr(rax, rdx);
-        const std::uint32_t bits = op_bits(op.value);
-        const std::uint32_t fast = interpreter::internal::fast_bits_of(&op.value);
-        if (fast == 0 || (bits & ~0x00FFFFFFu) != fast || (bits & 0x00FFFFFF) == 0) failed = true;
-        as.cmp32_rimm(rax, bits);
-        as.jcc(ne, at_op);
         if (op.right.kind == TermKind::action) {
-            // An action call runs nothing: the op's frame, which would
-            // hold the two values only while they are computed, is not
-            // opened. A call stack with no room for it hands over, since
-            // opening it raises the error.
-            as.load64(rax, at(r12, frames_top_at));
-            as.cmp64_mem(rax, at(r12, frames_end_at));
-            as.jcc(ae, at_op);
-            action_term(lv, op.right, t + cell_bytes, at_op);
             as.cmp8_imm(at(rbx, t), type_integer);
             as.jcc(ne, at_op);
-            emit_math(op.kind, t, t + cell_bytes, at_op);
+            action_operand(lv, op, t, 0, at_op);
             positions.back() = op.right.end;
             continue;
         }
+        op_cache_check(op, at_op);
         const std::int32_t op_slot = slot(16);
         std::int32_t fn_slot = 0;
         if (op.right.kind == TermKind::call) {
@@ -1311,7 +1336,8 @@ void Emitter::emit_conditional(Level& lv, const Stmt& s) {
         if (!c || !interpreter::internal::entry_takes(c + 1, Type::logic)) failed = true;
     }
     const std::int32_t t = lv.base;
-    simple_chain(lv, s.chain, t, at_start);
+    // The condition is computed in the conditional's frame.
+    simple_chain(lv, s.chain, t, at_start, SIZE_MAX, 1);
     as.cmp8_imm(at(rbx, t), type_logic);
     as.jcc(ne, at_start);
     const Cell* cells = lv.block->cells.data();

@@ -4,12 +4,15 @@
 Generates random programs that define small functions, some inside the
 subset that gets native code (integer arguments and literals, + - * and
 comparisons near the 32- and 64-bit edges, either/if/unless with literal
-blocks, parens, calls of other functions and of themselves, return, exit,
-set-words of arguments) and some just outside it (locals, refinements,
+blocks, parens (also as an operator's right operand), calls of other
+functions and of themselves, calls of add, subtract, multiply and
+remainder with zero, -1 and out-of-range operands, return, exit, set-words
+of arguments) and some just outside it (locals, refinements,
 loops, other datatypes), calls each many times so that its code is made
 and runs, and mixes in what must hand over to the interpreter: bodies
 changed through body-of between calls and by a callee mid-expression, `+`,
-`either`, a function's own word or a callee redefined mid-expression,
+`either`, `remainder`, `add`, a function's own word or a callee redefined
+mid-expression,
 tracing switched on, errors raised inside bodies, break/continue/return
 through loops, and deep recursion up to the stack limit.
 
@@ -43,6 +46,7 @@ INTS = ["0", "1", "2", "3", "-1", "-2", "7", "10", "100", "65536", "46341", "-46
 OTHERS = ["1.5", "-0.5", "2147483648.0", "1e300", '"a"', "none", "true", "false",
           "#\"x\"", "[1 2]", "'w", "1x2", "$1", "50%"]
 OPS = ["+", "-", "*"]
+ACTIONS = ["add", "subtract", "multiply", "remainder", "remainder"]
 CMPS = ["<", ">", "=", "<>", "<=", ">="]
 ARGS = ["a", "b", "c"]
 
@@ -83,12 +87,29 @@ class Gen:
                 g = rng.choice(callees)
                 return "(" + g[0] + " " + " ".join(self.expr(fn, depth + 2) for _ in range(g[1])) + ")"
             return self.lit()
+        if r < 0.96:
+            return self.action(fn, depth)
         return rng.choice(ARGS[:arity])
+
+    def action(self, fn, depth):
+        """A call of an integer action; its arguments mostly arguments and
+        literals with an operator or two, now and then anything."""
+        rng = self.rng
+        def operand():
+            if rng.random() < 0.15:
+                return self.expr(fn, depth + 2)
+            out = self.lit() if rng.random() < 0.4 else rng.choice(ARGS[:fn[1]])
+            if rng.random() < 0.3:
+                out += " " + rng.choice(OPS) + " " + (self.lit() if rng.random() < 0.5 else rng.choice(ARGS[:fn[1]]))
+            return out
+        return rng.choice(ACTIONS) + " " + operand() + " " + operand()
 
     def expr(self, fn, depth=0):
         out = self.term(fn, depth)
         for _ in range(self.rng.choice([0, 0, 1, 1, 2, 3])):
             out += " " + self.rng.choice(OPS) + " " + self.term(fn, depth + 1)
+        if self.rng.random() < 0.05:
+            out += " " + self.rng.choice(CMPS) + " " + self.term(fn, depth + 1)
         return out
 
     def cond(self, fn, depth):
@@ -182,8 +203,10 @@ class Gen:
             return f"m-grow :{name} [{rng.choice(['+ 1', '* 2', 'a', 'exit'])}]"
         if r < 0.85:
             return f"m-redefine '{name}"
-        if r < 0.92:
+        if r < 0.88:
             return "m-either"
+        if r < 0.94:
+            return self.rng.choice(["m-rem", "m-add"])
         return "m-fail"
 
     def call(self, fn=None):
@@ -208,6 +231,10 @@ class Gen:
             return "set '+ :times " + self.call() + " set '+ :plus"
         if r < 0.55:
             return "set 'either :swap-either " + self.call() + " set 'either :either-orig"
+        if r < 0.58:
+            return "set 'remainder :multiply " + self.call() + " set 'remainder :rem-orig"
+        if r < 0.6:
+            return "set 'add func [a b] [a - b] " + self.call() + " set 'add :add-orig"
         if r < 0.63:
             other = rng.choice(self.names)[0]
             return f"saved: :{name} {name}: func [a] [set '{name} :saved 1000] {self.call()} {name}: :saved {other} 1"
@@ -223,7 +250,7 @@ class Gen:
 
     def program(self, n_functions, n_lines):
         lines = [
-            "plus: get '+ times: get '* either-orig: :either",
+            "plus: get '+ times: get '* either-orig: :either rem-orig: :remainder add-orig: :add",
             "swap-either: func [c a b] [either-orig c b a]",
             "log: copy [] tracer: func [event code offset value ref frame] [[call] append log event]",
             "deep: func [n] [either n < 0 [0] [(deep n + 1) + 1]]",
@@ -235,6 +262,7 @@ class Gen:
             "m-redefine: func [w x] [set w func [a] [a * 3] x]",
             "m-either: func [x] [set 'either :swap-either x]",
             "m-fail: func [x] [x + \"a\"]",
+            "m-rem: func [x] [set 'remainder :multiply x] m-add: func [x] [set 'add :subtract x]",
         ]
         self.names.append(("mutual-a", 1))
         for i in range(n_functions):
@@ -244,7 +272,7 @@ class Gen:
         for _ in range(n_lines):
             r = self.rng.random()
             if r < 0.08:
-                lines.append("set '+ :plus set 'either :either-orig")
+                lines.append("set '+ :plus set 'either :either-orig set 'remainder :rem-orig set 'add :add-orig")
             elif r < 0.5:
                 lines.append(self.call())
             elif r < 0.9:
