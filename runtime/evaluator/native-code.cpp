@@ -960,7 +960,10 @@ struct Emitter {
     // Anything else goes to `fail`, having done nothing but write cells
     // above the top (the interpreter redoes the call, with its frame, its
     // errors and its float! results). The guards gathered before are
-    // tested too.
+    // tested too. PERF: a body with such calls gets native code (50,000
+    // calls of `func [i] [clip remainder i 1000]`: 88.73M instructions
+    // before, 85.76M after; of `func [i] [either 0 = remainder i 3 [i * 2]
+    // [i]]`: 88.20M -> 73.63M).
     void action_term(const Level& lv, const Term& a, std::int32_t t, int fail) {
         guard_global(lv.block->cells[a.at], a.fn, fail);
         table_cache(a.fn.data3, fail);
@@ -1249,6 +1252,9 @@ void Emitter::emit_chain_stmt(Level& lv, const Stmt& s) {
         } else {
             // A paren, run as eval_expression runs it: a block whose
             // values start past the left operand, inside the op's frame.
+            // PERF: fib written `(fib n - 1) + (fib n - 2)`, 20: 724
+            // instructions a call before (no native code), 339 after (322
+            // written `(fib n - 1) + fib n - 2`).
             Level inner;
             inner.block = op.right.paren.get();
             inner.base = t + cell_bytes;
