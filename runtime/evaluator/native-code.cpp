@@ -242,7 +242,8 @@ struct Stmt {
     int at = 0, end = 0;
     Chain chain;  // the chain, the condition or the returned value
     std::int32_t branches = 0;
-    Cell native{};  // either, if or return
+    bool negated = false;  // conditional: unless
+    Cell native{};  // either, if, unless or return
     std::unique_ptr<Block> blocks[2];
     int follow_slot = -1;  // conditional: as a chain's follow_slot
 };
@@ -474,9 +475,11 @@ struct Reader {
             const Cell* v = global_value(c);
             if (v && v->is(Type::native)) {
                 const auto slot = static_cast<natives::Native>(v->data1);
-                if (slot == natives::Native::either || slot == natives::Native::if_) {
+                if (slot == natives::Native::either || slot == natives::Native::if_ ||
+                    slot == natives::Native::unless) {
                     s.kind = StmtKind::conditional;
                     s.branches = slot == natives::Native::either ? 2 : 1;
+                    s.negated = slot == natives::Native::unless;
                     s.native = *v;
                     if (pos + 1 >= n || !read_chain(b, pos + 1, s.chain, Terms::operands, depth)) return false;
                     if (s.chain.follow_slot >= 0) return false;
@@ -1325,21 +1328,35 @@ void Emitter::emit_conditional(Level& lv, const Stmt& s) {
     verify(lv, s.end + (follows ? 1 : 0));
     const Cell& word = lv.block->cells[s.at];
     guard_global(word, s.native, at_start);
-    // The native must be the one whose spec the interpreter checked.
-    const auto* entry = static_cast<const std::uint8_t*>(tables.conditionals) + 16 * (s.branches - 1);
-    as.mov_imm64(rax, reinterpret_cast<std::uint64_t>(entry));
-    as.cmp32_imm(at(rax, 0), s.native.data3);
-    as.jcc(ne, at_start);
-    {
-        // The entry is filled again by the next call after a collection
-        // cleared it; until then the native's kept cache is the one it
-        // will hold.
-        NodeId more;
-        const Cell* c;
-        std::memcpy(&more, entry, 4);
-        std::memcpy(&c, entry + 8, 8);
-        if (more != s.native.data3) c = kept_cache(s.native);
-        if (!c || !interpreter::internal::entry_takes(c + 1, Type::logic)) failed = true;
+    if (s.negated) {
+        // unless takes the general call of a native (call_native_general):
+        // its cache through the call table, its two arguments pushed in its
+        // frame, its entry run.
+        const Cell* c = kept_cache(s.native);
+        if (!c || c->data1 != 2 || c->data2 != 0 || !interpreter::internal::entry_takes(c + 1, Type::logic) ||
+            !interpreter::internal::entry_takes(c + 2, Type::block)) {
+            failed = true;
+        } else {
+            table_cache(s.native.data3, at_start);
+            for (std::int32_t i = 0; i < 3; ++i) gather(at(rcx, i * cell_bytes), c[i]);
+        }
+    } else {
+        // The native must be the one whose spec the interpreter checked.
+        const auto* entry = static_cast<const std::uint8_t*>(tables.conditionals) + 16 * (s.branches - 1);
+        as.mov_imm64(rax, reinterpret_cast<std::uint64_t>(entry));
+        as.cmp32_imm(at(rax, 0), s.native.data3);
+        as.jcc(ne, at_start);
+        {
+            // The entry is filled again by the next call after a collection
+            // cleared it; until then the native's kept cache is the one it
+            // will hold.
+            NodeId more;
+            const Cell* c;
+            std::memcpy(&more, entry, 4);
+            std::memcpy(&c, entry + 8, 8);
+            if (more != s.native.data3) c = kept_cache(s.native);
+            if (!c || !interpreter::internal::entry_takes(c + 1, Type::logic)) failed = true;
+        }
     }
     const std::int32_t t = lv.base;
     // The condition is computed in the conditional's frame.
@@ -1354,11 +1371,19 @@ void Emitter::emit_conditional(Level& lv, const Stmt& s) {
     flush(at_start);
     as.store32_imm(at(r12, near_at + 4), static_cast<std::uint32_t>(s.at));
     set_top(t);
-    open_frame(stack::header::interpreted_native, word, false, 0, lv.thrown);
+    // unless's frame is opened as other natives' are, the native stack
+    // checked too.
+    open_frame(stack::header::interpreted_native, word, s.negated, 0, lv.thrown);
+    if (s.negated) {
+        // Its block pushed after the condition.
+        as.movdqu_load(0, constant(as.add_constant(cells[s.chain.end])));
+        as.movdqu_store(at(rbx, t + cell_bytes), 0);
+        set_top_checked(t + 2 * cell_bytes, lv.thrown);
+    }
     const int no = as.label(), join = as.label();
     as.load32(rax, at(rbx, t + 4));
     as.test32_rr(rax, rax);
-    as.jcc(e, no);
+    as.jcc(s.negated ? ne : e, no);
     positions.back() = s.end;
     // Each branch starts from what the condition left known.
     const bool globals_before = globals_loaded;
@@ -1368,10 +1393,13 @@ void Emitter::emit_conditional(Level& lv, const Stmt& s) {
             as.jmp(join);
             as.bind(no);
         }
+        // Its values start at the conditional's first cell; unless's
+        // block (run by eval_block from the native's entry) starts past
+        // its arguments and leaves its value in that cell.
         Level inner;
         inner.block = s.blocks[i].get();
-        inner.base = t;
-        inner.chain = false;
+        inner.base = s.negated ? t + 2 * cell_bytes : t;
+        inner.chain = s.negated;
         inner.frames = lv.frames + 1;
         emit_block(inner, false, lv.thrown);
     }
