@@ -304,6 +304,10 @@ bool entry_takes(const Cell* entry, Type type);
 // The bits of an op's cache header that pick its arithmetic after an
 // operand that needed a call (its kind, and that it takes one that way).
 std::uint32_t cache_infix_mask();
+// The bits of that mask's arithmetic kind which a cache of the callable (a
+// native, action or op) holds when its calls may compute it without the
+// entry; 0 when they may not.
+std::uint32_t fast_bits_of(const Cell* callable);
 // The cache header's flag of a body of user code run from its head.
 std::uint32_t cache_user_body();
 // The body of a function! called by the plain path, its frame open with

@@ -1155,6 +1155,11 @@ bool entry_takes(const Cell* entry, Type type) {
 
 std::uint32_t cache_infix_mask() { return cache_flag::fast_mask | cache_flag::infix_ready; }
 std::uint32_t cache_user_body() { return cache_flag::user_body; }
+std::uint32_t fast_bits_of(const Cell* callable) {
+    if (callable->is(Type::op)) return static_cast<std::uint32_t>(fast_kind(op::source_type(callable), callable->data1))
+                                       << cache_flag::fast_shift;
+    return fast_bits(callable);
+}
 
 // The rest of a block that native code started (see native-code.h), from
 // `pos`: a statement's start, or with `infix` an operator whose left value

@@ -1,9 +1,10 @@
 // Native code for function bodies: x86-64 machine code made at run time for
 // the bodies of function! values that are called often, when every
 // statement of the body is of a small subset (integer literals, the
-// function's own argument words, the fast integer operators, `either` and
-// `if` with literal block branches, parens, calls of the function itself
-// and `return`).
+// function's own argument words, the fast integer operators, `either`,
+// `if` and `unless` with literal block branches, parens, calls of
+// functions and of the integer actions add, subtract, multiply and
+// remainder, and `return`).
 //
 // Exactness: the code does what the interpreter does, cell for cell. It
 // reads every cell and every word value where the interpreter would and

@@ -144,6 +144,10 @@ struct Asm {
     void add32_rr(int dst, int src) { op_rr({}, false, {0x01}, src, dst); }
     void imul32_rr(int dst, int src) { op_rr({}, false, {0x0F, 0xAF}, dst, src); }
     void cmp32_rr(int a, int b2) { op_rr({}, false, {0x39}, b2, a); }
+    // edx:eax divided by `r` (signed): the quotient in eax, the remainder
+    // in edx; cdq first sign-extends eax into edx.
+    void cdq() { byte(0x99); }
+    void idiv32(int r) { op_rr({}, false, {0xF7}, 7, r); }
     void setcc(Cond c, int r) { op_rr({}, false, {0x0F, static_cast<std::uint8_t>(0x90 + c)}, 0, r); }
     void movzx8(int dst, int src) { op_rr({}, false, {0x0F, 0xB6}, dst, src); }
     void movdqu_load(int x, const Mem& m) { op({0xF3}, false, {0x0F, 0x6F}, x, m); }

@@ -4,12 +4,15 @@
 Generates random programs that define small functions, some inside the
 subset that gets native code (integer arguments and literals, + - * and
 comparisons near the 32- and 64-bit edges, either/if/unless with literal
-blocks, parens, calls of other functions and of themselves, return, exit,
-set-words of arguments) and some just outside it (locals, refinements,
+blocks, parens (also as an operator's right operand), calls of other
+functions and of themselves, calls of add, subtract, multiply and
+remainder with zero, -1 and out-of-range operands, return, exit, set-words
+of arguments) and some just outside it (locals, refinements,
 loops, other datatypes), calls each many times so that its code is made
 and runs, and mixes in what must hand over to the interpreter: bodies
 changed through body-of between calls and by a callee mid-expression, `+`,
-`either`, a function's own word or a callee redefined mid-expression,
+`either`, `remainder`, `add`, a function's own word or a callee redefined
+mid-expression,
 tracing switched on, errors raised inside bodies, break/continue/return
 through loops, and deep recursion up to the stack limit.
 
@@ -43,6 +46,7 @@ INTS = ["0", "1", "2", "3", "-1", "-2", "7", "10", "100", "65536", "46341", "-46
 OTHERS = ["1.5", "-0.5", "2147483648.0", "1e300", '"a"', "none", "true", "false",
           "#\"x\"", "[1 2]", "'w", "1x2", "$1", "50%"]
 OPS = ["+", "-", "*"]
+ACTIONS = ["add", "subtract", "multiply", "remainder", "remainder"]
 CMPS = ["<", ">", "=", "<>", "<=", ">="]
 ARGS = ["a", "b", "c"]
 GLOBALS = ["g1", "g2", "g3", "k"]
@@ -52,6 +56,8 @@ class Gen:
     def __init__(self, rng):
         self.rng = rng
         self.names = []      # functions defined so far: (name, arity, kind)
+        self.texts = {}      # their definitions, by name
+        self.tight = []      # those kept inside the compiled subset
 
     def lit(self):
         r = self.rng.random()
@@ -72,11 +78,11 @@ class Gen:
             return rng.choice(ARGS[:arity])
         if r < 0.5 or depth > 2:
             return self.lit()
-        if r < 0.62:
+        if r < 0.6:
             return "(" + self.expr(fn, depth + 1) + ")"
-        if r < 0.75:
+        if r < 0.7:
             return "(" + self.conditional(fn, depth + 1, valued=True) + ")"
-        if r < 0.9:
+        if r < 0.82:
             callees = [f for f in self.names if f[0] != fn[0]]
             if self.names and rng.random() < 0.15:
                 return "(" + self.mischief() + " " + self.expr(fn, depth + 2) + ")"
@@ -84,12 +90,32 @@ class Gen:
                 g = rng.choice(callees)
                 return "(" + g[0] + " " + " ".join(self.expr(fn, depth + 2) for _ in range(g[1])) + ")"
             return self.lit()
+        if r < 0.95:
+            return self.action(fn, depth)
         return rng.choice(ARGS[:arity])
+
+    def action(self, fn, depth):
+        """A call of an integer action; its arguments mostly arguments and
+        small literals (so that the call mostly stays on its fast path),
+        with an operator now and then, sometimes anything."""
+        rng = self.rng
+        def small():
+            return rng.choice(INTS[:8]) if rng.random() < 0.85 else self.lit()
+        def operand():
+            if rng.random() < 0.1:
+                return self.expr(fn, depth + 2)
+            out = small() if rng.random() < 0.4 else rng.choice(ARGS[:fn[1]])
+            if rng.random() < 0.25:
+                out += " " + rng.choice(OPS) + " " + (small() if rng.random() < 0.5 else rng.choice(ARGS[:fn[1]]))
+            return out
+        return rng.choice(ACTIONS) + " " + operand() + " " + operand()
 
     def expr(self, fn, depth=0):
         out = self.term(fn, depth)
         for _ in range(self.rng.choice([0, 0, 1, 1, 2, 3])):
             out += " " + self.rng.choice(OPS) + " " + self.term(fn, depth + 1)
+        if self.rng.random() < 0.05:
+            out += " " + self.rng.choice(CMPS) + " " + self.term(fn, depth + 1)
         return out
 
     def cond(self, fn, depth):
@@ -134,6 +160,54 @@ class Gen:
             return "repeat i 4 [" + body + "] " + self.expr(fn)
         return self.conditional(fn, 0)
 
+    def tight_expr(self, fn, depth=0):
+        """An expression kept inside the compiled subset: arguments, small
+        literals, operators, action calls, parens and calls of the functions
+        made so."""
+        rng = self.rng
+        def term():
+            r = rng.random()
+            if r < 0.35 or depth > 1:
+                return rng.choice(ARGS[:fn[1]]) if r < 0.2 or depth > 1 else rng.choice(INTS[:8])
+            if r < 0.6:
+                return self.action(fn, 2)
+            if r < 0.75:
+                return "(" + self.tight_expr(fn, depth + 1) + ")"
+            if self.tight:
+                g = rng.choice(self.tight)
+                return g[0] + " " + " ".join(rng.choice(ARGS[:fn[1]] + INTS[:4]) for _ in range(g[1]))
+            return rng.choice(INTS[:8])
+        out = term()
+        for _ in range(rng.choice([0, 1, 1, 2])):
+            out += " " + rng.choice(OPS) + " " + term()
+        return out
+
+    def tight_function(self, name, arity):
+        """A function inside the subset: it gets native code, so changes of
+        the actions, operators and words it uses meet that code."""
+        rng = self.rng
+        fn = (name, arity)
+        spec = " ".join(ARGS[:arity])
+        rest = " ".join(rng.choice(ARGS[:arity]) for _ in range(arity - 1))
+        rec = f"({name} a - 1{' ' + rest if rest else ''})"
+        # What `return` takes: arguments and literals with operators.
+        plain = rng.choice(ARGS[:arity]) + " " + rng.choice(OPS) + " " + rng.choice(INTS[:8])
+        r = rng.random()
+        if r < 0.4:
+            body = (f"either a < 1 [{self.tight_expr(fn)}] "
+                    f"[{rec} {rng.choice(OPS)} {self.tight_expr(fn, 1)}]")
+        elif r < 0.6:
+            body = f"unless a > 0 [return {plain}] {rec} {rng.choice(OPS)} {self.tight_expr(fn, 1)}"
+        elif r < 0.8:
+            body = (f"if 0 = remainder a {rng.choice(['2', '3', '0', '-1'])} [return {plain}] "
+                    f"{self.tight_expr(fn)}")
+        else:
+            body = f"{rng.choice(ARGS[:arity])}: {rng.choice(ARGS[:arity])} + 1 {self.tight_expr(fn)}"
+        self.names.append(fn)
+        self.tight.append(fn)
+        self.texts[name] = body
+        return f"{name}: func [{spec}] [{body}]"
+
     def function(self, index):
         rng = self.rng
         name = f"f{index}"
@@ -141,6 +215,8 @@ class Gen:
         kind = rng.random()
         fn = (name, arity)
         spec = " ".join(ARGS[:arity])
+        if rng.random() < 0.25:
+            return self.tight_function(name, arity)
         if kind < 0.3:
             # Recursion down a counter in the first argument.
             step = rng.choice(["1", "1", "2"])
@@ -151,6 +227,7 @@ class Gen:
             if rng.random() < 0.3:
                 body = self.statement(fn) + " " + body
             self.names.append(fn)
+            self.texts[name] = body
             return f"{name}: func [{spec}] [{body}]"
         stmts = [self.statement(fn) for _ in range(rng.choice([1, 1, 2, 3]))]
         if kind < 0.4:
@@ -163,6 +240,7 @@ class Gen:
         elif kind < 0.52:
             spec = " ".join(f"{x} [integer!]" for x in ARGS[:arity])
         self.names.append(fn)
+        self.texts[name] = " ".join(stmts)
         return f"{name}: func [{spec}] [{' '.join(stmts)}]"
 
     def mischief(self):
@@ -183,9 +261,21 @@ class Gen:
             return f"m-grow :{name} [{rng.choice(['+ 1', '* 2', 'a', 'exit'])}]"
         if r < 0.85:
             return f"m-redefine '{name}"
-        if r < 0.92:
+        if r < 0.88:
             return "m-either"
+        if r < 0.94:
+            return self.rng.choice(["m-rem", "m-add"])
         return "m-fail"
+
+    def calling(self, word):
+        """A function whose text calls `word`, or any."""
+        found = [f for f in self.names if re.search(r"\b" + word + r" ", self.texts.get(f[0], ""))]
+        return self.rng.choice(found or self.names)
+
+    def small_call(self, fn):
+        """A call with small positive arguments: it mostly runs to its end
+        on the fast paths."""
+        return fn[0] + " " + " ".join(self.rng.choice(["1", "2", "3", "7", "10"]) for _ in range(fn[1]))
 
     def call(self, fn=None):
         fn = fn or self.rng.choice(self.names)
@@ -198,22 +288,30 @@ class Gen:
         fn = rng.choice(self.names)
         name = fn[0]
         r = rng.random()
-        if r < 0.2:
+        if r < 0.18:
             return f"poke body-of :{name} {rng.randint(1, 8)} {rng.choice(INTS[:8] + ['(quote +)', '[1]', '(quote a)', '(quote either)'])}"
-        if r < 0.3:
+        if r < 0.26:
             tail = rng.choice(["+ 1", "* 2", "a", '1 + "x"', "exit", "return 5"])
             return f"append body-of :{name} [{tail}]"
-        if r < 0.38:
+        if r < 0.33:
             return f"b: pick body-of :{name} {rng.randint(1, 8)} if block? :b [change b [{rng.choice(['(set (quote +) :times) 1', '1000', 'a + 1', 'set (quote either) :swap-either 0'])}]]"
-        if r < 0.48:
-            return "set '+ :times " + self.call() + " set '+ :plus"
-        if r < 0.55:
-            return "set 'either :swap-either " + self.call() + " set 'either :either-orig"
+        if r < 0.43:
+            # The call's value ends the line, which is what the console
+            # prints.
+            return "set '+ :times r: " + self.call() + " set '+ :plus r"
+        if r < 0.5:
+            return "set 'either :swap-either r: " + self.call() + " set 'either :either-orig r"
+        # Set-words, not `set`: a native call between could push the
+        # action's cache out of the call table and hide a missing guard.
+        if r < 0.56:
+            return "remainder: :multiply r: " + self.small_call(self.calling("remainder")) + " remainder: :rem-orig r"
+        if r < 0.6:
+            return "add: func [a b] [a * 3 - b] r: " + self.small_call(self.calling("add")) + " add: :add-orig r"
         if r < 0.63:
             other = rng.choice(self.names)[0]
             return f"saved: :{name} {name}: func [a] [set '{name} :saved 1000] {self.call()} {name}: :saved {other} 1"
         if r < 0.7:
-            return f"{name}-orig: :{name} {name}: func [a b] [a] {self.call()} {name}: :{name}-orig"
+            return f"{name}-orig: :{name} {name}: func [a b] [a] r: {self.call()} {name}: :{name}-orig r"
         if r < 0.78:
             return f"clear log do/trace [{self.call()}] :tracer length? log"
         if r < 0.86:
@@ -233,11 +331,14 @@ class Gen:
             return self.lit()
         # Small arguments: the functions may recurse down them.
         small = lambda: rng.choice(["0", "1", "2", "3", "7", "k", "c"])
-        if r < 0.88:
+        if r < 0.8:
             g = rng.choice(self.names)
             return g[0] + " " + " ".join(small() for _ in range(g[1]))
+        if r < 0.9:
+            return rng.choice(["remainder", "add", "subtract", "multiply"]) + " " + \
+                rng.choice(GLOBALS) + " " + rng.choice(["3", "7", "1000", "k", "-2"])
         return rng.choice(["m-break", "m-continue", "m-fail", "m-either", "m-grow-loop", "m-trace",
-                           "m-word"]) + " " + small()
+                           "m-word", "m-rem", "m-add"]) + " " + small()
 
     def gexpr(self, depth=0):
         out = self.gterm(depth)
@@ -262,7 +363,8 @@ class Gen:
         for its later rounds to get native code."""
         rng = self.rng
         rounds = rng.choice([3, 17, 20, 40])
-        start = "set '+ :plus c: 0 " + " ".join(f"{g}: {self.lit()}" for g in GLOBALS[:3])
+        start = "set '+ :plus set 'remainder :rem-orig set 'add :add-orig c: 0 " + \
+            " ".join(f"{g}: {self.lit()}" for g in GLOBALS[:3])
         body = " ".join(self.gstatement() for _ in range(rng.choice([1, 2, 3])))
         if rng.random() < 0.5:
             # The counter steps by `-`: calls may make `+` multiply.
@@ -273,7 +375,7 @@ class Gen:
 
     def program(self, n_functions, n_lines):
         lines = [
-            "plus: get '+ times: get '* either-orig: :either",
+            "plus: get '+ times: get '* either-orig: :either rem-orig: :remainder add-orig: :add",
             "swap-either: func [c a b] [either-orig c b a]",
             "log: copy [] tracer: func [event code offset value ref frame] [[call] append log event]",
             "deep: func [n] [either n < 0 [0] [(deep n + 1) + 1]]",
@@ -290,6 +392,7 @@ class Gen:
             "m-grow-loop: func [x] [if x = 25 [append third loop-code [g2: g2 + 1]] x]",
             "m-trace: func [x] [if x = 40 [trace on] x]",
             "m-word: func [x] [set to-word join \"nw\" x x]",
+            "m-rem: func [x] [remainder: :multiply x] m-add: func [x] [add: :subtract x]",
         ]
         self.names.append(("mutual-a", 1))
         for i in range(n_functions):
@@ -299,7 +402,7 @@ class Gen:
         for _ in range(n_lines):
             r = self.rng.random()
             if r < 0.08:
-                lines.append("set '+ :plus set 'either :either-orig")
+                lines.append("set '+ :plus set 'either :either-orig set 'remainder :rem-orig set 'add :add-orig")
             elif r < 0.4:
                 lines.append(self.call())
             elif r < 0.7:
