@@ -1,10 +1,12 @@
-// Native code for function bodies (see native-code.h). Two parts, over the
-// assembler of x86-assembler.h: a reader that turns a body into a tree of
-// the constructs it knows (failing on anything else), and the emitter that
-// walks the tree.
+// Native code for function bodies and loops (see native-code.h). Two
+// parts, over the assembler of x86-assembler.h: a reader that turns a body
+// into a tree of the constructs it knows (failing on anything else), and
+// the emitter that walks the tree.
 //
 // Register use in the emitted code: rbx holds the function frame's base
-// (its argument cells), r12 the runtime record, r13 the cage origin; rax,
+// (its argument cells; a loop's value cell), r12 the runtime record, r13
+// the cage origin, r14 the global values' address once checked, r15 a
+// repeat's counter record; rax,
 // rcx, rdx, rsi, rdi, r8 to r11 and xmm0 to xmm2 are scratch. Each
 // activation's native frame keeps, per block level, the block's first cell
 // (which pins its buffer for the collector) and the `near` to put back, and
@@ -1144,8 +1146,8 @@ struct Emitter {
         } else if (const void* code = made_code(f, call.cache)) {
             // Another function whose code was made for the value and the
             // cache just compared: called as run would. PERF: without the
-            // way through the interpreter (the return bench: ... instructions
-            // a round before, ... after).
+            // way through the interpreter (`repeat i 100000 [total: total +
+            // clip i]`: 555 instructions a round before, 394 after).
             as.lea(rdi, at(rbx, t));
             as.call_abs(code);
         } else {
@@ -1931,8 +1933,8 @@ template <class Make>
 }
 
 // Whether n cells are the same, bit for bit. PERF: inline, not memcmp's
-// call (the return bench's calls into native code: 69 instructions a call
-// before, ... after).
+// call (a call into native code from the interpreter: 108 instructions
+// before, 90 after).
 [[gnu::always_inline]] inline bool same_cells(const Cell* a, const Cell* b, std::uint32_t n) {
     std::uint64_t diff = 0;
     for (std::uint32_t i = 0; i < n; ++i) {

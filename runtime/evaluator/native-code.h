@@ -1,10 +1,11 @@
-// Native code for function bodies: x86-64 machine code made at run time for
-// the bodies of function! values that are called often, when every
-// statement of the body is of a small subset (integer literals, the
-// function's own argument words, the fast integer operators, `either`,
-// `if` and `unless` with literal block branches, parens, calls of
-// functions and of the integer actions add, subtract, multiply and
-// remainder, and `return`).
+// Native code for function bodies and loops: x86-64 machine code made at
+// run time for the bodies of function! values that are called often, and
+// for the rounds of `while` and `repeat` loops that run long, when every
+// statement is of a small subset (integer literals, the function's own
+// argument words, global words and set-words of both, the fast integer
+// operators, `either`, `if` and `unless` with literal block branches,
+// parens, calls of functions and of the integer actions add, subtract,
+// multiply and remainder, and `return` in a function).
 //
 // Exactness: the code does what the interpreter does, cell for cell. It
 // reads every cell and every word value where the interpreter would and
