@@ -2065,6 +2065,9 @@ Status repeat_loop(Cell* f, std::int32_t count, std::int32_t start) {
                     if (broke) break;
                     continue;
                 }
+                // A round's start: its count is tested again (the last
+                // round may have ended there).
+                if (i > count) break;
             }
         }
         // PERF: the counter is written into a plain slot in place, without
