@@ -878,13 +878,18 @@ struct Emitter {
         }
         if (literal) as.cmp32_rimm(rax, imm);
         else as.cmp32_rr(rax, rcx);
+        store_comparison(op.kind, t);
+        return false;
+    }
+
+    // The flags of a comparison just made, as the logic! cell at rbx + t.
+    void store_comparison(OpKind kind, std::int32_t t) {
         Cond c = e;
-        switch (op.kind) {
+        switch (kind) {
             case OpKind::lesser: c = l; break;
             case OpKind::greater: c = g; break;
             case OpKind::lesser_or_equal: c = le; break;
             case OpKind::greater_or_equal: c = ge; break;
-            case OpKind::equal: c = e; break;
             case OpKind::not_equal: c = ne; break;
             default: break;
         }
@@ -893,7 +898,6 @@ struct Emitter {
         as.store32_imm(at(rbx, t), type_logic);
         as.store32(at(rbx, t + 4), rcx);
         as.store64_imm(at(rbx, t + 8), 0);
-        return false;
     }
 
     // The bits of the op's cache header that its frame path reads (see
@@ -1017,24 +1021,10 @@ struct Emitter {
                 as.idiv32(rcx);
                 as.store32(at(rbx, t + 8), rdx);
                 return;
-            default: {
+            default:
                 as.cmp32_rr(rax, rcx);
-                Cond c = e;
-                switch (kind) {
-                    case OpKind::lesser: c = l; break;
-                    case OpKind::greater: c = g; break;
-                    case OpKind::lesser_or_equal: c = le; break;
-                    case OpKind::greater_or_equal: c = ge; break;
-                    case OpKind::not_equal: c = ne; break;
-                    default: break;
-                }
-                as.setcc(c, rcx);
-                as.movzx8(rcx, rcx);
-                as.store32_imm(at(rbx, t), type_logic);
-                as.store32(at(rbx, t + 4), rcx);
-                as.store64_imm(at(rbx, t + 8), 0);
+                store_comparison(kind, t);
                 return;
-            }
         }
         as.jcc(o, fail);
         as.store32(at(rbx, t + 8), rax);
