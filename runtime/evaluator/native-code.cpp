@@ -1488,6 +1488,11 @@ void Emitter::emit_set_call(Level& lv, const Stmt& s) {
     tracing_check(finish);
     as.cmp8_imm(at(rbx, v), static_cast<std::uint8_t>(Type::unset));
     as.jcc(e, finish);
+    // The interpreter stores into the word its set-word cell holds now,
+    // which the code that ran may have changed.
+    as.load64(rdx, at(rsp, lv.first_slot));
+    gather(at(rdx, s.at * cell_bytes), word);
+    flush(finish);
     const Mem target = value_cell(s.set_global, s.branches, finish);
     as.movdqu_load(0, at(rbx, v));
     as.movdqu_store(target, 0);
