@@ -1158,7 +1158,8 @@ struct Emitter {
     void emit_stmt(Level& lv, const Stmt& s);
     void emit_chain_stmt(Level& lv, const Stmt& s);
     template <class HandOver>
-    bool emit_ops(Level& lv, const Chain& ch, std::size_t first_op, std::int32_t t, HandOver hand_over);
+    bool emit_ops(Level& lv, const Chain& ch, std::size_t first_op, std::int32_t t, bool ran_before,
+                  HandOver hand_over);
     void emit_set_call(Level& lv, const Stmt& s);
     void emit_conditional(Level& lv, const Stmt& s);
     void emit_return(Level& lv, const Stmt& s);
@@ -1320,7 +1321,8 @@ void Emitter::emit_chain_stmt(Level& lv, const Stmt& s) {
     positions.back() = ch.first.end;
     bool ran_code = !ch.first.plain();  // whether the statement ran code
     if (ran_code) ran();
-    if (emit_ops(lv, ch, first_op, t, [&](int at_cell) { return resume(lv, at_cell, true); })) ran_code = true;
+    if (emit_ops(lv, ch, first_op, t, ran_code, [&](int at_cell) { return resume(lv, at_cell, true); }))
+        ran_code = true;
     // The block's loop looks at tracing after a statement that ran code.
     positions.back() = s.end;
     if (ran_code) tracing_check(resume(lv, s.end, false));
@@ -1328,10 +1330,12 @@ void Emitter::emit_chain_stmt(Level& lv, const Stmt& s) {
 
 // The chain's operators from `first_op` on, applied to the value at rbx +
 // t, and the look at the word after the chain; `hand_over(cell)` gives the
-// label handing over to the interpreter at an operator's cell. Answers
-// whether an operand ran code.
+// label handing over to the interpreter at an operator's cell. With
+// `ran_before`, the chain's first term ran code. Answers whether an operand
+// ran code.
 template <class HandOver>
-bool Emitter::emit_ops(Level& lv, const Chain& ch, std::size_t first_op, std::int32_t t, HandOver hand_over) {
+bool Emitter::emit_ops(Level& lv, const Chain& ch, std::size_t first_op, std::int32_t t, bool ran_before,
+                       HandOver hand_over) {
     bool ran_code = false;
     for (std::size_t i = first_op; i < ch.ops.size(); ++i) {
         const Op& op = ch.ops[i];
@@ -1414,11 +1418,15 @@ bool Emitter::emit_ops(Level& lv, const Chain& ch, std::size_t first_op, std::in
         });
         as.bind(closed);
     }
-    if (ch.follow_slot >= 0) {
+    // Code that ran may have changed the cell after the chain into a word
+    // holding an op, which the interpreter applies next: that cell is
+    // compared again, whatever it held.
+    const bool follows = ch.end < static_cast<int>(lv.block->cells.size());
+    if (ch.follow_slot >= 0 || (follows && (ran_before || ran_code))) {
         const int at_end = hand_over(ch.end);
         verify(lv, ch.end + 1);
         flush(at_end);
-        follow_check(ch.follow_global, ch.follow_slot, at_end);
+        if (ch.follow_slot >= 0) follow_check(ch.follow_global, ch.follow_slot, at_end);
     }
     return ran_code;
 }
@@ -1465,13 +1473,18 @@ void Emitter::emit_set_call(Level& lv, const Stmt& s) {
     as.movdqu_store(at(rbx, t), 0);
     set_top_checked(t + 2 * cell_bytes, lv.thrown);
     positions.back() = ch.ops[first_op].at;
-    emit_ops(lv, ch, first_op, v, [&](int at_cell) { return resume(lv, at_cell, true, s.at); });
+    emit_ops(lv, ch, first_op, v, false, [&](int at_cell) { return resume(lv, at_cell, true, s.at); });
     // The store, while untraced, of a value that is set to a word stored
     // directly; else the interpreter ends the set-word.
     const int finish = resume(lv, ch.end, false, s.at);
     tracing_check(finish);
     as.cmp8_imm(at(rbx, v), static_cast<std::uint8_t>(Type::unset));
     as.jcc(e, finish);
+    // The interpreter stores into the word its set-word cell holds now,
+    // which the code that ran may have changed.
+    as.load64(rdx, at(rsp, lv.first_slot));
+    gather(at(rdx, s.at * cell_bytes), word);
+    flush(finish);
     const Mem target = value_cell(s.set_global, s.branches, finish);
     as.movdqu_load(0, at(rbx, v));
     as.movdqu_store(target, 0);
@@ -1571,12 +1584,13 @@ void Emitter::emit_conditional(Level& lv, const Stmt& s) {
     as.bind(join);
     close_frame(t, false);
     ran();
-    if (follows && cells[s.end].is(Type::word)) {
-        // infix_unless reads the word after the branches again.
+    if (follows) {
+        // infix_unless reads the cell after the branches again, which they
+        // may have changed into a word holding an op.
         const int at_end = resume(lv, s.end, true);
         verify(lv, s.end + 1);
         flush(at_end);
-        follow_check(s.follow_global, s.follow_slot, at_end);
+        if (cells[s.end].is(Type::word)) follow_check(s.follow_global, s.follow_slot, at_end);
     }
     tracing_check(resume(lv, s.end, false));
 }

@@ -12,7 +12,7 @@ loops, other datatypes), calls each many times so that its code is made
 and runs, and mixes in what must hand over to the interpreter: bodies
 changed through body-of between calls and by a callee mid-expression, `+`,
 `either`, `remainder`, `add`, a function's own word or a callee redefined
-mid-expression,
+mid-expression, a loop's body changed by a callee in a later round,
 tracing switched on, errors raised inside bodies, break/continue/return
 through loops, and deep recursion up to the stack limit.
 
@@ -338,7 +338,7 @@ class Gen:
             return rng.choice(["remainder", "add", "subtract", "multiply"]) + " " + \
                 rng.choice(GLOBALS) + " " + rng.choice(["3", "7", "1000", "k", "-2"])
         return rng.choice(["m-break", "m-continue", "m-fail", "m-either", "m-grow-loop", "m-trace",
-                           "m-word", "m-rem", "m-add"]) + " " + small()
+                           "m-word", "m-rem", "m-add", "m-poke-loop", "m-poke-loop"]) + " " + small()
 
     def gexpr(self, depth=0):
         out = self.gterm(depth)
@@ -366,11 +366,31 @@ class Gen:
         start = "set '+ :plus set 'remainder :rem-orig set 'add :add-orig c: 0 " + \
             " ".join(f"{g}: {self.lit()}" for g in GLOBALS[:3])
         body = " ".join(self.gstatement() for _ in range(rng.choice([1, 2, 3])))
-        if rng.random() < 0.5:
+        is_while = rng.random() < 0.5
+        if is_while:
             # The counter steps by `-`: calls may make `+` multiply.
-            loop = f"while [c < {rounds}] [c: c - -1 {body}]"
+            body = "c: c - -1 " + body
+        if rng.random() < 0.5:
+            # The body kept in `lb`, which m-poke-loop changes in a later
+            # round (past the while's counter: the loop still ends).
+            counter = "c" if is_while else "k"
+            poke = rng.choice([f"g3: g3 - m-poke-loop {counter} ", f"m-poke-loop {counter} ",
+                               f"g3: (m-poke-loop {counter}) "])
+            if is_while:
+                body = body.replace("c: c - -1 ", "c: c - -1 " + poke, 1)
+            else:
+                body = poke + body
+            at = rng.randint(5 if is_while else 1, 14)
+            value = rng.choice(["(quote +)", "(quote *)", "(quote -)", "1", "(quote g1)", "[2]"])
+            start += f" lb-at: {at} lb-v: {value} lb: [{body}]"
+            body_text = "lb"
         else:
-            loop = f"repeat k {rounds} [{body}]"
+            start += " lb: none"
+            body_text = f"[{body}]"
+        if is_while:
+            loop = f"while [c < {rounds}] {body_text}"
+        else:
+            loop = f"repeat k {rounds} {body_text}"
         return f"{start} {loop} reduce [c g1 g2 g3 k]"
 
     def program(self, n_functions, n_lines):
@@ -393,6 +413,7 @@ class Gen:
             "m-trace: func [x] [if x = 40 [trace on] x]",
             "m-word: func [x] [set to-word join \"nw\" x x]",
             "m-rem: func [x] [remainder: :multiply x] m-add: func [x] [add: :subtract x]",
+            "m-poke-loop: func [x] [if all [x = 18 block? lb lb-at <= length? lb] [poke lb lb-at lb-v] x]",
         ]
         self.names.append(("mutual-a", 1))
         for i in range(n_functions):
