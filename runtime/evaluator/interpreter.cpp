@@ -1959,7 +1959,7 @@ namespace {
 // rest in native code when its blocks allow (see native-code.h), going on
 // here from where the native code returned. PERF: while, 1,000,000 rounds:
 // 222 instructions a round before, 56 after; the return bench, 100,000 rounds,
-// 870 -> 428 with its calls and their arguments in native code too.
+// 870 -> 435 with its calls and their arguments in native code too.
 template <bool user_code>
 Status while_loop(Cell* f, std::int32_t cond_start, std::int32_t body_start) {
     const Cell loop_near = state.near;
