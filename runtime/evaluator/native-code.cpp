@@ -1158,8 +1158,7 @@ struct Emitter {
     void emit_stmt(Level& lv, const Stmt& s);
     void emit_chain_stmt(Level& lv, const Stmt& s);
     template <class HandOver>
-    bool emit_ops(Level& lv, const Chain& ch, std::size_t first_op, std::int32_t t, bool ran_before,
-                  HandOver hand_over);
+    bool emit_ops(Level& lv, const Chain& ch, std::size_t first_op, std::int32_t t, HandOver hand_over);
     void emit_set_call(Level& lv, const Stmt& s);
     void emit_conditional(Level& lv, const Stmt& s);
     void emit_return(Level& lv, const Stmt& s);
@@ -1270,8 +1269,11 @@ void Emitter::emit_stmt(Level& lv, const Stmt& s) {
 void Emitter::emit_chain_stmt(Level& lv, const Stmt& s) {
     const Chain& ch = s.chain;
     const int at_start = resume(lv, s.at, false);
+    // The cell after a chain is compared too, whatever it held: code that
+    // ran before may have made it a word holding an op, which the
+    // interpreter applies to the chain's value.
     if (ch.simple()) {
-        verify(lv, ch.end + (ch.follow_slot >= 0 ? 1 : 0));
+        verify(lv, ch.end + 1);
         simple_chain(lv, ch, lv.base, at_start);
         flush(at_start);
         push_result(lv);
@@ -1281,7 +1283,7 @@ void Emitter::emit_chain_stmt(Level& lv, const Stmt& s) {
     if (ch.first.kind == TermKind::action) {
         // A call of an integer action: its arguments take every operator
         // that follows, so it is the whole statement, and it runs nothing.
-        verify(lv, ch.end + (ch.follow_slot >= 0 ? 1 : 0));
+        verify(lv, ch.end + 1);
         action_term(lv, ch.first, t, at_start);
         as.store32_imm(at(r12, near_at + 4), static_cast<std::uint32_t>(s.at));
         set_top(t + cell_bytes);
@@ -1321,21 +1323,18 @@ void Emitter::emit_chain_stmt(Level& lv, const Stmt& s) {
     positions.back() = ch.first.end;
     bool ran_code = !ch.first.plain();  // whether the statement ran code
     if (ran_code) ran();
-    if (emit_ops(lv, ch, first_op, t, ran_code, [&](int at_cell) { return resume(lv, at_cell, true); }))
-        ran_code = true;
+    if (emit_ops(lv, ch, first_op, t, [&](int at_cell) { return resume(lv, at_cell, true); })) ran_code = true;
     // The block's loop looks at tracing after a statement that ran code.
     positions.back() = s.end;
     if (ran_code) tracing_check(resume(lv, s.end, false));
 }
 
 // The chain's operators from `first_op` on, applied to the value at rbx +
-// t, and the look at the word after the chain; `hand_over(cell)` gives the
-// label handing over to the interpreter at an operator's cell. With
-// `ran_before`, the chain's first term ran code. Answers whether an operand
-// ran code.
+// t, and the look at the cell after the chain; `hand_over(cell)` gives the
+// label handing over to the interpreter at an operator's cell. Answers
+// whether an operand ran code.
 template <class HandOver>
-bool Emitter::emit_ops(Level& lv, const Chain& ch, std::size_t first_op, std::int32_t t, bool ran_before,
-                       HandOver hand_over) {
+bool Emitter::emit_ops(Level& lv, const Chain& ch, std::size_t first_op, std::int32_t t, HandOver hand_over) {
     bool ran_code = false;
     for (std::size_t i = first_op; i < ch.ops.size(); ++i) {
         const Op& op = ch.ops[i];
@@ -1418,11 +1417,10 @@ bool Emitter::emit_ops(Level& lv, const Chain& ch, std::size_t first_op, std::in
         });
         as.bind(closed);
     }
-    // Code that ran may have changed the cell after the chain into a word
-    // holding an op, which the interpreter applies next: that cell is
-    // compared again, whatever it held.
-    const bool follows = ch.end < static_cast<int>(lv.block->cells.size());
-    if (ch.follow_slot >= 0 || (follows && (ran_before || ran_code))) {
+    // Code that ran, here or before the statement, may have changed the
+    // cell after the chain into a word holding an op, which the interpreter
+    // applies next: that cell is compared, whatever it held.
+    if (ch.end < static_cast<int>(lv.block->cells.size())) {
         const int at_end = hand_over(ch.end);
         verify(lv, ch.end + 1);
         flush(at_end);
@@ -1441,7 +1439,7 @@ void Emitter::push_result(const Level& lv) { set_top_checked(lv.base + cell_byte
 void Emitter::emit_set(Level& lv, const Stmt& s) {
     if (!s.chain.simple()) return emit_set_call(lv, s);
     const int at_start = resume(lv, s.at, false);
-    verify(lv, s.end + (s.chain.follow_slot >= 0 ? 1 : 0));
+    verify(lv, s.end + 1);
     simple_chain(lv, s.chain, lv.base, at_start);
     const Mem target = value_cell(s.set_global, s.branches, at_start);
     flush(at_start);
@@ -1473,7 +1471,7 @@ void Emitter::emit_set_call(Level& lv, const Stmt& s) {
     as.movdqu_store(at(rbx, t), 0);
     set_top_checked(t + 2 * cell_bytes, lv.thrown);
     positions.back() = ch.ops[first_op].at;
-    emit_ops(lv, ch, first_op, v, false, [&](int at_cell) { return resume(lv, at_cell, true, s.at); });
+    emit_ops(lv, ch, first_op, v, [&](int at_cell) { return resume(lv, at_cell, true, s.at); });
     // The store, while untraced, of a value that is set to a word stored
     // directly; else the interpreter ends the set-word.
     const int finish = resume(lv, ch.end, false, s.at);
@@ -1597,7 +1595,7 @@ void Emitter::emit_conditional(Level& lv, const Stmt& s) {
 
 void Emitter::emit_return(Level& lv, const Stmt& s) {
     const int at_start = resume(lv, s.at, false);
-    verify(lv, s.end);
+    verify(lv, s.end + 1);
     const Cell& word = lv.block->cells[s.at];
     guard_global(word, s.native, at_start);
     as.mov_imm64(rax, reinterpret_cast<std::uint64_t>(tables.return_entry));
